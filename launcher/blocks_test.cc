@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include "launcher/common_area.h"
+#include "launcher/message_area.h"
+#include "launcher/screen_data_block.h"
+#include "platform/screen_control_block.h"
+
+namespace {
+
+using px::CommonArea;
+using px::ScreenDataBlock;
+
+TEST(CommonArea, InitialContents) {
+  CommonArea a;
+  EXPECT_EQ(a.kSize, 2129u);
+  EXPECT_TRUE(rec::isBlank(a.at<CommonArea::kUserName>()));
+  EXPECT_EQ(a.client(), 0);
+  EXPECT_EQ(rec::view(a.at<CommonArea::kMenuValue>()), "00000000");
+  EXPECT_EQ(a.functionKeyAction(1), 0);
+  EXPECT_EQ(rec::getBigEndian(a.at<CommonArea::kAddressesCount>()), 0u);
+  EXPECT_EQ(CommonArea::kVersionConstant.substr(0, 6), "034 - ");
+}
+
+TEST(ScreenDataBlock, EventCodeIsBigEndian) {
+  ScreenDataBlock d;
+  EXPECT_EQ(d.kSize, 48938u);
+  d.setEventCode(0x0130);
+  EXPECT_EQ(d.bytes()[2790], 0x01);
+  EXPECT_EQ(d.bytes()[2791], 0x30);
+  EXPECT_EQ(rec::view(d.at<ScreenDataBlock::kSelection>()), "0000");
+  rec::putText(d.row(99), "last");
+  EXPECT_EQ(d.bytes()[3218 + 98 * 40], 'l');
+}
+
+TEST(ScreenControlBlock, ErrorCodeAndProcedure) {
+  platform::ScreenControlBlock c;
+  EXPECT_EQ(c.errorCode(), 0);
+  c.setError(0x0102, 3, 4);
+  EXPECT_EQ(c.bytes()[6], 0x01);
+  EXPECT_EQ(c.bytes()[7], 0x02);
+  c.setProcedure("NEUSTART");
+  EXPECT_EQ(c.procedure(), "NEUSTART");
+  EXPECT_EQ(rec::view(c.at<platform::ScreenControlBlock::kProcedure>()).size(), 32u);
+}
+
+TEST(MessageArea, CarriesTheRawStatusBytes) {
+  px::MessageArea m;
+  m.setText("Fehler");
+  m.setFileCode("FX01 ");
+  m.setOperation("OPEN");
+  m.setStatus(fs::kFileLocked);
+  EXPECT_EQ(m.bytes()[79], '9');
+  EXPECT_EQ(m.bytes()[80], 65);
+  EXPECT_EQ(m.status(), fs::kFileLocked);
+}
+
+}  // namespace

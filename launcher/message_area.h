@@ -1,0 +1,31 @@
+// The message area: 82 characters that fill a message box. Text 70, file code
+// 5 (or the first five characters of a call name), operation word 4, status
+// code 2 (the raw status bytes), and one reply character.
+#pragma once
+
+#include <string_view>
+
+#include "datafiles/field.h"
+#include "datafiles/status.h"
+
+namespace px {
+
+class MessageArea : public rec::FixedRecord<82> {
+ public:
+  using Field = rec::Field;
+  static constexpr Field kText{0, 70}, kFileCode{70, 5}, kOperation{75, 4}, kStatus{79, 2},
+      kReply{81, 1};
+  static_assert(rec::tiles({kText, kFileCode, kOperation, kStatus, kReply}, kSize));
+
+  void clear() { rec::blank(bytes()); }
+  void setText(std::string_view utf8) { rec::putText(at<kText>(), utf8); }
+  void setFileCode(std::string_view code) { rec::putRaw(at<kFileCode>(), code); }
+  void setOperation(std::string_view op) { rec::putRaw(at<kOperation>(), op); }
+  void setStatus(fs::FileStatus s) {
+    at<kStatus>()[0] = s.raw()[0];
+    at<kStatus>()[1] = s.raw()[1];
+  }
+  fs::FileStatus status() const { return {at<kStatus>()[0], at<kStatus>()[1]}; }
+};
+
+}  // namespace px

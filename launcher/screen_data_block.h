@@ -1,0 +1,99 @@
+// The screen data block: the 48,938-byte record that the launcher and the
+// catalogue run hand to the screen-set runtime with every call. It carries
+// what the main menu window and the message boxes show and brings back the
+// event, the chosen row and a box's reply. Binary numbers are big-endian,
+// digit fields hold decimal digits, texts are code page 850. Bytes not named
+// here belong to the screen set.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "datafiles/field.h"
+
+namespace px {
+
+class ScreenDataBlock : public rec::FixedRecord<48938> {
+ public:
+  using Field = rec::Field;
+  static constexpr std::size_t kRows = 99, kRowWidth = 40, kCaptionCount = 9, kCaptionWidth = 6;
+
+  static constexpr Field kSet1{0, 883};
+  static constexpr Field kCarriedValues{883, 8};  // travel through every called program
+  static constexpr Field kSet2{891, 1611};
+  static constexpr Field kScreenValueA{2502, 4};  // common area offset 1011
+  static constexpr Field kSet3{2506, 6};
+  static constexpr Field kMenuValue{2512, 8};     // in and out
+  static constexpr Field kSet4{2520, 266};
+  static constexpr Field kScreenValueB{2786, 4};  // common area offset 999
+  static constexpr Field kEventCode{2790, 2};     // binary, out; low byte decides
+  static constexpr Field kCaptions{2792, 54};     // F1..F9, 6 characters each
+  static constexpr Field kSet5{2846, 6};
+  static constexpr Field kIdentification{2852, 6};
+  static constexpr Field kSet6{2858, 10};
+  static constexpr Field kClubText{2868, 40};
+  static constexpr Field kClient{2908, 3};        // digits
+  static constexpr Field kMenuText{2911, 40};
+  static constexpr Field kHeaderLine{2951, 30};
+  static constexpr Field kSet7{2981, 3};
+  static constexpr Field kModuleId{2984, 11};     // "PX01 - 013"
+  static constexpr Field kModuleName{2995, 5};
+  static constexpr Field kSet8{3000, 40};
+  static constexpr Field kPermissionFlag{3040, 1};
+  static constexpr Field kDate{3041, 8};          // DD.MM.YY
+  static constexpr Field kSet9{3049, 8};
+  static constexpr Field kMessage{3057, 100};     // message area + 18 blanks
+  static constexpr Field kReply{3157, 1};         // out: "J" yes, "C" cancel
+  static constexpr Field kSet10{3158, 20};
+  static constexpr Field kTitle{3178, 40};
+  static constexpr Field kRowTexts{3218, 3960};   // 99 x 40
+  static constexpr Field kSet11{7178, 4};
+  static constexpr Field kEntryCount{7182, 4};    // digits
+  static constexpr Field kSelection{7186, 4};     // digits, in and out; "0000" = none
+  static constexpr Field kChosenRow{7190, 4};     // digits, out
+  static constexpr Field kListPosition{7194, 4};  // digits, in and out
+  static constexpr Field kSet12{7198, 4};
+  static constexpr Field kBanner{7202, 40};
+  static constexpr Field kStatusLine{7242, 20};
+  static constexpr Field kSet13{7262, 41676};
+  static_assert(rec::tiles({kSet1, kCarriedValues, kSet2, kScreenValueA, kSet3, kMenuValue, kSet4,
+                            kScreenValueB, kEventCode, kCaptions, kSet5, kIdentification, kSet6,
+                            kClubText, kClient, kMenuText, kHeaderLine, kSet7, kModuleId,
+                            kModuleName, kSet8, kPermissionFlag, kDate, kSet9, kMessage, kReply,
+                            kSet10, kTitle, kRowTexts, kSet11, kEntryCount, kSelection,
+                            kChosenRow, kListPosition, kSet12, kBanner, kStatusLine, kSet13},
+                           kSize));
+  static_assert(kRowTexts.width == kRows * kRowWidth);
+  static_assert(kCaptions.width == kCaptionCount * kCaptionWidth);
+
+  // Event codes.
+  static constexpr std::uint8_t kEventEscape = 0, kEventEnter = 48, kEventClick = 27,
+                                kEventF11 = 91, kEventF12 = 92, kEventNone = 99;
+
+  ScreenDataBlock() { reset(); }
+  // Every text blank, every number zero.
+  void reset();
+
+  std::uint16_t eventCode() const {
+    return static_cast<std::uint16_t>(rec::getBigEndian(at<kEventCode>()));
+  }
+  void setEventCode(std::uint16_t code) { rec::putBigEndian(at<kEventCode>(), code); }
+  std::span<char, kRowWidth> row(std::size_t oneBased) {
+    return std::span<char, kRowWidth>(at<kRowTexts>().data() + (oneBased - 1) * kRowWidth,
+                                      kRowWidth);
+  }
+  std::span<const char, kRowWidth> row(std::size_t oneBased) const {
+    return std::span<const char, kRowWidth>(
+        at<kRowTexts>().data() + (oneBased - 1) * kRowWidth, kRowWidth);
+  }
+  std::span<char, kCaptionWidth> caption(std::size_t key) {  // F1 = 1
+    return std::span<char, kCaptionWidth>(at<kCaptions>().data() + (key - 1) * kCaptionWidth,
+                                          kCaptionWidth);
+  }
+  std::span<const char, kCaptionWidth> caption(std::size_t key) const {
+    return std::span<const char, kCaptionWidth>(
+        at<kCaptions>().data() + (key - 1) * kCaptionWidth, kCaptionWidth);
+  }
+};
+
+}  // namespace px

@@ -1,0 +1,39 @@
+// The process as the launcher sees it: the command line, the console (one
+// line out, one key in), the current directory. Kept behind an interface so
+// that the launcher's logic runs in tests without a terminal.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+class Process {
+ public:
+  virtual ~Process() = default;
+  // The command-line words after the program name, joined by single blanks (UTF-8).
+  virtual std::string commandLine() = 0;
+  virtual void writeConsoleLine(std::string_view line) = 0;
+  // One character from the keyboard; blank at end of input.
+  virtual char readKey() = 0;
+  // 0 on success, otherwise an error number.
+  virtual int changeDirectory(std::string_view path) = 0;
+};
+
+class PosixProcess : public Process {
+ public:
+  PosixProcess(int argc, char** argv);
+  std::string commandLine() override { return commandLine_; }
+  void writeConsoleLine(std::string_view line) override;
+  char readKey() override;
+  int changeDirectory(std::string_view path) override;
+
+ private:
+  std::string commandLine_;
+};
+
+// Joins argv[1..] with single blanks.
+std::string joinArguments(int argc, char** argv);
+
+}  // namespace platform

@@ -1,0 +1,63 @@
+// The screen control block: 400 bytes handed to the screen-set runtime with
+// every call, beside the screen data block. Binary numbers are big-endian.
+// The runtime owns every byte not named here except its error details, which
+// our runtimes keep at offsets 8 and 10.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "datafiles/field.h"
+
+namespace platform {
+
+class ScreenControlBlock : public rec::FixedRecord<400> {
+ public:
+  using Field = rec::Field;
+  static constexpr Field kDataBlockVersion{0, 4};  // 76
+  static constexpr Field kInterfaceVersion{4, 1};  // 2
+  static constexpr Field kRuntime1{5, 1};
+  static constexpr Field kErrorCode{6, 2};         // 0 = success
+  static constexpr Field kErrorDetail1{8, 2};
+  static constexpr Field kErrorDetail2{10, 2};
+  static constexpr Field kRuntime2{12, 84};
+  static constexpr Field kSetCommand{96, 1};       // "N" start the set, "Q" end it
+  static constexpr Field kRuntime3{97, 3};
+  static constexpr Field kProcedure{100, 32};      // blank = none
+  static constexpr Field kRuntime4{132, 12};
+  static constexpr Field kSetName{144, 256};       // "MPX01"
+  static_assert(rec::tiles({kDataBlockVersion, kInterfaceVersion, kRuntime1, kErrorCode,
+                            kErrorDetail1, kErrorDetail2, kRuntime2, kSetCommand, kRuntime3,
+                            kProcedure, kRuntime4, kSetName},
+                           kSize));
+  static constexpr std::uint32_t kVersion76 = 76;
+  static constexpr std::uint8_t kVersion2 = 2;
+  static constexpr char kStart = 'N', kEnd = 'Q';
+  static constexpr std::string_view kSetMPX01 = "MPX01";
+
+  ScreenControlBlock() { reset(); }
+  // Text blank, numbers and runtime bytes zero.
+  void reset();
+
+  std::uint16_t errorCode() const {
+    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorCode>()));
+  }
+  void setError(std::uint16_t code, std::uint16_t detail1, std::uint16_t detail2) {
+    rec::putBigEndian(at<kErrorCode>(), code);
+    rec::putBigEndian(at<kErrorDetail1>(), detail1);
+    rec::putBigEndian(at<kErrorDetail2>(), detail2);
+  }
+  std::uint16_t errorDetail1() const {
+    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorDetail1>()));
+  }
+  std::uint16_t errorDetail2() const {
+    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorDetail2>()));
+  }
+  char setCommand() const { return at<kSetCommand>()[0]; }
+  void setSetCommand(char c) { at<kSetCommand>()[0] = c; }
+  std::string_view procedure() const { return rec::trimmed(at<kProcedure>()); }
+  void setProcedure(std::string_view p) { rec::putRaw(at<kProcedure>(), p); }
+  std::string_view setName() const { return rec::trimmed(at<kSetName>()); }
+};
+
+}  // namespace platform

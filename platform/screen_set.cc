@@ -1,0 +1,15 @@
+#include "platform/screen_set.h"
+
+namespace platform {
+
+std::int32_t LoadedScreenSet::call(ScreenControlBlock& control,
+                                   std::span<char, kScreenDataSize> data) {
+  const CallOutcome out = loader_.call("DSGRUN", control.data(), data.data());
+  if (!out.loaded) {
+    control.setError(kNotLoadable, 0, 0);
+    return kNotLoadable;
+  }
+  return out.returnCode;
+}
+
+}  // namespace platform
