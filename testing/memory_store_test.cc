@@ -1,0 +1,48 @@
+#include "testing/memory_store.h"
+
+#include <gtest/gtest.h>
+
+#include "datafiles/records.h"
+
+namespace {
+
+using testing_support::MemoryStore;
+using testing_support::Op;
+
+TEST(MemoryStore, StatusRulesAndKeyOrder) {
+  MemoryStore store;
+  auto f = store.file(fs::kMenuFile);
+  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileMissing);
+  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
+  ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
+  for (int e : {30, 10, 20}) {
+    rec::MenuRecord r;
+    r.setKey(5, e);
+    EXPECT_TRUE(f->write(r.bytes()).ok());
+    EXPECT_EQ(f->write(r.bytes()), fs::kDuplicateKey);
+  }
+  rec::MenuRecord k;
+  k.setKey(5, 0);
+  ASSERT_TRUE(f->start(fs::StartMode::kNotLessThan, k.bytes(), 6).ok());
+  std::vector<int> seen;
+  rec::MenuRecord r;
+  while (f->readNext(r.bytes()).ok()) seen.push_back(*r.entry());
+  EXPECT_EQ(seen, (std::vector<int>{10, 20, 30}));
+  EXPECT_TRUE(f->readNext(r.bytes()).atEnd());
+  k.setKey(5, 11);
+  EXPECT_EQ(f->start(fs::StartMode::kEqual, k.bytes(), 6), fs::kNotFound);
+  EXPECT_EQ(f->read(k.bytes()), fs::kNotFound);
+}
+
+TEST(MemoryStore, InjectedFaultsFireAsOften_AsAsked) {
+  MemoryStore store;
+  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
+  store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked, 2);
+  auto f = store.file(fs::kMenuFile);
+  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileLocked);
+  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileLocked);
+  EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
+  EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 3);
+}
+
+}  // namespace
