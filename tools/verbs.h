@@ -1,0 +1,19 @@
+// The administration tool's verbs, one group per file. Each function adds its
+// subcommands to the tool's command line.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+namespace pxadmin {
+
+// Exit codes every verb uses.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailure = 1;  // the verb ran and failed (file status, refused)
+inline constexpr int kExitUsage = 2;    // bad arguments
+
+void addStoreVerbs(CLI::App& app);      // init, dump, lock, unlock, status
+void addUserVerbs(CLI::App& app);       // user add/list/remove/passwd/class
+void addCatalogueVerbs(CLI::App& app);  // catalogue
+void addProductVerbs(CLI::App& app);    // grant, revoke, permissions, menu, app, check, backup, restore
+
+}  // namespace pxadmin

@@ -1,0 +1,7 @@
+#include "tools/verbs.h"
+
+namespace pxadmin {
+
+void addProductVerbs(CLI::App& app) { (void)app; }
+
+}  // namespace pxadmin
