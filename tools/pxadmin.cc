@@ -13,7 +13,11 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    return app.exit(e) == 0 ? pxadmin::kExitOk : pxadmin::kExitUsage;
+    // Verbs end with CLI::RuntimeError(code) to give their exit code; a
+    // usage error gives kExitUsage, --help gives 0.
+    const int code = app.exit(e);
+    if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr || code == 0) return code;
+    return pxadmin::kExitUsage;
   }
-  return app.get_subcommands().empty() ? pxadmin::kExitUsage : pxadmin::kExitOk;
+  return pxadmin::kExitOk;
 }

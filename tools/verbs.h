@@ -6,7 +6,8 @@
 
 namespace pxadmin {
 
-// Exit codes every verb uses.
+// Exit codes every verb uses. A verb that fails throws CLI::RuntimeError(code)
+// from its callback, after printing a clear message to stderr.
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;  // the verb ran and failed (file status, refused)
 inline constexpr int kExitUsage = 2;    // bad arguments
