@@ -14,6 +14,7 @@ void ScreenDataBlock::reset() {
   rec::putDigits(at<kSelection>(), 0);
   rec::putDigits(at<kChosenRow>(), 0);
   rec::putDigits(at<kListPosition>(), 0);
+  rec::putDigits(at<kPageUsed>(), 0);
 }
 
 }  // namespace px

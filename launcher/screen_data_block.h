@@ -55,16 +55,29 @@ class ScreenDataBlock : public rec::FixedRecord<48938> {
   static constexpr Field kSet12{7198, 4};
   static constexpr Field kBanner{7202, 40};
   static constexpr Field kStatusLine{7242, 20};
-  static constexpr Field kSet13{7262, 41676};
+  static constexpr Field kSet13{7262, 38};
+  // Our screen set's own fields for two procedures of its own: "TEXT-ANZEIGEN"
+  // shows a page of text lines, "EINGABE" reads one line of input.
+  static constexpr std::size_t kPageLineCount = 40, kPageLineWidth = 78;
+  static constexpr Field kPageTitle{7300, 40};
+  static constexpr Field kPageLines{7340, 3120};  // 40 x 78
+  static constexpr Field kPageUsed{10460, 2};     // digits: lines filled
+  static constexpr Field kSet14{10462, 8};
+  static constexpr Field kInputText{10470, 78};   // in: preset, out: what was typed
+  static constexpr Field kInputHidden{10548, 1};  // "J": do not echo
+  static constexpr Field kSet15{10549, 38389};
   static_assert(rec::tiles({kSet1, kCarriedValues, kSet2, kScreenValueA, kSet3, kMenuValue, kSet4,
                             kScreenValueB, kEventCode, kCaptions, kSet5, kIdentification, kSet6,
                             kClubText, kClient, kMenuText, kHeaderLine, kSet7, kModuleId,
                             kModuleName, kSet8, kPermissionFlag, kDate, kSet9, kMessage, kReply,
                             kSet10, kTitle, kRowTexts, kSet11, kEntryCount, kSelection,
-                            kChosenRow, kListPosition, kSet12, kBanner, kStatusLine, kSet13},
+                            kChosenRow, kListPosition, kSet12, kBanner, kStatusLine, kSet13,
+                            kPageTitle, kPageLines, kPageUsed, kSet14, kInputText,
+                            kInputHidden, kSet15},
                            kSize));
   static_assert(kRowTexts.width == kRows * kRowWidth);
   static_assert(kCaptions.width == kCaptionCount * kCaptionWidth);
+  static_assert(kPageLines.width == kPageLineCount * kPageLineWidth);
 
   // Event codes.
   static constexpr std::uint8_t kEventEscape = 0, kEventEnter = 48, kEventClick = 27,
@@ -85,6 +98,10 @@ class ScreenDataBlock : public rec::FixedRecord<48938> {
   std::span<const char, kRowWidth> row(std::size_t oneBased) const {
     return std::span<const char, kRowWidth>(
         at<kRowTexts>().data() + (oneBased - 1) * kRowWidth, kRowWidth);
+  }
+  std::span<char, kPageLineWidth> pageLine(std::size_t oneBased) {
+    return std::span<char, kPageLineWidth>(
+        at<kPageLines>().data() + (oneBased - 1) * kPageLineWidth, kPageLineWidth);
   }
   std::span<char, kCaptionWidth> caption(std::size_t key) {  // F1 = 1
     return std::span<char, kCaptionWidth>(at<kCaptions>().data() + (key - 1) * kCaptionWidth,

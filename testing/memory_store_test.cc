@@ -34,7 +34,7 @@ TEST(MemoryStore, StatusRulesAndKeyOrder) {
   EXPECT_EQ(f->read(k.bytes()), fs::kNotFound);
 }
 
-TEST(MemoryStore, InjectedFaultsFireAsOften_AsAsked) {
+TEST(MemoryStore, InjectedFaultsFireAsOftenAsAsked) {
   MemoryStore store;
   ASSERT_TRUE(store.create(fs::kMenuFile).ok());
   store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked, 2);
@@ -43,6 +43,44 @@ TEST(MemoryStore, InjectedFaultsFireAsOften_AsAsked) {
   EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileLocked);
   EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
   EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 3);
+}
+
+}  // namespace
+
+#include "testing/fake_program_loader.h"
+#include "testing/fake_screen_set.h"
+
+namespace {
+
+TEST(FakeScreenSet, AnswersInOrderAndRecordsCalls) {
+  testing_support::FakeScreenSet screen;
+  screen.select(3).reply("BOX-FRAGE", 'J');
+  platform::ScreenControlBlock c;
+  std::vector<char> data(platform::kScreenDataSize, ' ');
+  std::span<char, platform::kScreenDataSize> d(data.data(), data.size());
+  c.setProcedure("BOX-FRAGE");
+  screen.call(c, d);  // the front answer is for NEUSTART: no reply
+  EXPECT_EQ(data[3157], ' ');
+  c.setProcedure("NEUSTART");
+  screen.call(c, d);
+  EXPECT_EQ(rec::getBigEndian(std::span<char>(data).subspan(2790, 2)), 48u);
+  EXPECT_EQ(std::string(data.data() + 7190, 4), "0003");
+  c.setProcedure("BOX-FRAGE");
+  screen.call(c, d);
+  EXPECT_EQ(data[3157], 'J');
+  EXPECT_EQ(screen.procedures(), (std::vector<std::string>{"BOX-FRAGE", "NEUSTART", "BOX-FRAGE"}));
+}
+
+TEST(FakeProgramLoader, CountsFreshLoads) {
+  testing_support::FakeProgramLoader loader;
+  loader.add("U001", [](void*, void*) { return 7; });
+  EXPECT_EQ(loader.call("U001      ", nullptr).returnCode, 7);
+  loader.call("U001", nullptr);
+  EXPECT_EQ(loader.loads("U001"), 1);
+  loader.unload("U001");
+  loader.call("U001", nullptr);
+  EXPECT_EQ(loader.loads("U001"), 2);
+  EXPECT_FALSE(loader.call("PX99", nullptr).loaded);
 }
 
 }  // namespace

@@ -1,0 +1,119 @@
+// A screen set for tests: records every call (procedure, set command and a
+// copy of both blocks) and plays scripted answers in order. An answer applies
+// to the next call in order when its procedure matches (empty: NEUSTART); calls without an answer get event 0 (Escape) and a blank reply.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "datafiles/field.h"
+#include "platform/screen_set.h"
+
+namespace testing_support {
+
+class FakeScreenSet : public platform::ScreenSet {
+ public:
+  struct Answer {
+    std::string procedure;                 // "" = the next NEUSTART
+    std::optional<std::uint16_t> event;    // written big-endian at offset 2790
+    std::optional<int> row;                // chosen row and selection (4 digits)
+    std::optional<char> reply;             // offset 3157
+    std::optional<std::uint16_t> error;    // error code in the control block
+    std::optional<std::string> menuValue;  // 8 digits at offset 2512
+    std::function<void(platform::ScreenControlBlock&, std::span<char, platform::kScreenDataSize>)>
+        action;                            // anything else
+  };
+  struct Call {
+    std::string procedure;
+    char setCommand;
+    platform::ScreenControlBlock control;
+    std::vector<char> data;
+    // Convenience views of what the caller filled.
+    std::string field(std::size_t offset, std::size_t width) const {
+      return std::string(data.data() + offset, width);
+    }
+    std::string message() const { return std::string(rec::trimmed({data.data() + 3057, 70})); }
+  };
+
+  FakeScreenSet& then(Answer a) {
+    answers_.push_back(std::move(a));
+    return *this;
+  }
+  FakeScreenSet& event(std::uint16_t e) {
+    Answer a;
+    a.event = e;
+    return then(std::move(a));
+  }
+  FakeScreenSet& select(int row) {
+    Answer a;
+    a.event = 48;
+    a.row = row;
+    return then(std::move(a));
+  }
+  FakeScreenSet& reply(std::string procedure, char r) {
+    Answer a;
+    a.procedure = std::move(procedure);
+    a.reply = r;
+    return then(std::move(a));
+  }
+
+  std::int32_t call(platform::ScreenControlBlock& control,
+                    std::span<char, platform::kScreenDataSize> data) override {
+    const std::string proc(control.procedure());
+    calls_.push_back({proc, control.setCommand(), control, std::vector<char>(data.begin(), data.end())});
+    // Answers are taken strictly in order: the first one applies when it
+    // names this procedure, or names none and this is NEUSTART.
+    auto it = answers_.begin();
+    if (it != answers_.end()) {
+      const std::string& wanted = it->procedure.empty() ? std::string("NEUSTART") : it->procedure;
+      if (wanted != proc) it = answers_.end();
+    }
+    data[3157] = ' ';
+    if (proc == "NEUSTART") rec::putBigEndian(data.subspan(2790, 2), 0);
+    if (it == answers_.end()) {
+      if (proc == "NEUSTART") exhaustedMenus_++;
+      return 0;
+    }
+    const Answer a = *it;
+    answers_.erase(it);
+    if (a.event) rec::putBigEndian(data.subspan(2790, 2), *a.event);
+    if (a.row) {
+      rec::putDigits(data.subspan(7190, 4), *a.row);
+      rec::putDigits(data.subspan(7186, 4), *a.row);
+    }
+    if (a.reply) data[3157] = *a.reply;
+    if (a.menuValue) rec::putRaw(data.subspan(2512, 8), *a.menuValue);
+    if (a.error) control.setError(*a.error, 1, 2);
+    if (a.action) a.action(control, data);
+    return 0;
+  }
+
+  const std::vector<Call>& calls() const { return calls_; }
+  std::vector<std::string> procedures() const {
+    std::vector<std::string> out;
+    for (const auto& c : calls_) out.push_back(c.procedure);
+    return out;
+  }
+  // Calls of one procedure, e.g. every "BOX-WARNUNG".
+  std::vector<const Call*> callsOf(const std::string& procedure) const {
+    std::vector<const Call*> out;
+    for (const auto& c : calls_)
+      if (c.procedure == procedure) out.push_back(&c);
+    return out;
+  }
+  bool answersLeft() const { return !answers_.empty(); }
+  // How often NEUSTART ran with no answer left (a runaway loop shows here).
+  int exhaustedMenus() const { return exhaustedMenus_; }
+
+ private:
+  std::deque<Answer> answers_;
+  std::vector<Call> calls_;
+  int exhaustedMenus_ = 0;
+};
+
+}  // namespace testing_support
