@@ -39,6 +39,8 @@ class MemoryFile : public fs::KeyedFile {
   fs::FileStatus close() override {
     if (auto f = store_.intercept(spec_.name, Op::kClose)) return *f;
     if (!open_) return fs::kNotOpen;
+    if (unit_ && store_.exists(spec_.name)) records() = std::move(*unit_);
+    unit_.reset();
     open_ = false;
     return fs::kOk;
   }
@@ -115,9 +117,28 @@ class MemoryFile : public fs::KeyedFile {
     if (mode_ == fs::OpenMode::kInput) return fs::kNotOpenForUpdate;
     return records().erase(keyOf(record)) ? fs::kOk : fs::kNotFound;
   }
-  fs::FileStatus begin() override { return open_ ? fs::kOk : fs::kNotOpen; }
-  fs::FileStatus commit() override { return open_ ? fs::kOk : fs::kNotOpen; }
-  fs::FileStatus rollback() override { return open_ ? fs::kOk : fs::kNotOpen; }
+  // A unit keeps a copy of the file to roll back to; closing inside a unit
+  // rolls back, as the real store does. Input handles have no units.
+  fs::FileStatus begin() override {
+    if (!open_) return fs::kNotOpen;
+    if (mode_ == fs::OpenMode::kInput) return fs::kNotOpenForOutput;
+    if (unit_) return fs::kAlreadyOpen;
+    unit_ = records();
+    return fs::kOk;
+  }
+  fs::FileStatus commit() override {
+    if (!open_) return fs::kNotOpen;
+    if (mode_ == fs::OpenMode::kInput) return fs::kNotOpenForOutput;
+    unit_.reset();
+    return fs::kOk;
+  }
+  fs::FileStatus rollback() override {
+    if (!open_) return fs::kNotOpen;
+    if (mode_ == fs::OpenMode::kInput) return fs::kNotOpenForOutput;
+    if (unit_) records() = std::move(*unit_);
+    unit_.reset();
+    return fs::kOk;
+  }
   const fs::FileSpec& spec() const override { return spec_; }
 
  private:
@@ -132,6 +153,7 @@ class MemoryFile : public fs::KeyedFile {
   fs::OpenMode mode_ = fs::OpenMode::kInput;
   std::optional<std::string> position_;
   bool positionedBefore_ = false;  // after start: read-next returns the record at position_
+  std::optional<std::map<std::string, std::string>> unit_;  // the file before begin()
 };
 
 }  // namespace

@@ -1,0 +1,696 @@
+#include "datafiles/sqlite_store.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "datafiles/lock_file.h"
+
+namespace fs {
+namespace {
+
+constexpr const char* kSchema =
+    "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);";
+
+// Per connection. synchronous=NORMAL in WAL mode: a commit is an append to the
+// log without a flush, which a killed process cannot tear. The journal mode is
+// stored in the file; setting it again costs nothing once it is WAL, and it
+// converts files that another tool created with a rollback journal.
+constexpr const char* kConnectionSettings =
+    "PRAGMA synchronous=NORMAL;PRAGMA cache_size=-65536;PRAGMA mmap_size=268435456;"
+    "PRAGMA journal_mode=WAL";
+
+// A live read-next statement keeps one read snapshot; past this age the next
+// read-next seeks again, so that a listing sees others' recent writes.
+constexpr auto kLiveSnapshotLimit = std::chrono::milliseconds(50);
+
+FileStatus fromSqlite(int rc) {
+  switch (rc & 0xff) {
+    case SQLITE_OK:
+    case SQLITE_ROW:
+    case SQLITE_DONE:
+      return kOk;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return kFileLocked;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+    case SQLITE_SCHEMA:
+      return kIndexDamaged;
+    default:
+      return kPermanentError;
+  }
+}
+
+enum class Presence { kFile, kMissing, kOther };
+
+Presence presence(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? Presence::kFile : Presence::kOther;
+  return errno == ENOENT ? Presence::kMissing : Presence::kOther;
+}
+
+FileStatus presenceStatus(const std::string& path) {
+  switch (presence(path)) {
+    case Presence::kFile: return kOk;
+    case Presence::kMissing: return kFileMissing;
+    case Presence::kOther: return kPermanentError;
+  }
+  return kPermanentError;
+}
+
+// Whether the file holds a records table; any doubt counts as damage.
+bool hasRecordsTable(sqlite3* db) {
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT key, data FROM records LIMIT 0", -1, &st, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_finalize(st);
+    return false;
+  }
+  sqlite3_finalize(st);
+  return true;
+}
+
+FileStatus checkLayout(sqlite3* db, const FileSpec& spec) {
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, "SELECT record_length, key_length FROM layout", -1, &st,
+                              nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(st);
+    if ((rc & 0xff) == SQLITE_ERROR) return hasRecordsTable(db) ? kIndexMissing : kIndexDamaged;
+    return fromSqlite(rc);
+  }
+  rc = sqlite3_step(st);
+  FileStatus s = kOk;
+  if (rc == SQLITE_ROW) {
+    if (sqlite3_column_type(st, 0) != SQLITE_INTEGER ||
+        sqlite3_column_type(st, 1) != SQLITE_INTEGER)
+      s = kIndexMissing;
+    else if (static_cast<std::size_t>(sqlite3_column_int64(st, 0)) != spec.recordLength ||
+             static_cast<std::size_t>(sqlite3_column_int64(st, 1)) != spec.keyLength)
+      s = kAttributeMismatch;
+  } else if (rc == SQLITE_DONE) {
+    s = kIndexMissing;
+  } else {
+    s = fromSqlite(rc);
+  }
+  sqlite3_finalize(st);
+  return s;
+}
+
+constexpr const char* kReadSql = "SELECT data FROM records WHERE key=?1";
+
+// Opens an existing data file and checks that it is one of ours with the
+// caller's layout. On success `*out` is the connection and, when asked,
+// `*readStmt` the prepared read-by-key statement.
+FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3** out,
+                        sqlite3_stmt** readStmt) {
+  *out = nullptr;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close(db);
+    const FileStatus p = presenceStatus(path);
+    return p.ok() ? fromSqlite(rc) : p;
+  }
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, SqliteStore::kBusyTimeoutMs);
+  FileStatus s = checkLayout(db, spec);
+  sqlite3_stmt* read = nullptr;
+  if (s.ok()) {
+    rc = sqlite3_prepare_v3(db, kReadSql, -1, SQLITE_PREPARE_PERSISTENT, &read, nullptr);
+    if (rc != SQLITE_OK) s = (rc & 0xff) == SQLITE_ERROR ? kIndexDamaged : fromSqlite(rc);
+  }
+  if (s.ok()) {
+    // Failures leave the defaults, which work, only slower (a read-only
+    // share cannot switch the journal mode, for one).
+    (void)sqlite3_exec(db, kConnectionSettings, nullptr, nullptr, nullptr);
+  }
+  if (!s.ok()) {
+    sqlite3_finalize(read);
+    sqlite3_close(db);
+    return s;
+  }
+  if (readStmt != nullptr)
+    *readStmt = read;
+  else
+    sqlite3_finalize(read);
+  *out = db;
+  return kOk;
+}
+
+// The smallest byte string above every string that starts with `prefix`;
+// false when there is none (all bytes 0xFF).
+bool nextPrefix(std::string& prefix) {
+  while (!prefix.empty()) {
+    auto& last = reinterpret_cast<unsigned char&>(prefix.back());
+    if (last != 0xFF) {
+      ++last;
+      return true;
+    }
+    prefix.pop_back();
+  }
+  return false;
+}
+
+class SqliteFile final : public KeyedFile {
+ public:
+  SqliteFile(const FileSpec& spec, std::string path)
+      : name_(spec.name), spec_{name_, spec.recordLength, spec.keyLength},
+        path_(std::move(path)) {}
+  SqliteFile(const SqliteFile&) = delete;
+  SqliteFile& operator=(const SqliteFile&) = delete;
+  ~SqliteFile() override { (void)close(); }
+
+  FileStatus open(OpenMode mode) override;
+  FileStatus close() override;
+  bool isOpen() const override { return db_ != nullptr; }
+  FileStatus read(std::span<char> record) override;
+  FileStatus start(StartMode mode, std::span<const char> record, std::size_t keyLength) override;
+  FileStatus readNext(std::span<char> record) override;
+  FileStatus write(std::span<const char> record) override;
+  FileStatus rewrite(std::span<const char> record) override;
+  FileStatus remove(std::span<const char> record) override;
+  FileStatus begin() override;
+  FileStatus commit() override;
+  FileStatus rollback() override;
+  const FileSpec& spec() const override { return spec_; }
+
+ private:
+  enum Stmt { kRead, kSeekGe, kSeekGt, kInsert, kUpdate, kDelete, kStmtCount };
+  static constexpr std::array<const char*, kStmtCount> kSql = {
+      kReadSql,
+      "SELECT key, data FROM records WHERE key>=?1 ORDER BY key",
+      "SELECT key, data FROM records WHERE key>?1 ORDER BY key",
+      "INSERT OR IGNORE INTO records(key, data) VALUES(?1, ?2)",
+      "UPDATE records SET data=?2 WHERE key=?1",
+      "DELETE FROM records WHERE key=?1",
+  };
+
+  // Every operation but read-next starts here: the handle's record lock and
+  // its read snapshot end with the next operation.
+  FileStatus prologue() {
+    if (db_ == nullptr) return kNotOpen;
+    lock_.unlockRecord();
+    dropLive();
+    return kOk;
+  }
+  bool updating() const { return mode_ != OpenMode::kInput; }
+  sqlite3_stmt* stmt(Stmt which, int* rc);
+  void dropLive() {
+    if (live_ != nullptr) sqlite3_reset(live_);
+    live_ = nullptr;
+    pending_ = false;
+  }
+  // A row of a seek statement: key in column 0, record in column 1.
+  bool rowIsWhole(sqlite3_stmt* st, int keyCol, int dataCol) const;
+  FileStatus lockStatus(LockFile::Result r) const {
+    return r == LockFile::Result::kOk     ? kOk
+           : r == LockFile::Result::kBusy ? kRecordLocked
+                                          : kPermanentError;
+  }
+  // After a failed step: a unit that the store rolled back on its own must
+  // not go on as single operations.
+  FileStatus failed(int rc) {
+    if (inUnit_ && sqlite3_get_autocommit(db_)) unitLost_ = true;
+    return fromSqlite(rc);
+  }
+  FileStatus change(Stmt which, std::span<const char> record, bool bindData);
+  FileStatus readNextLocked(std::span<char> record);
+
+  std::string name_;
+  FileSpec spec_;
+  std::string path_;
+  sqlite3* db_ = nullptr;
+  LockFile lock_;
+  OpenMode mode_ = OpenMode::kInput;
+  std::array<sqlite3_stmt*, kStmtCount> stmts_{};
+  sqlite3_stmt* live_ = nullptr;  // a seek statement stepping through the file
+  bool pending_ = false;          // live_ stands on a row not yet returned
+  std::chrono::steady_clock::time_point liveSince_;
+  std::string position_;          // key of the record last returned or found
+  bool hasPosition_ = false;
+  bool positionedBefore_ = false;  // read-next returns the record at position_ itself
+  std::string seekKey_;
+  bool inUnit_ = false;
+  bool unitLost_ = false;
+};
+
+sqlite3_stmt* SqliteFile::stmt(Stmt which, int* rc) {
+  *rc = SQLITE_OK;
+  if (stmts_[which] == nullptr)
+    *rc = sqlite3_prepare_v3(db_, kSql[which], -1, SQLITE_PREPARE_PERSISTENT, &stmts_[which],
+                             nullptr);
+  return stmts_[which];
+}
+
+bool SqliteFile::rowIsWhole(sqlite3_stmt* st, int keyCol, int dataCol) const {
+  const void* data = sqlite3_column_blob(st, dataCol);
+  if (data == nullptr || static_cast<std::size_t>(sqlite3_column_bytes(st, dataCol)) !=
+                             spec_.recordLength)
+    return false;
+  if (keyCol < 0) return true;
+  const void* key = sqlite3_column_blob(st, keyCol);
+  return key != nullptr &&
+         static_cast<std::size_t>(sqlite3_column_bytes(st, keyCol)) == spec_.keyLength &&
+         std::memcmp(key, data, spec_.keyLength) == 0;
+}
+
+FileStatus SqliteFile::open(OpenMode mode) {
+  if (db_ != nullptr) return kAlreadyOpen;
+  if (const FileStatus p = presenceStatus(path_); !p.ok()) return p;
+  if (lock_.open(path_ + "-lock") != LockFile::Result::kOk) return kPermanentError;
+  if (const auto r = lock_.lockFile(mode == OpenMode::kExclusive); r != LockFile::Result::kOk) {
+    lock_.close();
+    return r == LockFile::Result::kBusy ? kFileLocked : kPermanentError;
+  }
+  const FileStatus s = openDatabase(path_, spec_, &db_, &stmts_[kRead]);
+  if (!s.ok()) {
+    lock_.close();
+    return s;
+  }
+  mode_ = mode;
+  hasPosition_ = false;
+  inUnit_ = unitLost_ = false;
+  return kOk;
+}
+
+FileStatus SqliteFile::close() {
+  if (db_ == nullptr) return kNotOpen;
+  dropLive();
+  for (auto& st : stmts_) {
+    sqlite3_finalize(st);
+    st = nullptr;
+  }
+  // An unfinished unit is rolled back, as if the process had died.
+  sqlite3_close(db_);
+  db_ = nullptr;
+  lock_.close();
+  inUnit_ = unitLost_ = false;
+  hasPosition_ = false;
+  return kOk;
+}
+
+FileStatus SqliteFile::read(std::span<char> record) {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (unitLost_) return kPermanentError;
+  if (record.size() < spec_.recordLength) return kPermanentError;
+  const std::span<const char> key(record.data(), spec_.keyLength);
+  if (updating()) {
+    if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  }
+  int rc;
+  sqlite3_stmt* st = stmt(kRead, &rc);
+  if (st == nullptr) return failed(rc);
+  sqlite3_bind_blob(st, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+  rc = sqlite3_step(st);
+  FileStatus s = kOk;
+  if (rc == SQLITE_ROW) {
+    if (rowIsWhole(st, -1, 0) && std::memcmp(sqlite3_column_blob(st, 0), key.data(),
+                                             spec_.keyLength) == 0) {
+      position_.assign(key.data(), key.size());
+      std::memcpy(record.data(), sqlite3_column_blob(st, 0), spec_.recordLength);
+      hasPosition_ = true;
+      positionedBefore_ = false;
+    } else {
+      s = kIndexDamaged;
+    }
+  } else {
+    s = rc == SQLITE_DONE ? kNotFound : failed(rc);
+    hasPosition_ = false;
+  }
+  sqlite3_reset(st);
+  if (!s.ok()) lock_.unlockRecord();
+  return s;
+}
+
+FileStatus SqliteFile::start(StartMode mode, std::span<const char> record,
+                             std::size_t keyLength) {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (unitLost_) return kPermanentError;
+  const std::size_t n = std::min(keyLength, spec_.keyLength);
+  if (record.size() < n) return kPermanentError;
+  hasPosition_ = false;
+  seekKey_.assign(record.data(), n);
+  if (mode == StartMode::kGreaterThan && !nextPrefix(seekKey_)) return kNotFound;
+  int rc;
+  sqlite3_stmt* st = stmt(kSeekGe, &rc);
+  if (st == nullptr) return failed(rc);
+  sqlite3_bind_blob(st, 1, seekKey_.data(), static_cast<int>(seekKey_.size()), SQLITE_STATIC);
+  rc = sqlite3_step(st);
+  if (rc != SQLITE_ROW) {
+    sqlite3_reset(st);
+    return rc == SQLITE_DONE ? kNotFound : failed(rc);
+  }
+  if (!rowIsWhole(st, 0, 1)) {
+    sqlite3_reset(st);
+    return kIndexDamaged;
+  }
+  const char* found = static_cast<const char*>(sqlite3_column_blob(st, 0));
+  if (mode == StartMode::kEqual && std::memcmp(found, record.data(), n) != 0) {
+    sqlite3_reset(st);
+    return kNotFound;
+  }
+  position_.assign(found, spec_.keyLength);
+  hasPosition_ = true;
+  positionedBefore_ = true;
+  live_ = st;
+  pending_ = true;
+  liveSince_ = std::chrono::steady_clock::now();
+  return kOk;
+}
+
+FileStatus SqliteFile::readNext(std::span<char> record) {
+  if (db_ == nullptr) return kNotOpen;
+  lock_.unlockRecord();
+  if (unitLost_) return kPermanentError;
+  if (record.size() < spec_.recordLength) return kPermanentError;
+  if (!hasPosition_) {
+    dropLive();
+    return kNoPosition;
+  }
+  if (updating()) return readNextLocked(record);
+  int rc;
+  if (live_ != nullptr && std::chrono::steady_clock::now() - liveSince_ < kLiveSnapshotLimit) {
+    if (pending_) {
+      pending_ = false;
+      rc = SQLITE_ROW;
+    } else {
+      rc = sqlite3_step(live_);
+    }
+  } else {
+    dropLive();
+    sqlite3_stmt* st = stmt(positionedBefore_ ? kSeekGe : kSeekGt, &rc);
+    if (st == nullptr) return failed(rc);
+    sqlite3_bind_blob(st, 1, position_.data(), static_cast<int>(position_.size()),
+                      SQLITE_STATIC);
+    rc = sqlite3_step(st);
+    live_ = st;
+    liveSince_ = std::chrono::steady_clock::now();
+  }
+  if (rc != SQLITE_ROW) {
+    dropLive();
+    return rc == SQLITE_DONE ? kEndOfFile : failed(rc);
+  }
+  if (!rowIsWhole(live_, 0, 1)) {
+    dropLive();
+    return kIndexDamaged;
+  }
+  // The statement's key buffer outlives the next step only until then:
+  // keep our own copy of the position.
+  position_.assign(static_cast<const char*>(sqlite3_column_blob(live_, 0)), spec_.keyLength);
+  positionedBefore_ = false;
+  std::memcpy(record.data(), sqlite3_column_blob(live_, 1), spec_.recordLength);
+  return kOk;
+}
+
+// Read-next on an input-output handle: find the next key, lock it, then
+// read the record in a fresh snapshot, so that the record returned is the
+// current one for as long as the lock holds.
+FileStatus SqliteFile::readNextLocked(std::span<char> record) {
+  dropLive();
+  for (;;) {
+    int rc;
+    sqlite3_stmt* seek = stmt(positionedBefore_ ? kSeekGe : kSeekGt, &rc);
+    if (seek == nullptr) return failed(rc);
+    sqlite3_bind_blob(seek, 1, position_.data(), static_cast<int>(position_.size()),
+                      SQLITE_STATIC);
+    rc = sqlite3_step(seek);
+    if (rc != SQLITE_ROW) {
+      sqlite3_reset(seek);
+      return rc == SQLITE_DONE ? kEndOfFile : failed(rc);
+    }
+    if (!rowIsWhole(seek, 0, 1)) {
+      sqlite3_reset(seek);
+      return kIndexDamaged;
+    }
+    std::string key(static_cast<const char*>(sqlite3_column_blob(seek, 0)), spec_.keyLength);
+    sqlite3_reset(seek);
+    if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) {
+      // The next read-next tries the same record again.
+      position_ = std::move(key);
+      positionedBefore_ = true;
+      return s;
+    }
+    sqlite3_stmt* st = stmt(kRead, &rc);
+    if (st == nullptr) return failed(rc);
+    sqlite3_bind_blob(st, 1, key.data(), static_cast<int>(key.size()), SQLITE_STATIC);
+    rc = sqlite3_step(st);
+    FileStatus s = kOk;
+    if (rc == SQLITE_ROW) {
+      if (rowIsWhole(st, -1, 0) &&
+          std::memcmp(sqlite3_column_blob(st, 0), key.data(), spec_.keyLength) == 0)
+        std::memcpy(record.data(), sqlite3_column_blob(st, 0), spec_.recordLength);
+      else
+        s = kIndexDamaged;
+    } else if (rc != SQLITE_DONE) {
+      s = failed(rc);
+    }
+    sqlite3_reset(st);
+    position_ = std::move(key);
+    positionedBefore_ = false;
+    if (rc == SQLITE_DONE) {  // deleted in between: go on after it
+      lock_.unlockRecord();
+      continue;
+    }
+    if (!s.ok()) lock_.unlockRecord();
+    return s;
+  }
+}
+
+FileStatus SqliteFile::change(Stmt which, std::span<const char> record, bool bindData) {
+  int rc;
+  sqlite3_stmt* st = stmt(which, &rc);
+  if (st == nullptr) return failed(rc);
+  sqlite3_bind_blob(st, 1, record.data(), static_cast<int>(spec_.keyLength), SQLITE_STATIC);
+  if (bindData)
+    sqlite3_bind_blob(st, 2, record.data(), static_cast<int>(spec_.recordLength), SQLITE_STATIC);
+  rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return failed(rc);
+  if (sqlite3_changes(db_) == 0) return which == kInsert ? kDuplicateKey : kNotFound;
+  return kOk;
+}
+
+FileStatus SqliteFile::write(std::span<const char> record) {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!updating()) return kNotOpenForOutput;
+  if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
+  return change(kInsert, record, true);
+}
+
+FileStatus SqliteFile::rewrite(std::span<const char> record) {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!updating()) return kNotOpenForUpdate;
+  if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
+  const std::span<const char> key(record.data(), spec_.keyLength);
+  if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  const FileStatus s = change(kUpdate, record, true);
+  lock_.unlockRecord();
+  return s;
+}
+
+FileStatus SqliteFile::remove(std::span<const char> record) {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!updating()) return kNotOpenForUpdate;
+  if (unitLost_ || record.size() < spec_.keyLength) return kPermanentError;
+  const std::span<const char> key(record.data(), spec_.keyLength);
+  if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  const FileStatus s = change(kDelete, record, false);
+  lock_.unlockRecord();
+  return s;
+}
+
+FileStatus SqliteFile::begin() {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!updating()) return kNotOpenForOutput;
+  if (inUnit_) return kAlreadyOpen;
+  const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) return fromSqlite(rc);
+  inUnit_ = true;
+  unitLost_ = false;
+  return kOk;
+}
+
+FileStatus SqliteFile::commit() {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
+  if (unitLost_) {
+    inUnit_ = unitLost_ = false;
+    return kPermanentError;  // the store rolled the unit back already
+  }
+  const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK && !sqlite3_get_autocommit(db_)) {
+    // Still open (a reader held the log): give the caller the choice to
+    // commit again or roll back.
+    return fromSqlite(rc);
+  }
+  inUnit_ = false;
+  return fromSqlite(rc);
+}
+
+FileStatus SqliteFile::rollback() {
+  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
+  if (!sqlite3_get_autocommit(db_))
+    (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  inUnit_ = unitLost_ = false;
+  return kOk;
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+}  // namespace
+
+std::string SqliteStore::pathOf(std::string_view name, std::string_view directory) {
+  if (directory.empty()) return std::string(name);
+  std::string p(directory);
+  if (p.back() != '/') p += '/';
+  p += name;
+  return p;
+}
+
+std::unique_ptr<KeyedFile> SqliteStore::file(const FileSpec& spec, std::string_view directory) {
+  return std::make_unique<SqliteFile>(spec, pathOf(spec.name, directory));
+}
+
+FileStatus SqliteStore::create(const FileSpec& spec, std::string_view directory) {
+  const std::string path = pathOf(spec.name, directory);
+  switch (presence(path)) {
+    case Presence::kFile: return kDuplicateKey;
+    case Presence::kOther: return kPermanentError;
+    case Presence::kMissing: break;
+  }
+  // Built under a temporary name and linked into place, so that the file
+  // appears complete or not at all, and never over another one.
+  const std::string temp = path + ".new-" + std::to_string(::getpid()) + "-" +
+                           std::to_string(tempCounter.fetch_add(1));
+  auto removeTemp = [&] {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+      ::unlink((temp + suffix).c_str());
+  };
+  removeTemp();
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(temp.c_str(), &db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                           nullptr);
+  if (rc == SQLITE_OK) {
+    char sql[512];
+    std::snprintf(sql, sizeof sql, "PRAGMA journal_mode=WAL;BEGIN;%sINSERT INTO layout VALUES(%zu, %zu);COMMIT;",
+                  kSchema, spec.recordLength, spec.keyLength);
+    rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+  }
+  const int closeRc = sqlite3_close(db);
+  if (rc != SQLITE_OK || closeRc != SQLITE_OK) {
+    removeTemp();
+    return kPermanentError;
+  }
+  FileStatus s = kOk;
+  if (::link(temp.c_str(), path.c_str()) != 0) {
+    if (errno == EEXIST) {
+      s = kDuplicateKey;
+    } else if (presence(path) == Presence::kMissing) {
+      // A file system without hard links: a plain rename, checked just before.
+      if (::rename(temp.c_str(), path.c_str()) != 0) s = kPermanentError;
+    } else {
+      s = kDuplicateKey;
+    }
+  }
+  removeTemp();
+  return s;
+}
+
+FileStatus SqliteStore::copyTo(const FileSpec& spec, std::string_view directory,
+                               const std::string& targetPath) {
+  const std::string path = pathOf(spec.name, directory);
+  if (const FileStatus p = presenceStatus(path); !p.ok()) return p;
+  if (presence(targetPath) != Presence::kMissing) return kDuplicateKey;
+  LockFile lock;
+  if (lock.open(path + "-lock") != LockFile::Result::kOk) return kPermanentError;
+  if (const auto r = lock.lockFile(false); r != LockFile::Result::kOk)
+    return r == LockFile::Result::kBusy ? kFileLocked : kPermanentError;
+  sqlite3* db = nullptr;
+  if (const FileStatus s = openDatabase(path, spec, &db, nullptr); !s.ok()) return s;
+  sqlite3_stmt* st = nullptr;
+  int rc = sqlite3_prepare_v2(db, "VACUUM INTO ?1", -1, &st, nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(st, 1, targetPath.c_str(), -1, SQLITE_TRANSIENT);
+    rc = sqlite3_step(st);
+    if (rc == SQLITE_DONE) rc = SQLITE_OK;
+  }
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  if (rc != SQLITE_OK) {
+    ::unlink(targetPath.c_str());
+    return fromSqlite(rc) == kFileLocked ? kFileLocked : kPermanentError;
+  }
+  // The copy is written with a rollback journal; give it the store's mode.
+  sqlite3* copy = nullptr;
+  rc = sqlite3_open_v2(targetPath.c_str(), &copy, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                       nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(copy, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+  sqlite3_close(copy);
+  return rc == SQLITE_OK ? kOk : kPermanentError;
+}
+
+FileStatus SqliteStore::checkIntegrity(const FileSpec& spec, std::string_view directory,
+                                       std::vector<std::string>* problems) {
+  std::vector<std::string> found;
+  const std::string path = pathOf(spec.name, directory);
+  if (const FileStatus p = presenceStatus(path); !p.ok()) return p;
+  LockFile lock;
+  if (lock.open(path + "-lock") != LockFile::Result::kOk) return kPermanentError;
+  if (const auto r = lock.lockFile(false); r != LockFile::Result::kOk)
+    return r == LockFile::Result::kBusy ? kFileLocked : kPermanentError;
+  sqlite3* db = nullptr;
+  if (const FileStatus s = openDatabase(path, spec, &db, nullptr); !s.ok()) {
+    if (problems != nullptr) problems->push_back("cannot open: status " + s.toString());
+    return s;
+  }
+  auto query = [&](const char* sql, auto&& onRow) {
+    sqlite3_stmt* st = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &st, nullptr);
+    if (rc == SQLITE_OK) {
+      if (sqlite3_bind_parameter_count(st) == 2) {
+        sqlite3_bind_int64(st, 1, static_cast<sqlite3_int64>(spec.recordLength));
+        sqlite3_bind_int64(st, 2, static_cast<sqlite3_int64>(spec.keyLength));
+      }
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW) onRow(st);
+    }
+    if (rc != SQLITE_DONE) found.push_back(std::string(sql) + ": " + sqlite3_errmsg(db));
+    sqlite3_finalize(st);
+  };
+  query("PRAGMA integrity_check", [&](sqlite3_stmt* st) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st, 0));
+    const std::string line = text != nullptr ? text : "";
+    if (line != "ok") found.push_back(line);
+  });
+  query("SELECT count(*) FROM layout",
+        [&](sqlite3_stmt* st) {
+          const auto n = sqlite3_column_int64(st, 0);
+          if (n != 1) found.push_back("layout holds " + std::to_string(n) + " rows, not 1");
+        });
+  query("SELECT count(*) FROM records WHERE typeof(data) != 'blob' OR length(data) != ?1 "
+        "OR typeof(key) != 'blob' OR length(key) != ?2 OR substr(data, 1, ?2) != key",
+        [&](sqlite3_stmt* st) {
+          const auto n = sqlite3_column_int64(st, 0);
+          if (n != 0)
+            found.push_back(std::to_string(n) + " records of the wrong length or with a key "
+                            "that differs from the record's head");
+        });
+  sqlite3_close(db);
+  const bool clean = found.empty();
+  if (problems != nullptr) problems->insert(problems->end(), found.begin(), found.end());
+  return clean ? kOk : kIndexDamaged;
+}
+
+}  // namespace fs

@@ -1,0 +1,54 @@
+// The embedded default store: each data file is one SQLite database under
+// its own name, with the tables
+//   records(key BLOB PRIMARY KEY, data BLOB NOT NULL) WITHOUT ROWID
+//   layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL)
+// in WAL mode, so that every write is atomic, visible to the other
+// workstations when it returns, and survives a killed process. Opens and
+// record locks are kept in a sidecar file NAME-lock (see lock_file.h).
+//
+// Lock statuses: 9/065 when the file is held exclusively by someone else (or
+// the store's own short wait for another writer ran out), 9/068 when another
+// input-output handle holds the record. Nothing waits longer than the bounded
+// writer wait (kBusyTimeoutMs).
+//
+// A handle is used by one thread at a time; handles are independent.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "datafiles/keyed_file.h"
+
+namespace fs {
+
+class SqliteStore : public FileStore {
+ public:
+  // How long an operation waits for another connection's write to finish
+  // before it reports 9/065.
+  static constexpr int kBusyTimeoutMs = 1500;
+
+  SqliteStore() = default;
+
+  std::unique_ptr<KeyedFile> file(const FileSpec& spec, std::string_view directory = {}) override;
+  // "00" created; "22" the file exists already; "30" it cannot be written.
+  // The file appears under its name complete or not at all.
+  FileStatus create(const FileSpec& spec, std::string_view directory = {}) override;
+
+  // A consistent copy of the file, taken while others keep working, that
+  // this store opens again. `targetPath` must not exist. Refused with 9/065
+  // while someone holds the file exclusively.
+  FileStatus copyTo(const FileSpec& spec, std::string_view directory,
+                    const std::string& targetPath);
+  // The store's integrity check plus the layout and record shape checks.
+  // "00" clean; 9/041 with the findings in `problems` (may be null);
+  // otherwise the status the open would give.
+  FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
+                            std::vector<std::string>* problems);
+
+  // DIRECTORY/NAME, or NAME when the directory is empty.
+  static std::string pathOf(std::string_view name, std::string_view directory);
+};
+
+}  // namespace fs

@@ -1,0 +1,395 @@
+#include "datafiles/sqlite_store.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "datafiles/records.h"
+#include "testing/memory_store.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using fs::OpenMode;
+using fs::StartMode;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (stdfs::temp_directory_path() / "pxstore-XXXXXX").string();
+    path_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    stdfs::remove_all(path_, ec);
+  }
+  const std::string& path() const { return path_; }
+  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
+
+ private:
+  std::string path_;
+};
+
+rec::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {
+  rec::MenuRecord r;
+  r.setKey(menuNo, entry);
+  r.setText(text);
+  return r;
+}
+
+// ---- the same rules over the in-memory fake and the real store ------------
+
+template <class Store>
+struct StoreFixture {
+  Store store;
+  TempDir dir;
+  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec) {
+    return store.file(spec, dir.path());
+  }
+  fs::FileStatus create(const fs::FileSpec& spec) { return store.create(spec, dir.path()); }
+};
+
+template <class Store>
+class Conformance : public ::testing::Test {
+ protected:
+  StoreFixture<Store> s;
+};
+
+using Stores = ::testing::Types<testing_support::MemoryStore, fs::SqliteStore>;
+TYPED_TEST_SUITE(Conformance, Stores);
+
+TYPED_TEST(Conformance, StatusesOfSingleHandle) {
+  auto f = this->s.file(fs::kMenuFile);
+  rec::MenuRecord r = menu(5, 10);
+  EXPECT_EQ(f->open(OpenMode::kInput), fs::kFileMissing);
+  EXPECT_EQ(f->read(r.bytes()), fs::kNotOpen);
+  EXPECT_EQ(f->close(), fs::kNotOpen);
+  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
+  EXPECT_EQ(this->s.create(fs::kMenuFile), fs::kDuplicateKey);
+
+  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  EXPECT_EQ(f->open(OpenMode::kInput), fs::kAlreadyOpen);
+  EXPECT_EQ(f->readNext(r.bytes()), fs::kNoPosition);
+  EXPECT_EQ(f->write(r.bytes()), fs::kNotOpenForOutput);
+  EXPECT_EQ(f->rewrite(r.bytes()), fs::kNotOpenForUpdate);
+  EXPECT_EQ(f->remove(r.bytes()), fs::kNotOpenForUpdate);
+  EXPECT_EQ(f->close(), fs::kOk);
+
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  EXPECT_EQ(f->read(r.bytes()), fs::kNotFound);
+  EXPECT_EQ(f->rewrite(r.bytes()), fs::kNotFound);
+  EXPECT_EQ(f->remove(r.bytes()), fs::kNotFound);
+  EXPECT_EQ(f->write(r.bytes()), fs::kOk);
+  rec::MenuRecord other = menu(5, 10, "other");
+  EXPECT_EQ(f->write(other.bytes()), fs::kDuplicateKey);
+  rec::MenuRecord got = menu(5, 10, "");
+  ASSERT_EQ(f->read(got.bytes()), fs::kOk);
+  EXPECT_EQ(got.text(), "x");  // a failed write changes nothing
+  EXPECT_EQ(f->rewrite(other.bytes()), fs::kOk);
+  ASSERT_EQ(f->read(got.bytes()), fs::kOk);
+  EXPECT_EQ(got.text(), "other");
+  EXPECT_EQ(f->readNext(got.bytes()), fs::kEndOfFile);
+  EXPECT_EQ(f->remove(r.bytes()), fs::kOk);
+  EXPECT_EQ(f->read(got.bytes()), fs::kNotFound);
+  EXPECT_EQ(f->readNext(got.bytes()), fs::kNoPosition);  // a failed read loses the position
+  EXPECT_EQ(f->close(), fs::kOk);
+}
+
+TYPED_TEST(Conformance, KeyOrderIsUnsignedByteOrder) {
+  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
+  auto f = this->s.file(fs::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  // Entries 0 (also as 00 0F, another sign), 9, 10, 99, 100, 280, 999 and
+  // high bytes that a signed comparison would put first.
+  std::vector<std::string> keys;
+  for (int e : {280, 0, 999, 10, 100, 9, 99}) {
+    auto k = rec::MenuRecord::key(1, e);
+    keys.emplace_back(k.data(), k.size());
+  }
+  auto zeroF = rec::MenuRecord::key(1, 0);
+  zeroF[5] = static_cast<char>(0x0F);
+  keys.emplace_back(zeroF.data(), zeroF.size());
+  keys.push_back(std::string("\x00\x0C\x01\x0C\x80\x0C", 6));
+  keys.push_back(std::string("\x00\x0C\x01\x0C\xFF\x0C", 6));
+  for (const auto& k : keys) {
+    rec::MenuRecord r;
+    std::copy(k.begin(), k.end(), r.data());
+    ASSERT_EQ(f->write(r.bytes()), fs::kOk);
+  }
+  std::vector<std::string> sorted = keys;
+  std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
+    return std::lexicographical_compare(
+        a.begin(), a.end(), b.begin(), b.end(),
+        [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
+  });
+  rec::MenuRecord r;
+  r.setKey(1, 0);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  std::vector<std::string> seen;
+  while (f->readNext(r.bytes()) == fs::kOk) seen.emplace_back(r.data(), 6);
+  EXPECT_EQ(seen, sorted);
+  EXPECT_EQ(rec::MenuRecord(r).entry(), std::nullopt);  // the 0xFF entry came last
+}
+
+TYPED_TEST(Conformance, StartModesAndPartialKeys) {
+  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
+  auto f = this->s.file(fs::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  for (auto [m, e] : {std::pair{3, 10}, {3, 20}, {4, 10}, {6, 5}})
+    ASSERT_EQ(f->write(menu(m, e).bytes()), fs::kOk);
+  struct Case {
+    StartMode mode;
+    int menu, entry;
+    std::size_t keyLength;
+    fs::FileStatus status;
+    int nextMenu, nextEntry;
+  };
+  const Case cases[] = {
+      {StartMode::kNotLessThan, 3, 0, 6, fs::kOk, 3, 10},
+      {StartMode::kNotLessThan, 3, 10, 6, fs::kOk, 3, 10},
+      {StartMode::kNotLessThan, 6, 6, 6, fs::kNotFound, 0, 0},
+      {StartMode::kEqual, 3, 20, 6, fs::kOk, 3, 20},
+      {StartMode::kEqual, 3, 15, 6, fs::kNotFound, 0, 0},
+      {StartMode::kGreaterThan, 3, 10, 6, fs::kOk, 3, 20},
+      {StartMode::kGreaterThan, 6, 5, 6, fs::kNotFound, 0, 0},
+      // Key length 4: menu set and menu number only.
+      {StartMode::kEqual, 4, 999, 4, fs::kOk, 4, 10},
+      {StartMode::kEqual, 5, 0, 4, fs::kNotFound, 0, 0},
+      {StartMode::kGreaterThan, 3, 999, 4, fs::kOk, 4, 10},
+      {StartMode::kNotLessThan, 5, 0, 4, fs::kOk, 6, 5},
+      // A key length beyond the key counts as the whole key.
+      {StartMode::kEqual, 4, 10, 99, fs::kOk, 4, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << static_cast<int>(c.mode) << " " << c.menu << "/"
+                                      << c.entry << " len " << c.keyLength);
+    rec::MenuRecord k = menu(c.menu, c.entry);
+    EXPECT_EQ(f->start(c.mode, k.bytes(), c.keyLength), c.status);
+    rec::MenuRecord r;
+    if (c.status.ok()) {
+      ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+      EXPECT_EQ(r.menu(), c.nextMenu);
+      EXPECT_EQ(r.entry(), c.nextEntry);
+    } else {
+      EXPECT_EQ(f->readNext(r.bytes()), fs::kNoPosition);
+    }
+  }
+}
+
+TYPED_TEST(Conformance, ReadNextSeesWritesAfterPosition) {
+  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
+  auto f = this->s.file(fs::kMenuFile);
+  auto g = this->s.file(fs::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(g->open(OpenMode::kInput), fs::kOk);
+  for (int e : {1, 2, 5}) ASSERT_EQ(f->write(menu(1, e).bytes()), fs::kOk);
+  rec::MenuRecord r = menu(1, 0);
+  ASSERT_EQ(g->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  ASSERT_EQ(g->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.entry(), 1);
+  // Written by this handle between two read-nexts: the next read-next of
+  // this handle takes up after the record it returned last.
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(f->write(menu(1, 3).bytes()), fs::kOk);
+  ASSERT_EQ(f->remove(menu(1, 2).bytes()), fs::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.entry(), 3);
+  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.entry(), 5);
+  EXPECT_EQ(f->readNext(r.bytes()), fs::kEndOfFile);
+  ASSERT_EQ(f->write(menu(1, 6).bytes()), fs::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);  // end is not final
+  EXPECT_EQ(r.entry(), 6);
+}
+
+TYPED_TEST(Conformance, RollbackUndoesTheUnitCommitKeepsIt) {
+  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
+  auto f = this->s.file(fs::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(f->write(menu(1, 1, "before").bytes()), fs::kOk);
+  ASSERT_EQ(f->begin(), fs::kOk);
+  EXPECT_EQ(f->write(menu(1, 2).bytes()), fs::kOk);
+  EXPECT_EQ(f->rewrite(menu(1, 1, "inside").bytes()), fs::kOk);
+  rec::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), fs::kOk);  // the unit sees its own work
+  EXPECT_EQ(f->rollback(), fs::kOk);
+  EXPECT_EQ(f->read(r.bytes()), fs::kNotFound);
+  r = menu(1, 1);
+  ASSERT_EQ(f->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "before");
+  ASSERT_EQ(f->begin(), fs::kOk);
+  EXPECT_EQ(f->write(menu(1, 3).bytes()), fs::kOk);
+  EXPECT_EQ(f->commit(), fs::kOk);
+  ASSERT_EQ(f->close(), fs::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  r = menu(1, 3);
+  EXPECT_EQ(f->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(f->begin(), fs::kNotOpenForOutput);
+}
+
+// ---- the embedded store ----------------------------------------------------
+
+class SqliteStoreTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec = fs::kMenuFile) {
+    return store.file(spec, dir.path());
+  }
+  // Runs SQL on a data file directly, as another tool would.
+  void sql(std::string_view name, const std::string& text) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir / name).c_str(), &db), SQLITE_OK);
+    char* err = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK)
+        << (err ? err : "");
+    sqlite3_free(err);
+    sqlite3_close(db);
+  }
+  fs::SqliteStore store;
+  TempDir dir;
+};
+
+TEST_F(SqliteStoreTest, FilesThatMustBeReorganised) {
+  struct Case {
+    const char* what;
+    std::string setup;  // SQL, or "garbage"
+    fs::FileStatus status;
+  };
+  const Case cases[] = {
+      {"not a database", "garbage", fs::kIndexDamaged},
+      {"empty database", "", fs::kIndexDamaged},
+      {"no records table", "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
+                           "INSERT INTO layout VALUES(58, 6);",
+       fs::kIndexDamaged},
+      {"no layout table", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);",
+       fs::kIndexMissing},
+      {"no layout row", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
+                        "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);",
+       fs::kIndexMissing},
+      {"other record length", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
+                              "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
+                              "INSERT INTO layout VALUES(60, 6);",
+       fs::kAttributeMismatch},
+      {"other key length", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
+                           "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
+                           "INSERT INTO layout VALUES(58, 4);",
+       fs::kAttributeMismatch},
+      {"rowid table of another tool", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
+                                      "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
+                                      "INSERT INTO layout VALUES(58, 6);",
+       fs::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::error_code ec;
+    for (const char* suffix : {"", "-wal", "-shm", "-lock"})
+      stdfs::remove(dir / (std::string("FX01.DAT") + suffix), ec);
+    if (c.setup == "garbage")
+      std::ofstream(dir / "FX01.DAT") << std::string(8192, 'G');
+    else
+      sql("FX01.DAT", c.setup);
+    auto f = file();
+    EXPECT_EQ(f->open(OpenMode::kInput), c.status);
+    EXPECT_EQ(f->isOpen(), c.status.ok());
+    std::vector<std::string> problems;
+    EXPECT_EQ(store.checkIntegrity(fs::kMenuFile, dir.path(), &problems),
+              c.status.ok() ? fs::kOk : c.status);
+  }
+}
+
+TEST_F(SqliteStoreTest, RowidTableOfAnotherToolWorks) {
+  sql("FX01.DAT",
+      "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
+      "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
+      "INSERT INTO layout VALUES(58, 6);");
+  auto f = file();
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  EXPECT_EQ(f->write(menu(2, 1).bytes()), fs::kOk);
+  EXPECT_EQ(f->write(menu(2, 1).bytes()), fs::kDuplicateKey);
+  EXPECT_EQ(f->write(menu(1, 1).bytes()), fs::kOk);
+  rec::MenuRecord r = menu(0, 0);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.menu(), 1);
+}
+
+TEST_F(SqliteStoreTest, DamagedRecordsAreNeverReturned) {
+  ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
+  {
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e).bytes()), fs::kOk);
+  }
+  // Entry 2 cut short, entry 3 with a head that differs from its key.
+  const auto k2 = rec::MenuRecord::key(1, 2), k3 = rec::MenuRecord::key(1, 3);
+  auto hex = [](const auto& k) {
+    std::string h;
+    char b[3];
+    for (char c : k) {
+      std::snprintf(b, sizeof b, "%02X", static_cast<unsigned char>(c));
+      h += b;
+    }
+    return h;
+  };
+  sql("FX01.DAT", "UPDATE records SET data=substr(data,1,20) WHERE key=x'" + hex(k2) + "';" +
+                      "UPDATE records SET data=x'FFFF'||substr(data,3) WHERE key=x'" + hex(k3) +
+                      "';");
+  auto f = file();
+  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  rec::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), fs::kIndexDamaged);
+  r = menu(1, 3);
+  EXPECT_EQ(f->read(r.bytes()), fs::kIndexDamaged);
+  r = menu(1, 1);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  EXPECT_EQ(f->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(f->readNext(r.bytes()), fs::kIndexDamaged);
+  std::vector<std::string> problems;
+  EXPECT_EQ(store.checkIntegrity(fs::kMenuFile, dir.path(), &problems), fs::kIndexDamaged);
+  EXPECT_EQ(problems.size(), 1u);
+}
+
+TEST_F(SqliteStoreTest, OtherPermanentErrors) {
+  // A directory where the file should be; a record area too short.
+  stdfs::create_directory(dir / "FX01.DAT");
+  auto f = file();
+  EXPECT_EQ(f->open(OpenMode::kInput), fs::kPermanentError);
+  EXPECT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kPermanentError);
+  stdfs::remove(dir / "FX01.DAT");
+  ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  std::vector<char> small(10, ' ');
+  EXPECT_EQ(f->write(small), fs::kPermanentError);
+  EXPECT_EQ(f->read(small), fs::kPermanentError);
+}
+
+TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
+  ASSERT_EQ(store.create(fs::kPermissionFile, dir.path()), fs::kOk);
+  auto f = file(fs::kPermissionFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  rec::PermissionRecord p;
+  p.setKey(0, "MEIER", "PA64");
+  ASSERT_EQ(f->write(p.bytes()), fs::kOk);
+  stdfs::create_directory(dir / "backup");
+  // Taken while the handle is open, with the write still in the log.
+  ASSERT_EQ(store.copyTo(fs::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"), fs::kOk);
+  EXPECT_EQ(store.copyTo(fs::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"),
+            fs::kDuplicateKey);
+  auto c = store.file(fs::kPermissionFile, dir / "backup");
+  ASSERT_EQ(c->open(OpenMode::kInput), fs::kOk);
+  rec::PermissionRecord q;
+  q.setKey(0, "MEIER", "PA64");
+  ASSERT_EQ(c->read(q.bytes()), fs::kOk);
+  EXPECT_EQ(q, p);
+  EXPECT_EQ(store.checkIntegrity(fs::kPermissionFile, dir / "backup", nullptr), fs::kOk);
+}
+
+}  // namespace
