@@ -1,7 +1,334 @@
+// init, dump, lock, unlock, status: setting up an installation's data files,
+// looking into them, and the normal-user lock flag.
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
 #include "tools/verbs.h"
 
 namespace pxadmin {
+namespace {
 
-void addStoreVerbs(CLI::App& app) { (void)app; }
+namespace stdfs = std::filesystem;
+
+[[noreturn]] void fail(const std::string& message, int code = kExitFailure) {
+  std::cerr << "pxadmin: " << message << "\n";
+  throw CLI::RuntimeError(code);
+}
+
+std::string statusText(fs::FileStatus s) {
+  if (s == fs::kFileMissing) return s.toString() + " (file missing)";
+  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
+  if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
+  return s.toString();
+}
+
+const fs::FileSpec* const kAllFiles[] = {&fs::kInstallationFile, &fs::kUserFile,
+                                         &fs::kMenuFile, &fs::kPermissionFile};
+
+// ---- init -------------------------------------------------------------------
+
+struct InitOptions {
+  std::string dir;
+  std::string id, club, option1, option2, installation, region, header;
+  int client = 0;
+};
+
+rec::ControlRecord controlRecord(const InitOptions& o) {
+  using R = rec::ControlRecord;
+  R r;
+  r.setLockFlag('N');
+  rec::putText(r.at<R::kIdentification>(), o.id);
+  rec::putText(r.at<R::kClubText>(), o.club);
+  rec::putText(r.at<R::kEditionOption1>(), o.option1);
+  rec::putText(r.at<R::kEditionOption2>(), o.option2);
+  if (!o.installation.empty()) {
+    const auto n = rec::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
+    if (!n || o.installation.size() > R::kInstallationNumber.width ||
+        !rec::putDigits(r.at<R::kInstallationNumber>(), *n))
+      fail("--installation takes up to 5 digits", kExitUsage);
+  }
+  rec::putText(r.at<R::kRegionCode>(), o.region);
+  if (!o.header.empty()) {
+    const auto n = rec::getDigits(std::span<const char>(o.header.data(), o.header.size()));
+    if (!n || o.header.size() > R::kHeaderNumber.width ||
+        !rec::putDigits(r.at<R::kHeaderNumber>(), *n))
+      fail("--header takes up to 3 digits", kExitUsage);
+  }
+  if (!rec::packed3::encode(o.client, r.at<R::kDefaultClient>()))
+    fail("--client takes a number 0-999", kExitUsage);
+  return r;
+}
+
+void runInit(const InitOptions& o) {
+  const rec::ControlRecord control = controlRecord(o);
+  std::error_code ec;
+  stdfs::create_directories(o.dir, ec);
+  if (!stdfs::is_directory(o.dir)) fail("cannot create directory " + o.dir);
+  for (const fs::FileSpec* spec : kAllFiles) {
+    if (stdfs::exists(fs::SqliteStore::pathOf(spec->name, o.dir)))
+      fail(std::string(spec->name) + " exists already in " + o.dir +
+           ": refusing to overwrite an installation");
+  }
+  fs::SqliteStore store;
+  for (const fs::FileSpec* spec : kAllFiles) {
+    if (const fs::FileStatus s = store.create(*spec, o.dir); !s.ok())
+      fail("cannot create " + std::string(spec->name) + ": status " + statusText(s));
+  }
+  auto f = store.file(fs::kInstallationFile, o.dir);
+  fs::FileStatus s = f->open(fs::OpenMode::kInputOutput);
+  if (s.ok()) s = f->write(control.bytes());
+  (void)f->close();
+  if (!s.ok()) fail("cannot write the control record: status " + statusText(s));
+  std::cout << "Installation created in " << o.dir << "\n";
+}
+
+// ---- dump -------------------------------------------------------------------
+
+enum class Kind { kPacked, kText, kHex };
+struct Column {
+  const char* name;
+  rec::Field field;
+  Kind kind;
+};
+
+using UR = rec::UserRecord;
+using MR = rec::MenuRecord;
+using PR = rec::PermissionRecord;
+using CR = rec::ControlRecord;
+using AR = rec::ApplicationRecord;
+
+const std::vector<Column> kUserColumns = {
+    {"client", UR::kClient, Kind::kPacked},         {"encoded_name", UR::kEncodedName, Kind::kHex},
+    {"reserved1", UR::kReserved1, Kind::kHex},      {"sign_on", UR::kSignOnFlag, Kind::kText},
+    {"reserved2", UR::kReserved2, Kind::kHex},      {"class", UR::kUserClass, Kind::kText},
+    {"password_hash", UR::kPasswordHash, Kind::kText}, {"reserved3", UR::kReserved3, Kind::kHex}};
+const std::vector<Column> kMenuColumns = {
+    {"menu_set", MR::kMenuSet, Kind::kPacked},   {"menu", MR::kMenu, Kind::kPacked},
+    {"entry", MR::kEntry, Kind::kPacked},        {"version_stamp", MR::kVersionStamp, Kind::kText},
+    {"entry_flag", MR::kEntryFlag, Kind::kText}, {"text", MR::kText, Kind::kText},
+    {"program", MR::kProgram, Kind::kText},      {"access_class", MR::kAccessClass, Kind::kText}};
+const std::vector<Column> kPermissionColumns = {
+    {"client", PR::kClient, Kind::kPacked},     {"user", PR::kUserName, Kind::kText},
+    {"program", PR::kProgram, Kind::kText},     {"key_blank", PR::kKeyBlank, Kind::kText},
+    {"grant_date", PR::kGrantDate, Kind::kText}, {"level", PR::kLevel, Kind::kText},
+    {"flag", PR::kFlag, Kind::kText},           {"text", PR::kText, Kind::kText}};
+const std::vector<Column> kControlColumns = {
+    {"type", CR::kType, Kind::kText},
+    {"client", CR::kClient, Kind::kPacked},
+    {"application", CR::kApplication, Kind::kPacked},
+    {"identification", CR::kIdentification, Kind::kText},
+    {"club", CR::kClubText, Kind::kText},
+    {"option1", CR::kEditionOption1, Kind::kText},
+    {"option2", CR::kEditionOption2, Kind::kText},
+    {"installation", CR::kInstallationNumber, Kind::kText},
+    {"region", CR::kRegionCode, Kind::kText},
+    {"header", CR::kHeaderNumber, Kind::kText},
+    {"default_client", CR::kDefaultClient, Kind::kPacked},
+    {"data_directory", CR::kDataDirectory, Kind::kText},
+    {"lock_flag", CR::kLockFlag, Kind::kText},
+    {"reserved", CR::kReserved, Kind::kHex}};
+const std::vector<Column> kApplicationColumns = {
+    {"type", AR::kType, Kind::kText},           {"client", AR::kClient, Kind::kPacked},
+    {"application", AR::kApplication, Kind::kPacked}, {"reserved1", AR::kReserved1, Kind::kHex},
+    {"name", AR::kName, Kind::kText},           {"reserved2", AR::kReserved2, Kind::kHex}};
+const std::vector<Column> kOtherInstallationColumns = {
+    {"type", CR::kType, Kind::kText}, {"client", CR::kClient, Kind::kPacked},
+    {"application", CR::kApplication, Kind::kPacked}, {"rest", rec::Field{5, 195}, Kind::kHex}};
+
+std::string hex(std::span<const char> bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string out;
+  for (char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    out += digits[b >> 4];
+    out += digits[b & 15];
+  }
+  return out;
+}
+
+// The value as text, and whether it is a number (unquoted in JSON).
+std::pair<std::string, bool> decode(std::span<const char> record, const Column& c) {
+  const auto bytes = record.subspan(c.field.offset, c.field.width);
+  switch (c.kind) {
+    case Kind::kPacked: {
+      const auto n = rec::packed3::decode(std::span<const char, 2>(bytes.data(), 2));
+      if (n) return {std::to_string(*n), true};
+      return {"x" + hex(bytes), false};
+    }
+    case Kind::kText:
+      return {rec::getText(bytes), false};
+    case Kind::kHex:
+      return {hex(bytes), false};
+  }
+  return {};
+}
+
+std::string jsonString(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char b[8];
+      std::snprintf(b, sizeof b, "\\u%04x", c);
+      out += b;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+std::string csvField(const std::string& s) {
+  if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+enum class Format { kTable, kJson, kCsv };
+
+void runDump(const std::string& file, Format format) {
+  const stdfs::path p(file);
+  std::string name = p.filename().string();
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const fs::FileSpec* spec = nullptr;
+  for (const fs::FileSpec* s : kAllFiles)
+    if (s->name == name) spec = s;
+  if (spec == nullptr)
+    fail("cannot tell the layout of " + file + ": expected FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT",
+         kExitUsage);
+  // The file may carry another name (a copy); its layout is the named one's.
+  const std::string filename = p.filename().string();
+  const fs::FileSpec actual{filename, spec->recordLength, spec->keyLength};
+  fs::SqliteStore store;
+  auto f = store.file(actual, p.parent_path().string());
+  if (const fs::FileStatus s = f->open(fs::OpenMode::kInput); !s.ok())
+    fail("cannot open " + file + ": status " + statusText(s));
+  std::vector<char> record(spec->recordLength);
+  fs::FileStatus s = f->start(fs::StartMode::kNotLessThan, record, 0);
+  bool first = true;
+  const std::vector<Column>* lastColumns = nullptr;
+  if (format == Format::kJson) std::cout << "[";
+  while (s.ok() && (s = f->readNext(record)).ok()) {
+    const std::vector<Column>* columns = &kMenuColumns;
+    if (spec == &fs::kUserFile) columns = &kUserColumns;
+    if (spec == &fs::kPermissionFile) columns = &kPermissionColumns;
+    if (spec == &fs::kInstallationFile) {
+      columns = record[0] == rec::InstallationRecord::kControlType       ? &kControlColumns
+                : record[0] == rec::InstallationRecord::kApplicationType ? &kApplicationColumns
+                                                                         : &kOtherInstallationColumns;
+    }
+    std::vector<std::pair<std::string, bool>> values;
+    for (const Column& c : *columns) values.push_back(decode(record, c));
+    switch (format) {
+      case Format::kJson:
+        std::cout << (first ? "\n  {" : ",\n  {");
+        for (std::size_t i = 0; i < values.size(); ++i)
+          std::cout << (i ? ", " : "") << jsonString((*columns)[i].name) << ": "
+                    << (values[i].second ? values[i].first : jsonString(values[i].first));
+        std::cout << "}";
+        break;
+      case Format::kCsv:
+      case Format::kTable: {
+        const char* sep = format == Format::kCsv ? "," : " | ";
+        if (columns != lastColumns) {
+          for (std::size_t i = 0; i < columns->size(); ++i)
+            std::cout << (i ? sep : "") << (*columns)[i].name;
+          std::cout << "\n";
+        }
+        for (std::size_t i = 0; i < values.size(); ++i)
+          std::cout << (i ? sep : "")
+                    << (format == Format::kCsv ? csvField(values[i].first) : values[i].first);
+        std::cout << "\n";
+        break;
+      }
+    }
+    lastColumns = columns;
+    first = false;
+  }
+  if (format == Format::kJson) std::cout << (first ? "]\n" : "\n]\n");
+  (void)f->close();
+  if (!s.atEnd() && !s.invalidKey()) fail("reading " + file + " failed: status " + statusText(s));
+}
+
+// ---- lock, unlock, status ------------------------------------------------------
+
+void runLockFlag(const std::string& dir, std::optional<char> set) {
+  fs::SqliteStore store;
+  auto f = store.file(fs::kInstallationFile, dir);
+  fs::FileStatus s = f->open(set ? fs::OpenMode::kInputOutput : fs::OpenMode::kInput);
+  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + statusText(s));
+  rec::ControlRecord control;
+  s = f->read(control.bytes());
+  if (!s.ok()) {
+    (void)f->close();
+    fail("cannot read the control record: status " + statusText(s));
+  }
+  if (set) {
+    control.setLockFlag(*set);  // every other byte goes back as read
+    s = f->rewrite(control.bytes());
+    (void)f->close();
+    if (!s.ok()) fail("cannot rewrite the control record: status " + statusText(s));
+  } else {
+    (void)f->close();
+  }
+  std::cout << (control.locked() ? "System locked for normal users"
+                                 : "System not locked for normal users")
+            << " (lock flag \"" << control.lockFlag() << "\")\n";
+}
+
+}  // namespace
+
+void addStoreVerbs(CLI::App& app) {
+  auto init = std::make_shared<InitOptions>();
+  CLI::App* cmd = app.add_subcommand(
+      "init", "Create the four data files of a new installation in DIR, with the control record");
+  cmd->add_option("DIR", init->dir, "Data directory")->required();
+  cmd->add_option("--id", init->id, "Identification code (6 characters)");
+  cmd->add_option("--club", init->club, "Club text (40 characters)");
+  cmd->add_option("--option1", init->option1, "Edition option 1 (one character)");
+  cmd->add_option("--option2", init->option2, "Edition option 2 (one character)");
+  cmd->add_option("--installation", init->installation, "Installation number (up to 5 digits)");
+  cmd->add_option("--region", init->region, "Region code (3 characters)");
+  cmd->add_option("--header", init->header, "Header number (up to 3 digits)");
+  cmd->add_option("--client", init->client, "Default client number (0-999)");
+  cmd->callback([init] { runInit(*init); });
+
+  auto dump = std::make_shared<std::pair<std::string, Format>>("", Format::kTable);
+  cmd = app.add_subcommand("dump", "Print every record of a data file, decoded");
+  cmd->add_option("FILE", dump->first, "Path of FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT")
+      ->required();
+  auto* json = cmd->add_flag_callback("--json", [dump] { dump->second = Format::kJson; },
+                                      "One JSON object per record");
+  auto* csv = cmd->add_flag_callback("--csv", [dump] { dump->second = Format::kCsv; },
+                                     "Comma-separated values");
+  json->excludes(csv);
+  cmd->callback([dump] { runDump(dump->first, dump->second); });
+
+  struct Flag {
+    const char* name;
+    const char* help;
+    std::optional<char> set;
+  };
+  for (const Flag& flag : {Flag{"lock", "Lock the system for normal users", 'J'},
+                           Flag{"unlock", "Unlock the system for normal users", 'N'},
+                           Flag{"status", "Show whether the system is locked", std::nullopt}}) {
+    auto dir = std::make_shared<std::string>(".");
+    cmd = app.add_subcommand(flag.name, flag.help);
+    cmd->add_option("--dir", *dir, "Data directory (default: the current directory)");
+    cmd->callback([dir, set = flag.set] { runLockFlag(*dir, set); });
+  }
+}
 
 }  // namespace pxadmin
