@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -390,6 +393,242 @@ TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
   ASSERT_EQ(c->read(q.bytes()), fs::kOk);
   EXPECT_EQ(q, p);
   EXPECT_EQ(store.checkIntegrity(fs::kPermissionFile, dir / "backup", nullptr), fs::kOk);
+}
+
+// ---- sharing and locks -----------------------------------------------------
+
+class LockTest : public SqliteStoreTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e, "old").bytes()), fs::kOk);
+  }
+};
+
+TEST_F(LockTest, RecordReadForUpdateIsLockedAgainstOtherHandles) {
+  auto a = file(), b = file(), in = file();
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
+  rec::MenuRecord r = menu(1, 2);
+  ASSERT_EQ(a->read(r.bytes()), fs::kOk);  // a holds 1/2
+
+  struct Case {
+    const char* what;
+    std::function<fs::FileStatus()> op;
+    fs::FileStatus status;
+  };
+  rec::MenuRecord buf;
+  const Case cases[] = {
+      {"read", [&] { buf = menu(1, 2); return b->read(buf.bytes()); }, fs::kRecordLocked},
+      {"rewrite", [&] { return b->rewrite(menu(1, 2, "new").bytes()); }, fs::kRecordLocked},
+      {"delete", [&] { return b->remove(menu(1, 2).bytes()); }, fs::kRecordLocked},
+      {"read of another record", [&] { buf = menu(1, 3); return b->read(buf.bytes()); }, fs::kOk},
+      {"read-next onto it", [&] {
+         buf = menu(1, 1);
+         (void)b->start(StartMode::kNotLessThan, buf.bytes(), 6);
+         (void)b->readNext(buf.bytes());
+         return b->readNext(buf.bytes());
+       }, fs::kRecordLocked},
+      {"input handle read", [&] { buf = menu(1, 2); return in->read(buf.bytes()); }, fs::kOk},
+      {"input handle read-next", [&] {
+         buf = menu(1, 2);
+         (void)in->start(StartMode::kEqual, buf.bytes(), 6);
+         return in->readNext(buf.bytes());
+       }, fs::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.op(), c.status);
+  }
+  // The locked read-next did not move on: once a lets go, b gets 1/2.
+  r = menu(1, 3);
+  ASSERT_EQ(a->read(r.bytes()), fs::kOk);  // a's next operation: now a holds 1/3
+  ASSERT_EQ(b->readNext(buf.bytes()), fs::kOk);
+  EXPECT_EQ(buf.entry(), 2);
+  EXPECT_EQ(b->rewrite(menu(1, 2, "new").bytes()), fs::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), fs::kRecordLocked);
+  ASSERT_EQ(a->close(), fs::kOk);  // close lets go too
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), fs::kOk);
+  // The holder itself may change what it read.
+  r = menu(1, 1);
+  ASSERT_EQ(b->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), fs::kOk);
+}
+
+TEST_F(LockTest, ExclusiveOpenExcludesEveryOtherOpen) {
+  auto x = file(), a = file(), b = file();
+  ASSERT_EQ(a->open(OpenMode::kInput), fs::kOk);
+  EXPECT_EQ(x->open(OpenMode::kExclusive), fs::kFileLocked);
+  EXPECT_FALSE(x->isOpen());
+  ASSERT_EQ(a->close(), fs::kOk);
+  ASSERT_EQ(x->open(OpenMode::kExclusive), fs::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInput), fs::kFileLocked);
+  EXPECT_EQ(b->open(OpenMode::kInputOutput), fs::kFileLocked);
+  EXPECT_EQ(store.copyTo(fs::kMenuFile, dir.path(), dir / "copy.DAT"), fs::kFileLocked);
+  EXPECT_EQ(x->write(menu(2, 1).bytes()), fs::kOk);
+  ASSERT_EQ(x->close(), fs::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInput), fs::kOk);
+}
+
+TEST_F(LockTest, UnitIsSeenWholeOrNotAndHonoursRecordLocks) {
+  auto unit = file(), reader = file(), holder = file();
+  ASSERT_EQ(unit->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(reader->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(holder->open(OpenMode::kInputOutput), fs::kOk);
+  rec::MenuRecord held = menu(1, 3);
+  ASSERT_EQ(holder->read(held.bytes()), fs::kOk);
+  ASSERT_EQ(unit->begin(), fs::kOk);
+  EXPECT_EQ(unit->begin(), fs::kAlreadyOpen);
+  for (int e = 10; e < 20; ++e) ASSERT_EQ(unit->write(menu(1, e).bytes()), fs::kOk);
+  EXPECT_EQ(unit->rewrite(menu(1, 3, "new").bytes()), fs::kRecordLocked);
+  rec::MenuRecord r = menu(1, 10);
+  EXPECT_EQ(reader->read(r.bytes()), fs::kNotFound);
+  // Another writer waits the bounded time, then gets a lock status.
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(reader->write(menu(1, 30).bytes()), fs::kFileLocked);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+  ASSERT_EQ(unit->commit(), fs::kOk);
+  for (int e = 10; e < 20; ++e) {
+    r = menu(1, e);
+    EXPECT_EQ(reader->read(r.bytes()), fs::kOk);
+  }
+  // Closing inside a unit rolls it back.
+  ASSERT_EQ(unit->begin(), fs::kOk);
+  ASSERT_EQ(unit->write(menu(1, 40).bytes()), fs::kOk);
+  ASSERT_EQ(unit->close(), fs::kOk);
+  r = menu(1, 40);
+  EXPECT_EQ(reader->read(r.bytes()), fs::kNotFound);
+}
+
+// Runs `body` in a child process that reports readiness through a pipe (by
+// calling `ready`, or by returning true) and then waits to be killed. The
+// child touches only handles it opens itself and never returns.
+class Child {
+ public:
+  using Body = std::function<bool(const std::function<void()>& ready)>;
+  explicit Child(const Body& body) {
+    int fds[2];
+    if (::pipe(fds) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      ::close(fds[0]);
+      bool told = false;
+      auto ready = [&] {
+        if (!told) (void)!::write(fds[1], "y", 1);
+        told = true;
+      };
+      if (body(ready)) ready();
+      for (;;) ::pause();
+    }
+    ::close(fds[1]);
+    char c = 0;
+    ready_ = ::read(fds[0], &c, 1) == 1 && c == 'y';
+    ::close(fds[0]);
+  }
+  ~Child() { kill(); }
+  bool ready() const { return ready_; }
+  void kill() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGKILL);
+    int status;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool ready_ = false;
+};
+
+TEST_F(LockTest, LocksOfAnotherProcessVanishWhenItIsKilled) {
+  const std::string path = dir.path();
+  {
+    Child holder([&](const auto&) {
+      fs::SqliteStore s;
+      auto f = s.file(fs::kMenuFile, path).release();  // kept until killed
+      rec::MenuRecord r = menu(1, 2);
+      return f->open(OpenMode::kInputOutput).ok() && f->read(r.bytes()).ok();
+    });
+    ASSERT_TRUE(holder.ready());
+    auto f = file(), in = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+    ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
+    rec::MenuRecord r = menu(1, 2);
+    EXPECT_EQ(f->read(r.bytes()), fs::kRecordLocked);
+    EXPECT_EQ(f->rewrite(menu(1, 2, "new").bytes()), fs::kRecordLocked);
+    EXPECT_EQ(f->remove(menu(1, 2).bytes()), fs::kRecordLocked);
+    EXPECT_EQ(in->read(r.bytes()), fs::kOk);
+    auto x = file();
+    EXPECT_EQ(x->open(OpenMode::kExclusive), fs::kFileLocked);
+    holder.kill();
+    EXPECT_EQ(f->read(r.bytes()), fs::kOk);
+    EXPECT_EQ(f->remove(menu(1, 2).bytes()), fs::kOk);
+  }
+  {
+    Child exclusive([&](const auto&) {
+      fs::SqliteStore s;
+      return s.file(fs::kMenuFile, path).release()->open(OpenMode::kExclusive).ok();
+    });
+    ASSERT_TRUE(exclusive.ready());
+    auto f = file();
+    EXPECT_EQ(f->open(OpenMode::kInput), fs::kFileLocked);
+    exclusive.kill();
+    EXPECT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  }
+}
+
+// ---- a writer killed at any moment -----------------------------------------
+
+rec::PermissionRecord patterned(int n) {
+  rec::PermissionRecord r;
+  r.setKey(n % 1000, "USER" + std::to_string(n / 1000), "PA64");
+  for (std::size_t i = rec::PermissionRecord::kKeyLength; i < r.kSize; ++i)
+    r.data()[i] = static_cast<char>('A' + (n + i) % 26);
+  return r;
+}
+
+TEST_F(SqliteStoreTest, WriterKilledMidwayLeavesOnlyWholeRecords) {
+  ASSERT_EQ(store.create(fs::kPermissionFile, dir.path()), fs::kOk);
+  const std::string path = dir.path();
+  Child writer([&](const std::function<void()>& ready) {
+    fs::SqliteStore s;
+    auto f = s.file(fs::kPermissionFile, path);
+    if (!f->open(OpenMode::kInputOutput).ok()) return false;
+    // Units of 250 writes and single writes and rewrites in turn, so that
+    // the kill may land in any of them. Records are written in order, so
+    // whatever survives is records 0..count-1.
+    for (int n = 0;; ++n) {
+      if (n == 1500) ready();
+      if (n % 500 == 0 && !f->begin().ok()) return false;
+      if (!f->write(patterned(n).bytes()).ok()) return false;
+      if (n % 7 == 0 && !f->rewrite(patterned(n / 2).bytes()).ok()) return false;
+      if (n % 500 == 249 && !f->commit().ok()) return false;
+    }
+  });
+  ASSERT_TRUE(writer.ready());
+  ::usleep(30000);
+  writer.kill();
+
+  std::vector<std::string> problems;
+  EXPECT_EQ(store.checkIntegrity(fs::kPermissionFile, dir.path(), &problems), fs::kOk)
+      << (problems.empty() ? "" : problems.front());
+  auto f = file(fs::kPermissionFile);
+  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  rec::PermissionRecord r;
+  std::fill(r.data(), r.data() + r.kSize, '\0');
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 17), fs::kOk);
+  std::vector<bool> seen;
+  while (f->readNext(r.bytes()).ok()) {
+    const int n = *r.client() + 1000 * std::stoi(std::string(r.userName().substr(4)));
+    ASSERT_EQ(r, patterned(n));
+    if (seen.size() <= static_cast<std::size_t>(n)) seen.resize(n + 1);
+    seen[n] = true;
+  }
+  EXPECT_GE(seen.size(), 1500u);
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), false), 0);
 }
 
 }  // namespace
