@@ -1,0 +1,176 @@
+#include "platform/screenset/blocks.h"
+
+#include "datafiles/field.h"
+#include "datafiles/status.h"
+#include "launcher/message_area.h"
+#include "launcher/screen_data_block.h"
+#include "platform/screen_control_block.h"
+
+namespace screenset {
+namespace {
+
+using px::ScreenDataBlock;
+using platform::ScreenControlBlock;
+using rec::Field;
+
+static_assert(ScreenDataBlock::kSize == kDataSize);
+static_assert(ScreenControlBlock::kSize == kControlSize);
+
+template <Field F>
+std::span<const char, F.width> at(std::span<const char> block) {
+  return std::span<const char, F.width>(block.data() + F.offset, F.width);
+}
+template <Field F>
+std::span<char, F.width> at(std::span<char> block) {
+  return std::span<char, F.width>(block.data() + F.offset, F.width);
+}
+template <Field F>
+std::string_view text(std::span<const char> block) {
+  return rec::trimmed(at<F>(block));
+}
+std::optional<int> digits(std::span<const char> field) {
+  const auto v = rec::getDigits(field);
+  if (!v) return std::nullopt;
+  return static_cast<int>(*v);
+}
+int clamp(std::optional<int> v, int hi) { return v ? std::min(std::max(*v, 0), hi) : 0; }
+
+// The message field holds the 82-character message area first.
+constexpr std::size_t kMessageAt = ScreenDataBlock::kMessage.offset;
+constexpr Field kMessageText{kMessageAt + px::MessageArea::kText.offset,
+                             px::MessageArea::kText.width};
+constexpr Field kMessageFile{kMessageAt + px::MessageArea::kFileCode.offset,
+                             px::MessageArea::kFileCode.width};
+constexpr Field kMessageOperation{kMessageAt + px::MessageArea::kOperation.offset,
+                                  px::MessageArea::kOperation.width};
+constexpr Field kMessageStatus{kMessageAt + px::MessageArea::kStatus.offset,
+                               px::MessageArea::kStatus.width};
+static_assert(kMessageStatus.end() <= ScreenDataBlock::kMessage.end());
+
+}  // namespace
+
+Procedure procedureFromName(std::string_view name) {
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  struct Named {
+    std::string_view name;
+    Procedure procedure;
+  };
+  static constexpr Named kNames[] = {
+      {"", Procedure::kStart},
+      {"NEUSTART", Procedure::kMenu},
+      {"SETZEN-DESKTOP-WINDOW", Procedure::kDesktop},
+      {"BOX-FRAGE", Procedure::kQuestion},
+      {"BOX-FEHLER-OK", Procedure::kErrorOk},
+      {"BOX-FEHLER-RC", Procedure::kErrorRetry},
+      {"BOX-WARNUNG", Procedure::kWarning},
+      {"BOX-INFO", Procedure::kInfo},
+      {"TEXT-ANZEIGEN", Procedure::kTextPage},
+      {"EINGABE", Procedure::kInput},
+  };
+  for (const Named& n : kNames)
+    if (n.name == name) return n.procedure;
+  return Procedure::kUnknown;
+}
+
+bool isBox(Procedure p) {
+  return p == Procedure::kQuestion || p == Procedure::kErrorOk || p == Procedure::kErrorRetry ||
+         p == Procedure::kWarning || p == Procedure::kInfo;
+}
+
+std::string formatStatus(char first, char second) {
+  if (first == ' ' && second == ' ') return "";
+  return fs::FileStatus(first, second).toString();
+}
+
+Request readRequest(ConstControlBytes control, ConstDataBytes data) {
+  using C = ScreenControlBlock;
+  using D = ScreenDataBlock;
+  Request r;
+  r.control.command = at<C::kSetCommand>(control)[0];
+  r.control.procedureName = text<C::kProcedure>(control);
+  r.control.setName = text<C::kSetName>(control);
+  r.control.dataVersion = rec::getBigEndian(at<C::kDataBlockVersion>(control));
+  r.control.interfaceVersion =
+      static_cast<std::uint8_t>(rec::getBigEndian(at<C::kInterfaceVersion>(control)));
+  r.control.procedure = procedureFromName(r.control.procedureName);
+
+  MenuFields& m = r.menu;
+  m.title = text<D::kTitle>(data);
+  m.banner = text<D::kBanner>(data);
+  m.status = text<D::kStatusLine>(data);
+  m.header = text<D::kHeaderLine>(data);
+  m.module = text<D::kModuleId>(data);
+  m.date = text<D::kDate>(data);
+  m.club = text<D::kClubText>(data);
+  m.client = text<D::kClient>(data);
+  m.menuText = text<D::kMenuText>(data);
+  m.permission = text<D::kPermissionFlag>(data);
+  m.identification = text<D::kIdentification>(data);
+  m.menuValue = std::string(rec::view(at<D::kMenuValue>(data)));
+  const auto captions = at<D::kCaptions>(data);
+  for (std::size_t k = 0; k < m.captions.size(); ++k)
+    m.captions[k] = rec::trimmed(captions.subspan(k * D::kCaptionWidth, D::kCaptionWidth));
+  m.count = digits(at<D::kEntryCount>(data));
+  m.selection = digits(at<D::kSelection>(data));
+  m.position = digits(at<D::kListPosition>(data));
+  const auto rows = at<D::kRowTexts>(data);
+  const int n = clamp(m.count, MenuFields::kMaxRows);
+  for (int i = 0; i < n; ++i)
+    m.rows.push_back(rec::trimmed(rows.subspan(i * D::kRowWidth, D::kRowWidth)));
+
+  r.box.text = text<kMessageText>(data);
+  r.box.file = text<kMessageFile>(data);
+  r.box.operation = text<kMessageOperation>(data);
+  const auto status = at<kMessageStatus>(data);
+  r.box.statusCode = formatStatus(status[0], status[1]);
+
+  r.page.title = text<D::kPageTitle>(data);
+  const auto lines = at<D::kPageLines>(data);
+  const int used = clamp(digits(at<D::kPageUsed>(data)), D::kPageLineCount);
+  for (int i = 0; i < used; ++i)
+    r.page.lines.push_back(
+        rec::trimmed(lines.subspan(i * D::kPageLineWidth, D::kPageLineWidth)));
+
+  r.input.prompt = r.box.text;
+  r.input.preset = std::string(text<D::kInputText>(data));
+  r.input.hidden = at<D::kInputHidden>(data)[0] == 'J';
+  return r;
+}
+
+std::optional<Failure> checkControl(const ControlFields& c) {
+  if (c.dataVersion != ScreenControlBlock::kVersion76 ||
+      c.interfaceVersion != ScreenControlBlock::kVersion2)
+    return Failure{kWrongVersion, static_cast<std::uint16_t>(std::min<std::uint32_t>(c.dataVersion, 9999)),
+                   c.interfaceVersion,
+                   "control block versions " + std::to_string(c.dataVersion) + "/" +
+                       std::to_string(c.interfaceVersion) + ", expected 76/2"};
+  if (c.setName != ScreenControlBlock::kSetMPX01)
+    return Failure{kWrongSetName, 0, 0, "unknown screen set \"" + std::string(c.setName) + "\""};
+  return std::nullopt;
+}
+
+void writeFailure(const Failure& f, ControlBytes control) {
+  using C = ScreenControlBlock;
+  const std::span<char> c(control);
+  rec::putBigEndian(at<C::kErrorCode>(c), f.code);
+  rec::putBigEndian(at<C::kErrorDetail1>(c), f.detail1);
+  rec::putBigEndian(at<C::kErrorDetail2>(c), f.detail2);
+}
+
+void writeResult(const Result& r, ControlBytes control, DataBytes data) {
+  using D = ScreenDataBlock;
+  writeFailure(r.failure, control);
+  const std::span<char> d(data);
+  if (r.event) rec::putBigEndian(at<D::kEventCode>(d), *r.event);
+  auto putRow = [](std::span<char, 4> field, std::optional<int> v) {
+    if (v) (void)rec::putDigits(field, std::min(std::max(*v, 0), 9999));
+  };
+  putRow(at<D::kChosenRow>(d), r.chosenRow);
+  putRow(at<D::kSelection>(d), r.selection);
+  putRow(at<D::kListPosition>(d), r.position);
+  if (r.reply) at<D::kReply>(d)[0] = *r.reply;
+  if (r.menuValue) rec::putRaw(at<D::kMenuValue>(d), *r.menuValue);
+  if (r.input) rec::putRaw(at<D::kInputText>(d), *r.input);
+}
+
+}  // namespace screenset

@@ -1,0 +1,28 @@
+// The common frame of both DSGRUN runtimes: decode the blocks, refuse what
+// neither runtime can serve, hand the call to the runtime, write back its
+// answer. Nothing thrown inside ever leaves DSGRUN.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/screenset/blocks.h"
+
+namespace screenset {
+
+class Backend {
+ public:
+  virtual ~Backend() = default;
+  // One accepted call: the procedure is known and the control block fits.
+  virtual Result call(const Request& request) = 0;
+  // Every call, accepted or not, after its answer is written back.
+  virtual void finished(const Request& request, const Result& result) {
+    (void)request;
+    (void)result;
+  }
+};
+
+// The body of DSGRUN. Returns 0 on success, otherwise the error code left
+// in the control block (-1 when there is no control block to leave it in).
+std::int32_t serve(Backend& backend, void* control, void* data);
+
+}  // namespace screenset

@@ -1,0 +1,185 @@
+#include "platform/screenset/script.h"
+
+#include <gtest/gtest.h>
+
+namespace screenset {
+namespace {
+
+TEST(Script, ParsesEveryAction) {
+  const ParsedScript s = parseScript(
+      "# a comment\n"
+      "\n"
+      "key ESC\n"
+      "  KEY enter   # Enter on the selection\r\n"
+      "key F1\n"
+      "key F10\n"
+      "key F11\n"
+      "key f12\n"
+      "select 12\n"
+      "event 65535\n"
+      "reply J\n"
+      "reply \xC3\xBC\n"  // ü, one code page 850 character
+      "menuvalue 00001234\n"
+      "error 9001\n"
+      "input Kennwort #1 bleibt  \n"
+      "input\n");
+  ASSERT_FALSE(s.error) << s.error->reason;
+  const struct {
+    Action::Kind kind;
+    int line, number;
+  } want[] = {{Action::kEvent, 3, 0},      {Action::kEnter, 4, 0},     {Action::kEvent, 5, 1},
+              {Action::kEvent, 6, 10},     {Action::kEvent, 7, 91},    {Action::kEvent, 8, 92},
+              {Action::kSelect, 9, 12},    {Action::kEvent, 10, 65535}, {Action::kReply, 11, 0},
+              {Action::kReply, 12, 0},     {Action::kMenuValue, 13, 0}, {Action::kError, 14, 9001},
+              {Action::kInput, 15, 0},     {Action::kInput, 16, 0}};
+  ASSERT_EQ(s.actions.size(), std::size(want));
+  for (std::size_t i = 0; i < std::size(want); ++i) {
+    EXPECT_EQ(s.actions[i].kind, want[i].kind) << i;
+    EXPECT_EQ(s.actions[i].line, want[i].line) << i;
+    EXPECT_EQ(s.actions[i].number, want[i].number) << i;
+  }
+  EXPECT_EQ(s.actions[8].reply, 'J');
+  EXPECT_EQ(s.actions[9].reply, '\x81');
+  EXPECT_EQ(s.actions[10].text, "00001234");
+  EXPECT_EQ(s.actions[12].text, "Kennwort #1 bleibt");
+  EXPECT_EQ(s.actions[13].text, "");
+}
+
+TEST(Script, RefusesWhatItCannotParseWithTheLineNumber) {
+  const char* bad[] = {"kye ESC",        "key",           "key F13",         "key F0",
+                       "key ESC ENTER",  "select -1",     "select 10000",    "select x",
+                       "event 65536",    "error 0",       "reply",           "reply JA",
+                       "reply \xE2\x82\xAC",  // € is not in code page 850
+                       "menuvalue 1234", "menuvalue 1234567x",
+                       "input \xE2\x82\xAC"};
+  for (const char* line : bad) {
+    const ParsedScript s = parseScript(std::string("key ESC\n# fine\n") + line + "\nkey ESC\n");
+    ASSERT_TRUE(s.error) << line;
+    EXPECT_EQ(s.error->code, kScriptInvalid) << line;
+    EXPECT_EQ(s.error->detail1, 3) << line;
+    EXPECT_NE(s.error->reason.find("line 3"), std::string::npos) << s.error->reason;
+    EXPECT_TRUE(s.actions.empty());
+  }
+  EXPECT_TRUE(parseScript("input " + std::string(79, 'x')).error);
+  EXPECT_FALSE(parseScript("input " + std::string(78, 'x')).error);
+}
+
+Request menuRequest(int count, std::optional<int> selection) {
+  Request r;
+  r.control.command = 'N';
+  r.control.procedure = Procedure::kMenu;
+  for (int i = 0; i < count; ++i) r.menu.rows.push_back("row");
+  r.menu.count = count;
+  r.menu.selection = selection;
+  return r;
+}
+
+Request callOf(Procedure p) {
+  Request r;
+  r.control.command = 'N';
+  r.control.procedure = p;
+  return r;
+}
+
+Player playerFor(const char* script) {
+  ParsedScript s = parseScript(script);
+  EXPECT_FALSE(s.error);
+  return Player(std::move(s.actions));
+}
+
+TEST(Script, MenuTakesKeysSelectsAndEvents) {
+  Player p = playerFor("key ENTER\nkey ENTER\nkey ENTER\nselect 7\nevent 300\nmenuvalue 00000042\nkey F2\n");
+  Result r = p.play(menuRequest(3, 2), 1);
+  EXPECT_EQ(r.event, 48);
+  EXPECT_EQ(r.chosenRow, 2);
+  r = p.play(menuRequest(0, 0), 2);  // empty list
+  EXPECT_EQ(r.event, 48);
+  EXPECT_EQ(r.chosenRow, 0);
+  EXPECT_EQ(r.selection, 0);
+  r = p.play(menuRequest(3, 9), 3);  // a selection past the end stays inside the list
+  EXPECT_EQ(r.chosenRow, 3);
+  r = p.play(menuRequest(3, 1), 4);
+  EXPECT_EQ(r.event, 48);
+  EXPECT_EQ(r.chosenRow, 7);
+  EXPECT_EQ(r.selection, 7);
+  r = p.play(menuRequest(3, 1), 5);
+  EXPECT_EQ(r.event, 300);
+  EXPECT_FALSE(r.menuValue);
+  r = p.play(menuRequest(3, 1), 6);
+  EXPECT_EQ(r.event, 2);
+  EXPECT_EQ(r.menuValue, "00000042");
+  EXPECT_FALSE(r.reply);
+  EXPECT_TRUE(p.usedUp());
+  r = p.play(menuRequest(3, 1), 7);  // used up: Escape, so every run ends
+  EXPECT_EQ(r.event, 0);
+}
+
+TEST(Script, BoxesTakeARepliesOnlyWhenNext) {
+  Player p = playerFor("reply N\nkey ESC\nreply W\n");
+  EXPECT_EQ(p.play(callOf(Procedure::kQuestion), 1).reply, 'N');
+  EXPECT_EQ(p.play(callOf(Procedure::kErrorRetry), 2).reply, ' ');  // key ESC is next
+  EXPECT_EQ(p.play(callOf(Procedure::kTextPage), 3).reply, ' ');
+  EXPECT_EQ(p.play(menuRequest(1, 1), 4).event, 0);
+  EXPECT_EQ(p.play(callOf(Procedure::kErrorRetry), 5).reply, 'W');
+  // Used up: a question is answered yes, a lock wait is cancelled.
+  const struct {
+    Procedure p;
+    char reply;
+  } usedUp[] = {{Procedure::kQuestion, 'J'}, {Procedure::kErrorRetry, 'C'},
+                {Procedure::kErrorOk, ' '},  {Procedure::kWarning, ' '},
+                {Procedure::kInfo, ' '},     {Procedure::kTextPage, ' '}};
+  for (const auto& u : usedUp) EXPECT_EQ(p.play(callOf(u.p), 9).reply, u.reply);
+}
+
+TEST(Script, InputAnswersOrCancels) {
+  Player p = playerFor("input Meier\nreply C\nreply J\n");
+  Result r = p.play(callOf(Procedure::kInput), 1);
+  EXPECT_EQ(r.reply, 'J');
+  EXPECT_EQ(r.input, "Meier");
+  r = p.play(callOf(Procedure::kInput), 2);
+  EXPECT_EQ(r.reply, 'C');
+  EXPECT_EQ(r.input, "");
+  r = p.play(callOf(Procedure::kInput), 3);  // a reply without text keeps the preset
+  EXPECT_EQ(r.reply, 'J');
+  EXPECT_FALSE(r.input);
+  r = p.play(callOf(Procedure::kInput), 4);
+  EXPECT_EQ(r.reply, 'C');
+  EXPECT_EQ(r.input, "");
+}
+
+TEST(Script, ErrorsFailTheNextCallWhateverItIs) {
+  Player p = playerFor("error 77\nerror 1234\nmenuvalue 00000001\nerror 5\nkey ENTER\n");
+  Result r = p.play(callOf(Procedure::kDesktop), 4);
+  EXPECT_EQ(r.failure.code, 77);
+  EXPECT_EQ(r.failure.detail1, 1);  // script line
+  EXPECT_EQ(r.failure.detail2, 4);  // call number
+  EXPECT_EQ(p.play(menuRequest(2, 1), 5).failure.code, 1234);
+  EXPECT_EQ(p.play(menuRequest(2, 1), 6).failure.code, 5);
+  r = p.play(menuRequest(2, 1), 7);
+  EXPECT_FALSE(r.failure.failed());
+  EXPECT_EQ(r.event, 48);
+}
+
+TEST(Script, MenuWhileTheScriptWaitsForABoxIsOutOfStep) {
+  for (const char* script : {"reply J\n", "input x\n"}) {
+    Player p = playerFor(script);
+    const Result r = p.play(menuRequest(2, 1), 3);
+    EXPECT_EQ(r.failure.code, kScriptOutOfStep) << script;
+    EXPECT_EQ(r.failure.detail1, 1);
+    EXPECT_EQ(r.failure.detail2, 3);
+    EXPECT_FALSE(r.event);
+  }
+}
+
+TEST(Script, StartEndAndDesktopTakeNothing) {
+  Player p = playerFor("key F3\n");
+  EXPECT_EQ(p.play(callOf(Procedure::kStart), 1).event, 0);
+  EXPECT_FALSE(p.play(callOf(Procedure::kDesktop), 2).event);
+  Request q = callOf(Procedure::kStart);
+  q.control.command = 'Q';
+  EXPECT_FALSE(p.play(q, 3).event);
+  EXPECT_FALSE(p.usedUp());
+}
+
+}  // namespace
+}  // namespace screenset

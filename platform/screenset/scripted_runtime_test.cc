@@ -1,0 +1,249 @@
+// The scripted DSGRUN module itself, loaded by name as the launcher loads it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "datafiles/field.h"
+#include "launcher/screen_data_block.h"
+#include "platform/dl_program_loader.h"
+#include "platform/screen_control_block.h"
+#include "platform/screenset/errors.h"
+
+namespace {
+
+using D = px::ScreenDataBlock;
+using C = platform::ScreenControlBlock;
+
+std::string buildDir() {
+  const char* b = std::getenv("PX_BUILD_DIR");
+  return b ? b : ".";
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> lines(const std::string& text) {
+  std::vector<std::string> out;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) out.push_back(l);
+  return out;
+}
+
+// One run of the scripted screen set: its own script, transcript and load.
+class ScriptedRun {
+ public:
+  explicit ScriptedRun(const std::string& script)
+      : loader_({buildDir() + "/lib/px01/scripted"}) {
+    const std::string base = ::testing::TempDir() + "dsgrun_" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    scriptPath_ = base + ".script";
+    transcriptPath_ = base + ".jsonl";
+    std::ofstream(scriptPath_) << script;
+    ::setenv("DSGRUN_SCRIPT", scriptPath_.c_str(), 1);
+    ::setenv("DSGRUN_TRANSCRIPT", transcriptPath_.c_str(), 1);
+    rec::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
+    rec::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+    rec::putRaw(control.at<C::kSetName>(), "MPX01");
+  }
+  ~ScriptedRun() {
+    loader_.unload("DSGRUN");  // the next run starts with a fresh script
+    ::unsetenv("DSGRUN_SCRIPT");
+    ::unsetenv("DSGRUN_TRANSCRIPT");
+  }
+
+  std::int32_t call(std::string_view procedure, char command = 'N') {
+    control.setSetCommand(command);
+    control.setProcedure(procedure);
+    const auto out = loader_.call("DSGRUN", control.data(), data.data());
+    EXPECT_TRUE(out.loaded) << loader_.lastError();
+    return out.returnCode;
+  }
+  std::vector<std::string> transcript() const { return lines(readFile(transcriptPath_)); }
+
+  C control;
+  D data;
+
+ private:
+  platform::DlProgramLoader loader_;
+  std::string scriptPath_, transcriptPath_;
+};
+
+void showMenu(D& d, const char* title, std::vector<const char*> rows) {
+  d.setEventCode(99);
+  d.at<D::kTitle>()[0] = 'x';
+  rec::putText(d.at<D::kTitle>(), title);
+  for (std::size_t i = 0; i < rows.size(); ++i) rec::putText(d.row(i + 1), rows[i]);
+  (void)rec::putDigits(d.at<D::kEntryCount>(), static_cast<long long>(rows.size()));
+  (void)rec::putDigits(d.at<D::kSelection>(), 1);
+  (void)rec::putDigits(d.at<D::kListPosition>(), 1);
+  rec::putText(d.caption(2), " Info ");
+}
+
+void message(D& d, const char* text, const char* file = "", const char* op = "",
+             std::string status = "  ") {
+  rec::putText(d.at<D::kMessage>(), text);
+  rec::putRaw(d.at<D::kMessage>().subspan(70, 5), file);
+  rec::putRaw(d.at<D::kMessage>().subspan(75, 4), op);
+  d.at<D::kMessage>()[79] = status[0];
+  d.at<D::kMessage>()[80] = status[1];
+}
+
+TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
+  ScriptedRun run(
+      "# open the second entry, refuse to leave, then leave\n"
+      "menuvalue 00000042\n"
+      "select 2\n"
+      "reply W\n"
+      "event 256\n"
+      "key ESC\n"
+      "reply N\n"
+      "key ESC\n");
+  EXPECT_EQ(run.call(""), 0);
+  EXPECT_EQ(run.data.eventCode(), 0);
+
+  showMenu(run.data, "A n w e n d u n g e n", {"Mitglieder", "Beiträge", "Prüfungen"});
+  EXPECT_EQ(run.call("NEUSTART"), 0);
+  EXPECT_EQ(std::string(run.data.data() + 2790, 2), std::string("\x00\x30", 2));  // big-endian 48
+  EXPECT_EQ(rec::view(run.data.at<D::kChosenRow>()), "0002");
+  EXPECT_EQ(rec::view(run.data.at<D::kSelection>()), "0002");
+  EXPECT_EQ(rec::view(run.data.at<D::kListPosition>()), "0001");
+  EXPECT_EQ(rec::view(run.data.at<D::kMenuValue>()), "00000042");
+
+  message(run.data, "Datei zur Zeit gesperrt - bitte warten!", "FX01", "OPEN",
+          std::string("9\x41", 2));
+  EXPECT_EQ(run.call("BOX-FEHLER-RC"), 0);
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'W');
+
+  showMenu(run.data, "Beiträge", {"Sollstellung"});
+  EXPECT_EQ(run.call("NEUSTART"), 0);
+  EXPECT_EQ(run.data.eventCode(), 256);  // the high byte travels as given
+  EXPECT_EQ(run.call("NEUSTART"), 0);
+  EXPECT_EQ(run.data.eventCode(), 0);
+
+  message(run.data, "Wollen Sie das System verlassen?");
+  EXPECT_EQ(run.call("BOX-FRAGE"), 0);
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'N');
+  EXPECT_EQ(run.call("NEUSTART"), 0);
+  EXPECT_EQ(run.call("BOX-FRAGE"), 0);  // script used up: yes
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'J');
+  EXPECT_EQ(run.call("", 'Q'), 0);
+
+  const auto t = run.transcript();
+  ASSERT_EQ(t.size(), 9u);
+  EXPECT_EQ(t[0].rfind("{\"n\":1,\"command\":\"N\",\"procedure\":\"\",\"set\":\"MPX01\"", 0), 0u)
+      << t[0];
+  EXPECT_NE(t[1].find("\"procedure\":\"NEUSTART\""), std::string::npos);
+  EXPECT_NE(t[1].find("\"title\":\"A n w e n d u n g e n\",\"rows\":[\"Mitglieder\",\"Beiträge\","
+                      "\"Prüfungen\"],\"count\":3,\"selection\":1,\"position\":1"),
+            std::string::npos)
+      << t[1];
+  EXPECT_NE(t[1].find("\"captions\":[\"\",\" Info\",\"\",\"\",\"\",\"\",\"\",\"\",\"\"]"),
+            std::string::npos);
+  EXPECT_NE(t[1].find("\"menuvalue\":\"00000000\""), std::string::npos) << t[1];  // as the caller filled it
+  EXPECT_NE(t[1].find("\"event\":48,\"row\":2,\"reply\":null,\"error\":0}"), std::string::npos);
+  EXPECT_NE(t[2].find("\"message\":\"Datei zur Zeit gesperrt - bitte warten!\",\"file\":\"FX01\","
+                      "\"operation\":\"OPEN\",\"status_code\":\"9/065\""),
+            std::string::npos)
+      << t[2];
+  EXPECT_NE(t[2].find("\"event\":null,\"row\":null,\"reply\":\"W\""), std::string::npos);
+  EXPECT_NE(t[3].find("\"event\":256"), std::string::npos);
+  EXPECT_NE(t[7].find("\"reply\":\"J\""), std::string::npos);
+  EXPECT_NE(t[8].find("\"command\":\"Q\""), std::string::npos);
+}
+
+TEST(ScriptedRuntime, TextPageAndInputShowTheirFields) {
+  ScriptedRun run("reply X\ninput Grün\n");
+  rec::putText(run.data.at<D::kPageTitle>(), "Hilfe zu PX01");
+  rec::putText(run.data.pageLine(1), "Erste Zeile");
+  rec::putText(run.data.pageLine(2), "Über \"Anführung\"");
+  rec::putRaw(run.data.at<D::kPageUsed>(), "02");
+  EXPECT_EQ(run.call("TEXT-ANZEIGEN"), 0);
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'X');
+  message(run.data, "Name:");
+  rec::putText(run.data.at<D::kInputText>(), "alt");
+  EXPECT_EQ(run.call("EINGABE"), 0);
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'J');
+  EXPECT_EQ(rec::getText(run.data.at<D::kInputText>()), "Grün");
+  EXPECT_EQ(run.call("EINGABE"), 0);  // used up: cancelled with blank input
+  EXPECT_EQ(run.data.at<D::kReply>()[0], 'C');
+  EXPECT_TRUE(rec::isBlank(run.data.at<D::kInputText>()));
+
+  const auto t = run.transcript();
+  ASSERT_EQ(t.size(), 3u);
+  EXPECT_NE(t[0].find("\"page_title\":\"Hilfe zu PX01\",\"page\":[\"Erste Zeile\","
+                      "\"Über \\\"Anführung\\\"\"]"),
+            std::string::npos)
+      << t[0];
+  EXPECT_NE(t[1].find("\"message\":\"Name:\""), std::string::npos);
+  EXPECT_NE(t[1].find("\"input\":\"Grün\""), std::string::npos) << t[1];
+  EXPECT_EQ(t[0].find("\"input\""), std::string::npos);
+  EXPECT_EQ(t[1].find("\"page\""), std::string::npos);
+}
+
+TEST(ScriptedRuntime, FailuresLeaveCodeDetailsAndReason) {
+  {
+    ScriptedRun run("key ESC\nselect zwei\n");
+    EXPECT_EQ(run.call(""), screenset::kScriptInvalid);
+    EXPECT_EQ(run.control.errorCode(), screenset::kScriptInvalid);
+    EXPECT_EQ(run.control.errorDetail1(), 2);
+    EXPECT_EQ(run.call("NEUSTART"), screenset::kScriptInvalid);  // and stays broken
+    const auto t = run.transcript();
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_NE(t[0].find("\"error\":9202,\"reason\":\"script line 2: select needs a row number"),
+              std::string::npos)
+        << t[0];
+  }
+  {
+    ScriptedRun run("error 4711\n");
+    EXPECT_EQ(run.call("SETZEN-DESKTOP-WINDOW"), 4711);
+    EXPECT_EQ(run.control.errorCode(), 4711);
+    EXPECT_EQ(run.control.errorDetail1(), 1);
+    EXPECT_EQ(run.control.errorDetail2(), 1);
+    EXPECT_EQ(run.call("SETZEN-DESKTOP-WINDOW"), 0);  // only the next call fails
+    EXPECT_EQ(run.control.errorCode(), 0);
+  }
+  {
+    ScriptedRun run("");
+    EXPECT_EQ(run.call("BOX-UNBEKANNT"), screenset::kUnknownProcedure);
+    rec::putBigEndian(run.control.at<C::kInterfaceVersion>(), 3);
+    EXPECT_EQ(run.call("NEUSTART"), screenset::kWrongVersion);
+    EXPECT_EQ(run.control.errorDetail2(), 3);
+    EXPECT_EQ(run.call("", 'Q'), 0);  // ending always works
+    const auto t = run.transcript();
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_NE(t[0].find("unknown procedure \\\"BOX-UNBEKANNT\\\""), std::string::npos) << t[0];
+  }
+}
+
+TEST(ScriptedRuntime, MissingScriptIsEmptyAndUnreadableScriptFails) {
+  platform::DlProgramLoader loader({buildDir() + "/lib/px01/scripted"});
+  C control;
+  D data;
+  rec::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
+  rec::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+  rec::putRaw(control.at<C::kSetName>(), "MPX01");
+  control.setProcedure("NEUSTART");
+  ::unsetenv("DSGRUN_SCRIPT");
+  ::unsetenv("DSGRUN_TRANSCRIPT");
+  data.setEventCode(99);
+  EXPECT_EQ(loader.call("DSGRUN", control.data(), data.data()).returnCode, 0);
+  EXPECT_EQ(data.eventCode(), 0);  // Escape
+  loader.unload("DSGRUN");
+
+  ::setenv("DSGRUN_SCRIPT", "/nonexistent/script", 1);
+  EXPECT_EQ(loader.call("DSGRUN", control.data(), data.data()).returnCode,
+            screenset::kScriptUnreadable);
+  EXPECT_EQ(control.errorDetail1(), ENOENT);
+  loader.unload("DSGRUN");
+  ::unsetenv("DSGRUN_SCRIPT");
+}
+
+}  // namespace
