@@ -1,0 +1,56 @@
+#include "programs/console.h"
+
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace programs {
+namespace {
+constexpr std::size_t kMaxLine = 256;
+}
+
+void FdConsole::write(std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t w = ::write(out_, text.data(), text.size());
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return;
+    text.remove_prefix(static_cast<std::size_t>(w));
+  }
+}
+
+void FdConsole::tell(std::string_view line) {
+  write(line);
+  write("\n");
+}
+
+std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hidden) {
+  write(prompt);
+  termios saved{};
+  const bool silenced = hidden && ::isatty(in_) && ::tcgetattr(in_, &saved) == 0;
+  if (silenced) {
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    (void)::tcsetattr(in_, TCSAFLUSH, &quiet);
+  }
+  // Byte by byte, so that nothing after the line end is taken from a pipe.
+  std::string line;
+  line.reserve(kMaxLine);  // no reallocation leaves a copy of a password behind
+  bool any = false;
+  for (;;) {
+    char c;
+    const ssize_t r = ::read(in_, &c, 1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) break;
+    any = true;
+    if (c == '\n') break;
+    if (line.size() < kMaxLine) line += c;
+  }
+  if (silenced) (void)::tcsetattr(in_, TCSAFLUSH, &saved);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (!any) return std::nullopt;
+  return line;
+}
+
+}  // namespace programs

@@ -1,0 +1,15 @@
+// The keyed store our programs open the data files with: the installation's
+// embedded store, opened in the current directory.
+#pragma once
+
+#include <memory>
+
+#include "datafiles/sqlite_store.h"
+
+namespace programs {
+
+inline std::unique_ptr<fs::SqliteStore> openDataStore() {
+  return std::make_unique<fs::SqliteStore>();
+}
+
+}  // namespace programs

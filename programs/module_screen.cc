@@ -1,0 +1,45 @@
+#include "programs/module_screen.h"
+
+#include <algorithm>
+
+namespace programs {
+
+using Area = px::CommonArea;
+using Data = px::ScreenDataBlock;
+
+ModuleScreen::ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen)
+    : area_(area), screen_(screen), data_(std::make_unique<Data>()) {
+  const auto saved = area_.at<Area::kSavedControlBlock>();
+  std::copy(saved.begin(), saved.end(), control_.bytes().begin());
+  const auto carried = area_.at<Area::kCarriedValues>();
+  std::copy(carried.begin(), carried.end(), data_->at<Data::kCarriedValues>().begin());
+  rec::putRaw(data_->at<Data::kClubText>(), rec::view(area_.at<Area::kClubText>()));
+}
+
+ModuleScreen::~ModuleScreen() {
+  const auto control = control_.bytes();
+  std::copy(control.begin(), control.end(), area_.at<Area::kSavedControlBlock>().begin());
+  const auto carried = data_->at<Data::kCarriedValues>();
+  std::copy(carried.begin(), carried.end(), area_.at<Area::kCarriedValues>().begin());
+}
+
+bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
+  if (failed_) return false;
+  rec::putText(data_->at<Data::kMessage>(), message);
+  control_.setProcedure(procedure);
+  (void)screen_.call(control_, data_->bytes());
+  control_.setProcedure("");
+  failed_ = control_.errorCode() != 0;
+  return !failed_;
+}
+
+bool ModuleScreen::showPage(std::string_view title, const std::vector<std::string>& lines) {
+  rec::putText(data_->at<Data::kPageTitle>(), title);
+  rec::blank(data_->at<Data::kPageLines>());
+  const std::size_t used = std::min(lines.size(), Data::kPageLineCount);
+  for (std::size_t i = 0; i < used; ++i) rec::putText(data_->pageLine(i + 1), lines[i]);
+  rec::putDigits(data_->at<Data::kPageUsed>(), static_cast<long long>(used));
+  return run("TEXT-ANZEIGEN");
+}
+
+}  // namespace programs

@@ -1,0 +1,27 @@
+// PX00: the sign-on, on the plain terminal before the screen set starts.
+#include <unistd.h>
+
+#include <ctime>
+#include <filesystem>
+#include <thread>
+
+#include "platform/call_by_name.h"
+#include "programs/data_store.h"
+#include "programs/module.h"
+#include "programs/program_abi.h"
+#include "programs/sign_on.h"
+
+PX_PROGRAM(PX00) {
+  (void)record2;
+  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+    auto store = programs::openDataStore();
+    programs::FdConsole console(STDIN_FILENO, STDERR_FILENO);
+    std::error_code ec;
+    const std::time_t t = std::time(nullptr);
+    programs::SignOnContext ctx{*store, platform::processLoader(), console,
+                                std::filesystem::current_path(ec).string()};
+    ::localtime_r(&t, &ctx.today);
+    ctx.waitForLock = [] { std::this_thread::sleep_for(std::chrono::seconds(1)); };
+    return programs::signOn(area, ctx);
+  });
+}

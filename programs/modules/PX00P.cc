@@ -1,0 +1,33 @@
+// PX00P: runs before the catalogue rebuilds the menus; keeps a dated copy of
+// the menu and permission files in backup/ of the data directory.
+#include <ctime>
+#include <filesystem>
+
+#include "platform/call_by_name.h"
+#include "programs/backup.h"
+#include "programs/data_store.h"
+#include "programs/module.h"
+#include "programs/module_screen.h"
+#include "programs/program_abi.h"
+
+PX_PROGRAM(PX00P) {
+  (void)record2;
+  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+    auto store = programs::openDataStore();
+    const std::time_t t = std::time(nullptr);
+    std::tm now{};
+    ::localtime_r(&t, &now);
+    std::error_code ec;
+    const std::string here = std::filesystem::current_path(ec).string();
+    const auto result = programs::backUpMenuFiles(
+        here, now, [&](const fs::FileSpec& spec, const std::string& target) {
+          return store->copyTo(spec, "", target);
+        });
+    if (result.status.ok()) return programs::kDone;
+    platform::LoadedScreenSet screen(platform::processLoader());
+    programs::ModuleScreen module(area, screen);
+    module.run("BOX-WARNUNG", "Sicherung der Menüdateien nicht möglich (" +
+                                  result.status.toString() + ")");
+    return programs::kRefused;
+  });
+}

@@ -1,0 +1,16 @@
+// UT00S: sets an application up in the installation file from a 200-byte
+// record image (client at 1, application at 3, name at 47).
+#include "programs/data_store.h"
+#include "programs/installation.h"
+#include "programs/module.h"
+#include "programs/program_abi.h"
+
+PX_PROGRAM(UT00S) {
+  return programs::withCommonArea(record1, [&](px::CommonArea&) {
+    return programs::withBlock<200>(record2, [](auto image) {
+      auto store = programs::openDataStore();
+      return programs::setUpApplication(*store, image).ok() ? programs::kDone
+                                                            : programs::kRefused;
+    });
+  });
+}

@@ -1,0 +1,34 @@
+// UX10: prepares the window for the program about to be called: the
+// terminal's title names it, when standard output is a terminal.
+#include <unistd.h>
+
+#include <string>
+
+#include "datafiles/cp850.h"
+#include "programs/module.h"
+#include "programs/program_abi.h"
+
+namespace {
+
+std::string printable(std::string_view cp850) {
+  std::string clean;
+  for (char c : rec::trimmed({cp850.data(), cp850.size()}))
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) clean += c;
+  return cp850::toUtf8(clean);
+}
+
+}  // namespace
+
+PX_PROGRAM(UX10) {
+  (void)record2;
+  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+    using Area = px::CommonArea;
+    if (!::isatty(STDOUT_FILENO)) return programs::kDone;
+    std::string title = "px01 " + printable(rec::view(area.at<Area::kCallName>()).substr(0, 10));
+    const std::string window = printable(rec::view(area.at<Area::kWindowTitle>()));
+    if (!window.empty()) title += " - " + window;
+    const std::string sequence = "\033]0;" + title + "\007";
+    (void)!::write(STDOUT_FILENO, sequence.data(), sequence.size());
+    return programs::kDone;
+  });
+}

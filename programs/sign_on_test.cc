@@ -1,0 +1,300 @@
+// PX00 on its logic: an in-memory store, U001 and U009 as fakes called by
+// name, and a console fed from a pipe or a script.
+#include "programs/sign_on.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <deque>
+
+#include "datafiles/records.h"
+#include "programs/module.h"
+#include "programs/password.h"
+#include "programs/settings_store.h"
+#include "programs/user_name_code.h"
+#include "testing/fake_program_loader.h"
+#include "testing/memory_store.h"
+
+namespace {
+
+using Area = px::CommonArea;
+using testing_support::FakeProgramLoader;
+using testing_support::MemoryStore;
+
+class ScriptConsole : public programs::Console {
+ public:
+  std::deque<std::string> lines;
+  std::vector<std::string> prompts, told;
+  std::optional<std::string> readLine(std::string_view prompt, bool) override {
+    prompts.emplace_back(prompt);
+    if (lines.empty()) return std::nullopt;
+    std::string l = lines.front();
+    lines.pop_front();
+    return l;
+  }
+  void tell(std::string_view line) override { told.emplace_back(line); }
+};
+
+std::string field(const Area& a, rec::Field f) { return std::string(a.view().substr(f.offset, f.width)); }
+
+class SignOnTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(store.create(fs::kInstallationFile).ok());
+    ASSERT_TRUE(store.create(fs::kUserFile).ok());
+    using C = rec::ControlRecord;
+    rec::putRaw(control.at<C::kIdentification>(), "GILDAX");
+    rec::putText(control.at<C::kClubText>(), "TV Musterstadt 1860 e.V.");
+    control.at<C::kEditionOption1>()[0] = 'A';
+    control.at<C::kEditionOption2>()[0] = 'B';
+    rec::putRaw(control.at<C::kInstallationNumber>(), "12345");
+    rec::putRaw(control.at<C::kRegionCode>(), "NRW");
+    rec::putRaw(control.at<C::kHeaderNumber>(), "042");
+    rec::packed3::encode(3, control.at<C::kDefaultClient>());
+    store.put("FT00.DAT", control.view());
+    addUser(3, "ANNA", 'H', "");
+    addUser(5, "ANNA", 'N', "");
+    loader.add("U001", [](void* block, void*) {
+      programs::user_name::apply(std::span<char, 41>(static_cast<char*>(block), 41));
+      return 0;
+    });
+    loader.add("U009", [this](void* block, void*) {
+      auto b = std::span<char, 258>(static_cast<char*>(block), 258);
+      settingsKey = std::string(b.data() + 1, 17);
+      std::copy(storedMenu.begin(), storedMenu.end(), b.begin() + 81);
+      return 0;
+    });
+    today.tm_year = 126, today.tm_mon = 11, today.tm_mday = 7;
+  }
+  void addUser(int client, std::string_view name, char cls, std::string_view hash) {
+    rec::UserRecord u;
+    std::array<char, 10> plain;
+    plain.fill(' ');
+    std::copy(name.begin(), name.end(), plain.begin());
+    u.setClient(client);
+    u.setEncodedName(rec::view(programs::user_name::encode(plain)));
+    u.setSignOnFlag('N');
+    u.setUserClass(cls);
+    u.setPasswordHash(hash);
+    store.put("FX00.DAT", u.view());
+  }
+  std::int32_t run(Area& area, programs::Console& console) {
+    programs::SignOnContext ctx{store, loader, console, "/srv/club"};
+    ctx.today = today;
+    return programs::signOn(area, ctx);
+  }
+  Area withUser(std::string_view name, std::string_view second = "") {
+    Area a;
+    rec::putRaw(a.at<Area::kUserName>(), name);
+    rec::putRaw(a.at<Area::kSecondWord>(), second);
+    return a;
+  }
+
+  MemoryStore store;
+  FakeProgramLoader loader;
+  rec::ControlRecord control;
+  std::tm today{};
+  std::string storedMenu = "20240115";
+  std::string settingsKey;
+};
+
+TEST_F(SignOnTest, FillsEveryFieldTheLauncherReads) {
+  Area area = withUser("ANNA");
+  const Area before = area;
+  ScriptConsole console;
+  ASSERT_EQ(run(area, console), programs::kDone);
+  EXPECT_EQ(field(area, Area::kIdentification), "GILDAX");
+  EXPECT_EQ(area.client(), 3);  // the installation's default client
+  EXPECT_EQ(field(area, Area::kUserName), "ANNA      ");
+  EXPECT_EQ(field(area, Area::kHeaderNumber), "042");
+  EXPECT_EQ(rec::getText(area.at<Area::kClubText>()), "TV Musterstadt 1860 e.V.");
+  EXPECT_EQ(field(area, Area::kEditionOption1), "A");
+  EXPECT_EQ(field(area, Area::kEditionOption2), "B");
+  EXPECT_EQ(field(area, Area::kInstallationNumber), "12345");
+  EXPECT_EQ(field(area, Area::kRegionCode), "NRW");
+  EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), "/srv/club");
+  EXPECT_EQ(field(area, Area::kUserClass), "H");
+  EXPECT_EQ(field(area, Area::kWorkingDate), "261207");
+  const int keys[10] = {10, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+  for (int k = 1; k <= 10; ++k) EXPECT_EQ(area.functionKeyAction(k), keys[k - 1]) << "F" << k;
+  EXPECT_EQ(field(area, Area::kMenuValue), "20240115");  // from the settings store
+  EXPECT_EQ(field(area, Area::kCheckValue), std::string(programs::kCheckValue));
+  EXPECT_EQ(settingsKey, "GILDAX003PX01    ");
+  // Nothing else changed: the version text, call name and the programs' gaps.
+  for (rec::Field f : {Area::kVersionText, Area::kCallName, Area::kGap4, Area::kSavedControlBlock,
+                       Area::kCarriedValues, Area::kSecondWord})
+    EXPECT_EQ(field(area, f), field(before, f));
+  EXPECT_TRUE(console.prompts.empty());
+}
+
+TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
+  struct Case {
+    std::string second;   // second command-line word
+    std::string dataDir;  // in the control record
+    std::string stored;   // menu value in the settings store
+    int client;
+    std::string directory, menuValue;
+  };
+  const Case cases[] = {
+      {"5", "", "20240115", 5, "/srv/club", "20240115"},
+      {"005", "daten", "        ", 5, "/srv/club/daten", "00000000"},
+      {"X1", "/mnt/daten/", "12ab5678", 3, "/mnt/daten", "00000000"},
+      {"1000", "../andere", "30009999", 3, "/srv/andere", "30009999"},
+  };
+  for (const auto& c : cases) {
+    rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
+    store.put("FT00.DAT", control.view());
+    storedMenu = c.stored;
+    Area area = withUser("ANNA", c.second);
+    ScriptConsole console;
+    ASSERT_EQ(run(area, console), programs::kDone) << c.second;
+    EXPECT_EQ(area.client(), c.client) << c.second;
+    EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), c.directory) << c.second;
+    EXPECT_EQ(field(area, Area::kMenuValue), c.menuValue) << c.second;
+    EXPECT_EQ(field(area, Area::kUserClass), c.client == 5 ? "N" : "H");
+  }
+}
+
+TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
+  struct Case {
+    const char* why;
+    std::string name, second;
+    std::function<void()> arrange;
+  };
+  const Case cases[] = {
+      {"unknown user", "BERND", "", [] {}},
+      {"user of another client", "ANNA", "7", [] {}},
+      {"no user file", "ANNA", "", [this] { store.removeFile("FX00.DAT"); }},
+      {"no control record", "ANNA", "", [this] { store.contents("FT00.DAT").records.clear(); }},
+      {"no installation file", "ANNA", "", [this] { store.removeFile("FT00.DAT"); }},
+      {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
+      {"directory too long", "ANNA", "",
+       [this] {
+         rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), std::string(94, 'd'));
+         store.put("FT00.DAT", control.view());  // below a deep current directory
+       }},
+  };
+  for (const auto& c : cases) {
+    store = MemoryStore();
+    loader = FakeProgramLoader();
+    control = rec::ControlRecord();
+    SetUp();
+    c.arrange();
+    Area area = withUser(c.name, c.second);
+    ScriptConsole console;
+    const bool deep = std::string_view(c.why) == "directory too long";
+    programs::SignOnContext ctx{store, loader, console,
+                                deep ? "/" + std::string(200, 'x') : std::string("/srv/club")};
+    ctx.today = today;
+    EXPECT_EQ(programs::signOn(area, ctx), programs::kRefused) << c.why;
+    EXPECT_TRUE(rec::isBlank(area.at<Area::kUserName>())) << c.why;
+    ASSERT_EQ(console.told.size(), 1u) << c.why;
+    EXPECT_EQ(console.told[0].rfind("Anmeldung abgelehnt: ", 0), 0u) << c.why;
+  }
+}
+
+TEST_F(SignOnTest, AsksForTheNameWhenTheCommandLineHasNone) {
+  Area area = withUser("");
+  ScriptConsole console;
+  console.lines = {"ANNA"};
+  ASSERT_EQ(run(area, console), programs::kDone);
+  EXPECT_EQ(console.prompts, std::vector<std::string>{"Benutzer: "});
+  EXPECT_EQ(field(area, Area::kUserName), "ANNA      ");
+
+  Area none = withUser("");
+  ScriptConsole empty;  // end of input
+  EXPECT_EQ(run(none, empty), programs::kRefused);
+  EXPECT_TRUE(rec::isBlank(none.at<Area::kUserName>()));
+}
+
+TEST_F(SignOnTest, LockedFileIsWaitedFor) {
+  store.fail("FX00.DAT", testing_support::Op::kOpen, fs::kFileLocked, 2);
+  Area area = withUser("ANNA");
+  ScriptConsole console;
+  int waits = 0;
+  programs::SignOnContext ctx{store, loader, console, "/srv/club"};
+  ctx.waitForLock = [&] { ++waits; };
+  EXPECT_EQ(programs::signOn(area, ctx), programs::kDone);
+  EXPECT_EQ(waits, 2);
+  EXPECT_EQ(console.told, std::vector<std::string>{"Datei zur Zeit gesperrt - bitte warten!"});
+}
+
+// Writes `input` into a pipe and gives its reading end to a console.
+struct PipedConsole {
+  explicit PipedConsole(std::string_view input) {
+    EXPECT_EQ(::pipe(in), 0);
+    EXPECT_EQ(::pipe(out), 0);
+    EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ::close(in[1]);
+    console.emplace(in[0], out[1]);
+  }
+  ~PipedConsole() {
+    ::close(in[0]);
+    ::close(out[0]);
+  }
+  std::string said() {
+    ::close(out[1]);
+    std::string s;
+    char buf[512];
+    for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) s.append(buf, n);
+    return s;
+  }
+  int in[2] = {-1, -1}, out[2] = {-1, -1};
+  std::optional<programs::FdConsole> console;
+};
+
+TEST_F(SignOnTest, PasswordFromAPipe) {
+  const auto hash = programs::password::hash("geheim42");
+  ASSERT_TRUE(hash);
+  store.contents("FX00.DAT").records.clear();
+  addUser(3, "ANNA", 'M', *hash);
+  struct Case {
+    std::string input;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"geheim42\n", true},
+      {"irrig\ngeheim42\n", true},
+      {"irrig\nIRRIG\ngeheim42\n", true},
+      {"a\nb\nc\ngeheim42\n", false},  // three failures end it
+      {"irrig\n", false},              // end of input
+      {"", false},
+      {"geheim42 \n", false},
+  };
+  for (const auto& c : cases) {
+    PipedConsole piped(c.input);
+    Area area = withUser("ANNA");
+    const auto rc = run(area, *piped.console);
+    const std::string said = piped.said();
+    EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.input;
+    EXPECT_EQ(rec::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.input;
+    // Neither the password nor the hash ever reaches the area or the screen.
+    for (const std::string& secret : {std::string("geheim42"), std::string("irrig"), *hash}) {
+      EXPECT_EQ(area.view().find(secret), std::string::npos) << c.input;
+      EXPECT_EQ(said.find(secret), std::string::npos) << c.input;
+    }
+    EXPECT_NE(said.find("Kennwort: "), std::string::npos);
+    if (!c.accepted) {
+      EXPECT_NE(said.find("Anmeldung abgelehnt"), std::string::npos);
+    }
+  }
+  // The user record is never written by the sign-on.
+  EXPECT_EQ(store.calls("FX00.DAT", testing_support::Op::kRewrite), 0);
+  EXPECT_EQ(store.calls("FX00.DAT", testing_support::Op::kWrite), 0);
+}
+
+TEST(Password, HashesAreSaltedYescryptAndVerify) {
+  const auto a = programs::password::hash("Kennwort");
+  const auto b = programs::password::hash("Kennwort");
+  ASSERT_TRUE(a && b);
+  EXPECT_EQ(a->rfind("$y$", 0), 0u);
+  EXPECT_NE(*a, *b);
+  EXPECT_LE(a->size(), rec::UserRecord::kPasswordHash.width);
+  EXPECT_TRUE(programs::password::verify("Kennwort", *a));
+  EXPECT_FALSE(programs::password::verify("kennwort", *a));
+  EXPECT_FALSE(programs::password::verify("Kennwort", ""));
+  EXPECT_FALSE(programs::password::verify("Kennwort", "*0"));
+  EXPECT_FALSE(programs::password::verify("", *a));
+}
+
+}  // namespace

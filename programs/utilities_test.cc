@@ -1,0 +1,295 @@
+// U001, U007, U009, UX01L, UT00S and PX00P on their logic, with an in-memory
+// store and temporary directories.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "datafiles/records.h"
+#include "programs/backup.h"
+#include "programs/installation.h"
+#include "programs/settings_store.h"
+#include "programs/title.h"
+#include "programs/user_name_code.h"
+#include "testing/memory_store.h"
+
+namespace {
+
+namespace un = programs::user_name;
+using testing_support::MemoryStore;
+
+std::array<char, 10> ten(std::string_view s) {
+  std::array<char, 10> a;
+  a.fill(' ');
+  std::copy_n(s.begin(), std::min<std::size_t>(s.size(), 10), a.begin());
+  return a;
+}
+bool printable(unsigned char b) { return (b >= 0x20 && b <= 0x7E) || b >= 0x80; }
+
+std::string tempDir(const char* tag) {
+  std::string t = std::filesystem::temp_directory_path().string() + "/px-" + tag + "-XXXXXX";
+  return ::mkdtemp(t.data());
+}
+
+TEST(UserNameCode, RoundTripsNamedAndRandomNames) {
+  std::vector<std::array<char, 10>> names;
+  for (std::string_view n : {"ANNA", "", "M\x81LLER", "\x8E\x99\x9A\xE1\x84\x94\x81", "A",
+                             "ZZZZZZZZZZ", "~~~~~~~~~~", "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF"})
+    names.push_back(ten(n));
+  std::mt19937 random(42);
+  for (int i = 0; i < 20000; ++i) {
+    std::array<char, 10> n;
+    for (char& c : n) c = static_cast<char>(random() & 0xFF);  // any byte, controls included
+    names.push_back(n);
+  }
+  for (const auto& plain : names) {
+    const auto encoded = un::encode(plain);
+    EXPECT_EQ(un::decode(encoded), plain);
+    EXPECT_EQ(un::encode(plain), encoded);  // deterministic
+    for (std::size_t i = 0; i < 10; ++i)
+      EXPECT_EQ(printable(encoded[i]), printable(plain[i])) << i;
+  }
+}
+
+TEST(UserNameCode, EncodesRatherThanCopiesAndBlockKeepsItsTail) {
+  EXPECT_NE(un::encode(ten("ANNA")), ten("ANNA"));
+  EXPECT_NE(un::encode(ten("AAAA")), un::encode(ten("AAAB")));
+  std::array<char, un::kBlockSize> block;
+  block.fill('#');
+  block[0] = 'V';
+  const auto name = ten("BERND");
+  std::copy(name.begin(), name.end(), block.begin() + 1);
+  ASSERT_TRUE(un::apply(block));
+  EXPECT_EQ(std::string(block.begin() + 11, block.end()), std::string(30, '#'));
+  block[0] = 'E';
+  ASSERT_TRUE(un::apply(block));
+  EXPECT_EQ(std::string(block.begin() + 1, block.begin() + 11), "BERND     ");
+  block[0] = 'X';
+  const auto before = block;
+  EXPECT_FALSE(un::apply(block));
+  EXPECT_EQ(block, before);
+}
+
+TEST(WindowTitle, CentresInTheGivenLength) {
+  struct Case {
+    std::string text;
+    std::uint16_t length;
+    std::string want;  // first `length` characters
+  };
+  const Case cases[] = {
+      {"Aufgabenliste", 40, std::string(13, ' ') + "Aufgabenliste" + std::string(14, ' ')},
+      {"   links", 10, "  links   "},
+      {std::string(50, 'x'), 40, std::string(40, 'x')},
+      {"", 40, std::string(40, ' ')},
+      {"ab", 0, ""},
+      {"ab", 500, std::string(49, ' ') + "ab" + std::string(49, ' ')},  // at most 100
+  };
+  for (const auto& c : cases) {
+    std::array<char, programs::title::kBlockSize> block;
+    block.fill(' ');
+    block[0] = 'Z';
+    rec::putBigEndian(std::span<char>(block).subspan(1, 2), c.length);
+    std::copy_n(c.text.begin(), std::min<std::size_t>(c.text.size(), 100), block.begin() + 3);
+    ASSERT_TRUE(programs::title::apply(block));
+    const std::string text(block.begin() + 3, block.end());
+    EXPECT_EQ(text.substr(0, c.want.size()), c.want) << c.text;
+    EXPECT_EQ(text.find_first_not_of(' ', c.want.size()), std::string::npos) << c.text;
+  }
+}
+
+std::array<char, programs::SettingsBlock::kSize> settingsBlock(char fn, std::string_view ident,
+                                                               std::string_view client) {
+  std::array<char, programs::SettingsBlock::kSize> b;
+  b.fill(' ');
+  b[0] = fn;
+  std::copy(ident.begin(), ident.end(), b.begin() + 1);
+  std::copy(client.begin(), client.end(), b.begin() + 7);
+  std::copy_n("PX01", 4, b.begin() + 10);
+  return b;
+}
+std::string menuValue(const std::array<char, programs::SettingsBlock::kSize>& b) {
+  return std::string(b.begin() + 81, b.begin() + 89);
+}
+std::string checkValue(const std::array<char, programs::SettingsBlock::kSize>& b) {
+  return std::string(b.begin() + 94, b.begin() + 102);
+}
+void setValues(std::array<char, programs::SettingsBlock::kSize>& b, std::string_view menu,
+               std::string_view check) {
+  std::copy(menu.begin(), menu.end(), b.begin() + 81);
+  std::copy(check.begin(), check.end(), b.begin() + 94);
+}
+
+TEST(SettingsStore, KeepsValuesPerKey) {
+  const std::string dir = tempDir("settings");
+  const programs::SettingsStore store(dir + "/px01");
+  struct Key {
+    std::string ident, client, menu, check;
+  };
+  const Key keys[] = {{"GILDAX", "000", "20240101", "11111111"},
+                      {"GILDAX", "001", "20240202", "22222222"},
+                      {"OTHER ", "000", "20240303", "33333333"},
+                      {"../x/.", "000", "20240404", "44444444"}};  // no path from a key
+  for (const auto& k : keys) {
+    auto b = settingsBlock('S', k.ident, k.client);
+    setValues(b, k.menu, k.check);
+    b[200] = 'Z';  // bytes of the stored part beyond the two values survive too
+    ASSERT_TRUE(store.apply(b)) << k.ident;
+  }
+  for (const auto& k : keys) {
+    auto b = settingsBlock('L', k.ident, k.client);
+    ASSERT_TRUE(store.apply(b)) << k.ident;
+    EXPECT_EQ(menuValue(b), k.menu);
+    EXPECT_EQ(checkValue(b), k.check);
+    EXPECT_EQ(b[200], 'Z');
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    EXPECT_EQ(entry.path().filename(), "px01");  // every file inside the store's directory
+  auto fresh = settingsBlock('L', "NEW   ", "007");
+  setValues(fresh, "99999999", "99999999");
+  EXPECT_FALSE(store.apply(fresh));
+  EXPECT_EQ(menuValue(fresh), std::string(8, ' '));
+  EXPECT_EQ(checkValue(fresh), std::string(8, ' '));
+  auto unknown = settingsBlock('X', "GILDAX", "000");
+  EXPECT_FALSE(store.apply(unknown));
+  std::filesystem::remove_all(dir);
+}
+
+TEST(SettingsStore, CrashDuringSaveLeavesTheOldValues) {
+  const std::string dir = tempDir("crash");
+  const programs::SettingsStore store(dir);
+  auto b = settingsBlock('S', "GILDAX", "000");
+  setValues(b, "20240101", "11111111");
+  ASSERT_TRUE(store.apply(b));
+  const std::string file = store.fileFor(b);
+  // A save that died before its rename: a half-written temporary file.
+  { std::ofstream(file + ".tmp.99999") << "PXSET01\n2025"; }
+  auto l = settingsBlock('L', "GILDAX", "000");
+  ASSERT_TRUE(store.apply(l));
+  EXPECT_EQ(menuValue(l), "20240101");
+  // The next save still works and wins.
+  setValues(b, "20250505", "55555555");
+  ASSERT_TRUE(store.apply(b));
+  ASSERT_TRUE(store.apply(l));
+  EXPECT_EQ(menuValue(l), "20250505");
+  // A damaged file (not from us: we never write in place) counts as nothing stored.
+  { std::ofstream(file, std::ios::trunc) << "PXSET01\n2025"; }
+  EXPECT_FALSE(store.apply(l));
+  EXPECT_EQ(checkValue(l), std::string(8, ' '));
+  std::filesystem::remove_all(dir);
+}
+
+// ---- UX01L ---------------------------------------------------------------
+
+std::array<char, 58> headerArea() {
+  std::array<char, 58> a;
+  a.fill('#');
+  const auto key = rec::MenuRecord::key(0, 0);
+  std::copy(key.begin(), key.end(), a.begin());
+  return a;
+}
+
+TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
+  MemoryStore store;
+  auto area = headerArea();
+  EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // no file
+  EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
+  EXPECT_EQ(std::string(area.begin() + 12, area.end()), std::string(46, '#'));
+  EXPECT_EQ(std::string(area.begin(), area.begin() + 6), std::string(rec::MenuRecord::key(0, 0).data(), 6));
+
+  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
+  rec::MenuRecord entry;
+  entry.setKey(17, 10);
+  entry.setText("Aufgabenliste");
+  store.put("FX01.DAT", entry.view());
+  area = headerArea();
+  EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // file without header
+  EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
+
+  rec::MenuRecord header;
+  header.setKey(0, 0);
+  header.setVersionStamp("034 - ");
+  store.put("FX01.DAT", header.view());
+  area = headerArea();
+  EXPECT_TRUE(programs::readMenuHeader(store, area).ok());
+  EXPECT_EQ(std::string(area.begin(), area.end()), std::string(header.view()));
+}
+
+// ---- UT00S ---------------------------------------------------------------
+
+std::array<char, 200> image(int client, int application, std::string_view name) {
+  rec::ApplicationRecord r;
+  std::fill(r.bytes().begin(), r.bytes().end(), '?');  // bytes the catalogue does not set
+  r.setKey('?', client, application);
+  r.setName(name);
+  std::array<char, 200> a;
+  std::copy(r.bytes().begin(), r.bytes().end(), a.begin());
+  return a;
+}
+
+TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
+  MemoryStore store;
+  EXPECT_EQ(programs::setUpApplication(store, image(0, 17, "Aufgaben")), fs::kFileMissing);
+  ASSERT_TRUE(store.create(fs::kInstallationFile).ok());
+
+  ASSERT_TRUE(programs::setUpApplication(store, image(0, 17, "Aufgaben")).ok());
+  const auto key17 = rec::InstallationRecord::key('1', 0, 17);
+  std::string stored = store.contents("FT00.DAT").records.at(std::string(key17.data(), 5));
+  rec::ApplicationRecord fresh;
+  fresh.setKey('1', 0, 17);
+  fresh.setName("Aufgaben");
+  EXPECT_EQ(stored, std::string(fresh.view()));  // type "1", blank reserved bytes
+
+  rec::ApplicationRecord old;
+  std::mt19937 random(7);
+  for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
+  old.setKey('1', 0, 18);
+  old.setName("Alter Name");
+  store.put("FT00.DAT", old.view());
+  ASSERT_TRUE(programs::setUpApplication(store, image(0, 18, "Hallenverwaltung")).ok());
+  const auto key18 = rec::InstallationRecord::key('1', 0, 18);
+  stored = store.contents("FT00.DAT").records.at(std::string(key18.data(), 5));
+  for (std::size_t i = 0; i < 200; ++i)
+    if (i < 47 || i >= 87) {
+      EXPECT_EQ(stored[i], old.view()[i]) << i;
+    }
+  EXPECT_EQ(stored.substr(47, 40), "Hallenverwaltung" + std::string(24, ' '));
+
+  // The record written by someone else between read and write is rewritten.
+  store.fail("FT00.DAT", testing_support::Op::kWrite, fs::kDuplicateKey);
+  ASSERT_TRUE(programs::setUpApplication(store, image(0, 12, "Veranstaltungen")).ok());
+}
+
+// ---- PX00P ---------------------------------------------------------------
+
+TEST(MenuBackup, DatedCopiesOfMenuAndPermissionFiles) {
+  const std::string dir = tempDir("backup");
+  std::tm when{};
+  when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 7, when.tm_hour = 23, when.tm_min = 5;
+  std::vector<std::string> copied;
+  auto copy = [&](const fs::FileSpec& spec, const std::string& target) {
+    if (spec.name == "FX02.DAT" && copied.size() >= 2) return fs::kFileMissing;  // third run
+    copied.push_back(target);
+    std::ofstream(target) << "x";
+    return fs::kOk;
+  };
+  auto first = programs::backUpMenuFiles(dir, when, copy);
+  ASSERT_TRUE(first.status.ok());
+  EXPECT_EQ(first.directory, "backup/20261207-230500");
+  EXPECT_EQ(first.copied, 2);
+  EXPECT_TRUE(std::filesystem::exists(dir + "/backup/20261207-230500/FX01.DAT"));
+  EXPECT_TRUE(std::filesystem::exists(dir + "/backup/20261207-230500/FX02.DAT"));
+  // The same second again (another workstation): a directory of its own.
+  auto second = programs::backUpMenuFiles(dir, when, copy);
+  ASSERT_TRUE(second.status.ok());
+  EXPECT_EQ(second.directory, "backup/20261207-230500-2");
+  EXPECT_EQ(second.copied, 1);  // FX02 missing: no failure
+  auto failing = programs::backUpMenuFiles(dir, when, [](const fs::FileSpec&, const std::string&) {
+    return fs::kFileLocked;
+  });
+  EXPECT_EQ(failing.status, fs::kFileLocked);
+  std::filesystem::remove_all(dir);
+}
+
+}  // namespace
