@@ -21,16 +21,17 @@ constexpr const char* kSchema =
     "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);";
 
 // Per connection. synchronous=NORMAL in WAL mode: a commit is an append to the
-// log without a flush, which a killed process cannot tear. The journal mode is
-// stored in the file; setting it again costs nothing once it is WAL, and it
-// converts files that another tool created with a rollback journal.
+// log without a flush, which a killed process cannot tear.
 constexpr const char* kConnectionSettings =
-    "PRAGMA synchronous=NORMAL;PRAGMA cache_size=-65536;PRAGMA mmap_size=268435456;"
-    "PRAGMA journal_mode=WAL";
+    "PRAGMA synchronous=NORMAL;PRAGMA cache_size=-65536;PRAGMA mmap_size=268435456";
+// The journal mode is stored in the file; setting it again costs nothing once
+// it is WAL, and it converts files that another tool created with a rollback
+// journal.
+constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
 
-// A live read-next statement keeps one read snapshot; past this age the next
-// read-next seeks again, so that a listing sees others' recent writes.
-constexpr auto kLiveSnapshotLimit = std::chrono::milliseconds(50);
+// Without a log index to watch (a file left in rollback mode), a live
+// read-next statement keeps its snapshot at most this long.
+constexpr auto kLiveSnapshotLimit = std::chrono::milliseconds(20);
 
 FileStatus fromSqlite(int rc) {
   switch (rc & 0xff) {
@@ -112,7 +113,7 @@ constexpr const char* kReadSql = "SELECT data FROM records WHERE key=?1";
 // caller's layout. On success `*out` is the connection and, when asked,
 // `*readStmt` the prepared read-by-key statement.
 FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3** out,
-                        sqlite3_stmt** readStmt) {
+                        sqlite3_stmt** readStmt, bool* wal = nullptr) {
   *out = nullptr;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
@@ -134,6 +135,15 @@ FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3**
     // Failures leave the defaults, which work, only slower (a read-only
     // share cannot switch the journal mode, for one).
     (void)sqlite3_exec(db, kConnectionSettings, nullptr, nullptr, nullptr);
+    sqlite3_stmt* mode = nullptr;
+    bool isWal = false;
+    if (sqlite3_prepare_v2(db, kWalMode, -1, &mode, nullptr) == SQLITE_OK &&
+        sqlite3_step(mode) == SQLITE_ROW) {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode, 0));
+      isWal = text != nullptr && std::strcmp(text, "wal") == 0;
+    }
+    sqlite3_finalize(mode);
+    if (wal != nullptr) *wal = isWal;
   }
   if (!s.ok()) {
     sqlite3_finalize(read);
@@ -186,7 +196,7 @@ class SqliteFile final : public KeyedFile {
   const FileSpec& spec() const override { return spec_; }
 
  private:
-  enum Stmt { kRead, kSeekGe, kSeekGt, kInsert, kUpdate, kDelete, kStmtCount };
+  enum Stmt { kRead, kSeekGe, kSeekGt, kInsert, kUpdate, kDelete, kBeginRead, kEndRead, kStmtCount };
   static constexpr std::array<const char*, kStmtCount> kSql = {
       kReadSql,
       "SELECT key, data FROM records WHERE key>=?1 ORDER BY key",
@@ -194,15 +204,33 @@ class SqliteFile final : public KeyedFile {
       "INSERT OR IGNORE INTO records(key, data) VALUES(?1, ?2)",
       "UPDATE records SET data=?2 WHERE key=?1",
       "DELETE FROM records WHERE key=?1",
+      "BEGIN",
+      "COMMIT",
   };
 
-  // Every operation but read-next starts here: the handle's record lock and
-  // its read snapshot end with the next operation.
-  FileStatus prologue() {
+  // Every operation but read-next starts here: the handle's record lock ends
+  // with its next operation. Changes end the held read snapshot first.
+  FileStatus prologue(bool reading) {
     if (db_ == nullptr) return kNotOpen;
     lock_.unlockRecord();
-    dropLive();
+    if (reading)
+      dropLive();
+    else
+      endRead();
     return kOk;
+  }
+  // Reads outside a unit share one read transaction, kept for as long as
+  // no one has committed since it began: opening a transaction per read
+  // costs system calls, while comparing the log index header costs nothing.
+  // Any commit, by any process, changes that header, so a read never sees
+  // an older state than the last commit before it.
+  FileStatus freshen();
+  void endRead();
+  void mapLogIndex();
+  bool logUnchanged() const {
+    for (std::size_t i = 0; i < snapshot_.size(); ++i)
+      if (logHeader_[i] != snapshot_[i]) return false;
+    return true;
   }
   bool updating() const { return mode_ != OpenMode::kInput; }
   sqlite3_stmt* stmt(Stmt which, int* rc);
@@ -243,7 +271,63 @@ class SqliteFile final : public KeyedFile {
   std::string seekKey_;
   bool inUnit_ = false;
   bool unitLost_ = false;
+  bool wal_ = false;
+  bool readTxn_ = false;
+  // The first copy of the log index header (48 bytes), mapped by the store,
+  // and its value when the held read transaction began.
+  const volatile std::uint32_t* logHeader_ = nullptr;
+  std::array<std::uint32_t, 12> snapshot_{};
 };
+
+void SqliteFile::mapLogIndex() {
+  if (!wal_ || logHeader_ != nullptr) return;
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+      file->pMethods->xShmMap == nullptr)
+    return;
+  void volatile* region = nullptr;
+  if (file->pMethods->xShmMap(file, 0, 32768, 0, &region) == SQLITE_OK && region != nullptr)
+    logHeader_ = static_cast<const volatile std::uint32_t*>(region);
+}
+
+FileStatus SqliteFile::freshen() {
+  if (inUnit_) return kOk;  // the unit's own transaction is the snapshot
+  if (readTxn_ && sqlite3_get_autocommit(db_)) readTxn_ = false;
+  if (readTxn_) {
+    if (logUnchanged()) return kOk;
+    endRead();
+  }
+  mapLogIndex();
+  if (logHeader_ == nullptr) return kOk;  // each statement takes its own snapshot
+  // Taken before the transaction begins: a commit in between only makes the
+  // next comparison fail once more.
+  std::atomic_thread_fence(std::memory_order_acquire);
+  for (std::size_t i = 0; i < snapshot_.size(); ++i) snapshot_[i] = logHeader_[i];
+  int rc;
+  sqlite3_stmt* st = stmt(kBeginRead, &rc);
+  if (st == nullptr) return failed(rc);
+  rc = sqlite3_step(st);
+  sqlite3_reset(st);
+  if (rc != SQLITE_DONE) return fromSqlite(rc);
+  readTxn_ = true;
+  return kOk;
+}
+
+void SqliteFile::endRead() {
+  dropLive();
+  if (!readTxn_) return;
+  readTxn_ = false;
+  if (sqlite3_get_autocommit(db_)) return;
+  int rc;
+  sqlite3_stmt* st = stmt(kEndRead, &rc);
+  if (st != nullptr) {
+    rc = sqlite3_step(st);
+    sqlite3_reset(st);
+  }
+  if (rc != SQLITE_DONE && !sqlite3_get_autocommit(db_))
+    (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+}
 
 sqlite3_stmt* SqliteFile::stmt(Stmt which, int* rc) {
   *rc = SQLITE_OK;
@@ -273,20 +357,22 @@ FileStatus SqliteFile::open(OpenMode mode) {
     lock_.close();
     return r == LockFile::Result::kBusy ? kFileLocked : kPermanentError;
   }
-  const FileStatus s = openDatabase(path_, spec_, &db_, &stmts_[kRead]);
+  const FileStatus s = openDatabase(path_, spec_, &db_, &stmts_[kRead], &wal_);
   if (!s.ok()) {
     lock_.close();
     return s;
   }
   mode_ = mode;
   hasPosition_ = false;
-  inUnit_ = unitLost_ = false;
+  inUnit_ = unitLost_ = readTxn_ = false;
+  logHeader_ = nullptr;
   return kOk;
 }
 
 FileStatus SqliteFile::close() {
   if (db_ == nullptr) return kNotOpen;
-  dropLive();
+  endRead();
+  logHeader_ = nullptr;
   for (auto& st : stmts_) {
     sqlite3_finalize(st);
     st = nullptr;
@@ -301,12 +387,16 @@ FileStatus SqliteFile::close() {
 }
 
 FileStatus SqliteFile::read(std::span<char> record) {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(true); !s.ok()) return s;
   if (unitLost_) return kPermanentError;
   if (record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
   if (updating()) {
     if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  }
+  if (const FileStatus s = freshen(); !s.ok()) {
+    lock_.unlockRecord();
+    return s;
   }
   int rc;
   sqlite3_stmt* st = stmt(kRead, &rc);
@@ -335,8 +425,9 @@ FileStatus SqliteFile::read(std::span<char> record) {
 
 FileStatus SqliteFile::start(StartMode mode, std::span<const char> record,
                              std::size_t keyLength) {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(true); !s.ok()) return s;
   if (unitLost_) return kPermanentError;
+  if (const FileStatus s = freshen(); !s.ok()) return s;
   const std::size_t n = std::min(keyLength, spec_.keyLength);
   if (record.size() < n) return kPermanentError;
   hasPosition_ = false;
@@ -379,8 +470,10 @@ FileStatus SqliteFile::readNext(std::span<char> record) {
     return kNoPosition;
   }
   if (updating()) return readNextLocked(record);
+  if (const FileStatus s = freshen(); !s.ok()) return s;  // drops a stale live statement
   int rc;
-  if (live_ != nullptr && std::chrono::steady_clock::now() - liveSince_ < kLiveSnapshotLimit) {
+  if (live_ != nullptr &&
+      (readTxn_ || std::chrono::steady_clock::now() - liveSince_ < kLiveSnapshotLimit)) {
     if (pending_) {
       pending_ = false;
       rc = SQLITE_ROW;
@@ -419,6 +512,7 @@ FileStatus SqliteFile::readNext(std::span<char> record) {
 FileStatus SqliteFile::readNextLocked(std::span<char> record) {
   dropLive();
   for (;;) {
+    if (const FileStatus s = freshen(); !s.ok()) return s;
     int rc;
     sqlite3_stmt* seek = stmt(positionedBefore_ ? kSeekGe : kSeekGt, &rc);
     if (seek == nullptr) return failed(rc);
@@ -439,6 +533,10 @@ FileStatus SqliteFile::readNextLocked(std::span<char> record) {
       // The next read-next tries the same record again.
       position_ = std::move(key);
       positionedBefore_ = true;
+      return s;
+    }
+    if (const FileStatus s = freshen(); !s.ok()) {
+      lock_.unlockRecord();
       return s;
     }
     sqlite3_stmt* st = stmt(kRead, &rc);
@@ -482,14 +580,14 @@ FileStatus SqliteFile::change(Stmt which, std::span<const char> record, bool bin
 }
 
 FileStatus SqliteFile::write(std::span<const char> record) {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!updating()) return kNotOpenForOutput;
   if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
   return change(kInsert, record, true);
 }
 
 FileStatus SqliteFile::rewrite(std::span<const char> record) {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
@@ -500,7 +598,7 @@ FileStatus SqliteFile::rewrite(std::span<const char> record) {
 }
 
 FileStatus SqliteFile::remove(std::span<const char> record) {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.keyLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
@@ -511,7 +609,7 @@ FileStatus SqliteFile::remove(std::span<const char> record) {
 }
 
 FileStatus SqliteFile::begin() {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!updating()) return kNotOpenForOutput;
   if (inUnit_) return kAlreadyOpen;
   const int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
@@ -522,7 +620,7 @@ FileStatus SqliteFile::begin() {
 }
 
 FileStatus SqliteFile::commit() {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (unitLost_) {
     inUnit_ = unitLost_ = false;
@@ -539,7 +637,7 @@ FileStatus SqliteFile::commit() {
 }
 
 FileStatus SqliteFile::rollback() {
-  if (const FileStatus s = prologue(); !s.ok()) return s;
+  if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (!sqlite3_get_autocommit(db_))
     (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
