@@ -1,0 +1,357 @@
+#include "catalogue/catalogue_run.h"
+
+#include <algorithm>
+#include <array>
+#include <memory>
+#include <thread>
+
+#include "catalogue/groups.h"
+#include "catalogue/permissions.h"
+#include "datafiles/records.h"
+#include "launcher/common_area.h"
+#include "launcher/message_area.h"
+#include "launcher/screen_data_block.h"
+
+namespace catalogue {
+namespace {
+
+using CA = px::CommonArea;
+using SDB = px::ScreenDataBlock;
+
+static_assert(ReportArea::kOutcome.offset >= CA::kGap11.offset &&
+                  ReportArea::kPermissions.end() <= CA::kGap11.end(),
+              "the report must stay in the range that belongs to called programs");
+
+constexpr std::chrono::milliseconds kLockPause{20};
+
+// The files in the order the run opens them, with their file codes.
+struct RunFile {
+  const fs::FileSpec* spec;
+  std::string_view code;
+};
+constexpr std::array<RunFile, 3> kFiles{{{&fs::kUserFile, "FX00 "},
+                                         {&fs::kMenuFile, "FX01 "},
+                                         {&fs::kPermissionFile, "FX02 "}}};
+constexpr std::size_t kUsers = 0, kMenus = 1, kPermissions = 2;
+
+// The error box text for a failed open, by status class.
+std::string_view abortText(fs::FileStatus s) {
+  if (s.locked()) return "Datei zur Zeit gesperrt - Programmabbruch";
+  if (s.needsReorganisation()) return "Datei muß reorganisiert werden - Programmabbruch";
+  return "Fehler - Programmabbruch";
+}
+
+// Retries `op` while it reports a lock status, for up to `wait`.
+template <class Op>
+fs::FileStatus retryLocked(Op op, std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  fs::FileStatus s = op();
+  while (s.locked() && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(kLockPause);
+    s = op();
+  }
+  return s;
+}
+
+class Run {
+ public:
+  Run(CA& common, fs::FileStore& store, platform::ProgramLoader& loader,
+      platform::ScreenSet& screen, const RunOptions& options)
+      : common_(common),
+        store_(store),
+        loader_(loader),
+        screen_(screen),
+        options_(options),
+        data_(std::make_unique<SDB>()),
+        installation_(Installation::from(common)),
+        client_(common.client()) {}
+
+  ~Run() { closeFiles(); }
+
+  RunReport execute() {
+    takeOverScreen();
+    rec::putRaw(common_.at<CA::kHelpTopic>(), "PX07");
+    std::copy_n(common_.at<CA::kWorkingDate>().begin(), date_.size(), date_.begin());
+    if (openFiles() && beginUnits()) {
+      writeHeader();
+      renumber();
+      for (Group g : runGroups(installation_)) writeGroup(g);
+      commitUnits();
+    }
+    closeFiles();
+    handBackScreen();
+    return report_;
+  }
+
+ private:
+  fs::KeyedFile& file(std::size_t i) { return *files_[i]; }
+
+  // Step 1 and the last step: the caller's screen-set state travels through
+  // the run in the common area.
+  void takeOverScreen() {
+    std::copy_n(common_.at<CA::kSavedControlBlock>().begin(), control_.kSize,
+                control_.bytes().begin());
+    std::copy_n(common_.at<CA::kCarriedValues>().begin(), SDB::kCarriedValues.width,
+                data_->at<SDB::kCarriedValues>().begin());
+  }
+  void handBackScreen() {
+    std::copy_n(control_.bytes().begin(), control_.kSize,
+                common_.at<CA::kSavedControlBlock>().begin());
+    rec::blank(common_.at<CA::kSavedControlTail>());
+    std::copy_n(data_->at<SDB::kCarriedValues>().begin(), SDB::kCarriedValues.width,
+                common_.at<CA::kCarriedValues>().begin());
+  }
+
+  // The error box; false when the screen set itself failed.
+  bool showError(std::string_view text, std::string_view fileCode, std::string_view operation,
+                 fs::FileStatus status) {
+    message_.clear();
+    message_.setText(text);
+    message_.setFileCode(fileCode);
+    message_.setOperation(operation);
+    message_.setStatus(status);
+    auto field = data_->at<SDB::kMessage>();
+    rec::blank(field);
+    std::copy_n(message_.bytes().begin(), message_.kSize, field.begin());
+    control_.setProcedure("BOX-FEHLER-OK");
+    const std::int32_t rc = screen_.call(control_, data_->bytes());
+    control_.setProcedure("");
+    if (control_.errorCode() != 0) {
+      report_.outcome = RunOutcome::kScreenFailed;
+      report_.screenReturn = rc;
+      return false;
+    }
+    message_.clear();
+    return true;
+  }
+
+  void fail(RunOutcome outcome, std::size_t i, fs::FileStatus s, std::string_view operation) {
+    report_.outcome = outcome;
+    report_.failedFile = std::string(kFiles[i].code);
+    report_.failedStatus = s;
+    (void)showError(abortText(s), kFiles[i].code, operation, s);
+  }
+
+  // Opens the three files in order and stops at the first that fails.
+  bool openFiles() {
+    for (std::size_t i = 0; i < kFiles.size(); ++i) {
+      files_[i] = store_.file(*kFiles[i].spec, options_.directory);
+      const fs::FileStatus s = files_[i]->open(fs::OpenMode::kInputOutput);
+      if (!s.ok()) {
+        fail(RunOutcome::kOpenFailed, i, s, "OPEN");
+        return false;
+      }
+    }
+    return true;
+  }
+
+  // One unit on the menu file and one on the permission file, in this order
+  // on every workstation, so that two runs queue instead of interleaving.
+  bool beginUnits() {
+    for (std::size_t i : {kMenus, kPermissions}) {
+      const fs::FileStatus s = retryLocked([&] { return file(i).begin(); }, options_.lockWait);
+      if (!s.ok()) {
+        rollbackUnits();
+        fail(RunOutcome::kOpenFailed, i, s, "OPEN");
+        return false;
+      }
+      inUnit_[i] = true;
+    }
+    return true;
+  }
+
+  // Permissions first: a crash between the two commits leaves the old stamp
+  // and permission records that the rerun finds in place.
+  void commitUnits() {
+    for (std::size_t i : {kPermissions, kMenus}) {
+      const fs::FileStatus s = retryLocked([&] { return file(i).commit(); }, options_.lockWait);
+      if (!s.ok()) {
+        rollbackUnits();
+        fail(RunOutcome::kCommitFailed, i, s, "REWR");
+        return;
+      }
+      inUnit_[i] = false;
+    }
+  }
+
+  void rollbackUnits() {
+    for (std::size_t i : {kMenus, kPermissions}) {
+      if (inUnit_[i]) (void)file(i).rollback();
+      inUnit_[i] = false;
+    }
+  }
+
+  void closeFiles() {
+    rollbackUnits();
+    for (auto& f : files_)
+      if (f && f->isOpen()) (void)f->close();  // never examined
+  }
+
+  // A keyed read of the menu file. Only a read that returned "00" brings the
+  // record into the buffer; any other status leaves the buffer as it was.
+  bool readIntoBuffer(int menu, int entry) {
+    rec::MenuRecord probe;
+    probe.setKey(menu, entry);
+    if (!file(kMenus).read(probe.bytes()).ok()) return false;
+    buffer_ = probe;
+    return true;
+  }
+
+  // The header record 0/0/0 gets the release's stamp: written when the read
+  // says "23", rewritten on any other status; neither status examined. The
+  // stamp stays in the buffer for the entries that follow.
+  void writeHeader() {
+    buffer_.setKey(0, 0);
+    rec::MenuRecord probe;
+    probe.setKey(0, 0);
+    const fs::FileStatus s = file(kMenus).read(probe.bytes());
+    if (s.ok()) buffer_ = probe;
+    const auto version = common_.at<CA::kVersionText>();
+    buffer_.setVersionStamp({version.data(), 6});
+    if (s.notFound())
+      (void)file(kMenus).write(buffer_.bytes());
+    else
+      (void)file(kMenus).rewrite(buffer_.bytes());
+  }
+
+  // Moves the old menu 17 (opened from 100/17) to 16, so that 17 is free for
+  // task management. A record moves only when it was read and written under
+  // its new key; otherwise it stays where it is.
+  void renumber() {
+    if (!readIntoBuffer(100, 17)) return;
+    moveBuffer(100, 17, 100, 16);
+    for (int e : {10, 20, 30}) {
+      if (!readIntoBuffer(17, e)) return;
+      moveBuffer(17, e, 16, e);
+    }
+  }
+  void moveBuffer(int menu, int entry, int newMenu, int newEntry) {
+    buffer_.setKey(newMenu, newEntry);
+    if (!file(kMenus).write(buffer_.bytes()).ok()) return;
+    rec::MenuRecord old;
+    old.setKey(menu, entry);
+    (void)file(kMenus).remove(old.bytes());
+    ++report_.counts.moved;
+  }
+
+  void writeGroup(Group g) {
+    if (auto app = applicationOf(g)) setUpApplication(*app);
+    const std::span<const Entry> rows = rowsOf(g);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const Entry& e = rows[i];
+      if (g == Group::kHallManagement && e.menu == 510 && e.entry == 300) removeEntry(510, 30);
+      entryStep(e);
+      if (i == 0 && (g == Group::kMember || g == Group::kAddress))
+        for (const Entry& s : rowsOf(Group::kSelection)) entryStep(s);
+    }
+  }
+
+  // Hands the application to UT00S before its top-level entry is written;
+  // the outcome is not examined.
+  void setUpApplication(const Application& app) {
+    rec::ApplicationRecord image;
+    image.setKey(' ', 0, app.number);
+    std::copy_n(app.name.bytes.begin(), app.name.bytes.size(),
+                image.at<rec::ApplicationRecord::kName>().begin());
+    (void)loader_.call("UT00S", common_.data(), image.data());
+  }
+
+  void removeEntry(int menu, int entry) {
+    (void)readIntoBuffer(menu, entry);
+    rec::MenuRecord old;
+    old.setKey(menu, entry);
+    if (file(kMenus).remove(old.bytes()).ok()) ++report_.counts.removed;
+  }
+
+  // Write; a new entry hands out its permissions; an existing one is
+  // rewritten unless it is written only if new. The version-stamp bytes are
+  // left as the buffer holds them.
+  void entryStep(const Entry& e) {
+    if (!isWritten(e, installation_)) return;
+    buffer_.setKey(e.menu, e.entry);
+    buffer_.setEntryFlag(' ');
+    std::copy_n(e.text.bytes.begin(), e.text.bytes.size(),
+                buffer_.at<rec::MenuRecord::kText>().begin());
+    buffer_.setProgram(programFor(e, installation_));
+    buffer_.setAccessClass(e.access);
+    RunCounts& c = report_.counts;
+    if (file(kMenus).write(buffer_.bytes()).ok()) {
+      ++c.newEntries;
+      if (e.grant != Grant::kNone) grantPermissions(static_cast<char>(e.grant));
+    } else if (e.condition.kind == Condition::kOnlyIfNew) {
+      ++c.kept;
+    } else if (file(kMenus).rewrite(buffer_.bytes()).ok()) {
+      ++c.rewritten;
+    } else {
+      ++c.failed;
+    }
+  }
+
+  void grantPermissions(char flag) {
+    RunCounts& c = report_.counts;
+    if (!users_.built()) {
+      users_.build(file(kUsers), client_, loader_, options_.lockWait);
+      c.usersScanned = true;
+      c.normalUsers = static_cast<int>(users_.names().size());
+    }
+    c.permissions += grantToAll(file(kPermissions), users_.names(), client_,
+                                buffer_.at<rec::MenuRecord::kProgram>(), date_, flag);
+  }
+
+  CA& common_;
+  fs::FileStore& store_;
+  platform::ProgramLoader& loader_;
+  platform::ScreenSet& screen_;
+  const RunOptions& options_;
+  platform::ScreenControlBlock control_;
+  std::unique_ptr<SDB> data_;
+  px::MessageArea message_;
+  Installation installation_;
+  int client_;
+  std::array<char, 6> date_{};
+  std::array<std::unique_ptr<fs::KeyedFile>, 3> files_;
+  std::array<bool, 3> inUnit_{};
+  rec::MenuRecord buffer_;  // the one menu record every step fills and writes
+  NormalUsers users_;
+  RunReport report_;
+};
+
+}  // namespace
+
+RunReport runCatalogue(px::CommonArea& common, fs::FileStore& store,
+                       platform::ProgramLoader& loader, platform::ScreenSet& screen,
+                       const RunOptions& options) {
+  Run run(common, store, loader, screen, options);
+  return run.execute();
+}
+
+void clearReport(px::CommonArea& common) {
+  rec::blank(common.at<ReportArea::kOutcome>());
+  rec::blank(common.at<ReportArea::kNewEntries>());
+  rec::blank(common.at<ReportArea::kRewritten>());
+  rec::blank(common.at<ReportArea::kKept>());
+  rec::blank(common.at<ReportArea::kPermissions>());
+}
+
+void storeReport(px::CommonArea& common, const RunReport& report) {
+  common.at<ReportArea::kOutcome>()[0] = static_cast<char>(report.outcome);
+  const RunCounts& c = report.counts;
+  (void)rec::putDigits(common.at<ReportArea::kNewEntries>(), c.newEntries);
+  (void)rec::putDigits(common.at<ReportArea::kRewritten>(), c.rewritten);
+  (void)rec::putDigits(common.at<ReportArea::kKept>(), c.kept);
+  (void)rec::putDigits(common.at<ReportArea::kPermissions>(), c.permissions);
+}
+
+std::optional<StoredReport> loadReport(const px::CommonArea& common) {
+  const char o = common.at<ReportArea::kOutcome>()[0];
+  if (o < '0' || o > '3') return std::nullopt;
+  const auto n = rec::getDigits(common.at<ReportArea::kNewEntries>());
+  const auto r = rec::getDigits(common.at<ReportArea::kRewritten>());
+  const auto k = rec::getDigits(common.at<ReportArea::kKept>());
+  const auto p = rec::getDigits(common.at<ReportArea::kPermissions>());
+  if (!n || !r || !k || !p) return std::nullopt;
+  return StoredReport{static_cast<RunOutcome>(o), static_cast<int>(*n), static_cast<int>(*r),
+                      static_cast<int>(*k), static_cast<int>(*p)};
+}
+
+}  // namespace catalogue

@@ -1,0 +1,69 @@
+#include "catalogue/permissions.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "datafiles/records.h"
+
+namespace catalogue {
+namespace {
+
+constexpr std::chrono::milliseconds kLockPause{5};
+
+// U001 function "E": the plain name for an encoded one, or nothing when
+// U001 cannot be loaded.
+std::optional<UserName> decodeName(platform::ProgramLoader& loader, std::string_view encoded) {
+  std::array<char, 41> block;
+  block.fill(' ');
+  block[0] = 'E';
+  std::copy_n(encoded.begin(), std::min<std::size_t>(encoded.size(), 10), block.begin() + 1);
+  if (!loader.call("U001", block.data()).loaded) return std::nullopt;
+  UserName name;
+  std::copy_n(block.begin() + 1, name.size(), name.begin());
+  return name;
+}
+
+}  // namespace
+
+void NormalUsers::build(fs::KeyedFile& users, int client, platform::ProgramLoader& loader,
+                        std::chrono::milliseconds lockWait) {
+  built_ = true;
+  names_.clear();
+  rec::UserRecord probe;
+  probe.setClient(client);
+  rec::zero(probe.at<rec::UserRecord::kEncodedName>());
+  if (!users.start(fs::StartMode::kGreaterThan, probe.bytes(), rec::UserRecord::kKeyLength).ok())
+    return;
+  const auto deadline = std::chrono::steady_clock::now() + lockWait;
+  rec::UserRecord user;
+  while (names_.size() < kMax) {
+    fs::FileStatus s = users.readNext(user.bytes());
+    while (s.locked() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(kLockPause);
+      s = users.readNext(user.bytes());
+    }
+    if (!s.ok()) break;  // end of file, or a read that keeps failing
+    if (user.client() != client) break;
+    if (user.userClass() != 'N') continue;
+    if (auto name = decodeName(loader, user.encodedName())) names_.push_back(*name);
+  }
+  if (!names_.empty()) loader.unload("U001");
+}
+
+int grantToAll(fs::KeyedFile& permissions, const std::vector<UserName>& users, int client,
+               std::span<const char, 4> program, std::span<const char, 6> date, char flag) {
+  rec::PermissionRecord p;
+  p.setGrantDate({date.data(), date.size()});
+  p.setLevel('1');
+  p.setFlag(flag);
+  p.setText("");
+  const std::string_view prog(program.data(), program.size());
+  int written = 0;
+  for (const UserName& name : users) {
+    p.setKey(client, {name.data(), name.size()}, prog);
+    if (permissions.write(p.bytes()).ok()) ++written;
+  }
+  return written;
+}
+
+}  // namespace catalogue
