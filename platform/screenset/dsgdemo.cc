@@ -1,0 +1,200 @@
+// dsgdemo: shows the screen set "MPX01" with a sample menu, through DSGRUN
+// loaded by name as the launcher loads it.
+//
+//   dsgdemo                       a small interactive tour (Esc, then Ja, ends it)
+//   dsgdemo [--result FILE] STEP...
+//
+// Each STEP is one call: menu, frage, fehler-ok, fehler-rc, warnung, info,
+// text, eingabe, verdeckt (hidden input), desktop. After the last step the set
+// is ended with "Q" and one line per step is written to FILE (or stdout):
+//   NEUSTART error=0/0/0 event=48 row=0003 selection=0003 position=0001 reply=_ input=
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "datafiles/field.h"
+#include "launcher/screen_data_block.h"
+#include "platform/dl_program_loader.h"
+#include "platform/screen_control_block.h"
+
+namespace {
+
+using D = px::ScreenDataBlock;
+using C = platform::ScreenControlBlock;
+
+const char* const kRows[] = {
+    "Mitgliederverwaltung",        "Beiträge und Lastschriften", "Finanzbuchhaltung",
+    "Ehrungen",                    "Veranstaltungen",            "Geheime Wahlen",
+    "Hallenbelegung",              "Aufgabenliste",              "Inventar",
+    "Radsportverband",             "Reisegruppen",               "Übungsleiter",
+    "Prüfungen und Gürtelfarben",  "Größenliste Vereinskleidung", "Auswertungen",
+    "Pflege der Menüdatei",        "Reorg der Mitgliederdatei",  "Logdatei anzeigen",
+    "Abteilungen",                 "Adressen",                   "Zahlungsverkehr",
+    "Spendenbescheinigungen",      "Jubiläen",                   "Schlüsselverwaltung",
+};
+
+class Demo {
+ public:
+  Demo() : loader_(platform::defaultProgramPath()) {
+    rec::putBigEndian(control_.at<C::kDataBlockVersion>(), C::kVersion76);
+    rec::putBigEndian(control_.at<C::kInterfaceVersion>(), C::kVersion2);
+    rec::putRaw(control_.at<C::kSetName>(), C::kSetMPX01);
+    control_.setSetCommand(C::kStart);
+    rec::putText(data_.at<D::kClubText>(), "Turn- und Sportverein Grünwald e.V.");
+    rec::putText(data_.at<D::kHeaderLine>(), "DEMO01 001 - Version 2026.1");
+    rec::putText(data_.at<D::kModuleId>(), "PX01 - 013");
+    rec::putText(data_.at<D::kDate>(), "07.12.26");
+    rec::putText(data_.at<D::kMenuText>(), "Hauptmenü");
+    rec::putText(data_.at<D::kPermissionFlag>(), "J");
+    rec::putText(data_.at<D::kStatusLine>(), "1234 Adressen");
+    rec::putText(data_.at<D::kTitle>(), "A n w e n d u n g e n");
+    const char* captions[] = {"", " Info ", "Sperre", "Rechn.", "", "Kalend", "", "", ""};
+    for (int k = 0; k < 9; ++k) rec::putText(data_.caption(k + 1), captions[k]);
+    for (std::size_t i = 0; i < std::size(kRows); ++i) rec::putText(data_.row(i + 1), kRows[i]);
+    (void)rec::putDigits(data_.at<D::kEntryCount>(), static_cast<long long>(std::size(kRows)));
+    (void)rec::putDigits(data_.at<D::kSelection>(), 1);
+    (void)rec::putDigits(data_.at<D::kListPosition>(), 1);
+    rec::putText(data_.at<D::kPageTitle>(), "Hilfe zum Hauptmenü");
+    const char* page[] = {"Pfeiltasten, Bild auf/ab, Pos1 und Ende bewegen die Auswahl.",
+                          "Enter wählt die Zeile, Esc geht eine Ebene zurück.",
+                          "Buchstaben springen zur nächsten Zeile, die so beginnt.",
+                          "F2 zeigt Informationen zur gewählten Zeile."};
+    for (std::size_t i = 0; i < std::size(page); ++i) rec::putText(data_.pageLine(i + 1), page[i]);
+    (void)rec::putDigits(data_.at<D::kPageUsed>(), static_cast<long long>(std::size(page)));
+  }
+
+  // One call; false when DSGRUN could not be loaded.
+  bool call(const std::string& procedure) {
+    control_.setProcedure(procedure);
+    const auto out = loader_.call("DSGRUN", control_.data(), data_.data());
+    if (!out.loaded) {
+      std::fprintf(stderr, "dsgdemo: DSGRUN: %s\n", loader_.lastError().c_str());
+      return false;
+    }
+    control_.setProcedure("");
+    return true;
+  }
+  bool failed() const { return control_.errorCode() != 0; }
+
+  void message(const char* text, const char* file = "", const char* op = "",
+               const char status[2] = "  ") {
+    rec::putText(data_.at<D::kMessage>(), text);
+    rec::putRaw(data_.at<D::kMessage>().subspan(70, 5), file);
+    rec::putRaw(data_.at<D::kMessage>().subspan(75, 4), op);
+    data_.at<D::kMessage>()[79] = status[0];
+    data_.at<D::kMessage>()[80] = status[1];
+    data_.at<D::kReply>()[0] = ' ';
+  }
+
+  std::string report(const std::string& procedure) const {
+    char line[256];
+    std::snprintf(line, sizeof line,
+                  "%s error=%u/%u/%u event=%u row=%.4s selection=%.4s position=%.4s reply=%c input=",
+                  procedure.c_str(), control_.errorCode(), control_.errorDetail1(),
+                  control_.errorDetail2(), data_.eventCode(), data_.at<D::kChosenRow>().data(),
+                  data_.at<D::kSelection>().data(), data_.at<D::kListPosition>().data(),
+                  data_.at<D::kReply>()[0] == ' ' ? '_' : data_.at<D::kReply>()[0]);
+    return line + rec::getText(data_.at<D::kInputText>());
+  }
+
+  // The procedure of a step, after filling what it shows.
+  std::string prepare(const std::string& step) {
+    if (step == "menu") {
+      data_.setEventCode(99);
+      return "NEUSTART";
+    }
+    if (step == "frage") return message("Wollen Sie das System verlassen?"), "BOX-FRAGE";
+    if (step == "fehler-ok") return message("Fehler", "FX01", "OPEN", "35"), "BOX-FEHLER-OK";
+    if (step == "fehler-rc")
+      return message("Datei zur Zeit gesperrt - bitte warten!", "FX02", "OPEN", "9A"),
+             "BOX-FEHLER-RC";
+    if (step == "warnung") return message("Sie sind nicht berechtigt!"), "BOX-WARNUNG";
+    if (step == "info")
+      return message("Programmaufruf durch Administrator z.Z. gesperrt."), "BOX-INFO";
+    if (step == "text") return "TEXT-ANZEIGEN";
+    if (step == "eingabe" || step == "verdeckt") {
+      message(step == "eingabe" ? "Name des Mitglieds:" : "Kennwort:");
+      rec::putText(data_.at<D::kInputText>(), step == "eingabe" ? "Mül" : "");
+      data_.at<D::kInputHidden>()[0] = step == "verdeckt" ? 'J' : 'N';
+      return "EINGABE";
+    }
+    if (step == "desktop") return "SETZEN-DESKTOP-WINDOW";
+    return "";
+  }
+
+  void end() {
+    control_.setSetCommand(C::kEnd);
+    call("");
+  }
+
+  D& data() { return data_; }
+
+ private:
+  platform::DlProgramLoader loader_;
+  C control_;
+  D data_;
+};
+
+int tour(Demo& demo) {
+  if (!demo.call("") || demo.failed()) return 1;
+  for (;;) {
+    demo.prepare("menu");
+    if (!demo.call("NEUSTART") || demo.failed()) return 1;
+    const auto event = demo.data().eventCode();
+    std::string step;
+    if (event == 0) step = "frage";
+    else if (event == 48) {
+      const auto row = rec::getDigits(demo.data().at<D::kChosenRow>()).value_or(0);
+      const std::string text = row > 0 ? rec::getText(demo.data().row(row)) : "";
+      demo.message(("Gewählt: " + text).c_str());
+      if (!demo.call("BOX-INFO")) return 1;
+      continue;
+    } else if (event == 1 || event == 10) step = "text";
+    else if (event == 2) step = "warnung";
+    else if (event == 3) step = "eingabe";
+    else if (event == 4) step = "fehler-rc";
+    else if (event == 6) step = "fehler-ok";
+    else continue;
+    if (!demo.call(demo.prepare(step)) || demo.failed()) return 1;
+    if (step == "frage" && demo.data().at<D::kReply>()[0] == 'J') break;
+  }
+  demo.end();
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string resultFile;
+  std::vector<std::string> steps;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--result") == 0 && i + 1 < argc) resultFile = argv[++i];
+    else steps.push_back(argv[i]);
+  }
+  Demo demo;
+  if (steps.empty()) return tour(demo);
+
+  std::vector<std::string> lines;
+  bool ok = demo.call("");
+  lines.push_back(demo.report("START"));
+  for (const std::string& step : steps) {
+    if (!ok || demo.failed()) break;
+    const std::string procedure = demo.prepare(step);
+    if (procedure.empty()) {
+      std::fprintf(stderr, "dsgdemo: unknown step %s\n", step.c_str());
+      ok = false;
+      break;
+    }
+    ok = demo.call(procedure);
+    lines.push_back(demo.report(procedure));
+  }
+  demo.end();
+  std::ofstream file;
+  if (!resultFile.empty()) file.open(resultFile);
+  std::ostream& out = resultFile.empty() ? std::cout : file;
+  for (const std::string& l : lines) out << l << '\n';
+  return ok && !demo.failed() ? 0 : 2;
+}
