@@ -1,7 +1,291 @@
+// user add/list/remove/passwd/class: the users of an installation. Names
+// reach the user file through U001 called by name, so that the tool and the
+// sign-on share one encoding. Passwords are kept only as salted yescrypt
+// hashes; neither a password nor a hash is ever printed.
+#include <termios.h>
+#include <unistd.h>
+
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "datafiles/cp850.h"
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+#include "platform/call_by_name.h"
+#include "programs/password.h"
 #include "tools/verbs.h"
 
 namespace pxadmin {
+namespace {
 
-void addUserVerbs(CLI::App& app) { (void)app; }
+struct UserOptions {
+  std::string dir = ".";
+  std::string name;
+  std::optional<int> client;
+  std::string userClass = "N";
+  bool passwordStdin = false;
+  bool noPassword = false;
+};
+
+[[noreturn]] void refuse(const std::string& message, int code = kExitFailure) {
+  std::cerr << "pxadmin: " << message << "\n";
+  throw CLI::RuntimeError(code);
+}
+
+std::string describe(fs::FileStatus s) {
+  if (s == fs::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
+  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
+  return s.toString();
+}
+
+// U001 on a 10-character code page 850 name; function "V" or "E".
+std::string userNameCode(char function, std::string_view tenBytes) {
+  std::array<char, 41> block;
+  block.fill(' ');
+  block[0] = function;
+  rec::putRaw(std::span<char>(block).subspan(1, 10), tenBytes);
+  platform::ProgramLoader& loader = platform::processLoader();
+  const platform::CallOutcome out = loader.call("U001", block.data());
+  loader.unload("U001");
+  if (!out.loaded) refuse("U001 cannot be loaded (check PX_PROGRAM_PATH)");
+  return std::string(block.data() + 1, 10);
+}
+
+std::string plainName(const std::string& utf8) {
+  const std::string name = cp850::fromUtf8(utf8);
+  if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
+    refuse("a user name has 1 to 10 characters and no blanks: '" + utf8 + "'", kExitUsage);
+  return name;
+}
+
+// --client, else the installation's default client, else 0.
+int clientOf(fs::FileStore& store, const UserOptions& o) {
+  if (o.client) {
+    if (*o.client < 0 || *o.client > 999) refuse("--client takes 0-999", kExitUsage);
+    return *o.client;
+  }
+  auto f = store.file(fs::kInstallationFile, o.dir);
+  rec::ControlRecord control;
+  fs::FileStatus s = f->open(fs::OpenMode::kInput);
+  if (s.ok()) {
+    s = f->read(control.bytes());
+    (void)f->close();
+  }
+  if (!s.ok()) return 0;
+  return rec::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+}
+
+std::unique_ptr<fs::KeyedFile> openUsers(fs::FileStore& store, const UserOptions& o,
+                                         fs::OpenMode mode) {
+  auto f = store.file(fs::kUserFile, o.dir);
+  if (const fs::FileStatus s = f->open(mode); !s.ok())
+    refuse("cannot open FX00.DAT in " + o.dir + ": " + describe(s));
+  return f;
+}
+
+char classOf(const std::string& c) {
+  if (c != "N" && c != "H" && c != "M") refuse("a user class is N, H or M", kExitUsage);
+  return c[0];
+}
+
+std::string readSecretLine(const char* prompt) {
+  const bool tty = ::isatty(STDIN_FILENO);
+  termios saved{};
+  if (tty && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+    std::cerr << prompt << std::flush;
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  line.reserve(256);
+  std::getline(std::cin, line);
+  if (tty) {
+    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+    std::cerr << "\n";
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// The hash for the new password, or "" for none.
+std::string newPasswordHash(const UserOptions& o) {
+  if (o.noPassword) return "";
+  std::string phrase;
+  if (o.passwordStdin) {
+    phrase = readSecretLine("Kennwort: ");
+  } else if (::isatty(STDIN_FILENO)) {
+    phrase = readSecretLine("Kennwort: ");
+    std::string again = readSecretLine("Kennwort wiederholen: ");
+    const bool same = again == phrase;
+    programs::password::wipe(again);
+    if (!same) {
+      programs::password::wipe(phrase);
+      refuse("the two passwords differ");
+    }
+  } else {
+    refuse("give --password-stdin or --no-password", kExitUsage);
+  }
+  if (phrase.empty()) refuse("an empty password; use --no-password for none", kExitUsage);
+  const auto hash = programs::password::hash(phrase);
+  programs::password::wipe(phrase);
+  if (!hash) refuse("the crypt library could not make a password hash");
+  if (hash->size() > rec::UserRecord::kPasswordHash.width) refuse("password hash too long");
+  return *hash;
+}
+
+// Reads the user's record for update; fails the verb when there is none.
+rec::UserRecord readUser(fs::KeyedFile& f, int client, const std::string& name) {
+  rec::UserRecord u;
+  const auto key = rec::UserRecord::key(client, userNameCode('V', name));
+  std::copy(key.begin(), key.end(), u.bytes().begin());
+  const fs::FileStatus s = f.read(u.bytes());
+  if (s.invalidKey())
+    refuse("no user " + cp850::toUtf8(name) + " for client " + std::to_string(client));
+  if (!s.ok()) refuse("cannot read FX00.DAT: " + describe(s));
+  return u;
+}
+
+void rewriteUser(fs::KeyedFile& f, const rec::UserRecord& u) {
+  const fs::FileStatus s = f.rewrite(u.bytes());
+  (void)f.close();
+  if (!s.ok()) refuse("cannot rewrite the user record: " + describe(s));
+}
+
+void runAdd(const UserOptions& o) {
+  fs::SqliteStore store;
+  const std::string name = plainName(o.name);
+  const char cls = classOf(o.userClass);
+  const int client = clientOf(store, o);
+  const std::string hash = newPasswordHash(o);
+  rec::UserRecord u;
+  u.setClient(client);
+  u.setEncodedName(userNameCode('V', name));
+  u.setSignOnFlag('N');
+  u.setUserClass(cls);
+  u.setPasswordHash(hash);
+  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
+  const fs::FileStatus s = f->write(u.bytes());
+  (void)f->close();
+  if (s.invalidKey())
+    refuse("user " + o.name + " exists already for client " + std::to_string(client));
+  if (!s.ok()) refuse("cannot write the user record: " + describe(s));
+  std::cout << "User " << o.name << " added (client " << client << ", class " << cls
+            << (hash.empty() ? ", no password" : ", with password") << ")\n";
+}
+
+void runList(const UserOptions& o) {
+  fs::SqliteStore store;
+  auto f = openUsers(store, o, fs::OpenMode::kInput);
+  rec::UserRecord u;
+  std::fill(u.bytes().begin(), u.bytes().end(), '\0');
+  fs::FileStatus s = fs::kOk;
+  if (o.client) {
+    u.setClient(*o.client);
+    s = f->start(fs::StartMode::kNotLessThan, u.bytes(), rec::UserRecord::kKeyLength);
+  } else {
+    s = f->start(fs::StartMode::kNotLessThan, u.bytes(), 1);
+  }
+  std::cout << "client  user        class  signed-on  password\n";
+  while (s.ok()) {
+    s = f->readNext(u.bytes());
+    if (!s.ok()) break;
+    if (o.client && u.client() != o.client) break;
+    const std::string name = userNameCode('E', u.encodedName());
+    char line[80];
+    std::snprintf(line, sizeof line, "%6d  ", u.client().value_or(-1));
+    std::string row = line + cp850::toUtf8(name);
+    std::cout << row << std::string(row.size() < 20 ? 20 - row.size() : 1, ' ') << u.userClass()
+              << "      " << u.signOnFlag() << "          "
+              << (u.passwordHash().empty() ? "no" : "yes") << "\n";
+  }
+  (void)f->close();
+  if (!s.atEnd() && !s.invalidKey()) refuse("cannot read FX00.DAT: " + describe(s));
+}
+
+void runRemove(const UserOptions& o) {
+  fs::SqliteStore store;
+  const std::string name = plainName(o.name);
+  const int client = clientOf(store, o);
+  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
+  const rec::UserRecord u = readUser(*f, client, name);
+  const fs::FileStatus s = f->remove(u.bytes());
+  (void)f->close();
+  if (!s.ok()) refuse("cannot remove the user record: " + describe(s));
+  std::cout << "User " << o.name << " removed (client " << client << ")\n";
+}
+
+void runPasswd(const UserOptions& o) {
+  fs::SqliteStore store;
+  const std::string name = plainName(o.name);
+  const int client = clientOf(store, o);
+  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
+  rec::UserRecord u = readUser(*f, client, name);
+  u.setPasswordHash(newPasswordHash(o));
+  const bool none = u.passwordHash().empty();
+  rewriteUser(*f, u);
+  std::cout << "Password of " << o.name << (none ? " removed\n" : " changed\n");
+}
+
+void runClass(const UserOptions& o) {
+  fs::SqliteStore store;
+  const std::string name = plainName(o.name);
+  const char cls = classOf(o.userClass);
+  const int client = clientOf(store, o);
+  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
+  rec::UserRecord u = readUser(*f, client, name);
+  u.setUserClass(cls);
+  rewriteUser(*f, u);
+  std::cout << "User " << o.name << " now has class " << cls << "\n";
+}
+
+void commonOptions(CLI::App* cmd, UserOptions& o) {
+  cmd->add_option("--dir", o.dir, "Data directory (default: the current directory)");
+  cmd->add_option("--client", o.client, "Client number (default: the installation's default)");
+}
+void passwordOptions(CLI::App* cmd, UserOptions& o) {
+  auto* in = cmd->add_flag("--password-stdin", o.passwordStdin, "Read the password from stdin");
+  auto* none = cmd->add_flag("--no-password", o.noPassword, "No password");
+  in->excludes(none);
+}
+
+}  // namespace
+
+void addUserVerbs(CLI::App& app) {
+  auto o = std::make_shared<UserOptions>();
+  CLI::App* user = app.add_subcommand("user", "Users of the installation");
+  user->require_subcommand(1);
+
+  CLI::App* add = user->add_subcommand("add", "Add a user");
+  add->add_option("NAME", o->name, "User name (up to 10 characters)")->required();
+  add->add_option("--class", o->userClass, "User class N, H or M (default N)");
+  commonOptions(add, *o);
+  passwordOptions(add, *o);
+  add->callback([o] { runAdd(*o); });
+
+  CLI::App* list = user->add_subcommand("list", "List the users");
+  list->add_option("--dir", o->dir, "Data directory (default: the current directory)");
+  list->add_option("--client", o->client, "Only this client");
+  list->callback([o] { runList(*o); });
+
+  CLI::App* remove = user->add_subcommand("remove", "Remove a user");
+  remove->add_option("NAME", o->name, "User name")->required();
+  commonOptions(remove, *o);
+  remove->callback([o] { runRemove(*o); });
+
+  CLI::App* passwd = user->add_subcommand("passwd", "Set or remove a user's password");
+  passwd->add_option("NAME", o->name, "User name")->required();
+  commonOptions(passwd, *o);
+  passwordOptions(passwd, *o);
+  passwd->callback([o] { runPasswd(*o); });
+
+  CLI::App* cls = user->add_subcommand("class", "Change a user's class");
+  cls->add_option("NAME", o->name, "User name")->required();
+  cls->add_option("CLASS", o->userClass, "N, H or M")->required();
+  commonOptions(cls, *o);
+  cls->callback([o] { runClass(*o); });
+}
 
 }  // namespace pxadmin
