@@ -1,0 +1,66 @@
+#include "tools/admin_common.h"
+
+#include <CLI/CLI.hpp>
+
+#include <array>
+#include <ctime>
+#include <iostream>
+
+#include "datafiles/cp850.h"
+#include "platform/call_by_name.h"
+#include "tools/verbs.h"
+
+namespace pxadmin {
+
+void fail(const std::string& message, int code) {
+  std::cerr << "pxadmin: " << message << "\n";
+  throw CLI::RuntimeError(code);
+}
+
+std::string describe(fs::FileStatus s) {
+  if (s == fs::kFileMissing) return s.toString() + " (file missing)";
+  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
+  if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
+  if (s.invalidKey()) return s.toString() + " (no such key, or the key exists already)";
+  return s.toString();
+}
+
+std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSpec& spec,
+                                          const std::string& dir, fs::OpenMode mode) {
+  auto f = store.file(spec, dir);
+  if (const fs::FileStatus s = f->open(mode); !s.ok())
+    fail("cannot open " + std::string(spec.name) + " in " + (dir.empty() ? "." : dir) + ": " +
+         describe(s));
+  return f;
+}
+
+std::string userNameOrFail(std::string_view utf8) {
+  const std::string name = cp850::fromUtf8(utf8);
+  if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
+    fail("a user name has 1 to 10 characters and no blanks: '" + std::string(utf8) + "'",
+         kExitUsage);
+  return name;
+}
+
+std::optional<std::string> encodeUserName(std::string_view cp850Name) {
+  std::array<char, 41> block;
+  block.fill(' ');
+  block[0] = 'V';
+  rec::putRaw(std::span<char>(block).subspan(1, 10), cp850Name);
+  platform::ProgramLoader& loader = platform::processLoader();
+  const platform::CallOutcome out = loader.call("U001", block.data());
+  loader.unload("U001");
+  if (!out.loaded) return std::nullopt;
+  return std::string(block.data() + 1, 10);
+}
+
+std::string todayYymmdd() {
+  const std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char buf[8];
+  std::strftime(buf, sizeof buf, "%y%m%d", &tm);
+  return buf;
+}
+
+}  // namespace pxadmin

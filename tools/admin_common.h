@@ -1,0 +1,31 @@
+// Helpers shared by the administration tool's verbs: failing with a clear
+// message and exit code, describing a status, opening a data file, finding a
+// user through U001.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "datafiles/keyed_file.h"
+#include "datafiles/records.h"
+
+namespace pxadmin {
+
+// Prints "pxadmin: MESSAGE" to stderr and ends the verb with `code`.
+[[noreturn]] void fail(const std::string& message, int code = 1);
+// "9/065 (locked by another workstation, try again later)".
+std::string describe(fs::FileStatus s);
+// Opens `spec` in `dir` or fails the verb naming the file and the status.
+std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSpec& spec,
+                                          const std::string& dir, fs::OpenMode mode);
+// A user name as it stands in the records: code page 850, at most 10
+// characters, no blanks inside. Fails the verb otherwise.
+std::string userNameOrFail(std::string_view utf8);
+// The encoded form (U001 function "V") of a code page 850 user name.
+std::optional<std::string> encodeUserName(std::string_view cp850Name);
+// Today as YYMMDD.
+std::string todayYymmdd();
+
+}  // namespace pxadmin

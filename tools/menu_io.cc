@@ -1,0 +1,268 @@
+#include "tools/menu_io.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <sstream>
+
+#include "datafiles/cp850.h"
+
+namespace pxadmin {
+namespace {
+
+using R = rec::MenuRecord;
+
+struct Row {
+  int set, menu, entry;
+  std::string flag, text, program, access, stamp;  // UTF-8; stamp as hex
+};
+
+std::string hex(std::string_view bytes) {
+  std::string out;
+  char buf[3];
+  for (char c : bytes) {
+    std::snprintf(buf, sizeof buf, "%02x", static_cast<unsigned char>(c));
+    out += buf;
+  }
+  return out;
+}
+
+std::optional<std::string> unhex(std::string_view h) {
+  if (h.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  for (std::size_t i = 0; i < h.size(); i += 2) {
+    unsigned v = 0;
+    for (char c : h.substr(i, 2)) {
+      v <<= 4;
+      if (c >= '0' && c <= '9') v |= c - '0';
+      else if (c >= 'a' && c <= 'f') v |= c - 'a' + 10;
+      else if (c >= 'A' && c <= 'F') v |= c - 'A' + 10;
+      else return std::nullopt;
+    }
+    out += static_cast<char>(v);
+  }
+  return out;
+}
+
+// A key part with sign nibble C decodes and encodes to the same bytes.
+std::optional<int> exactPart(std::span<const char, 2> f) {
+  if ((static_cast<unsigned char>(f[1]) & 0x0F) != 0x0C) return std::nullopt;
+  return rec::packed3::decode(f);
+}
+
+std::optional<Row> toRow(const R& r) {
+  const auto set = exactPart(r.at<R::kMenuSet>());
+  const auto menu = exactPart(r.at<R::kMenu>());
+  const auto entry = exactPart(r.at<R::kEntry>());
+  if (!set || !menu || !entry) return std::nullopt;
+  return Row{*set,
+             *menu,
+             *entry,
+             rec::getText(r.at<R::kEntryFlag>()),
+             rec::getText(r.at<R::kText>()),
+             rec::getText(r.at<R::kProgram>()),
+             rec::getText(r.at<R::kAccessClass>()),
+             hex(rec::view(r.at<R::kVersionStamp>()))};
+}
+
+std::optional<R> fromRow(const Row& row, std::string* error) {
+  auto fits = [](const std::string& utf8, std::size_t width) {
+    return cp850::lengthOf(utf8) <= width;
+  };
+  if (row.set < 0 || row.set > 999 || row.menu < 0 || row.menu > 999 || row.entry < 0 ||
+      row.entry > 999) {
+    *error = "key numbers must be 0-999";
+    return std::nullopt;
+  }
+  if (!fits(row.flag, 1) || !fits(row.text, 40) || !fits(row.program, 4) || !fits(row.access, 1)) {
+    *error = "a field is longer than its width (flag 1, text 40, program 4, access 1)";
+    return std::nullopt;
+  }
+  const auto stamp = unhex(row.stamp);
+  if (!stamp || stamp->size() > 6) {
+    *error = "stamp must be up to 12 hex digits";
+    return std::nullopt;
+  }
+  R r;
+  rec::packed3::encode(row.set, r.at<R::kMenuSet>());
+  rec::packed3::encode(row.menu, r.at<R::kMenu>());
+  rec::packed3::encode(row.entry, r.at<R::kEntry>());
+  rec::putRaw(r.at<R::kVersionStamp>(), *stamp);
+  rec::putText(r.at<R::kEntryFlag>(), row.flag);
+  rec::putText(r.at<R::kText>(), row.text);
+  rec::putText(r.at<R::kProgram>(), row.program);
+  rec::putText(r.at<R::kAccessClass>(), row.access);
+  return r;
+}
+
+constexpr const char* kCsvHeader = "set,menu,entry,flag,text,program,access,stamp";
+
+std::string csvField(const std::string& s) {
+  if (s.find_first_of(",\"\n\r") == std::string::npos && (s.empty() || s.front() != ' '))
+    return s;
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + "\"";
+}
+
+// Splits CSV text into records of fields (RFC 4180 quoting).
+std::optional<std::vector<std::vector<std::string>>> parseCsv(const std::string& text,
+                                                              std::string* error) {
+  std::vector<std::vector<std::string>> rows(1);
+  std::string field;
+  bool quoted = false, wasQuoted = false;
+  std::size_t line = 1;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+        field += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      } else {
+        if (c == '\n') ++line;
+        field += c;
+      }
+    } else if (c == '"' && field.empty() && !wasQuoted) {
+      quoted = wasQuoted = true;
+    } else if (c == ',') {
+      rows.back().push_back(field);
+      field.clear();
+      wasQuoted = false;
+    } else if (c == '\n' || c == '\r') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      rows.back().push_back(field);
+      field.clear();
+      wasQuoted = false;
+      rows.emplace_back();
+      ++line;
+    } else {
+      field += c;
+    }
+  }
+  if (quoted) {
+    *error = "unterminated quote near line " + std::to_string(line);
+    return std::nullopt;
+  }
+  if (!field.empty() || !rows.back().empty() || wasQuoted) rows.back().push_back(field);
+  while (!rows.empty() && (rows.back().empty() || (rows.back().size() == 1 && rows.back()[0].empty())))
+    rows.pop_back();
+  return rows;
+}
+
+std::optional<int> number(const std::string& s) {
+  if (s.empty() || s.size() > 3) return std::nullopt;
+  int v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') return std::nullopt;
+    v = v * 10 + (c - '0');
+  }
+  return v;
+}
+
+}  // namespace
+
+std::optional<std::string> exportMenu(const std::vector<rec::MenuRecord>& records,
+                                      MenuFormat format, std::string* error) {
+  std::vector<Row> rows;
+  for (const auto& r : records) {
+    auto row = toRow(r);
+    if (!row) {
+      *error = "a record's key is not three packed numbers with sign C (key " +
+               hex(r.view().substr(0, R::kKeyLength)) + "); see 'pxadmin dump'";
+      return std::nullopt;
+    }
+    rows.push_back(std::move(*row));
+  }
+  if (format == MenuFormat::kJson) {
+    nlohmann::ordered_json out = nlohmann::ordered_json::array();
+    for (const Row& r : rows)
+      out.push_back({{"set", r.set}, {"menu", r.menu}, {"entry", r.entry}, {"flag", r.flag},
+                     {"text", r.text}, {"program", r.program}, {"access", r.access},
+                     {"stamp", r.stamp}});
+    return out.dump(1) + "\n";
+  }
+  std::ostringstream out;
+  out << kCsvHeader << "\n";
+  for (const Row& r : rows)
+    out << r.set << ',' << r.menu << ',' << r.entry << ',' << csvField(r.flag) << ','
+        << csvField(r.text) << ',' << csvField(r.program) << ',' << csvField(r.access) << ','
+        << r.stamp << "\n";
+  return out.str();
+}
+
+std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, MenuFormat format,
+                                                       std::string* error) {
+  std::vector<Row> rows;
+  if (format == MenuFormat::kJson) {
+    const auto doc = nlohmann::json::parse(text, nullptr, false);
+    if (doc.is_discarded() || !doc.is_array()) {
+      *error = "not a JSON array of menu entries";
+      return std::nullopt;
+    }
+    std::size_t i = 0;
+    for (const auto& e : doc) {
+      ++i;
+      auto str = [&](const char* k) -> std::optional<std::string> {
+        if (!e.contains(k)) return std::string();
+        if (!e[k].is_string()) return std::nullopt;
+        return e[k].get<std::string>();
+      };
+      auto num = [&](const char* k) -> std::optional<int> {
+        if (!e.contains(k) || !e[k].is_number_integer()) return std::nullopt;
+        return e[k].get<int>();
+      };
+      const auto set = e.contains("set") ? num("set") : std::optional<int>(0);
+      const auto menu = num("menu"), entry = num("entry");
+      const auto flag = str("flag"), txt = str("text"), program = str("program"),
+                 access = str("access"), stamp = str("stamp");
+      if (!e.is_object() || !set || !menu || !entry || !flag || !txt || !program || !access ||
+          !stamp) {
+        *error = "entry " + std::to_string(i) + ": needs numbers menu and entry, strings elsewhere";
+        return std::nullopt;
+      }
+      rows.push_back({*set, *menu, *entry, *flag, *txt, *program, *access, *stamp});
+    }
+  } else {
+    auto table = parseCsv(text, error);
+    if (!table) return std::nullopt;
+    if (table->empty()) {
+      *error = "empty file";
+      return std::nullopt;
+    }
+    std::string header;
+    for (std::size_t i = 0; i < (*table)[0].size(); ++i) header += (i ? "," : "") + (*table)[0][i];
+    if (header != kCsvHeader) {
+      *error = std::string("the first line must be: ") + kCsvHeader;
+      return std::nullopt;
+    }
+    for (std::size_t i = 1; i < table->size(); ++i) {
+      const auto& f = (*table)[i];
+      const auto set = f.size() == 8 ? number(f[0]) : std::nullopt;
+      const auto menu = f.size() == 8 ? number(f[1]) : std::nullopt;
+      const auto entry = f.size() == 8 ? number(f[2]) : std::nullopt;
+      if (!set || !menu || !entry) {
+        *error = "record " + std::to_string(i) + ": needs 8 fields with numbers set, menu, entry";
+        return std::nullopt;
+      }
+      rows.push_back({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]});
+    }
+  }
+  std::vector<rec::MenuRecord> out;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    std::string why;
+    auto r = fromRow(rows[i], &why);
+    if (!r) {
+      *error = "record " + std::to_string(i + 1) + ": " + why;
+      return std::nullopt;
+    }
+    out.push_back(*r);
+  }
+  return out;
+}
+
+}  // namespace pxadmin
