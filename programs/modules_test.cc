@@ -1,0 +1,250 @@
+// Our programs as the launcher meets them: loaded by name from the build
+// tree's program directory, working on real data files in a temporary data
+// directory made with the administration tool.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+#include "launcher/common_area.h"
+#include "platform/call_by_name.h"
+#include "platform/dl_program_loader.h"
+#include "programs/module.h"
+#include "testing/fake_program_loader.h"
+
+namespace {
+
+using Area = px::CommonArea;
+namespace stdfs = std::filesystem;
+
+std::string buildDir() {
+  const char* b = std::getenv("PX_BUILD_DIR");
+  return b ? b : ".";
+}
+
+class ModulesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string t = stdfs::temp_directory_path().string() + "/px-modules-XXXXXX";
+    root = ::mkdtemp(t.data());
+    data = root + "/daten";
+    ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+    saved = stdfs::current_path();
+    platform::setProcessLoader(&loader);
+  }
+  void TearDown() override {
+    platform::setProcessLoader(nullptr);
+    stdfs::current_path(saved);
+    stdfs::remove_all(root);
+  }
+  int admin(const std::string& args, const std::string& input = "") {
+    std::string cmd = buildDir() + "/bin/pxadmin " + args + " >/dev/null 2>&1";
+    if (!input.empty()) cmd = "printf '" + input + "' | " + cmd;
+    return std::system(cmd.c_str());
+  }
+  void makeInstallation() {
+    ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+    ASSERT_EQ(admin("user add ANNA --class H --password-stdin --dir " + data, "geheim\\n"), 0);
+    ASSERT_EQ(admin("user add BERND --no-password --dir " + data), 0);
+    stdfs::current_path(data);
+  }
+  // Calls PX00 with `input` on its standard input.
+  std::int32_t signOn(Area& area, const std::string& input) {
+    int fds[2];
+    EXPECT_EQ(::pipe(fds), 0);
+    EXPECT_EQ(::write(fds[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    ::close(fds[1]);
+    const int oldIn = ::dup(STDIN_FILENO);
+    const int oldErr = ::dup(STDERR_FILENO);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(fds[0], STDIN_FILENO);
+    ::dup2(devNull, STDERR_FILENO);
+    const auto out = loader.call("PX00", area.data());
+    ::dup2(oldIn, STDIN_FILENO);
+    ::dup2(oldErr, STDERR_FILENO);
+    for (int fd : {fds[0], oldIn, oldErr, devNull}) ::close(fd);
+    EXPECT_TRUE(out.loaded) << loader.lastError();
+    loader.unload("PX00");
+    return out.returnCode;
+  }
+
+  platform::DlProgramLoader loader{{buildDir() + "/lib/px01/programs"}};
+  std::string root, data;
+  stdfs::path saved;
+};
+
+TEST_F(ModulesTest, UtilitiesByName) {
+  std::array<char, 41> name;
+  name.fill(' ');
+  name[0] = 'V';
+  std::copy_n("J\x81RGEN", 6, name.begin() + 1);
+  EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kDone);
+  EXPECT_NE(std::string(name.data() + 1, 6), "J\x81RGEN");
+  name[0] = 'E';
+  EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kDone);
+  EXPECT_EQ(std::string(name.data() + 1, 10), "J\x81RGEN    ");
+  name[0] = '?';
+  EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kBadCall);
+  EXPECT_EQ(loader.call("U001", nullptr).returnCode, programs::kBadCall);
+
+  std::array<char, 103> title;
+  title.fill(' ');
+  title[0] = 'Z';
+  rec::putBigEndian(std::span<char>(title).subspan(1, 2), 10);
+  std::copy_n("Menu", 4, title.begin() + 3);
+  loader.call("U007", title.data());
+  EXPECT_EQ(std::string(title.data() + 3, 10), "   Menu   ");
+
+  std::array<char, 258> settings;
+  settings.fill(' ');
+  settings[0] = 'S';
+  std::copy_n("GILDAX001PX01", 13, settings.begin() + 1);
+  std::copy_n("20240101", 8, settings.begin() + 81);
+  std::copy_n("20221213", 8, settings.begin() + 94);
+  EXPECT_EQ(loader.call("U009", settings.data()).returnCode, programs::kDone);
+  loader.unload("U009");
+  std::fill_n(settings.begin() + 81, 30, ' ');
+  settings[0] = 'L';
+  EXPECT_EQ(loader.call("U009", settings.data()).returnCode, programs::kDone);
+  EXPECT_EQ(std::string(settings.data() + 81, 8), "20240101");
+  EXPECT_EQ(std::string(settings.data() + 94, 8), "20221213");
+  EXPECT_TRUE(stdfs::exists(root + "/config/px01/GILDAX-001-PX01.set"));
+
+  Area area;
+  rec::putBigEndian(area.at<Area::kPositionsCount>(), 77);
+  rec::putBigEndian(area.at<Area::kAddressesCount>(), 77);
+  const Area before = area;
+  loader.call("UM21", area.data());
+  loader.call("UM30", area.data());
+  EXPECT_EQ(rec::getBigEndian(area.at<Area::kPositionsCount>()), 0u);
+  EXPECT_EQ(rec::getBigEndian(area.at<Area::kAddressesCount>()), 0u);
+  EXPECT_EQ(loader.call("PM3G", area.data()).returnCode, programs::kDone);
+  EXPECT_EQ(loader.call("UX10", area.data()).returnCode, programs::kDone);
+  EXPECT_EQ(area.view().substr(0, 936), before.view().substr(0, 936));
+}
+
+TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {
+  makeInstallation();
+  Area area;
+  std::array<char, 58> header;
+  header.fill('#');
+  const auto key = rec::MenuRecord::key(0, 0);
+  std::copy(key.begin(), key.end(), header.begin());
+  loader.call("UX01L", area.data(), header.data());
+  EXPECT_EQ(std::string(header.data() + 6, 6), "      ");  // no header yet
+  EXPECT_EQ(std::string(header.data(), 6), std::string(key.data(), 6));
+
+  fs::SqliteStore store;
+  auto f = store.file(fs::kMenuFile);
+  ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
+  rec::MenuRecord h;
+  h.setKey(0, 0);
+  h.setVersionStamp("034 - ");
+  ASSERT_TRUE(f->write(h.bytes()).ok());
+  (void)f->close();
+  header.fill('#');
+  std::copy(key.begin(), key.end(), header.begin());
+  loader.call("UX01L", area.data(), header.data());
+  EXPECT_EQ(std::string(header.data(), 58), std::string(h.view()));
+}
+
+TEST_F(ModulesTest, ApplicationSetUpKeepsOtherBytes) {
+  makeInstallation();
+  fs::SqliteStore store;
+  rec::ApplicationRecord old;
+  std::mt19937 random(3);
+  for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
+  old.setKey('1', 0, 17);
+  {
+    auto f = store.file(fs::kInstallationFile);
+    ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
+    ASSERT_TRUE(f->write(old.bytes()).ok());
+    (void)f->close();
+  }
+  rec::ApplicationRecord image;
+  image.setKey('1', 0, 17);
+  image.setName("Aufgaben");
+  Area area;
+  EXPECT_EQ(loader.call("UT00S", area.data(), image.data()).returnCode, programs::kDone);
+  auto f = store.file(fs::kInstallationFile);
+  ASSERT_TRUE(f->open(fs::OpenMode::kInput).ok());
+  rec::ApplicationRecord now;
+  now.setKey('1', 0, 17);
+  ASSERT_TRUE(f->read(now.bytes()).ok());
+  (void)f->close();
+  EXPECT_EQ(now.name(), "Aufgaben");
+  EXPECT_EQ(now.view().substr(0, 47), old.view().substr(0, 47));
+  EXPECT_EQ(now.view().substr(87), old.view().substr(87));
+}
+
+TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
+  makeInstallation();
+  struct Case {
+    std::string name, input;
+    bool accepted;
+    char userClass;
+  };
+  const Case cases[] = {
+      {"ANNA", "geheim\n", true, 'H'},
+      {"ANNA", "nein\nauch nicht\ngeheim\n", true, 'H'},
+      {"ANNA", "nein\nnein\nnein\n", false, ' '},
+      {"", "BERND\n", true, 'N'},
+      {"CARLA", "", false, ' '},
+  };
+  for (const auto& c : cases) {
+    Area area;
+    rec::putRaw(area.at<Area::kUserName>(), c.name);
+    const auto rc = signOn(area, c.input);
+    EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.name << c.input;
+    EXPECT_EQ(rec::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.name << c.input;
+    if (!c.accepted) continue;
+    EXPECT_EQ(area.at<Area::kUserClass>()[0], c.userClass);
+    EXPECT_EQ(area.client(), 1);
+    EXPECT_EQ(rec::trimmed(area.at<Area::kIdentification>()), "GILDAX");
+    EXPECT_EQ(rec::trimmed(area.at<Area::kHeaderNumber>()), "007");
+    EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), stdfs::current_path().string());
+    EXPECT_EQ(area.view().find("geheim"), std::string::npos);
+  }
+}
+
+TEST_F(ModulesTest, BackupCopiesTheStoreCanOpen) {
+  makeInstallation();
+  Area area;
+  EXPECT_EQ(loader.call("PX00P", area.data()).returnCode, programs::kDone);
+  std::vector<stdfs::path> made;
+  for (const auto& e : stdfs::directory_iterator(data + "/backup")) made.push_back(e.path());
+  ASSERT_EQ(made.size(), 1u);
+  fs::SqliteStore store;
+  for (const fs::FileSpec* spec : {&fs::kMenuFile, &fs::kPermissionFile}) {
+    auto f = store.file(*spec, made[0].string());
+    EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok()) << spec->name;
+    (void)f->close();
+  }
+}
+
+TEST_F(ModulesTest, SampleProgramsUseTheScreenSetAndChain) {
+  testing_support::FakeProgramLoader screen;
+  std::vector<std::string> shown;
+  screen.add("DSGRUN", [&](void*, void* data) {
+    shown.emplace_back(static_cast<const char*>(data) + 3057, 70);
+    return 0;
+  });
+  platform::setProcessLoader(&screen);
+  for (int n = 60; n <= 69; ++n) {
+    Area area;
+    rec::putRaw(area.at<Area::kUserName>(), "ANNA");
+    const std::string name = "PA" + std::to_string(n);
+    ASSERT_TRUE(loader.call(name, area.data()).loaded) << loader.lastError();
+    loader.unload(name);
+    ASSERT_EQ(shown.size(), static_cast<std::size_t>(n - 59));
+    EXPECT_EQ(shown.back().rfind(name + " Benutzer ANNA", 0), 0u) << shown.back();
+    EXPECT_EQ(rec::trimmed(area.at<Area::kNextProgram1>()), n == 61 ? "PA62" : "") << name;
+  }
+}
+
+}  // namespace
