@@ -19,6 +19,9 @@ class Process {
   virtual char readKey() = 0;
   // 0 on success, otherwise an error number.
   virtual int changeDirectory(std::string_view path) = 0;
+  // Ends the process at once with `code`. The caller has closed its data
+  // files first. Tests replace it so that the end can be observed.
+  [[noreturn]] virtual void endProcess(int code);
 };
 
 class PosixProcess : public Process {

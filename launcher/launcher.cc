@@ -1,0 +1,314 @@
+#include "launcher/launcher.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "launcher/command_line.h"
+#include "launcher/rules.h"
+
+namespace px {
+namespace {
+
+using rec::Field;
+
+// Blocks of the utilities the launcher calls (U009, U001, U007).
+constexpr Field kSetFunction{0, 1}, kSetIdentification{1, 6}, kSetClient{7, 3},
+    kSetModule{10, 8}, kSetMenuValue{81, 8}, kSetCheckValue{94, 8};
+constexpr std::size_t kU001Size = 41, kU007Size = 103;
+
+constexpr std::string_view kUnloadList[] = {
+    "U001", "U002", "U003", "U004", "U005", "U006", "U007", "U009", "U010", "U012", "U014", "U018",
+    "U025", "U026", "U027", "U028", "U039", "U041", "U070", "U097", "U200", "UPLZ", "UTAB"};
+
+template <std::size_t N>
+std::span<char> part(std::array<char, N>& block, Field f) {
+  return std::span<char>(block).subspan(f.offset, f.width);
+}
+
+std::string padded(std::string_view s, std::size_t width) {
+  std::string out(s.substr(0, std::min(width, s.size())));
+  out.resize(width, ' ');
+  return out;
+}
+
+bool blankOrZero(std::span<const char> f) {
+  return rec::isBlank(f) || std::all_of(f.begin(), f.end(), [](char c) { return c == '\0'; });
+}
+
+std::string fourDigits(unsigned value) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%04u", value % 10000);
+  return buf;
+}
+
+
+
+}  // namespace
+
+Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
+                   fs::FileStore& store, platform::Process& process)
+    : loader_(loader),
+      screen_(screen),
+      store_(store),
+      process_(process),
+      ft00_(store.file(fs::kInstallationFile)),
+      fx01_(store.file(fs::kMenuFile)),
+      fx02_(store.file(fs::kPermissionFile)),
+      captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.", "Kalend", "      ", "      ",
+                "      "} {
+  settings_.fill(' ');
+  message_.clear();
+}
+
+// ---- start-up and shutdown ------------------------------------------------
+
+int Launcher::run() {
+  applyCommandLine(process_.commandLine(), area_);
+  callName_ = padded("PX00", 10);
+  rec::blank(area_.at<CommonArea::kNextProgram1>());
+  rec::blank(area_.at<CommonArea::kNextProgram2>());
+  rec::putRaw(area_.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
+  dispatch();
+  // No user signed on: end without a dialog and without touching a file.
+  if (blankOrZero(area_.at<CommonArea::kUserName>())) return rc_;
+
+  callSettings('L');
+  if (rec::view(part(settings_, kSetCheckValue)) !=
+      rec::view(area_.at<CommonArea::kCheckValue>()))
+    callUtility("PM3G", area_.data(), nullptr, /*unload=*/false);
+
+  control_.reset();
+  data_.reset();
+  rec::putRaw(data_.at<ScreenDataBlock::kMenuValue>(),
+              rec::view(area_.at<CommonArea::kMenuValue>()));
+  startScreenSet();
+  checkMenuVersion();
+  setSignOn('J');
+  openMenuFiles();
+  if (!abort_) runMenu();
+
+  closeMenuFilesAndStore();
+  setSignOn('N');
+  endScreenSet();
+  return rc_;
+}
+
+void Launcher::callSettings(char function) {
+  part(settings_, kSetFunction)[0] = function;
+  rec::putRaw(part(settings_, kSetIdentification),
+              rec::view(area_.at<CommonArea::kIdentification>()));
+  rec::putDigits(part(settings_, kSetClient), area_.client());
+  rec::putRaw(part(settings_, kSetModule), kModuleName);
+  callUtility("U009", settings_.data());
+}
+
+void Launcher::startScreenSet() {
+  using SCB = platform::ScreenControlBlock;
+  control_.setSetCommand(SCB::kStart);
+  rec::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
+  rec::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
+  rec::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
+  rec::putRaw(data_.at<ScreenDataBlock::kClubText>(), rec::view(area_.at<CommonArea::kClubText>()));
+  rec::putRaw(data_.at<ScreenDataBlock::kScreenValueA>(),
+              rec::view(area_.at<CommonArea::kScreenValueA>()));
+  rec::putRaw(data_.at<ScreenDataBlock::kScreenValueB>(),
+              rec::view(area_.at<CommonArea::kScreenValueB>()));
+  control_.setProcedure("");
+  message_.clear();
+  callScreen();
+}
+
+void Launcher::checkMenuVersion() {
+  rec::MenuRecord header;
+  header.setKey(0, 0);
+  callUtility("UX01L", area_.data(), header.data(), /*unload=*/false);
+  if (header.versionStamp() == rec::view(area_.at<CommonArea::kVersionText>()).substr(0, 6))
+    return;
+  callName_ = padded("PX00P", 10);
+  dispatch();
+  callName_ = padded("PX07", 10);
+  dispatch();
+}
+
+void Launcher::setSignOn(char flag) {
+  std::unique_ptr<fs::KeyedFile> fx00 = store_.file(fs::kUserFile);
+  if (!withLockWait("FX00", [&] { return fx00->open(fs::OpenMode::kInputOutput); }).ok()) return;
+
+  std::array<char, kU001Size> u001;
+  u001.fill(' ');
+  u001[0] = 'V';
+  rec::putRaw(std::span<char>(u001).subspan(1, 10), rec::view(area_.at<CommonArea::kUserName>()));
+  callUtility("U001", u001.data(), nullptr, /*unload=*/false);  // the dispatch unloads it
+
+  rec::UserRecord user;
+  rec::packed3::encode(area_.client(), user.at<rec::UserRecord::kClient>());
+  user.setEncodedName(std::string_view(u001.data() + 1, 10));
+  if (!withLockWait("FX00", [&] { return fx00->read(user.bytes()); }).ok()) {
+    (void)fx00->close();
+    return;
+  }
+  user.setSignOnFlag(flag);
+  if (const fs::FileStatus s = fx00->rewrite(user.bytes()); !s.ok())
+    showFileError("Fehler!", "FX00", "REWR", s);
+  (void)fx00->close();
+}
+
+void Launcher::openMenuFiles() {
+  rec::putText(area_.at<CommonArea::kWindowTitle>(), "                M e n ü");
+  rec::putText(area_.at<CommonArea::kMenuText>(), "M e n ü");
+  rec::putRaw(area_.at<CommonArea::kHelpTopic>(), kModuleName);
+  date_ = displayDate(rec::view(area_.at<CommonArea::kWorkingDate>()));
+
+  struct Target {
+    fs::KeyedFile* file;
+    std::string_view code;
+  };
+  for (const Target& t : {Target{ft00_.get(), "FT00"}, Target{fx01_.get(), "FX01"},
+                          Target{fx02_.get(), "FX02"}}) {
+    const fs::FileStatus s = withLockWait(t.code, [&] { return t.file->open(fs::OpenMode::kInput); });
+    if (!s.ok()) {
+      showFileError("Fehler", t.code, "OPEN", s);
+      abort_ = true;
+      return;
+    }
+  }
+  captions_[4] = "      ";
+  captions_[8] = "      ";
+}
+
+void Launcher::closeMenuFilesAndStore() {
+  closeOpenFiles();
+  callSettings('L');
+  const std::string_view menuValue = rec::view(area_.at<CommonArea::kMenuValue>());
+  if (!storesMenuValue(menuValue)) return;
+  rec::putRaw(part(settings_, kSetCheckValue), rec::view(area_.at<CommonArea::kCheckValue>()));
+  rec::putRaw(part(settings_, kSetMenuValue), menuValue);
+  callSettings('S');
+}
+
+void Launcher::closeOpenFiles() {
+  for (auto* f : {ft00_.get(), fx01_.get(), fx02_.get()})
+    if (f != nullptr && f->isOpen()) (void)f->close();
+}
+
+void Launcher::endScreenSet() {
+  control_.setSetCommand(platform::ScreenControlBlock::kEnd);
+  control_.setProcedure("");
+  rec::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  rc_ = screen_.call(control_, data_.bytes());  // error code not examined
+}
+
+// ---- messages and error stops ---------------------------------------------
+
+void Launcher::callScreen() {
+  rec::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  rc_ = screen_.call(control_, data_.bytes());
+  control_.setProcedure("");
+  if (control_.errorCode() == 0) return;
+  process_.writeConsoleLine("Fehlernr. : " + fourDigits(control_.errorCode()));
+  process_.writeConsoleLine("Details 1 : " + fourDigits(control_.errorDetail1()));
+  process_.writeConsoleLine("Details 2 : " + fourDigits(control_.errorDetail2()));
+  message_.at<MessageArea::kReply>()[0] = process_.readKey();
+  endAtOnce();
+}
+
+void Launcher::runProcedure(std::string_view procedure) {
+  control_.setProcedure(procedure);
+  callScreen();
+}
+
+void Launcher::showBox(std::string_view procedure) {
+  runProcedure(procedure);
+  message_.clear();
+}
+
+void Launcher::showFileError(std::string_view msg, std::string_view code,
+                             std::string_view operation, fs::FileStatus status) {
+  message_.setText(msg);
+  message_.setFileCode(code);
+  message_.setOperation(operation);
+  message_.setStatus(status);
+  showBox("BOX-FEHLER-OK");
+}
+
+void Launcher::lockWait(std::string_view code, fs::FileStatus status) {
+  message_.setFileCode(code);
+  message_.setOperation("OPEN");  // whatever the operation that met the lock
+  message_.setStatus(status);
+  message_.setText("Datei zur Zeit gesperrt - bitte warten!");
+  showBox("BOX-FEHLER-RC");
+  if (data_.at<ScreenDataBlock::kReply>()[0] == 'C') endAtOnce();
+}
+
+fs::FileStatus Launcher::withLockWait(std::string_view code,
+                                      const std::function<fs::FileStatus()>& op) {
+  for (;;) {
+    const fs::FileStatus s = op();
+    if (!s.locked()) return s;
+    lockWait(code, s);
+  }
+}
+
+void Launcher::endAtOnce() {
+  closeOpenFiles();
+  process_.endProcess(rc_);
+  std::abort();  // endProcess does not return
+}
+
+// ---- program dispatch -----------------------------------------------------
+
+void Launcher::callUtility(std::string_view name, void* first, void* second, bool unload) {
+  const platform::CallOutcome out = loader_.call(name, first, second);
+  if (out.loaded) rc_ = out.returnCode;
+  if (unload) loader_.unload(name);
+}
+
+void Launcher::dispatch() {
+  for (;;) {
+    loader_.unload("U001");
+    rec::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
+    rec::blank(area_.at<CommonArea::kSavedControlTail>());
+    rec::putRaw(area_.at<CommonArea::kCarriedValues>(),
+                rec::view(data_.at<ScreenDataBlock::kCarriedValues>()));
+    rec::putRaw(area_.at<CommonArea::kCallName>(), callName_);
+    callUtility("UX10", area_.data());
+
+    const platform::CallOutcome out = loader_.call(callName_, area_.data());
+    if (!out.loaded) {
+      message_.setText("Programm kann nicht geladen werden. - ENTER");
+      message_.setFileCode(std::string_view(callName_).substr(0, 5));
+      callName_.assign(10, ' ');
+      showBox("BOX-FEHLER-OK");
+      return;
+    }
+    rc_ = out.returnCode;
+    rc_ = process_.changeDirectory(rec::getText(area_.at<CommonArea::kDataDirectory>()));
+    rec::putRaw(control_.bytes(), rec::view(area_.at<CommonArea::kSavedControlBlock>()));
+    rec::putRaw(data_.at<ScreenDataBlock::kCarriedValues>(),
+                rec::view(area_.at<CommonArea::kCarriedValues>()));
+    if (platform::trimName(callName_) == "PX00")
+      callName_.assign(10, ' ');
+    else
+      runProcedure("SETZEN-DESKTOP-WINDOW");
+    if (!rec::isBlank(callName_)) loader_.unload(callName_);
+    for (std::string_view name : kUnloadList) loader_.unload(name);
+    statusName_ = callName_.substr(0, 5);
+
+    auto next1 = area_.at<CommonArea::kNextProgram1>();
+    auto next2 = area_.at<CommonArea::kNextProgram2>();
+    if (!rec::isBlank(next2)) {
+      // Next program 2 runs only behind next program 1, even a blank one.
+      callName_ = std::string(rec::view(next1));
+      rec::putRaw(next1, rec::view(next2));
+      rec::blank(next2);
+    } else if (!rec::isBlank(next1)) {
+      callName_ = std::string(rec::view(next1));
+      rec::blank(next1);
+    } else {
+      return;
+    }
+  }
+}
+
+}  // namespace px

@@ -1,0 +1,143 @@
+// The launcher PX01: start-up and shutdown, the main menu loop with its
+// access checks, messages and error stops, and the program dispatch. It owns
+// the common area, the screen control and data blocks and the message area
+// for the whole run. The platform reaches it only through the interfaces
+// passed in, so that tests drive it with fakes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "datafiles/keyed_file.h"
+#include "datafiles/records.h"
+#include "launcher/common_area.h"
+#include "launcher/message_area.h"
+#include "launcher/screen_data_block.h"
+#include "platform/process.h"
+#include "platform/program_loader.h"
+#include "platform/screen_set.h"
+
+namespace px {
+
+class Launcher {
+ public:
+  static constexpr std::string_view kModuleName = "PX01";
+  static constexpr std::string_view kModuleId = "PX01 - 013";
+  static constexpr int kMaxLevel = 20;
+  static constexpr std::size_t kMaxRows = 99;
+
+  Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen, fs::FileStore& store,
+           platform::Process& process);
+  Launcher(const Launcher&) = delete;
+  Launcher& operator=(const Launcher&) = delete;
+
+  // The whole run; returns the process return code, the return code of the
+  // last call made. An end "at once" (screen-set error, cancelled lock wait)
+  // goes through Process::endProcess instead.
+  int run();
+
+  // Closes every data file that is open, statuses not examined. Used by the
+  // end at once and when the process is ended from outside.
+  void closeOpenFiles();
+
+  // For tests and diagnostics.
+  const CommonArea& commonArea() const { return area_; }
+  int level() const { return level_; }
+  int currentMenu() const { return menu_; }
+  std::int32_t returnCode() const { return rc_; }
+
+ private:
+  enum class Step { kList, kShow, kLeave };
+  struct Row {
+    int entry = 0;
+    std::string text;     // 40 bytes, code page 850
+    std::string program;  // 4 characters and a blank
+    char flag = ' ';
+  };
+  struct Level {
+    int menu = 0;
+    std::string title;
+    int positions = 0;  // list position and selection, last two digits each
+  };
+
+  // Start-up and shutdown.
+  void callSettings(char function);
+  void startScreenSet();
+  void checkMenuVersion();
+  void setSignOn(char flag);
+  void openMenuFiles();
+  void closeMenuFilesAndStore();
+  void endScreenSet();
+
+  // Messages and error stops.
+  void callScreen();
+  void runProcedure(std::string_view procedure);
+  void showBox(std::string_view procedure);
+  void showFileError(std::string_view text, std::string_view code, std::string_view operation,
+                     fs::FileStatus status);
+  void lockWait(std::string_view code, fs::FileStatus status);
+  fs::FileStatus withLockWait(std::string_view code, const std::function<fs::FileStatus()>& op);
+  [[noreturn]] void endAtOnce();
+
+  // Program dispatch.
+  void dispatch();
+  // Calls a utility by name; the return code is kept when it could be loaded.
+  void callUtility(std::string_view name, void* first, void* second = nullptr,
+                   bool unload = true);
+
+  // Access checks.
+  bool permitted(std::string_view program);
+  fs::FileStatus readControl();
+  Step lockedOut();
+  void toggleLock();
+
+  // Main menu loop.
+  void runMenu();
+  Step buildList();
+  Step show();
+  Step act(int action);
+  Step choose();
+  Step callFromMenu();
+  Step openSubmenu(const Row& row);
+  Step goUp();
+  void help(char mode, std::string_view topic, std::string_view text);
+  void buildStatusLine(std::string_view program5);
+  void fillDisplay();
+  const Row* currentRow() const;
+
+  platform::ProgramLoader& loader_;
+  platform::ScreenSet& screen_;
+  fs::FileStore& store_;
+  platform::Process& process_;
+
+  CommonArea area_;
+  platform::ScreenControlBlock control_;
+  ScreenDataBlock data_;
+  MessageArea message_;
+  std::array<char, 258> settings_{};
+  std::int32_t rc_ = 0;
+  std::string callName_ = std::string(10, ' ');
+  std::string statusName_ = std::string(5, ' ');
+  bool abort_ = false;
+
+  std::unique_ptr<fs::KeyedFile> ft00_, fx01_, fx02_;
+  rec::ControlRecord control0_;  // the control record as last read
+
+  int menu_ = 0;
+  int level_ = 1;
+  std::string title_;
+  std::array<Level, kMaxLevel + 1> stack_{};
+  std::array<Row, kMaxRows> rows_{};
+  std::size_t count_ = 0;
+  std::size_t chosen_ = 0;
+  std::string banner_ = std::string(40, ' ');
+  std::string statusLine_ = std::string(20, ' ');
+  std::array<std::string, 9> captions_;
+  std::string date_ = std::string(8, ' ');
+};
+
+}  // namespace px

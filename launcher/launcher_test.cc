@@ -1,0 +1,563 @@
+#include "launcher/launcher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "testing/fake_process.h"
+#include "testing/fake_program_loader.h"
+#include "testing/fake_screen_set.h"
+#include "testing/memory_store.h"
+
+namespace px {
+namespace {
+
+using testing_support::FakeProcess;
+using testing_support::FakeProgramLoader;
+using testing_support::FakeScreenSet;
+using testing_support::MemoryStore;
+using testing_support::Op;
+using testing_support::ProcessEnded;
+
+constexpr int kClient = 1;
+
+std::string str(std::span<const char> s) { return std::string(s.data(), s.size()); }
+
+class LauncherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const fs::FileSpec* spec :
+         {&fs::kInstallationFile, &fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+      ASSERT_TRUE(store.create(*spec).ok());
+    rec::ControlRecord control;
+    rec::putRaw(control.at<rec::ControlRecord::kReserved>(), "reserved bytes stay");
+    control.setLockFlag('N');
+    store.put("FT00.DAT", control.view());
+    rec::MenuRecord header;
+    header.setKey(0, 0);
+    header.setVersionStamp("034 - ");
+    store.put("FX01.DAT", header.view());
+    addUser("anna", 'N');
+
+    loader.add("PX00", [this](void* a, void*) {
+      auto& area = *static_cast<CommonArea*>(a);
+      if (blankUser) {
+        rec::blank(area.at<CommonArea::kUserName>());
+        return 7;
+      }
+      area.setClient(kClient);
+      rec::putRaw(area.at<CommonArea::kUserName>(), "anna");
+      area.at<CommonArea::kUserClass>()[0] = userClass;
+      rec::putRaw(area.at<CommonArea::kDataDirectory>(), "/data");
+      rec::putRaw(area.at<CommonArea::kWorkingDate>(), "240131");
+      rec::putRaw(area.at<CommonArea::kMenuValue>(), menuValue);
+      for (int k = 1; k <= 10; ++k) area.setFunctionKeyAction(k, static_cast<unsigned char>(k));
+      return 0;
+    });
+    // U001 "V": the encoded name is the name itself.
+    loader.add("U001", [](void*, void*) { return 0; });
+    loader.add("U009", [this](void* b, void*) {
+      const char* block = static_cast<const char*>(b);
+      settingsCalls.push_back(block[0] + std::string(block + 81, 8));
+      return 0;
+    });
+    loader.add("UX10", [](void*, void*) { return 0; });
+    loader.add("U007", [](void*, void*) { return 0; });
+    loader.add("U000", [](void*, void*) { return 0; });
+    loader.add("UM21", [](void* a, void*) {
+      rec::putBigEndian(static_cast<CommonArea*>(a)->at<CommonArea::kPositionsCount>(), 5);
+      return 0;
+    });
+    loader.add("UX01L", [this](void*, void* h) {
+      if (!store.exists("FX01.DAT")) return 0;
+      const auto& recs = store.contents("FX01.DAT").records;
+      const auto it = recs.find(str(rec::MenuRecord::key(0, 0)));
+      if (it != recs.end()) std::copy(it->second.begin(), it->second.end(), static_cast<char*>(h));
+      return 0;
+    });
+  }
+
+  void addUser(std::string_view name, char cls) {
+    rec::UserRecord user;
+    user.setClient(kClient);
+    user.setEncodedName(name);
+    user.setUserClass(cls);
+    user.setSignOnFlag('N');
+    store.put("FX00.DAT", user.view());
+  }
+  char signOnFlag() {
+    const auto& recs = store.contents("FX00.DAT").records;
+    return recs.at(str(rec::UserRecord::key(kClient, "anna      "))).at(15);
+  }
+  void addEntry(int menu, int entry, std::string_view text, std::string_view program = "    ",
+                char access = 'N') {
+    rec::MenuRecord r;
+    r.setKey(menu, entry);
+    r.setText(text);
+    r.setProgram(program);
+    r.setAccessClass(access);
+    store.put("FX01.DAT", r.view());
+  }
+  void permit(std::string_view program, char flag = 'X') {
+    rec::PermissionRecord p;
+    p.setKey(kClient, "anna", program);
+    p.setFlag(flag);
+    p.setText("perm-text");
+    store.put("FX02.DAT", p.view());
+  }
+  void install(int application) {
+    rec::ApplicationRecord a;
+    a.setKey(rec::InstallationRecord::kApplicationType, kClient, application);
+    store.put("FT00.DAT", a.view());
+  }
+  void setLock(char flag) {
+    auto& recs = store.contents("FT00.DAT").records;
+    recs.at(str(rec::InstallationRecord::key('0', 0, 0)))[160] = flag;
+  }
+  std::string controlRecord() {
+    return store.contents("FT00.DAT").records.at(str(rec::InstallationRecord::key('0', 0, 0)));
+  }
+  // A program that records its calls.
+  void addProgram(const std::string& name, std::function<void(CommonArea&)> body = {}) {
+    loader.add(name, [this, name, body](void* a, void*) {
+      programCalls.push_back(name);
+      if (body) body(*static_cast<CommonArea*>(a));
+      return 40 + static_cast<int>(programCalls.size());
+    });
+  }
+
+  // Runs the launcher; an end at once comes back as `ended`.
+  int run() {
+    launcher = std::make_unique<Launcher>(loader, screen, store, process);
+    try {
+      return launcher->run();
+    } catch (const ProcessEnded& e) {
+      ended = e.code;
+      return -1;
+    }
+  }
+  // Texts of the rows shown by the n-th NEUSTART (0-based).
+  std::vector<std::string> rowsShown(std::size_t n) {
+    const auto menus = screen.callsOf("NEUSTART");
+    EXPECT_LT(n, menus.size());
+    if (n >= menus.size()) return {};
+    const auto& call = *menus[n];
+    const int count = std::stoi(call.field(7182, 4));
+    std::vector<std::string> out;
+    for (int i = 0; i < count; ++i)
+      out.push_back(rec::getText({call.data.data() + 3218 + 40 * i, 40}));
+    return out;
+  }
+  std::vector<std::string> boxes() {
+    std::vector<std::string> out;
+    for (const auto& c : screen.calls())
+      if (c.procedure.rfind("BOX-", 0) == 0) out.push_back(c.procedure + ": " + c.message());
+    return out;
+  }
+
+  MemoryStore store;
+  FakeScreenSet screen;
+  FakeProgramLoader loader;
+  FakeProcess process{"anna"};
+  std::unique_ptr<Launcher> launcher;
+  std::optional<int> ended;
+  char userClass = 'N';
+  bool blankUser = false;
+  std::string menuValue = "20240101";
+  std::vector<std::string> settingsCalls, programCalls;
+};
+
+// ---- start-up and shutdown ------------------------------------------------
+
+TEST_F(LauncherTest, BlankUserAfterPX00TouchesNothing) {
+  blankUser = true;
+  process.setChangeResult(3);
+  EXPECT_EQ(run(), 3);  // the directory change after PX00 was the last call
+  EXPECT_TRUE(screen.calls().empty());
+  EXPECT_TRUE(store.log().empty());
+  EXPECT_TRUE(settingsCalls.empty());
+}
+
+TEST_F(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
+  char flagWhileShown = '?';
+  FakeScreenSet::Answer a;
+  a.event = 0;
+  a.action = [&](auto&, auto) { flagWhileShown = signOnFlag(); };
+  screen.then(a).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(flagWhileShown, 'J');
+  EXPECT_EQ(signOnFlag(), 'N');
+  const auto procs = screen.procedures();
+  ASSERT_GE(procs.size(), 3u);
+  EXPECT_EQ(screen.calls().front().setCommand, 'N');
+  EXPECT_EQ(screen.calls().back().setCommand, 'Q');
+  EXPECT_EQ(rowsShown(0), std::vector<std::string>{});
+  const auto& menu = *screen.callsOf("NEUSTART")[0];
+  EXPECT_EQ(rec::getText({menu.data.data() + 3178, 40}), "A n w e n d u n g e n");
+  EXPECT_EQ(menu.field(3041, 8), "31.01.24");
+  EXPECT_EQ(menu.field(2984, 11), "PX01 - 013 ");
+  EXPECT_EQ(menu.field(2792 + 6, 6), " Info ");
+  EXPECT_EQ(menu.field(2792 + 4 * 6, 6), "      ");  // "Druck." never shows
+  EXPECT_EQ(loader.calls().front(), "UX10");
+  EXPECT_EQ(loader.calls()[1], "PX00");
+  EXPECT_EQ(process.directories().front(), "/data");
+}
+
+TEST_F(LauncherTest, StaleMenuStampRunsPX00PThenPX07) {
+  addProgram("PX00P");
+  addProgram("PX07");
+  for (const char* stamp : {"033 - ", "034 - "}) {
+    programCalls.clear();
+    auto& recs = store.contents("FX01.DAT").records;
+    std::copy_n(stamp, 6, recs.at(str(rec::MenuRecord::key(0, 0))).begin() + 6);
+    screen.reply("BOX-FRAGE", 'J');
+    run();
+    if (std::string(stamp) == "033 - ")
+      EXPECT_EQ(programCalls, (std::vector<std::string>{"PX00P", "PX07"}));
+    else
+      EXPECT_TRUE(programCalls.empty());
+  }
+}
+
+TEST_F(LauncherTest, MenuValueStoredOnlyUpTo3000) {
+  struct Case {
+    std::string value;
+    bool stored;
+  } cases[] = {{"20240101", true}, {"99999999", false}};
+  for (const Case& c : cases) {
+    settingsCalls.clear();
+    menuValue = c.value;
+    screen.reply("BOX-FRAGE", 'J');
+    run();
+    const bool saved = std::any_of(settingsCalls.begin(), settingsCalls.end(),
+                                   [&](const std::string& s) { return s == "S" + c.value; });
+    EXPECT_EQ(saved, c.stored) << c.value;
+    EXPECT_EQ(settingsCalls.front(), "L" + std::string(8, ' '));
+  }
+}
+
+TEST_F(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
+  store.removeFile("FX01.DAT");
+  addProgram("PX00P");
+  addProgram("PX07");
+  run();
+  EXPECT_FALSE(ended);
+  ASSERT_EQ(boxes().size(), 1u);
+  EXPECT_EQ(boxes()[0], "BOX-FEHLER-OK: Fehler");
+  const auto& box = *screen.callsOf("BOX-FEHLER-OK")[0];
+  EXPECT_EQ(box.field(3057 + 70, 11), "FX01 OPEN35");
+  EXPECT_TRUE(screen.callsOf("NEUSTART").empty());
+  EXPECT_EQ(signOnFlag(), 'N');
+  EXPECT_EQ(screen.calls().back().setCommand, 'Q');
+}
+
+TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
+  store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked, 2);
+  screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FEHLER-RC", 'C');
+  EXPECT_EQ(run(), -1);
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(store.calls("FT00.DAT", Op::kOpen), 1);  // not started again from the first file
+  EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 2);
+  const auto waits = screen.callsOf("BOX-FEHLER-RC");
+  ASSERT_EQ(waits.size(), 2u);
+  EXPECT_EQ(waits[0]->message(), "Datei zur Zeit gesperrt - bitte warten!");
+  EXPECT_EQ(waits[0]->field(3057 + 70, 9), "FX01 OPEN");
+  EXPECT_EQ(signOnFlag(), 'J');  // no orderly shutdown
+  EXPECT_FALSE(store.calls("FT00.DAT", Op::kClose) == 0);  // open files closed on the way out
+}
+
+TEST_F(LauncherTest, LockedReadIsReportedAsOpenAndRetried) {
+  store.fail("FX00.DAT", Op::kRead, fs::kRecordLocked, 1);
+  screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_EQ(screen.callsOf("BOX-FEHLER-RC")[0]->field(3057 + 70, 9), "FX00 OPEN");
+  EXPECT_EQ(signOnFlag(), 'N');
+}
+
+TEST_F(LauncherTest, ScreenSetErrorStopsAtOnce) {
+  FakeScreenSet::Answer a;
+  a.error = 17;
+  screen.then(a);
+  process.pushKey('x');
+  run();
+  ASSERT_TRUE(ended);
+  EXPECT_EQ(process.console(),
+            (std::vector<std::string>{"Fehlernr. : 0017", "Details 1 : 0001", "Details 2 : 0002"}));
+  EXPECT_EQ(signOnFlag(), 'J');
+  EXPECT_EQ(screen.calls().back().setCommand, 'N');  // no "Q": no orderly shutdown
+}
+
+// ---- access checks and the menu -------------------------------------------
+
+TEST_F(LauncherTest, VisibilityByClassAndPermission) {
+  addEntry(0, 5, "Verwaltung");
+  addEntry(5, 1, "Mitglieder", "PA64");
+  addEntry(5, 2, "Nur Master", "PA65", 'M');
+  addEntry(5, 3, "Ausnahme", "PB81", 'M');
+  addEntry(5, 4, "Untermenü");
+  addEntry(5, 5, "Ohne Recht", "PA66");
+  addEntry(6, 1, "Anderes Menü", "PA67");
+  install(5);
+  permit("PA64");
+  struct Case {
+    char cls;
+    std::vector<std::string> rows;
+  } cases[] = {
+      {'M', {"Mitglieder", "Nur Master", "Ausnahme", "Untermenü", "Ohne Recht"}},
+      {'H', {"Mitglieder", "Ausnahme", "Untermenü", "Ohne Recht"}},
+      {'N', {"Mitglieder", "Untermenü"}},
+  };
+  for (const Case& c : cases) {
+    userClass = c.cls;
+    screen = FakeScreenSet();
+    screen.select(1).event(0).reply("BOX-FRAGE", 'J');
+    run();
+    EXPECT_EQ(rowsShown(0), std::vector<std::string>{"Verwaltung"});
+    EXPECT_EQ(rowsShown(1), c.rows) << c.cls;
+  }
+}
+
+TEST_F(LauncherTest, HundredTwentyEntriesKeep99RowsWithTheLastInRow99) {
+  userClass = 'M';
+  addEntry(0, 1, "Viel");
+  for (int i = 1; i <= 120; ++i) addEntry(1, i, "Eintrag " + std::to_string(i));
+  screen.select(1).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  const auto rows = rowsShown(1);
+  ASSERT_EQ(rows.size(), 99u);
+  EXPECT_EQ(rows[97], "Eintrag 98");
+  EXPECT_EQ(rows[98], "Eintrag 120");
+}
+
+TEST_F(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
+  userClass = 'M';
+  // Menu k holds one entry that opens menu k+1.
+  for (int k = 0; k <= 25; ++k) addEntry(k, k + 1, "Stufe " + std::to_string(k + 1));
+  for (int i = 0; i < 21; ++i) screen.select(1);  // 19 steps to level 20, then two more
+  screen.event(0);
+  FakeScreenSet::Answer check;
+  int levelAfter = 0, menuAfter = 0;
+  std::string title;
+  check.error = 1;  // ends the run here
+  check.action = [&](auto&, auto d) {
+    levelAfter = launcher->level();
+    menuAfter = launcher->currentMenu();
+    title = rec::getText(d.subspan(3178, 40));
+  };
+  screen.then(check);
+  run();
+  EXPECT_EQ(levelAfter, 19);
+  // Level 19 showed menu 18; the menus 19 and 20 opened at level 20 are gone.
+  EXPECT_EQ(menuAfter, 18);
+  EXPECT_EQ(title, "Stufe 18");
+}
+
+TEST_F(LauncherTest, EscapeAtLevel1AsksAndOnlyJLeaves) {
+  screen.event(0).reply("BOX-FRAGE", 'N').event(0).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_EQ(screen.callsOf("NEUSTART").size(), 2u);
+  EXPECT_EQ(boxes(), (std::vector<std::string>{"BOX-FRAGE: Wollen Sie das System verlassen?",
+                                               "BOX-FRAGE: Wollen Sie das System verlassen?"}));
+}
+
+TEST_F(LauncherTest, ApplicationCheck) {
+  addEntry(0, 17, "Aufgaben");
+  addEntry(0, 19, "Neunzehn");
+  addEntry(17, 1, "In 17");
+  addEntry(19, 1, "In 19");
+  struct Case {
+    char cls;
+    bool installed;
+    int row;
+    bool opens;
+  } cases[] = {
+      {'N', false, 1, false}, {'H', false, 1, false}, {'M', false, 1, true},
+      {'N', true, 1, true},   {'N', false, 2, true},  // 19 needs no record
+  };
+  for (const Case& c : cases) {
+    userClass = c.cls;
+    store.contents("FT00.DAT").records.erase(str(rec::InstallationRecord::key('1', kClient, 17)));
+    if (c.installed) install(17);
+    screen = FakeScreenSet();
+    screen.select(c.row).event(0).event(0).reply("BOX-FRAGE", 'J');
+    run();
+    const auto b = boxes();
+    const bool refused =
+        std::find(b.begin(), b.end(), "BOX-WARNUNG: Anwendung nicht installiert!") != b.end();
+    EXPECT_EQ(!refused, c.opens) << c.cls << c.installed << c.row;
+    if (c.opens) {
+      EXPECT_EQ(rowsShown(1).size(), 1u);
+    }
+  }
+}
+
+TEST_F(LauncherTest, NoPermissionRecordRefusesTheCall) {
+  userClass = 'N';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Erlaubt", "PA64");
+  permit("PA64");
+  addProgram("PA64");
+  // Listed with the record; the record disappears before the choice.
+  FakeScreenSet::Answer a;
+  a.event = 48;
+  a.row = 1;
+  a.action = [&](auto&, auto) { store.contents("FX02.DAT").records.clear(); };
+  screen.select(1).then(a).event(0).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_TRUE(programCalls.empty());
+  ASSERT_EQ(screen.callsOf("BOX-WARNUNG").size(), 1u);
+  EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->message(), "Sie sind nicht berechtigt!");
+  EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->field(3057 + 79, 2), "23");
+}
+
+TEST_F(LauncherTest, NormalUserLockedOut) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"at display", [&] { setLock('J'); }},
+      {"at the call", [&] {
+         FakeScreenSet::Answer a;
+         a.event = 48;
+         a.row = 1;
+         a.action = [&](auto&, auto) { setLock('J'); };
+         screen.select(1).then(a);
+       }},
+      {"control record missing", [&] {
+         FakeScreenSet::Answer a;
+         a.event = 48;
+         a.row = 1;
+         a.action = [&](auto&, auto) {
+           store.contents("FT00.DAT").records.erase(str(rec::InstallationRecord::key('0', 0, 0)));
+         };
+         screen.select(1).then(a);
+       }},
+  };
+  for (auto& c : cases) {
+    store = MemoryStore();
+    screen = FakeScreenSet();
+    programCalls.clear();
+    SetUp();
+    addEntry(0, 19, "Anw");
+    addEntry(19, 1, "Prog", "PA64");
+    permit("PA64");
+    addProgram("PA64");
+    c.arrange();
+    run();
+    EXPECT_FALSE(ended) << c.name;
+    EXPECT_TRUE(programCalls.empty()) << c.name;
+    EXPECT_EQ(boxes(), std::vector<std::string>{
+                           "BOX-INFO: Programmaufruf durch Administrator z.Z. gesperrt."})
+        << c.name;
+    EXPECT_EQ(signOnFlag(), 'N') << c.name;  // orderly shutdown
+  }
+}
+
+TEST_F(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
+  userClass = 'H';
+  const std::string before = controlRecord();
+  std::vector<std::string> banners;
+  for (int i = 0; i < 3; ++i) {
+    FakeScreenSet::Answer a;
+    a.event = i < 2 ? 3 : 99;  // F3: action 3, "Sperre"
+    a.action = [&](auto&, auto d) { banners.push_back(rec::getText(d.subspan(7202, 40))); };
+    screen.then(a);
+  }
+  screen.event(0).reply("BOX-FRAGE", 'J');
+  run();
+  ASSERT_EQ(banners.size(), 3u);
+  EXPECT_EQ(banners[0], "");
+  EXPECT_EQ(banners[1], "  System für Normalbenutzer gesperrt!");
+  EXPECT_EQ(banners[2], "");
+  EXPECT_EQ(controlRecord(), before);  // twice toggled: as before, every byte
+  EXPECT_TRUE(store.contents("FT00.DAT").records.size() == 1);
+}
+
+TEST_F(LauncherTest, NormalUserCannotToggle) {
+  screen.event(3).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_EQ(controlRecord()[160], 'N');
+}
+
+// ---- dispatch -------------------------------------------------------------
+
+TEST_F(LauncherTest, FollowUpChain) {
+  userClass = 'M';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Start", "PA01");
+  struct Case {
+    std::string next1, next2;
+    std::vector<std::string> calls;
+    bool boxShown;
+  } cases[] = {
+      {"PA02", "PA03", {"PA01", "PA02", "PA03"}, false},
+      {"PA02", "", {"PA01", "PA02"}, false},
+      {"", "PA03", {"PA01"}, true},  // next 2 only behind a (blank) next 1
+  };
+  for (const Case& c : cases) {
+    programCalls.clear();
+    screen = FakeScreenSet();
+    loader.clearEvents();
+    addProgram("PA01", [&](CommonArea& a) {
+      rec::putRaw(a.at<CommonArea::kNextProgram1>(), c.next1);
+      rec::putRaw(a.at<CommonArea::kNextProgram2>(), c.next2);
+    });
+    addProgram("PA02");
+    addProgram("PA03");
+    screen.select(1).select(1).event(0).event(0).reply("BOX-FRAGE", 'J');
+    run();
+    EXPECT_EQ(programCalls, c.calls);
+    EXPECT_EQ(!screen.callsOf("BOX-FEHLER-OK").empty(), c.boxShown);
+    // Each program with its own UX10 call, directory change and unloading.
+    const auto calls = loader.calls();
+    EXPECT_EQ(static_cast<std::size_t>(std::count(calls.begin(), calls.end(), "UX10")),
+              1 + c.calls.size() + (c.boxShown ? 1 : 0));  // PX00's first
+  }
+}
+
+TEST_F(LauncherTest, UnloadableProgramShowsBoxAndKeepsNextPrograms) {
+  userClass = 'M';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Fehlt", "PZZZ");
+  screen.select(1).select(1).event(0).event(0).reply("BOX-FRAGE", 'J');
+  const std::size_t dirsBefore = 1;  // PX00's
+  run();
+  ASSERT_EQ(screen.callsOf("BOX-FEHLER-OK").size(), 1u);
+  const auto& box = *screen.callsOf("BOX-FEHLER-OK")[0];
+  EXPECT_EQ(box.message(), "Programm kann nicht geladen werden. - ENTER");
+  EXPECT_EQ(box.field(3057 + 70, 5), "PZZZ ");
+  EXPECT_EQ(process.directories().size(), dirsBefore);
+  EXPECT_TRUE(screen.callsOf("SETZEN-DESKTOP-WINDOW").empty());
+}
+
+TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
+  userClass = 'M';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Liste", "PM44");
+  addProgram("PM44", [](CommonArea& a) {
+    a.at<CommonArea::kSavedControlBlock>()[200] = 'Z';  // becomes the launcher's block
+    a.at<CommonArea::kCarriedValues>()[0] = 'c';
+    rec::putRaw(a.at<CommonArea::kUserName>(), "");  // does not end the launcher
+  });
+  screen.select(1).select(1).event(0).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  const auto desk = screen.callsOf("SETZEN-DESKTOP-WINDOW");
+  ASSERT_EQ(desk.size(), 1u);
+  EXPECT_EQ(desk[0]->control.view()[200], 'Z');
+  EXPECT_EQ(desk[0]->data[883], 'c');
+  // The unload list runs after the program, in order, after the program itself.
+  const auto& ev = loader.events();
+  const auto at = std::find(ev.begin(), ev.end(), "unload PM44");
+  ASSERT_NE(at, ev.end());
+  EXPECT_EQ(*(at + 1), "unload U001");
+  EXPECT_EQ(*(at + 23), "unload UTAB");
+  // The status line of the program just called: UM21's count.
+  const auto menus = screen.callsOf("NEUSTART");
+  EXPECT_EQ(menus[2]->field(7242, 20), "5 Positionen       " + std::string(" "));
+  EXPECT_EQ(menus[2]->field(7242, 20).size(), 20u);
+}
+
+}  // namespace
+}  // namespace px

@@ -1,0 +1,44 @@
+// The launcher's pure decisions: who sees a menu entry, what an event code
+// means, how the status line and the menu header are made, whether the
+// settings store takes the menu value. No files, no calls: table-tested.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "launcher/common_area.h"
+
+namespace px {
+
+inline constexpr std::size_t kStatusLineWidth = 20;  // 19 characters and a blank
+
+// Administrators are classes "M" and "H"; every other class is a normal user.
+inline bool isAdministrator(char userClass) { return userClass == 'M' || userClass == 'H'; }
+
+enum class Visibility { kShown, kHidden, kNeedsPermission };
+// Who sees an entry while a menu list is built. `program` is the entry's
+// 4-character program name (blank: the entry opens a submenu). For
+// kNeedsPermission the permission file decides.
+Visibility entryVisibility(char userClass, char accessClass, std::string_view program);
+
+// The action for an event code after "NEUSTART". Only the low byte counts;
+// F1..F10 (and 53, 54 as F7, F8) take the function-key assignment.
+int actionForEvent(std::uint16_t eventCode, const CommonArea& area);
+
+enum class StatusGroup { kTextAndValue, kValue, kPositions, kAddresses, kUnchanged };
+// `program5` is the program name as the status line knows it: 5 characters.
+StatusGroup statusGroup(std::string_view program5);
+// The status line (20 characters, code page 850) for one group from the
+// common area as the program (and UM21/UM30) left it; kUnchanged gives `current`.
+std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string_view current);
+
+// YYMMDD -> DD.MM.YY; a field that is not six characters comes back blank-padded.
+std::string displayDate(std::string_view yymmdd);
+// Identification code, the header number, "- " and the version text's first 16 characters.
+std::string headerLine(const CommonArea& area);
+// The settings store keeps the menu value unless its first four digits are
+// greater than 3000; blanks count as lower.
+bool storesMenuValue(std::string_view menuValue);
+
+}  // namespace px
