@@ -246,7 +246,7 @@ std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, 
       const auto menu = f.size() == 8 ? number(f[1]) : std::nullopt;
       const auto entry = f.size() == 8 ? number(f[2]) : std::nullopt;
       if (!set || !menu || !entry) {
-        *error = "record " + std::to_string(i) + ": needs 8 fields with numbers set, menu, entry";
+        *error = "record " + std::to_string(i) + ": needs 8 fields; set, menu and entry are numbers 0-999";
         return std::nullopt;
       }
       rows.push_back({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]});
