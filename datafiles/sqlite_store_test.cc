@@ -580,6 +580,43 @@ TEST_F(LockTest, LocksOfAnotherProcessVanishWhenItIsKilled) {
   }
 }
 
+TEST_F(LockTest, ReadsSeeEveryCommitMadeBeforeThem) {
+  auto in = file(), writer = file();
+  ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
+  ASSERT_EQ(writer->open(OpenMode::kInputOutput), fs::kOk);
+  rec::MenuRecord r = menu(1, 1);
+  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "old");
+  ASSERT_EQ(writer->rewrite(menu(1, 1, "same process").bytes()), fs::kOk);
+  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "same process");
+
+  // A listing in progress takes up records committed after its start.
+  r = menu(1, 0);
+  ASSERT_EQ(in->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(writer->rewrite(menu(1, 2, "changed").bytes()), fs::kOk);
+  ASSERT_EQ(writer->write(menu(1, 4, "new").bytes()), fs::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "changed");
+  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "new");
+
+  // Another process.
+  const std::string path = dir.path();
+  Child other([&](const auto&) {
+    fs::SqliteStore s;
+    auto f = s.file(fs::kMenuFile, path);
+    return f->open(OpenMode::kInputOutput).ok() &&
+           f->rewrite(menu(1, 1, "other process").bytes()).ok() && f->close().ok();
+  });
+  ASSERT_TRUE(other.ready());
+  r = menu(1, 1);
+  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  EXPECT_EQ(r.text(), "other process");
+}
+
 // ---- a writer killed at any moment -----------------------------------------
 
 rec::PermissionRecord patterned(int n) {
