@@ -14,6 +14,19 @@ ModuleScreen::ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen)
   const auto carried = area_.at<Area::kCarriedValues>();
   std::copy(carried.begin(), carried.end(), data_->at<Data::kCarriedValues>().begin());
   rec::putRaw(data_->at<Data::kClubText>(), rec::view(area_.at<Area::kClubText>()));
+  // Only the program dispatch hands over the launcher's block; a program
+  // called from elsewhere (the help) may find an old or empty copy, which is
+  // made to name the running set so that the runtime accepts it.
+  using SCB = platform::ScreenControlBlock;
+  if (rec::getBigEndian(control_.at<SCB::kDataBlockVersion>()) != SCB::kVersion76 ||
+      rec::getBigEndian(control_.at<SCB::kInterfaceVersion>()) != SCB::kVersion2 ||
+      control_.setName() != SCB::kSetMPX01) {
+    rec::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
+    rec::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
+    rec::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
+    control_.setSetCommand(' ');
+    control_.setError(0, 0, 0);
+  }
 }
 
 ModuleScreen::~ModuleScreen() {
@@ -25,7 +38,11 @@ ModuleScreen::~ModuleScreen() {
 
 bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
   if (failed_) return false;
-  rec::putText(data_->at<Data::kMessage>(), message);
+  // The message area's text is 70 characters; file code, operation and
+  // status behind it stay blank.
+  const auto box = data_->at<Data::kMessage>();
+  rec::blank(box);
+  rec::putText(box.first<70>(), message);
   control_.setProcedure(procedure);
   (void)screen_.call(control_, data_->bytes());
   control_.setProcedure("");

@@ -239,3 +239,21 @@ TEST_F(HelpTest, EntryInformation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ModuleScreen, AnEmptyHandedOverBlockIsMadeToNameTheRunningSet) {
+  // The help is called outside the program dispatch; the copy at 1621 may
+  // still be the one from before the screen set started.
+  Area area;
+  FakeScreenSet screen;
+  programs::showCalendar(area, screen, 2026, 12, 1);
+  ASSERT_EQ(screen.calls().size(), 1u);
+  const auto& control = screen.calls()[0].control;
+  EXPECT_EQ(rec::getBigEndian(control.bytes().subspan(0, 4)), 76u);
+  EXPECT_EQ(static_cast<int>(control.bytes()[4]), 2);
+  EXPECT_EQ(control.setName(), "MPX01");
+  EXPECT_EQ(screen.calls()[0].message(), "");
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "datafiles/cp850.h"
 #include "datafiles/records.h"
 #include "programs/module.h"
 #include "programs/password.h"
@@ -66,16 +67,19 @@ int chooseClient(const Area& area, const rec::ControlRecord& control) {
 }
 
 // The data directory: the control record's, made absolute against the
-// current directory, or the current directory itself. The path's bytes go
-// into the common area unchanged, since the launcher changes to it.
+// current directory, or the current directory itself; in code page 850 like
+// every text of the common area. A path that code page 850 cannot hold or
+// that is longer than the field cannot be handed on.
 std::optional<std::string> dataDirectory(const SignOnContext& ctx,
                                          const rec::ControlRecord& control) {
-  const std::string_view named = rec::trimmed(control.at<rec::ControlRecord::kDataDirectory>());
+  const std::string named = rec::getText(control.at<rec::ControlRecord::kDataDirectory>());
   std::filesystem::path dir(ctx.currentDirectory);
-  if (!named.empty()) dir /= std::filesystem::path(std::string(named));
-  std::string text = dir.lexically_normal().string();
-  while (text.size() > 1 && text.back() == '/') text.pop_back();
-  if (text.empty() || text.size() > Area::kDataDirectory.width) return std::nullopt;
+  if (!named.empty()) dir /= std::filesystem::path(named);
+  std::string utf8 = dir.lexically_normal().string();
+  while (utf8.size() > 1 && utf8.back() == '/') utf8.pop_back();
+  const std::string text = cp850::fromUtf8(utf8);
+  if (text.empty() || text.size() > Area::kDataDirectory.width || cp850::toUtf8(text) != utf8)
+    return std::nullopt;
   return text;
 }
 
@@ -189,10 +193,10 @@ std::int32_t signOn(px::CommonArea& area, SignOnContext& ctx) {
 
   const int client = chooseClient(area, *control);
   const auto directory = dataDirectory(ctx, *control);
-  if (!directory) return refuse(area, ctx, "Datenverzeichnis zu lang.");
+  if (!directory) return refuse(area, ctx, "Datenverzeichnis zu lang oder nicht darstellbar.");
   const auto encoded = encodeName(ctx, rec::view(name));
   if (!encoded) return refuse(area, ctx, "U001 kann nicht geladen werden.");
-  const auto user = readUser(ctx, *directory, client, *encoded, why);
+  const auto user = readUser(ctx, cp850::toUtf8(*directory), client, *encoded, why);
   if (!user) return refuse(area, ctx, why);
   const std::string_view hash = user->passwordHash();
   if (!hash.empty() && !passwordAccepted(ctx, hash))

@@ -96,6 +96,7 @@ class SignOnTest : public ::testing::Test {
   std::tm today{};
   std::string storedMenu = "20240115";
   std::string settingsKey;
+  std::string cwd = "/srv/club";
 };
 
 TEST_F(SignOnTest, FillsEveryFieldTheLauncherReads) {
@@ -140,9 +141,10 @@ TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
       {"005", "daten", "        ", 5, "/srv/club/daten", "00000000"},
       {"X1", "/mnt/daten/", "12ab5678", 3, "/mnt/daten", "00000000"},
       {"1000", "../andere", "30009999", 3, "/srv/andere", "30009999"},
+      {"", "Vereinsbüro", "20240115", 3, "/srv/club/Vereinsb\x81ro", "20240115"},  // code page 850
   };
   for (const auto& c : cases) {
-    rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
+    rec::putText(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
     store.put("FT00.DAT", control.view());
     storedMenu = c.stored;
     Area area = withUser("ANNA", c.second);
@@ -168,6 +170,12 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
       {"no control record", "ANNA", "", [this] { store.contents("FT00.DAT").records.clear(); }},
       {"no installation file", "ANNA", "", [this] { store.removeFile("FT00.DAT"); }},
       {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
+      {"directory not in code page 850", "ANNA", "",
+       [this] {
+         rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), "");
+         store.put("FT00.DAT", control.view());
+         cwd = "/srv/\xE2\x82\xAC";  // the euro sign
+       }},
       {"directory too long", "ANNA", "",
        [this] {
          rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), std::string(94, 'd'));
@@ -179,12 +187,12 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
     loader = FakeProgramLoader();
     control = rec::ControlRecord();
     SetUp();
-    c.arrange();
     Area area = withUser(c.name, c.second);
     ScriptConsole console;
-    const bool deep = std::string_view(c.why) == "directory too long";
-    programs::SignOnContext ctx{store, loader, console,
-                                deep ? "/" + std::string(200, 'x') : std::string("/srv/club")};
+    cwd = std::string_view(c.why) == "directory too long" ? "/" + std::string(200, 'x')
+                                                          : std::string("/srv/club");
+    c.arrange();
+    programs::SignOnContext ctx{store, loader, console, cwd};
     ctx.today = today;
     EXPECT_EQ(programs::signOn(area, ctx), programs::kRefused) << c.why;
     EXPECT_TRUE(rec::isBlank(area.at<Area::kUserName>())) << c.why;
