@@ -5,9 +5,14 @@
 //   dsgdemo [--result FILE] STEP...
 //
 // Each STEP is one call: menu, frage, fehler-ok, fehler-rc, warnung, info,
-// text, eingabe, verdeckt (hidden input), desktop. After the last step the set
+// text, eingabe, verdeckt (hidden input), desktop, and fremd, which is no call
+// but plays a program that writes to the terminal behind the screen set's
+// back and leaves it in line mode. After the last step the set
 // is ended with "Q" and one line per step is written to FILE (or stdout):
 //   NEUSTART error=0/0/0 event=48 row=0003 selection=0003 position=0001 reply=_ input=
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -138,6 +143,20 @@ class Demo {
   D data_;
 };
 
+// What a called program might do: write over the screen, leave line mode on.
+void foreignOutput() {
+  if (std::FILE* tty = std::fopen("/dev/tty", "w")) {
+    std::fputs("\033[10;20HFREMDE AUSGABE", tty);
+    std::fflush(tty);
+    termios t{};
+    if (::tcgetattr(fileno(tty), &t) == 0) {
+      t.c_lflag |= ICANON | ECHO;
+      ::tcsetattr(fileno(tty), TCSANOW, &t);
+    }
+    std::fclose(tty);
+  }
+}
+
 int tour(Demo& demo) {
   if (!demo.call("") || demo.failed()) return 1;
   for (;;) {
@@ -182,6 +201,11 @@ int main(int argc, char** argv) {
   lines.push_back(demo.report("START"));
   for (const std::string& step : steps) {
     if (!ok || demo.failed()) break;
+    if (step == "fremd") {
+      foreignOutput();
+      lines.push_back("FREMD");
+      continue;
+    }
     const std::string procedure = demo.prepare(step);
     if (procedure.empty()) {
       std::fprintf(stderr, "dsgdemo: unknown step %s\n", step.c_str());
