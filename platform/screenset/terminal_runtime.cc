@@ -247,10 +247,12 @@ class TerminalRuntime : public Backend {
     }
     if (Failure f = terminal::start(); f.failed()) return failedWith(std::move(f));
     if (terminal::takeSuspended()) terminal::resume();
-    Result r = serveProcedure(rq);
+    return serveProcedure(rq);
+  }
+
+  void finished(const Request&, const Result& result) override {
     // The caller's error stop writes to the console: leave it a clean one.
-    if (r.failure.failed()) terminal::stop();
-    return r;
+    if (result.failure.failed()) terminal::stop();
   }
 
  private:

@@ -189,6 +189,30 @@ TEST(TerminalRuntime, TooSmallTerminalShowsANoticeAndResizingRedraws) {
   EXPECT_NE(lines[4].find("reply=N"), std::string::npos) << lines[4];
 }
 
+// Mouse reports as an xterm sends them: ESC [ M, button + 32, column + 33, line + 33.
+std::string mouse(int button, int column, int line) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, " 1b 5b 4d %02x %02x %02x", button + 32, column + 33, line + 33);
+  return buf;
+}
+std::string click(int column, int line) { return mouse(0, column, line) + mouse(3, column, line); }
+
+TEST(TerminalRuntime, ClickSelectsARowAndDoubleClickChoosesIt) {
+  if (!haveTmux()) GTEST_SKIP() << "tmux is not installed";
+  DemoInTmux demo("menu menu");
+  ASSERT_TRUE(demo.waitFor("A n w e n d u n g e n")) << demo.lastScreen();
+  demo.keys("-H" + click(20, 6));  // screen line 6 is list row 3
+  ASSERT_TRUE(demo.waitFor("3/24")) << demo.lastScreen();
+  demo.keys("-H" + click(20, 8) + click(20, 8));
+  int rc = -1;
+  std::vector<std::string> lines;
+  ASSERT_TRUE(demo.waitForEnd(rc, lines)) << demo.lastScreen();
+  EXPECT_EQ(rc, 0);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_NE(lines[1].find("event=27 row=0003 selection=0003"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("event=48 row=0005 selection=0005"), std::string::npos) << lines[2];
+}
+
 // ---- pseudo-terminals ----------------------------------------------------------
 
 using D = px::ScreenDataBlock;
