@@ -339,6 +339,22 @@ TEST(TerminalRuntime, TerminalIsGivenBackOnQuitAndOnSignals) {
     EXPECT_EQ(WTERMSIG(status), sig);
     EXPECT_TRUE(cooked(pty.slave)) << sig;
   }
+  {
+    // A handler the process had before the set started still runs, after
+    // the terminal is given back.
+    Pty pty;
+    const int status = inChild(pty.master, pty.slave.c_str(), [] {
+      ::setenv("TERM", "xterm", 1);
+      ::signal(SIGTERM, [](int) { ::_exit(7); });
+      Blocks b;
+      if (startCode(b) != 0) return 1;
+      ::raise(SIGTERM);
+      return 3;
+    });
+    ASSERT_TRUE(WIFEXITED(status)) << status;
+    EXPECT_EQ(WEXITSTATUS(status), 7);
+    EXPECT_TRUE(cooked(pty.slave));
+  }
 }
 
 }  // namespace
