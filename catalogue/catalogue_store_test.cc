@@ -1,0 +1,217 @@
+// The catalogue run on the SQLite store in a temporary directory: a run killed
+// in the middle or between its two commits, and two runs started at once, end
+// with the same files as one undisturbed run.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue/catalogue_run.h"
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+#include "launcher/common_area.h"
+#include "testing/fake_program_loader.h"
+#include "testing/fake_screen_set.h"
+
+namespace catalogue {
+namespace {
+
+using CA = px::CommonArea;
+constexpr int kClient = 3;
+
+// Kills the process right after a chosen file's commit returned.
+class DyingFile : public fs::KeyedFile {
+ public:
+  DyingFile(std::unique_ptr<fs::KeyedFile> f, bool dieAfterCommit)
+      : f_(std::move(f)), die_(dieAfterCommit) {}
+  fs::FileStatus open(fs::OpenMode m) override { return f_->open(m); }
+  fs::FileStatus close() override { return f_->close(); }
+  bool isOpen() const override { return f_->isOpen(); }
+  fs::FileStatus read(std::span<char> r) override { return f_->read(r); }
+  fs::FileStatus start(fs::StartMode m, std::span<const char> r, std::size_t n) override {
+    return f_->start(m, r, n);
+  }
+  fs::FileStatus readNext(std::span<char> r) override { return f_->readNext(r); }
+  fs::FileStatus write(std::span<const char> r) override { return f_->write(r); }
+  fs::FileStatus rewrite(std::span<const char> r) override { return f_->rewrite(r); }
+  fs::FileStatus remove(std::span<const char> r) override { return f_->remove(r); }
+  fs::FileStatus begin() override { return f_->begin(); }
+  fs::FileStatus commit() override {
+    const fs::FileStatus s = f_->commit();
+    if (die_) ::raise(SIGKILL);
+    return s;
+  }
+  fs::FileStatus rollback() override { return f_->rollback(); }
+  const fs::FileSpec& spec() const override { return f_->spec(); }
+
+ private:
+  std::unique_ptr<fs::KeyedFile> f_;
+  bool die_;
+};
+
+class DyingStore : public fs::FileStore {
+ public:
+  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec, std::string_view dir) override {
+    return std::make_unique<DyingFile>(store_.file(spec, dir),
+                                       spec.name == fs::kPermissionFile.name);
+  }
+  fs::FileStatus create(const fs::FileSpec& spec, std::string_view dir) override {
+    return store_.create(spec, dir);
+  }
+
+ private:
+  fs::SqliteStore store_;
+};
+
+class CatalogueStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/catalogue_store_test.XXXXXX";
+    ASSERT_NE(::mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+  }
+  void TearDown() override { std::filesystem::remove_all(root_); }
+
+  std::string installation(const std::string& name) {
+    const std::string dir = root_ + "/" + name;
+    std::filesystem::create_directories(dir);
+    fs::SqliteStore store;
+    for (const auto* spec : {&fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+      EXPECT_TRUE(store.create(*spec, dir).ok());
+    auto users = store.file(fs::kUserFile, dir);
+    EXPECT_TRUE(users->open(fs::OpenMode::kInputOutput).ok());
+    for (int i = 0; i < 40; ++i) {
+      rec::UserRecord u;
+      u.setClient(kClient);
+      u.setEncodedName("USER" + std::to_string(10 + i));
+      u.setUserClass(i % 4 == 0 ? 'H' : 'N');
+      (void)users->write(u.bytes());
+    }
+    (void)users->close();
+    return dir;
+  }
+
+  // One catalogue run; `dieAtSetUp` kills the process at the first UT00S
+  // call, with files open and the build half done.
+  static RunReport run(fs::FileStore& store, const std::string& dir, bool dieAtSetUp = false) {
+    CA common;
+    rec::putRaw(common.at<CA::kIdentification>(), "GILDAX");
+    common.at<CA::kEditionOption1>()[0] = 'N';
+    rec::putRaw(common.at<CA::kInstallationNumber>(), "30005");
+    rec::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
+    rec::putDigits(common.at<CA::kWorkingDate>(), 261207);
+    rec::zero(common.at<CA::kSavedControlBlock>());
+    common.setClient(kClient);
+    testing_support::FakeProgramLoader loader;
+    loader.add("U001", [](void*, void*) { return 0; });
+    loader.add("UT00S", [dieAtSetUp](void*, void*) {
+      if (dieAtSetUp) ::raise(SIGKILL);
+      return 0;
+    });
+    testing_support::FakeScreenSet screen;
+    RunOptions options;
+    options.directory = dir;
+    return runCatalogue(common, store, loader, screen, options);
+  }
+
+  // Runs `body` in a child process; returns how the child ended.
+  template <class Body>
+  static int inChild(Body body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      body();
+      ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return status;
+  }
+
+  static std::map<std::string, std::string> dump(const fs::FileSpec& spec, const std::string& dir) {
+    fs::SqliteStore store;
+    auto f = store.file(spec, dir);
+    std::map<std::string, std::string> out;
+    EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
+    std::string rec(spec.recordLength, '\0');
+    if (f->start(fs::StartMode::kNotLessThan, rec, spec.keyLength).ok())
+      while (f->readNext(rec).ok()) out[rec.substr(0, spec.keyLength)] = rec;
+    (void)f->close();
+    return out;
+  }
+
+  std::string root_;
+};
+
+TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
+  const std::string reference = installation("reference");
+  fs::SqliteStore store;
+  ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
+  const auto menus = dump(fs::kMenuFile, reference);
+  const auto permissions = dump(fs::kPermissionFile, reference);
+  ASSERT_GT(permissions.size(), 30u * 100);
+
+  struct Case {
+    const char* name;
+    bool dieAtSetUp;
+  };
+  for (const Case c : {Case{"mid-build", true}, Case{"between-commits", false}}) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = installation(c.name);
+    const int status = inChild([&] {
+      DyingStore dying;
+      fs::SqliteStore plain;
+      if (c.dieAtSetUp)
+        run(plain, dir, true);
+      else
+        run(dying, dir);
+    });
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    // Nothing of the menus is visible: no stamp, no entry.
+    EXPECT_TRUE(dump(fs::kMenuFile, dir).empty());
+    EXPECT_EQ(dump(fs::kPermissionFile, dir).empty(), c.dieAtSetUp);
+    const RunReport rerun = run(store, dir);
+    EXPECT_EQ(rerun.outcome, RunOutcome::kComplete);
+    EXPECT_EQ(dump(fs::kMenuFile, dir), menus);
+    EXPECT_EQ(dump(fs::kPermissionFile, dir), permissions);
+  }
+}
+
+TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
+  const std::string reference = installation("reference");
+  fs::SqliteStore store;
+  ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
+  const std::string dir = installation("shared");
+  int go[2];
+  ASSERT_EQ(::pipe(go), 0);
+  std::vector<pid_t> children;
+  for (int i = 0; i < 2; ++i) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      char c;
+      (void)!::read(go[0], &c, 1);
+      fs::SqliteStore own;
+      ::_exit(run(own, dir).outcome == RunOutcome::kComplete ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  ASSERT_EQ(::write(go[1], "xx", 2), 2);
+  for (pid_t pid : children) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  ::close(go[0]);
+  ::close(go[1]);
+  EXPECT_EQ(dump(fs::kMenuFile, dir), dump(fs::kMenuFile, reference));
+  EXPECT_EQ(dump(fs::kPermissionFile, dir), dump(fs::kPermissionFile, reference));
+}
+
+}  // namespace
+}  // namespace catalogue
