@@ -213,5 +213,32 @@ TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
   EXPECT_EQ(dump(fs::kPermissionFile, dir), dump(fs::kPermissionFile, reference));
 }
 
+// Another workstation keeps its unit on the menu file open: the run waits
+// boundedly, says the file is locked, and changes nothing.
+TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
+  const std::string dir = installation("held");
+  fs::SqliteStore store;
+  auto other = store.file(fs::kMenuFile, dir);
+  ASSERT_TRUE(other->open(fs::OpenMode::kInputOutput).ok());
+  ASSERT_TRUE(other->begin().ok());
+  CA common;
+  rec::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
+  rec::zero(common.at<CA::kSavedControlBlock>());
+  testing_support::FakeProgramLoader loader;
+  testing_support::FakeScreenSet screen;
+  RunOptions options;
+  options.directory = dir;
+  options.lockWait = std::chrono::milliseconds(50);
+  const RunReport r = runCatalogue(common, store, loader, screen, options);
+  EXPECT_EQ(r.outcome, RunOutcome::kOpenFailed);
+  EXPECT_EQ(r.failedFile, "FX01 ");
+  ASSERT_EQ(screen.calls().size(), 1u);
+  EXPECT_EQ(screen.calls()[0].message(), "Datei zur Zeit gesperrt - Programmabbruch");
+  EXPECT_EQ(screen.calls()[0].field(3057 + 70, 9), "FX01 OPEN");
+  (void)other->rollback();
+  (void)other->close();
+  EXPECT_TRUE(dump(fs::kMenuFile, dir).empty());
+}
+
 }  // namespace
 }  // namespace catalogue
