@@ -1,0 +1,119 @@
+// The product as a user meets it: the whole launcher process from its start
+// to the first menu display and an orderly end (scripted screen set), and
+// `pxadmin menu tree` for a normal user over the demo installation. Prints
+// the median and the spread of several runs.
+//
+//   product_bench [RUNS]     (run from the build tree: bin/product_bench)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/dl_program_loader.h"
+
+extern char** environ;
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+// Runs argv in `dir` with `env` added, output to /dev/null; the exit code.
+int run(const std::vector<std::string>& argv, const std::string& dir,
+        const std::vector<std::string>& env) {
+  std::vector<std::string> envStrings;
+  for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
+  for (const auto& e : env) envStrings.push_back(e);
+  std::vector<char*> a, en;
+  for (const auto& s : argv) a.push_back(const_cast<char*>(s.c_str()));
+  a.push_back(nullptr);
+  for (auto& s : envStrings) en.push_back(s.data());
+  en.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addchdir_np(&fa, dir.c_str());
+  pid_t pid;
+  const int rc = posix_spawn(&pid, a[0], &fa, nullptr, a.data(), en.data());
+  posix_spawn_file_actions_destroy(&fa);
+  if (rc != 0) return -1;
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+struct Figures {
+  double median, min, max;
+};
+
+template <class F>
+Figures measure(int runs, F&& once) {
+  std::vector<double> ms;
+  for (int i = 0; i < runs; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
+    once();
+    ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
+                     .count());
+  }
+  std::sort(ms.begin(), ms.end());
+  return {ms[ms.size() / 2], ms.front(), ms.back()};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(3, std::atoi(argv[1])) : 15;
+  const std::string bin = platform::executableDirectory();
+  const std::string root = platform::installationRoot();
+  const char* source = std::getenv("PX_SOURCE_DIR");
+  const std::string src = source ? source : (stdfs::path(root) / "..").string();
+  const std::string setup = src + "/scripts/demo-setup";
+  if (!stdfs::exists(setup)) {
+    std::fprintf(stderr, "set PX_SOURCE_DIR to the source tree (need %s)\n", setup.c_str());
+    return 2;
+  }
+  const stdfs::path work = stdfs::temp_directory_path() / ("px-bench-" + std::to_string(getpid()));
+  const std::string demo = (work / "demo").string();
+  stdfs::create_directories(work);
+  if (run({"/bin/bash", setup, demo}, work.string(), {"PX_BIN=" + bin}) != 0) {
+    std::fprintf(stderr, "demo setup failed\n");
+    return 1;
+  }
+  // The normal user signs on without a password prompt: remove his password.
+  run({bin + "/pxadmin", "user", "passwd", "NORBERT", "--no-password", "--dir", demo}, demo, {});
+  const std::string script = (work / "script").string();
+  std::ofstream(script) << "key ESC\nreply J\n";
+  const std::vector<std::string> env = {
+      "PX_PROGRAM_PATH=" + root + "/lib/px01/scripted", "DSGRUN_SCRIPT=" + script,
+      "DSGRUN_TRANSCRIPT=" + (work / "transcript").string(),
+      "XDG_CONFIG_HOME=" + (work / "config").string()};
+
+  int bad = 0;
+  const Figures launcher = measure(runs, [&] {
+    if (run({bin + "/px01", "NORBERT"}, demo, env) != 0) ++bad;
+  });
+  const Figures tree = measure(runs, [&] {
+    if (run({bin + "/pxadmin", "menu", "tree", "--user", "NORBERT", "--dir", demo}, demo, {}) != 0)
+      ++bad;
+  });
+  std::printf("launcher start to first menu and orderly end: median %.1f ms (min %.1f, max %.1f), "
+              "%d runs; mark 100 ms\n",
+              launcher.median, launcher.min, launcher.max, runs);
+  std::printf("pxadmin menu tree --user NORBERT:           median %.1f ms (min %.1f, max %.1f), "
+              "%d runs; mark 100 ms\n",
+              tree.median, tree.min, tree.max, runs);
+  std::error_code ec;
+  stdfs::remove_all(work, ec);
+  if (bad != 0) std::printf("%d runs failed\n", bad);
+  return bad == 0 ? 0 : 1;
+}
