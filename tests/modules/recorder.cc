@@ -1,0 +1,92 @@
+// A function program for end-to-end tests. Each call appends one line to
+// PXREC.log in the current directory: its name, the call name, the current
+// directory, the permission flag and the sign-on flags of FX00.DAT. It then
+// carries out the commands of PXREC.cmd meant for it, one a line:
+//   NAME next1 PROG | NAME next2 PROG | NAME chdir DIR | NAME blankuser |
+//   NAME control OFFSET CHAR   (changes the copy of the screen control block)
+//   NAME stamp                 (writes the current release stamp into FX01's header)
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+#include "launcher/common_area.h"
+#include "programs/program_abi.h"
+
+#define PX_STR2(x) #x
+#define PX_STR(x) PX_STR2(x)
+
+namespace {
+
+using Area = px::CommonArea;
+constexpr const char* kName = PX_STR(PX_RECORDER_NAME);
+
+std::string signOnFlags() {
+  fs::SqliteStore store;
+  auto file = store.file(fs::kUserFile);
+  if (!file->open(fs::OpenMode::kInput).ok()) return "?";
+  std::string flags;
+  rec::UserRecord user;
+  rec::zero(user.at<rec::UserRecord::kClient>());
+  if (file->start(fs::StartMode::kNotLessThan, user.bytes(), rec::UserRecord::kKeyLength).ok())
+    while (file->readNext(user.bytes()).ok()) flags += user.signOnFlag();
+  (void)file->close();
+  return flags;
+}
+
+void writeStamp(Area& area) {
+  fs::SqliteStore store;
+  auto file = store.file(fs::kMenuFile);
+  if (!file->open(fs::OpenMode::kInputOutput).ok()) return;
+  rec::MenuRecord header;
+  header.setKey(0, 0);
+  header.setVersionStamp(rec::view(area.at<Area::kVersionText>()).substr(0, 6));
+  if (!file->write(header.bytes()).ok()) (void)file->rewrite(header.bytes());
+  (void)file->close();
+}
+
+int record(Area& area) {
+  char cwd[512] = {};
+  if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '?';
+  {
+    std::ofstream log("PXREC.log", std::ios::app);
+    log << kName << " call=" << rec::trimmed(area.at<Area::kCallName>()) << " dir=" << cwd
+        << " perm=" << area.at<Area::kPermissionFlag>()[0] << " flags=" << signOnFlags() << "\n";
+  }
+  std::ifstream cmds("PXREC.cmd");
+  std::string line;
+  while (std::getline(cmds, line)) {
+    std::istringstream in(line);
+    std::string who, what, arg;
+    in >> who >> what >> arg;
+    if (who != kName) continue;
+    if (what == "next1") rec::putRaw(area.at<Area::kNextProgram1>(), arg);
+    if (what == "next2") rec::putRaw(area.at<Area::kNextProgram2>(), arg);
+    if (what == "chdir" && ::chdir(arg.c_str()) != 0) return 2;
+    if (what == "blankuser") rec::blank(area.at<Area::kUserName>());
+    if (what == "stamp") writeStamp(area);
+    if (what == "control") {
+      std::string ch;
+      in >> ch;
+      const std::size_t offset = std::stoul(arg);
+      if (offset < Area::kSavedControlBlock.width && !ch.empty())
+        area.at<Area::kSavedControlBlock>()[offset] = ch[0];
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+PX_PROGRAM(PX_RECORDER_NAME) {
+  (void)record2;
+  if (record1 == nullptr) return 1;
+  try {
+    return record(*static_cast<Area*>(record1));
+  } catch (...) {
+    return 3;
+  }
+}
