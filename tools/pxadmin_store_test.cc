@@ -1,0 +1,97 @@
+// pxadmin init, dump, lock, unlock and status, run as the administrator runs
+// them.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+struct Result {
+  int exitCode;
+  std::string out;
+};
+
+// pxadmin sits beside this test in the build tree.
+Result pxadmin(const std::string& args) {
+  const std::string tool = (stdfs::read_symlink("/proc/self/exe").parent_path() / "pxadmin").string();
+  FILE* p = ::popen((tool + " " + args + " 2>&1").c_str(), "r");
+  Result r{-1, {}};
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = ::pclose(p);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class PxadminStore : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (stdfs::temp_directory_path() / "pxadmin-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl;
+  }
+  void TearDown() override {
+    std::error_code ec;
+    stdfs::remove_all(dir, ec);
+  }
+  rec::ControlRecord control() {
+    fs::SqliteStore store;
+    auto f = store.file(fs::kInstallationFile, dir + "/inst");
+    rec::ControlRecord r;
+    EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kOk);
+    EXPECT_EQ(f->read(r.bytes()), fs::kOk);
+    return r;
+  }
+  std::string dir;
+};
+
+TEST_F(PxadminStore, InitLockAndDump) {
+  const std::string inst = dir + "/inst";
+  struct Step {
+    std::string args;
+    int exitCode;
+    std::string output;  // expected somewhere in the output
+  };
+  const Step steps[] = {
+      {"init " + inst + " --id GILDAX --club 'Verein Müller' --installation 12345 --client 3", 0,
+       "created"},
+      {"init " + inst, 1, "refusing"},
+      {"status --dir " + inst, 0, "not locked"},
+      {"lock --dir " + inst, 0, "flag \"J\""},
+      {"status --dir " + inst, 0, "System locked"},
+      {"dump " + inst + "/FT00.DAT --json", 0, "\"club\": \"Verein Müller\""},
+      {"dump " + inst + "/FT00.DAT --csv", 0, "0,0,0,GILDAX,Verein Müller,,,12345,,,3,,J,"},
+      {"unlock --dir " + inst, 0, "flag \"N\""},
+      {"dump " + inst + "/FX01.DAT", 0, ""},
+      {"dump " + inst + "/FX09.DAT", 2, "cannot tell the layout"},
+      {"status --dir " + dir + "/nowhere", 1, "status 35"},
+      {"init " + dir + "/other --installation 12a45", 2, "--installation"},
+  };
+  rec::ControlRecord before;
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.args);
+    const Result r = pxadmin(s.args);
+    EXPECT_EQ(r.exitCode, s.exitCode) << r.out;
+    EXPECT_NE(r.out.find(s.output), std::string::npos) << r.out;
+    if (s.args.rfind("status", 0) == 0 && r.exitCode == 0 && before.view().empty()) before = control();
+    if (s.args.rfind("init " + inst + " --id", 0) == 0) before = control();
+  }
+  // Locking and unlocking changed byte 160 only, and back.
+  EXPECT_EQ(control(), before);
+  EXPECT_EQ(control().lockFlag(), 'N');
+  EXPECT_EQ(control().client(), 0);
+  EXPECT_FALSE(stdfs::exists(dir + "/other/FT00.DAT"));
+}
+
+}  // namespace
