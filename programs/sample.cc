@@ -13,7 +13,8 @@ std::string receivedText(const px::CommonArea& area, std::string_view name) {
   text += ", Recht " + rec::getText(area.at<Area::kPermissionFlag>());
   const std::string permission = rec::getText(area.at<Area::kPermissionText>());
   if (!permission.empty()) text += " " + permission;
-  text += ", Kz. " + rec::getText(area.at<Area::kEntryFlag>());
+  const std::string entryFlag = rec::getText(area.at<Area::kEntryFlag>());
+  text += ", Kz. " + (entryFlag.empty() ? std::string("-") : entryFlag);
   text += ", Titel " + rec::getText(area.at<Area::kWindowTitle>());
   // The title was centred: drop the blanks inside before the box cuts it.
   std::string compact;
