@@ -135,14 +135,21 @@ void Launcher::setSignOn(char flag) {
   std::unique_ptr<fs::KeyedFile> fx00 = store_.file(fs::kUserFile);
   if (!withLockWait("FX00", [&] { return fx00->open(fs::OpenMode::kInputOutput); }).ok()) return;
 
+  // The mark is taken off the user who was signed on at start, even when a
+  // called program has changed the user name or client in the common area
+  // since: otherwise that user would stay marked as signed on for good.
+  if (flag == 'J') {
+    signedOnName_ = std::string(rec::view(area_.at<CommonArea::kUserName>()));
+    signedOnClient_ = area_.client();
+  }
   std::array<char, kU001Size> u001;
   u001.fill(' ');
   u001[0] = 'V';
-  rec::putRaw(std::span<char>(u001).subspan(1, 10), rec::view(area_.at<CommonArea::kUserName>()));
+  rec::putRaw(std::span<char>(u001).subspan(1, 10), signedOnName_);
   callUtility("U001", u001.data(), nullptr, /*unload=*/false);  // the dispatch unloads it
 
   rec::UserRecord user;
-  rec::packed3::encode(area_.client(), user.at<rec::UserRecord::kClient>());
+  rec::packed3::encode(signedOnClient_, user.at<rec::UserRecord::kClient>());
   user.setEncodedName(std::string_view(u001.data() + 1, 10));
   if (!withLockWait("FX00", [&] { return fx00->read(user.bytes()); }).ok()) {
     (void)fx00->close();

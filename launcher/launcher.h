@@ -123,6 +123,8 @@ class Launcher {
   std::string callName_ = std::string(10, ' ');
   std::string statusName_ = std::string(5, ' ');
   bool abort_ = false;
+  std::string signedOnName_ = std::string(10, ' ');
+  int signedOnClient_ = 0;
 
   std::unique_ptr<fs::KeyedFile> ft00_, fx01_, fx02_;
   rec::ControlRecord control0_;  // the control record as last read

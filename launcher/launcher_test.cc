@@ -557,6 +557,8 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   const auto menus = screen.callsOf("NEUSTART");
   EXPECT_EQ(menus[2]->field(7242, 20), "5 Positionen       " + std::string(" "));
   EXPECT_EQ(menus[2]->field(7242, 20).size(), 20u);
+  // The user blanked by the program is still signed off at the end.
+  EXPECT_EQ(signOnFlag(), 'N');
 }
 
 }  // namespace

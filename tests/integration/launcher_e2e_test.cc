@@ -202,4 +202,44 @@ TEST_F(LauncherEndToEnd, FileHeldExclusivelyWaitsRetriesAndCancelKeepsSignOn) {
   EXPECT_EQ(transcript().back().find("\"command\":\"Q\""), std::string::npos);
 }
 
+TEST_F(LauncherEndToEnd, LockedSystemStopsANormalUserAndAdminsSeeTheBanner) {
+  stampMenus("034 - ");
+  ASSERT_EQ(admin("lock --dir " + data), 0);
+  px01("NORMAL", "");
+  const auto info = callsOf("BOX-INFO");
+  ASSERT_EQ(info.size(), 1u) << readFile(root + "/run.jsonl");
+  EXPECT_NE(info[0].find("Programmaufruf durch Administrator z.Z. gesperrt."), std::string::npos);
+  EXPECT_TRUE(callsOf("NEUSTART").empty());
+  EXPECT_EQ(signOnFlags(), "NN");
+
+  px01("ADMIN", "key ESC\nreply J\n");
+  const auto menus = callsOf("NEUSTART");
+  ASSERT_EQ(menus.size(), 1u);
+  EXPECT_NE(menus[0].find("\"banner\":\"  System für Normalbenutzer gesperrt!\""),
+            std::string::npos)
+      << menus[0];
+}
+
+TEST_F(LauncherEndToEnd, ProgramMayBlankTheUserAndChangeTheControlBlock) {
+  stampMenus("034 - ");
+  // The set command (byte 96) is never written again after the start: what
+  // the program left in the copy comes back with the launcher's next call.
+  px01("ADMIN", "select 1\nselect 1\nkey ESC\nkey ESC\nreply J\n",
+       "PXRA blankuser\nPXRA control 96 Z\n");
+  EXPECT_EQ(recorded().size(), 1u);
+  const auto desk = callsOf("SETZEN-DESKTOP-WINDOW");
+  ASSERT_EQ(desk.size(), 1u);
+  EXPECT_NE(desk[0].find("\"command\":\"Z\""), std::string::npos) << desk[0];
+  EXPECT_EQ(callsOf("NEUSTART").size(), 4u);  // the launcher went on
+  EXPECT_EQ(signOnFlags(), "NN");
+}
+
+TEST_F(LauncherEndToEnd, EndedFromOutsideClosesAndExitsWithTheSignal) {
+  stampMenus("034 - ");
+  const int rc = px01("ADMIN", "select 1\nselect 1\n", "PXRA signal 15\n");
+  EXPECT_EQ(rc, 128 + 15);
+  const std::string flags = signOnFlags();
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 'J'), 1);
+}
+
 }  // namespace

@@ -5,7 +5,10 @@
 //   NAME next1 PROG | NAME next2 PROG | NAME chdir DIR | NAME blankuser |
 //   NAME control OFFSET CHAR   (changes the copy of the screen control block)
 //   NAME stamp                 (writes the current release stamp into FX01's header)
+//   NAME signal N              (the process gets signal N, as if ended from outside)
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 #include <sstream>
@@ -68,6 +71,7 @@ int record(Area& area) {
     if (what == "chdir" && ::chdir(arg.c_str()) != 0) return 2;
     if (what == "blankuser") rec::blank(area.at<Area::kUserName>());
     if (what == "stamp") writeStamp(area);
+    if (what == "signal") std::raise(std::stoi(arg));
     if (what == "control") {
       std::string ch;
       in >> ch;
