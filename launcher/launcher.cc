@@ -13,8 +13,8 @@ namespace {
 using rec::Field;
 
 // Blocks of the utilities the launcher calls (U009, U001, U007).
-constexpr Field kSetFunction{0, 1}, kSetIdentification{1, 6}, kSetClient{7, 3},
-    kSetModule{10, 8}, kSetMenuValue{81, 8}, kSetCheckValue{94, 8};
+constexpr Field kSetFunction{0, 1}, kSetIdentification{1, 6}, kSetClient{7, 3}, kSetModule{10, 8},
+    kSetMenuValue{81, 8}, kSetCheckValue{94, 8};
 constexpr std::size_t kU001Size = 41, kU007Size = 103;
 
 constexpr std::string_view kUnloadList[] = {
@@ -42,8 +42,6 @@ std::string fourDigits(unsigned value) {
   return buf;
 }
 
-
-
 }  // namespace
 
 Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
@@ -55,8 +53,8 @@ Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
       ft00_(store.file(fs::kInstallationFile)),
       fx01_(store.file(fs::kMenuFile)),
       fx02_(store.file(fs::kPermissionFile)),
-      captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.", "Kalend", "      ", "      ",
-                "      "} {
+      captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.",
+                "Kalend", "      ", "      ", "      "} {
   settings_.fill(' ');
   message_.clear();
 }
@@ -74,8 +72,7 @@ int Launcher::run() {
   if (blankOrZero(area_.at<CommonArea::kUserName>())) return rc_;
 
   callSettings('L');
-  if (rec::view(part(settings_, kSetCheckValue)) !=
-      rec::view(area_.at<CommonArea::kCheckValue>()))
+  if (rec::view(part(settings_, kSetCheckValue)) != rec::view(area_.at<CommonArea::kCheckValue>()))
     callUtility("PM3G", area_.data(), nullptr, /*unload=*/false);
 
   control_.reset();
@@ -123,8 +120,7 @@ void Launcher::checkMenuVersion() {
   rec::MenuRecord header;
   header.setKey(0, 0);
   callUtility("UX01L", area_.data(), header.data(), /*unload=*/false);
-  if (header.versionStamp() == rec::view(area_.at<CommonArea::kVersionText>()).substr(0, 6))
-    return;
+  if (header.versionStamp() == rec::view(area_.at<CommonArea::kVersionText>()).substr(0, 6)) return;
   callName_ = padded("PX00P", 10);
   dispatch();
   callName_ = padded("PX07", 10);
@@ -171,9 +167,10 @@ void Launcher::openMenuFiles() {
     fs::KeyedFile* file;
     std::string_view code;
   };
-  for (const Target& t : {Target{ft00_.get(), "FT00"}, Target{fx01_.get(), "FX01"},
-                          Target{fx02_.get(), "FX02"}}) {
-    const fs::FileStatus s = withLockWait(t.code, [&] { return t.file->open(fs::OpenMode::kInput); });
+  for (const Target& t :
+       {Target{ft00_.get(), "FT00"}, Target{fx01_.get(), "FX01"}, Target{fx02_.get(), "FX02"}}) {
+    const fs::FileStatus s =
+        withLockWait(t.code, [&] { return t.file->open(fs::OpenMode::kInput); });
     if (!s.ok()) {
       showFileError("Fehler", t.code, "OPEN", s);
       abort_ = true;

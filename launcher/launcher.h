@@ -86,8 +86,7 @@ class Launcher {
   // Program dispatch.
   void dispatch();
   // Calls a utility by name; the return code is kept when it could be loaded.
-  void callUtility(std::string_view name, void* first, void* second = nullptr,
-                   bool unload = true);
+  void callUtility(std::string_view name, void* first, void* second = nullptr, bool unload = true);
 
   // Access checks.
   bool permitted(std::string_view program);

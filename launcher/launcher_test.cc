@@ -264,7 +264,7 @@ TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
   ASSERT_EQ(waits.size(), 2u);
   EXPECT_EQ(waits[0]->message(), "Datei zur Zeit gesperrt - bitte warten!");
   EXPECT_EQ(waits[0]->field(3057 + 70, 9), "FX01 OPEN");
-  EXPECT_EQ(signOnFlag(), 'J');  // no orderly shutdown
+  EXPECT_EQ(signOnFlag(), 'J');                            // no orderly shutdown
   EXPECT_FALSE(store.calls("FT00.DAT", Op::kClose) == 0);  // open files closed on the way out
 }
 
@@ -418,14 +418,16 @@ TEST_F(LauncherTest, NormalUserLockedOut) {
     std::function<void()> arrange;
   } cases[] = {
       {"at display", [&] { setLock('J'); }},
-      {"at the call", [&] {
+      {"at the call",
+       [&] {
          FakeScreenSet::Answer a;
          a.event = 48;
          a.row = 1;
          a.action = [&](auto&, auto) { setLock('J'); };
          screen.select(1).then(a);
        }},
-      {"control record missing", [&] {
+      {"control record missing",
+       [&] {
          FakeScreenSet::Answer a;
          a.event = 48;
          a.row = 1;
@@ -448,8 +450,9 @@ TEST_F(LauncherTest, NormalUserLockedOut) {
     run();
     EXPECT_FALSE(ended) << c.name;
     EXPECT_TRUE(programCalls.empty()) << c.name;
-    EXPECT_EQ(boxes(), std::vector<std::string>{
-                           "BOX-INFO: Programmaufruf durch Administrator z.Z. gesperrt."})
+    EXPECT_EQ(
+        boxes(),
+        std::vector<std::string>{"BOX-INFO: Programmaufruf durch Administrator z.Z. gesperrt."})
         << c.name;
     EXPECT_EQ(signOnFlag(), 'N') << c.name;  // orderly shutdown
   }

@@ -49,7 +49,8 @@ bool Launcher::permitted(std::string_view program) {
     showBox("BOX-WARNUNG");
     return false;
   }
-  rec::putRaw(area_.at<CommonArea::kPermissionFlag>(), rec::view(record.at<rec::PermissionRecord::kFlag>()));
+  rec::putRaw(area_.at<CommonArea::kPermissionFlag>(),
+              rec::view(record.at<rec::PermissionRecord::kFlag>()));
   rec::putRaw(area_.at<CommonArea::kPermissionText>(), record.text());
   return true;
 }
@@ -95,9 +96,14 @@ void Launcher::runMenu() {
   menu_ = 0;
   for (Step step = Step::kList;;) {
     switch (step) {
-      case Step::kList: step = buildList(); break;
-      case Step::kShow: step = show(); break;
-      case Step::kLeave: return;
+      case Step::kList:
+        step = buildList();
+        break;
+      case Step::kShow:
+        step = show();
+        break;
+      case Step::kLeave:
+        return;
     }
   }
 }
@@ -126,7 +132,8 @@ Launcher::Step Launcher::buildList() {
         rec::PermissionRecord key;
         key.setKey(area_.client(), rec::view(area_.at<CommonArea::kUserName>()), program);
         const fs::FileStatus s = withLockWait("FX02", [&] {
-          return fx02_->start(fs::StartMode::kEqual, key.bytes(), rec::PermissionRecord::kKeyLength);
+          return fx02_->start(fs::StartMode::kEqual, key.bytes(),
+                              rec::PermissionRecord::kKeyLength);
         });
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
@@ -301,8 +308,9 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
   Level& saved = stack_[level_];
   saved.menu = menu_;
   saved.title = title_;
-  saved.positions = (rec::getDigits(data_.at<ScreenDataBlock::kListPosition>()).value_or(0) % 100) * 100 +
-                    rec::getDigits(data_.at<ScreenDataBlock::kSelection>()).value_or(0) % 100;
+  saved.positions =
+      (rec::getDigits(data_.at<ScreenDataBlock::kListPosition>()).value_or(0) % 100) * 100 +
+      rec::getDigits(data_.at<ScreenDataBlock::kSelection>()).value_or(0) % 100;
   if (level_ < kMaxLevel) ++level_;  // at the deepest level the new menu replaces the current one
   menu_ = row.entry;
   title_ = row.text;

@@ -39,10 +39,10 @@ TEST(Rules, EventsMapToActions) {
     std::uint16_t event;
     int want;
   } cases[] = {
-      {0, 0},       {1, 10},    {2, 2},      {7, 4},     {53, 4},  {8, 0},   {54, 0},
-      {10, 3},      {48, 48},   {27, 27},    {91, 91},   {99, 99}, {3, 0},   // unassigned key
+      {0, 0},       {1, 10},     {2, 2},   {7, 4},   {53, 4},  {8, 0}, {54, 0},
+      {10, 3},      {48, 48},    {27, 27}, {91, 91}, {99, 99}, {3, 0},  // unassigned key
       {0x0130, 48},  // high byte set: only the low byte counts
-      {0xFF02, 2},   {0x0100, 0},
+      {0xFF02, 2},  {0x0100, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(actionForEvent(c.event, area), c.want) << c.event;
 }

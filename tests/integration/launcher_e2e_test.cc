@@ -6,9 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
-#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -109,8 +109,8 @@ class LauncherEndToEnd : public ::testing::Test {
     const std::string cmd = "cd '" + data + "' && env PX_PROGRAM_PATH=" + b +
                             "/lib/px01/scripted:" + b + "/lib/px01/e2e DSGRUN_SCRIPT=" + root +
                             "/run.script DSGRUN_TRANSCRIPT=" + root +
-                            "/run.jsonl XDG_CONFIG_HOME=" + root + "/config " + b +
-                            "/bin/px01 " + args + " </dev/null >" + root + "/out.txt 2>&1";
+                            "/run.jsonl XDG_CONFIG_HOME=" + root + "/config " + b + "/bin/px01 " +
+                            args + " </dev/null >" + root + "/out.txt 2>&1";
     const int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }

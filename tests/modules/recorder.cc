@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <fstream>
 #include <sstream>
 #include <string>
