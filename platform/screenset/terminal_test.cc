@@ -74,8 +74,15 @@ class DemoInTmux {
                                 result_ + " " + steps + "; echo $? > " + rc_ + "; sleep 60";
     run(tmux_ + " new-session -d -x 80 -y 24 " + quote(command));
     run(tmux_ + " set-option -g window-size manual");
+    socket_ = run(tmux_ + " display-message -p '#{socket_path}'");
+    while (!socket_.empty() && socket_.back() == '\n') socket_.pop_back();
   }
-  ~DemoInTmux() { run(tmux_ + " kill-server"); }
+  ~DemoInTmux() {
+    run(tmux_ + " kill-server");
+    if (!socket_.empty()) std::remove(socket_.c_str());  // tmux leaves it behind
+    std::remove(result_.c_str());
+    std::remove(rc_.c_str());
+  }
 
   std::string screen() { return run(tmux_ + " capture-pane -p"); }
   void keys(const std::string& args) { run(tmux_ + " send-keys " + args); }
@@ -112,7 +119,7 @@ class DemoInTmux {
   }
 
  private:
-  std::string tmux_, result_, rc_, last_;
+  std::string tmux_, socket_, result_, rc_, last_;
 };
 
 TEST(TerminalRuntime, ShowsTheMenuWithUmlautsAndAnswersKeys) {
