@@ -94,4 +94,44 @@ TEST_F(PxadminStore, InitLockAndDump) {
   EXPECT_FALSE(stdfs::exists(dir + "/other/FT00.DAT"));
 }
 
+// A dump shows whether a user has a password, never the hash itself, in
+// every format.
+TEST_F(PxadminStore, DumpNeverShowsPasswordHash) {
+  const std::string inst = dir + "/inst";
+  ASSERT_EQ(pxadmin("init " + inst).exitCode, 0);
+  const std::string hash = "$y$j9T$SECRETSALT$SECRETHASHVALUE";
+  {
+    fs::SqliteStore store;
+    auto f = store.file(fs::kUserFile, inst);
+    ASSERT_EQ(f->open(fs::OpenMode::kInputOutput), fs::kOk);
+    rec::UserRecord withHash, without;
+    withHash.setClient(3);
+    withHash.setEncodedName("AAAAAAAAAA");
+    withHash.setUserClass('N');
+    withHash.setPasswordHash(hash);
+    without.setClient(3);
+    without.setEncodedName("BBBBBBBBBB");
+    without.setUserClass('N');
+    ASSERT_EQ(f->write(withHash.bytes()), fs::kOk);
+    ASSERT_EQ(f->write(without.bytes()), fs::kOk);
+  }
+  const struct {
+    const char* option;
+    const char* set;
+    const char* none;
+  } formats[] = {
+      {"", " | set | ", " | none | "},
+      {" --json", "\"password\": \"set\"", "\"password\": \"none\""},
+      {" --csv", ",set,", ",none,"},
+  };
+  for (const auto& f : formats) {
+    SCOPED_TRACE(f.option);
+    const Result r = pxadmin("dump " + inst + "/FX00.DAT" + f.option);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out.find("SECRET"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(f.set), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(f.none), std::string::npos) << r.out;
+  }
+}
+
 }  // namespace

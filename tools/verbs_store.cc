@@ -90,7 +90,9 @@ void runInit(const InitOptions& o) {
 
 // ---- dump -------------------------------------------------------------------
 
-enum class Kind { kPacked, kText, kHex };
+// kPresence: only whether the field holds anything ("set"/"none"); for
+// secrets such as the password hash, which a dump must never show.
+enum class Kind { kPacked, kText, kHex, kPresence };
 struct Column {
   const char* name;
   rec::Field field;
@@ -107,7 +109,7 @@ const std::vector<Column> kUserColumns = {
     {"client", UR::kClient, Kind::kPacked},         {"encoded_name", UR::kEncodedName, Kind::kHex},
     {"reserved1", UR::kReserved1, Kind::kHex},      {"sign_on", UR::kSignOnFlag, Kind::kText},
     {"reserved2", UR::kReserved2, Kind::kHex},      {"class", UR::kUserClass, Kind::kText},
-    {"password_hash", UR::kPasswordHash, Kind::kText}, {"reserved3", UR::kReserved3, Kind::kHex}};
+    {"password", UR::kPasswordHash, Kind::kPresence}, {"reserved3", UR::kReserved3, Kind::kHex}};
 const std::vector<Column> kMenuColumns = {
     {"menu_set", MR::kMenuSet, Kind::kPacked},   {"menu", MR::kMenu, Kind::kPacked},
     {"entry", MR::kEntry, Kind::kPacked},        {"version_stamp", MR::kVersionStamp, Kind::kText},
@@ -165,6 +167,11 @@ std::pair<std::string, bool> decode(std::span<const char> record, const Column& 
       return {rec::getText(bytes), false};
     case Kind::kHex:
       return {hex(bytes), false};
+    case Kind::kPresence: {
+      bool any = false;
+      for (char c : bytes) any = any || (c != ' ' && c != '\0');
+      return {any ? "set" : "none", false};
+    }
   }
   return {};
 }
