@@ -110,6 +110,26 @@ FileStatus checkLayout(sqlite3* db, const FileSpec& spec) {
 
 constexpr const char* kReadSql = "SELECT data FROM records WHERE key=?1";
 
+// Whether the file is in WAL mode already, from its header (bytes 18 and 19
+// are 2 then), so that the usual open needs no journal mode statement.
+bool inWalMode(sqlite3* db) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) != SQLITE_OK ||
+      file == nullptr || file->pMethods == nullptr)
+    return false;
+  unsigned char header[20] = {};
+  if (file->pMethods->xRead(file, header, sizeof header, 0) != SQLITE_OK) return false;
+  return header[18] == 2 && header[19] == 2;
+}
+
+// Closes a connection. The last one out copies the log into the file and
+// empties it, as the store always did; the log file itself stays.
+void closeDatabase(sqlite3* db) {
+  if (db == nullptr) return;
+  (void)sqlite3_exec(db, "PRAGMA journal_size_limit=0", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+}
+
 // Opens an existing data file and checks that it is one of ours with the
 // caller's layout. On success `*out` is the connection and, when asked,
 // `*readStmt` the prepared read-by-key statement.
@@ -126,6 +146,10 @@ FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3**
   }
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, SqliteStore::kBusyTimeoutMs);
+  // The log stays beside the file after the last close (emptied, see
+  // closeDatabase): the next open need not create it and its index again.
+  int persist = 1;
+  (void)sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   FileStatus s = checkLayout(db, spec);
   sqlite3_stmt* read = nullptr;
   if (s.ok()) {
@@ -136,19 +160,21 @@ FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3**
     // Failures leave the defaults, which work, only slower (a read-only
     // share cannot switch the journal mode, for one).
     (void)sqlite3_exec(db, kConnectionSettings, nullptr, nullptr, nullptr);
-    sqlite3_stmt* mode = nullptr;
-    bool isWal = false;
-    if (sqlite3_prepare_v2(db, kWalMode, -1, &mode, nullptr) == SQLITE_OK &&
-        sqlite3_step(mode) == SQLITE_ROW) {
-      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode, 0));
-      isWal = text != nullptr && std::strcmp(text, "wal") == 0;
+    bool isWal = inWalMode(db);
+    if (!isWal) {
+      sqlite3_stmt* mode = nullptr;
+      if (sqlite3_prepare_v2(db, kWalMode, -1, &mode, nullptr) == SQLITE_OK &&
+          sqlite3_step(mode) == SQLITE_ROW) {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(mode, 0));
+        isWal = text != nullptr && std::strcmp(text, "wal") == 0;
+      }
+      sqlite3_finalize(mode);
     }
-    sqlite3_finalize(mode);
     if (wal != nullptr) *wal = isWal;
   }
   if (!s.ok()) {
     sqlite3_finalize(read);
-    sqlite3_close(db);
+    closeDatabase(db);
     return s;
   }
   if (readStmt != nullptr)
@@ -379,7 +405,7 @@ FileStatus SqliteFile::close() {
     st = nullptr;
   }
   // An unfinished unit is rolled back, as if the process had died.
-  sqlite3_close(db_);
+  closeDatabase(db_);
   db_ = nullptr;
   lock_.close();
   inUnit_ = unitLost_ = false;
@@ -731,7 +757,7 @@ FileStatus SqliteStore::copyTo(const FileSpec& spec, std::string_view directory,
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   sqlite3_finalize(st);
-  sqlite3_close(db);
+  closeDatabase(db);
   if (rc != SQLITE_OK) {
     ::unlink(targetPath.c_str());
     return fromSqlite(rc) == kFileLocked ? kFileLocked : kPermanentError;
@@ -790,7 +816,7 @@ FileStatus SqliteStore::checkIntegrity(const FileSpec& spec, std::string_view di
             found.push_back(std::to_string(n) + " records of the wrong length or with a key "
                             "that differs from the record's head");
         });
-  sqlite3_close(db);
+  closeDatabase(db);
   const bool clean = found.empty();
   if (problems != nullptr) problems->insert(problems->end(), found.begin(), found.end());
   return clean ? kOk : kIndexDamaged;
