@@ -37,7 +37,8 @@ std::int64_t LockFile::recordByte(std::span<const char> key) {
 
 LockFile::Result LockFile::lockRecord(std::span<const char> key) {
   const std::int64_t byte = recordByte(key);
-  if (heldRecord_ != 0 && heldRecord_ != byte) unlockRecord();
+  if (heldRecord_ == byte) return Result::kOk;  // ours already: no one else can hold it
+  if (heldRecord_ != 0) unlockRecord();
   const Result r = set(byte, kWrite);
   if (r == Result::kOk) heldRecord_ = byte;
   return r;

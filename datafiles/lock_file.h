@@ -30,10 +30,14 @@ class LockFile {
   // maintenance.
   Result lockFile(bool exclusive) { return set(kFileByte, exclusive ? kWrite : kRead); }
   // A record lock: one byte derived from the key. A handle holds at most the
-  // one lock it took last; taking it again is allowed.
+  // one lock it took last; taking it again is allowed and costs nothing.
   Result lockRecord(std::span<const char> key);
   void unlockRecord();
   bool holdsRecord() const { return heldRecord_ != 0; }
+  // Whether the lock held is the one that stands for `key`.
+  bool holdsRecord(std::span<const char> key) const {
+    return heldRecord_ != 0 && heldRecord_ == recordByte(key);
+  }
 
   // The byte that stands for `key`: a 62-bit hash above byte 0.
   static std::int64_t recordByte(std::span<const char> key);

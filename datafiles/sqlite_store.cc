@@ -237,9 +237,15 @@ class SqliteFile final : public KeyedFile {
 
   // Every operation but read-next starts here: the handle's record lock ends
   // with its next operation. Changes end the held read snapshot first.
-  FileStatus prologue(bool reading) {
+  // An operation that locks the record it names (read, rewrite, delete)
+  // passes it with the length it needs: a lock already held on it is kept
+  // rather than dropped and taken again, which saves two system calls on
+  // read-then-rewrite. The operation ends or drops that lock as before.
+  FileStatus prologue(bool reading, std::span<const char> record = {}, std::size_t need = 0) {
     if (db_ == nullptr) return kNotOpen;
-    lock_.unlockRecord();
+    const bool keep = need != 0 && updating() && !unitLost_ && record.size() >= need &&
+                      lock_.holdsRecord(record.first(spec_.keyLength));
+    if (!keep) lock_.unlockRecord();
     if (reading)
       dropLive();
     else
@@ -414,7 +420,7 @@ FileStatus SqliteFile::close() {
 }
 
 FileStatus SqliteFile::read(std::span<char> record) {
-  if (const FileStatus s = prologue(true); !s.ok()) return s;
+  if (const FileStatus s = prologue(true, record, spec_.recordLength); !s.ok()) return s;
   if (unitLost_) return kPermanentError;
   if (record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
@@ -614,7 +620,7 @@ FileStatus SqliteFile::write(std::span<const char> record) {
 }
 
 FileStatus SqliteFile::rewrite(std::span<const char> record) {
-  if (const FileStatus s = prologue(false); !s.ok()) return s;
+  if (const FileStatus s = prologue(false, record, spec_.recordLength); !s.ok()) return s;
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
@@ -625,7 +631,7 @@ FileStatus SqliteFile::rewrite(std::span<const char> record) {
 }
 
 FileStatus SqliteFile::remove(std::span<const char> record) {
-  if (const FileStatus s = prologue(false); !s.ok()) return s;
+  if (const FileStatus s = prologue(false, record, spec_.keyLength); !s.ok()) return s;
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.keyLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);

@@ -1,0 +1,115 @@
+// Record locks across an operation that names the record it already holds,
+// and the lock file's own bookkeeping.
+#include "datafiles/lock_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+
+namespace {
+
+namespace stdfs = std::filesystem;
+using fs::OpenMode;
+
+struct Dir {
+  Dir() {
+    std::string tmpl = (stdfs::temp_directory_path() / "pxlock-XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) != nullptr) path = tmpl;
+  }
+  ~Dir() {
+    std::error_code ec;
+    stdfs::remove_all(path, ec);
+  }
+  std::string path;
+};
+
+TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
+  Dir dir;
+  ASSERT_FALSE(dir.path.empty());
+  fs::LockFile a, b;
+  ASSERT_EQ(a.open(dir.path + "/F-lock"), fs::LockFile::Result::kOk);
+  ASSERT_EQ(b.open(dir.path + "/F-lock"), fs::LockFile::Result::kOk);
+  const std::string k1 = "KEY001", k2 = "KEY002";
+  ASSERT_EQ(a.lockRecord(k1), fs::LockFile::Result::kOk);
+  EXPECT_TRUE(a.holdsRecord(k1));
+  EXPECT_FALSE(a.holdsRecord(k2));
+  EXPECT_EQ(a.lockRecord(k1), fs::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k1), fs::LockFile::Result::kBusy);
+  // Moving to another key frees the first.
+  ASSERT_EQ(a.lockRecord(k2), fs::LockFile::Result::kOk);
+  EXPECT_FALSE(a.holdsRecord(k1));
+  EXPECT_EQ(b.lockRecord(k1), fs::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k2), fs::LockFile::Result::kBusy);
+  a.unlockRecord();
+  EXPECT_FALSE(a.holdsRecord(k2));
+  EXPECT_EQ(b.lockRecord(k2), fs::LockFile::Result::kOk);
+}
+
+// Two input-output handles on one file. Each step is one handle's operation
+// and the status it must get; the record lock must hold from a read through
+// the rewrite or delete of that record, and end with the operation after.
+TEST(StoreRecordLock, HeldFromReadThroughRewriteAndEndedAfter) {
+  Dir dir;
+  ASSERT_FALSE(dir.path.empty());
+  fs::SqliteStore store;
+  ASSERT_EQ(store.create(fs::kMenuFile, dir.path), fs::kOk);
+  auto a = store.file(fs::kMenuFile, dir.path);
+  auto b = store.file(fs::kMenuFile, dir.path);
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), fs::kOk);
+  auto menu = [](int entry, char flag = ' ') {
+    rec::MenuRecord m;
+    m.setKey(1, entry);
+    m.bytes()[20] = flag;
+    return m;
+  };
+  for (int e : {1, 2, 3}) ASSERT_EQ(a->write(menu(e).bytes()), fs::kOk);
+
+  enum Op { kRead, kRewrite, kDelete, kShortRewrite };
+  struct Step {
+    fs::KeyedFile* who;
+    Op op;
+    int entry;
+    fs::FileStatus expected;
+  };
+  fs::KeyedFile* A = a.get();
+  fs::KeyedFile* B = b.get();
+  const std::vector<Step> steps = {
+      {A, kRead, 1, fs::kOk},
+      {A, kRead, 1, fs::kOk},                // read again: still A's
+      {B, kRead, 1, fs::kRecordLocked},
+      {A, kRewrite, 1, fs::kOk},             // the lock from the read carries it
+      {B, kRead, 1, fs::kOk},                // the rewrite ended A's lock
+      {A, kRewrite, 1, fs::kRecordLocked},   // now B holds it
+      {A, kRead, 2, fs::kOk},
+      {B, kDelete, 2, fs::kRecordLocked},
+      {A, kDelete, 2, fs::kOk},
+      {B, kRead, 2, fs::kNotFound},
+      {A, kRead, 3, fs::kOk},
+      {A, kShortRewrite, 3, fs::kPermanentError},  // a failed operation still ends the lock
+      {B, kRewrite, 3, fs::kOk},
+  };
+  for (std::size_t i = 0; i < steps.size(); ++i) {
+    const Step& s = steps[i];
+    SCOPED_TRACE("step " + std::to_string(i));
+    rec::MenuRecord m = menu(s.entry, 'X');
+    fs::FileStatus got = fs::kOk;
+    switch (s.op) {
+      case kRead: got = s.who->read(m.bytes()); break;
+      case kRewrite: got = s.who->rewrite(m.bytes()); break;
+      case kDelete: got = s.who->remove(m.bytes()); break;
+      case kShortRewrite:
+        got = s.who->rewrite(std::span<const char>(m.bytes().data(), 10));
+        break;
+    }
+    EXPECT_EQ(got, s.expected) << got.toString();
+  }
+}
+
+}  // namespace
