@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -109,6 +111,67 @@ TEST(StoreRecordLock, HeldFromReadThroughRewriteAndEndedAfter) {
         break;
     }
     EXPECT_EQ(got, s.expected) << got.toString();
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// A handle's connection is kept for the next open of the same file in the
+// process: that open must still see what happened to the file meanwhile.
+TEST(StoreReopen, SeesWhatHappenedToTheFileSinceTheLastClose) {
+  const fs::FileSpec other{"FX01.DAT", 40, 6};
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& dir)> change;
+    fs::FileStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"nothing", [](const std::string&) {}, fs::kOk},
+      {"overwritten in place with junk",
+       [](const std::string& dir) {
+         std::FILE* f = std::fopen((dir + "/FX01.DAT").c_str(), "r+b");
+         ASSERT_NE(f, nullptr);
+         const std::string junk(200, 'J');
+         std::fwrite(junk.data(), 1, junk.size(), f);
+         std::fclose(f);
+       },
+       fs::kIndexDamaged},
+      {"removed",
+       [](const std::string& dir) {
+         for (const char* suffix : {"", "-wal", "-shm"})
+           stdfs::remove(dir + "/FX01.DAT" + suffix);
+       },
+       fs::kFileMissing},
+      {"replaced by a file of another layout",
+       [&](const std::string& dir) {
+         for (const char* suffix : {"", "-wal", "-shm"})
+           stdfs::remove(dir + "/FX01.DAT" + suffix);
+         fs::SqliteStore store;
+         ASSERT_EQ(store.create(other, dir), fs::kOk);
+       },
+       fs::kAttributeMismatch},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Dir dir;
+    ASSERT_FALSE(dir.path.empty());
+    fs::SqliteStore store;
+    ASSERT_EQ(store.create(fs::kMenuFile, dir.path), fs::kOk);
+    rec::MenuRecord m;
+    m.setKey(1, 1);
+    {
+      auto f = store.file(fs::kMenuFile, dir.path);
+      ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+      ASSERT_EQ(f->write(m.bytes()), fs::kOk);
+      ASSERT_EQ(f->close(), fs::kOk);
+    }
+    c.change(dir.path);
+    auto f = store.file(fs::kMenuFile, dir.path);
+    fs::FileStatus s = f->open(OpenMode::kInput);
+    if (s.ok()) s = f->read(m.bytes());
+    EXPECT_EQ(s, c.expected) << s.toString();
   }
 }
 

@@ -9,7 +9,11 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <optional>
+#include <vector>
 
 #include "datafiles/lock_file.h"
 
@@ -185,6 +189,122 @@ FileStatus openDatabase(const std::string& path, const FileSpec& spec, sqlite3**
   return kOk;
 }
 
+// Connections of closed handles, kept for the next open of the same file in
+// this process. The first connection to a file sets up the log index
+// (truncate, grow, map) and every connection loads the schema; the launcher
+// reopens its files around every program call, so a closed handle's
+// connection is parked here instead. A parked connection holds no lock of
+// the lock file and no transaction; its page cache is emptied, so that the
+// next open reads the file as a new connection would. It is used again only
+// by the process that parked it and only while the name still leads to the
+// same file.
+constexpr std::size_t kStmtSlots = 8;
+using Statements = std::array<sqlite3_stmt*, kStmtSlots>;
+
+struct FileId {
+  dev_t dev;
+  ino_t ino;
+  bool operator==(const FileId&) const = default;
+};
+
+struct Parked {
+  std::string path;
+  FileId id;
+  pid_t pid;
+  sqlite3* db;
+  Statements stmts;
+  bool wal;
+};
+
+void closeParked(Parked& p) {
+  // A child of the process that parked it must not touch it: closing
+  // could copy the log into the file under another process's feet.
+  if (p.pid != ::getpid()) return;
+  for (sqlite3_stmt* st : p.stmts) sqlite3_finalize(st);
+  closeDatabase(p.db);
+}
+
+class ConnectionPool {
+ public:
+  static constexpr std::size_t kMaxParked = 12;
+  // At exit: the connections are closed as handles close, so that the last
+  // one out still copies the log into the file. Handles closed later (by
+  // static destructors) are not parked any more.
+  void drain() {
+    std::vector<Parked> all;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      all.swap(parked_);
+      draining_ = true;
+    }
+    for (Parked& p : all) closeParked(p);
+  }
+  void park(Parked p) {
+    std::optional<Parked> evicted;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      if (draining_) {
+        evicted = std::move(p);
+      } else if (parked_.size() >= kMaxParked) {
+        evicted = std::move(parked_.front());
+        parked_.erase(parked_.begin());
+        parked_.push_back(std::move(p));
+      } else {
+        parked_.push_back(std::move(p));
+      }
+    }
+    if (evicted) closeParked(*evicted);
+  }
+  std::optional<Parked> take(const std::string& path, const FileId& id) {
+    std::vector<Parked> stale;
+    std::optional<Parked> found;
+    {
+      std::lock_guard<std::mutex> g(mutex_);
+      const pid_t pid = ::getpid();
+      for (std::size_t i = parked_.size(); i-- > 0;) {
+        if (parked_[i].path != path) continue;
+        if (parked_[i].pid != pid || !(parked_[i].id == id)) {
+          stale.push_back(std::move(parked_[i]));
+          parked_.erase(parked_.begin() + static_cast<std::ptrdiff_t>(i));
+        } else if (!found) {
+          found = std::move(parked_[i]);
+          parked_.erase(parked_.begin() + static_cast<std::ptrdiff_t>(i));
+        }
+      }
+    }
+    for (Parked& p : stale) {
+      // The file under this name was replaced: leave the old one as it is.
+      if (p.pid == ::getpid()) {
+        int one = 1;
+        (void)sqlite3_db_config(p.db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, &one);
+      }
+      closeParked(p);
+    }
+    return found;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<Parked> parked_;
+  bool draining_ = false;
+};
+
+// Never destroyed: a handle may close during static destruction.
+ConnectionPool& pool() {
+  static ConnectionPool* p = [] {
+    auto* created = new ConnectionPool;
+    std::atexit([] { pool().drain(); });
+    return created;
+  }();
+  return *p;
+}
+
+std::optional<FileId> fileId(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileId{st.st_dev, st.st_ino};
+}
+
 // The smallest byte string above every string that starts with `prefix`;
 // false when there is none (all bytes 0xFF).
 bool nextPrefix(std::string& prefix) {
@@ -224,6 +344,7 @@ class SqliteFile final : public KeyedFile {
 
  private:
   enum Stmt { kRead, kSeekGe, kSeekGt, kInsert, kUpdate, kDelete, kBeginRead, kEndRead, kStmtCount };
+  static_assert(kStmtCount == kStmtSlots);
   static constexpr std::array<const char*, kStmtCount> kSql = {
       kReadSql,
       "SELECT key, data FROM records WHERE key>=?1 ORDER BY key",
@@ -294,7 +415,8 @@ class SqliteFile final : public KeyedFile {
   sqlite3* db_ = nullptr;
   LockFile lock_;
   OpenMode mode_ = OpenMode::kInput;
-  std::array<sqlite3_stmt*, kStmtCount> stmts_{};
+  Statements stmts_{};
+  FileId id_{};
   sqlite3_stmt* live_ = nullptr;  // a seek statement stepping through the file
   bool pending_ = false;          // live_ stands on a row not yet returned
   std::chrono::steady_clock::time_point liveSince_;
@@ -384,13 +506,26 @@ bool SqliteFile::rowIsWhole(sqlite3_stmt* st, int keyCol, int dataCol) const {
 
 FileStatus SqliteFile::open(OpenMode mode) {
   if (db_ != nullptr) return kAlreadyOpen;
-  if (const FileStatus p = presenceStatus(path_); !p.ok()) return p;
+  const std::optional<FileId> id = fileId(path_);
+  if (!id) return presenceStatus(path_);
   if (lock_.open(path_ + "-lock") != LockFile::Result::kOk) return kPermanentError;
   if (const auto r = lock_.lockFile(mode == OpenMode::kExclusive); r != LockFile::Result::kOk) {
     lock_.close();
     return r == LockFile::Result::kBusy ? kFileLocked : kPermanentError;
   }
-  const FileStatus s = openDatabase(path_, spec_, &db_, &stmts_[kRead], &wal_);
+  id_ = *id;
+  if (std::optional<Parked> p = pool().take(path_, id_)) {
+    // The layout is checked again: the file may have changed meanwhile.
+    if (checkLayout(p->db, spec_).ok()) {
+      db_ = p->db;
+      stmts_ = p->stmts;
+      wal_ = p->wal;
+    } else {
+      closeParked(*p);  // the fresh open below tells what is wrong
+    }
+  }
+  const FileStatus s =
+      db_ != nullptr ? kOk : openDatabase(path_, spec_, &db_, &stmts_[kRead], &wal_);
   if (!s.ok()) {
     lock_.close();
     return s;
@@ -406,12 +541,20 @@ FileStatus SqliteFile::close() {
   if (db_ == nullptr) return kNotOpen;
   endRead();
   logHeader_ = nullptr;
-  for (auto& st : stmts_) {
-    sqlite3_finalize(st);
-    st = nullptr;
-  }
   // An unfinished unit is rolled back, as if the process had died.
-  closeDatabase(db_);
+  bool parkable = true;
+  if (!sqlite3_get_autocommit(db_))
+    parkable = sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK &&
+               sqlite3_get_autocommit(db_);
+  if (parkable) {
+    for (sqlite3_stmt* st : stmts_) sqlite3_reset(st);
+    (void)sqlite3_db_release_memory(db_);
+    pool().park(Parked{path_, id_, ::getpid(), db_, stmts_, wal_});
+  } else {
+    for (auto& st : stmts_) sqlite3_finalize(st);
+    closeDatabase(db_);
+  }
+  stmts_ = {};
   db_ = nullptr;
   lock_.close();
   inUnit_ = unitLost_ = false;
