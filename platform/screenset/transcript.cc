@@ -10,7 +10,7 @@ namespace {
 
 class JsonObject {
  public:
-  JsonObject() { out_ = "{"; }
+  JsonObject() : out_(1, '{') {}
   JsonObject& text(const char* key, std::string_view cp850) {
     return utf8(key, cp850::toUtf8(cp850));
   }
