@@ -566,3 +566,36 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
 
 }  // namespace
 }  // namespace px
+
+namespace px {
+namespace {
+
+TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
+  addEntry(0, 17, "Aufgabenverwaltung");
+  std::string savedSetName, helpMode, helpTopic, helpText;
+  loader.add("U000", [&](void* a, void*) {
+    auto& area = *static_cast<CommonArea*>(a);
+    platform::ScreenControlBlock saved;
+    rec::putRaw(saved.bytes(), rec::view(area.at<CommonArea::kSavedControlBlock>()));
+    savedSetName = std::string(saved.setName());
+    helpMode += area.at<CommonArea::kHelpMode>()[0];
+    helpTopic = std::string(rec::view(area.at<CommonArea::kHelpTopic>()));
+    if (helpText.empty()) helpText = rec::getText(area.at<CommonArea::kHelpText>());
+    return 0;
+  });
+  FakeScreenSet::Answer info;  // F2 on row 1: information on that row
+  info.event = 2;
+  info.row = 1;
+  screen.then(info);
+  screen.event(10);  // F10: help on the launcher
+  screen.event(0).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_EQ(savedSetName, "MPX01");  // a started screen set, not the copy from PX00's call
+  EXPECT_EQ(helpMode, "I1");
+  EXPECT_EQ(helpTopic, "PX01");  // the last call: F10
+  EXPECT_EQ(helpText, "Aufgabenverwaltung");
+  EXPECT_FALSE(loader.isLoaded("U000"));  // cancelled after each call
+}
+
+}  // namespace
+}  // namespace px

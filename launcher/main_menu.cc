@@ -246,6 +246,12 @@ void Launcher::help(char mode, std::string_view topic, std::string_view helpText
   area_.at<CommonArea::kHelpMode>()[0] = mode;
   rec::putRaw(area_.at<CommonArea::kHelpTopic>(), topic);
   if (mode == 'I') rec::putRaw(area_.at<CommonArea::kHelpText>(), helpText);
+  // The help shows its text through the screen set: hand it the live screen
+  // state, not the copy left from the last program call.
+  rec::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
+  rec::blank(area_.at<CommonArea::kSavedControlTail>());
+  rec::putRaw(area_.at<CommonArea::kCarriedValues>(),
+              rec::view(data_.at<ScreenDataBlock::kCarriedValues>()));
   callUtility("U000", area_.data());
 }
 
