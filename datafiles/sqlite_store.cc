@@ -381,6 +381,15 @@ class SqliteFile final : public KeyedFile {
   FileStatus freshen();
   void endRead();
   void mapLogIndex();
+  // From the log index: the last frame in the log (in the header) against
+  // the last frame copied into the file (after the header's two copies).
+  // Without the index mapped, assume there is something to copy.
+  bool logHasUncopiedFrames() {
+    mapLogIndex();
+    if (logHeader_ == nullptr) return true;
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return logHeader_[4] != logHeader_[24];
+  }
   bool logUnchanged() const {
     for (std::size_t i = 0; i < snapshot_.size(); ++i)
       if (logHeader_[i] != snapshot_[i]) return false;
@@ -540,7 +549,6 @@ FileStatus SqliteFile::open(OpenMode mode) {
 FileStatus SqliteFile::close() {
   if (db_ == nullptr) return kNotOpen;
   endRead();
-  logHeader_ = nullptr;
   // An unfinished unit is rolled back, as if the process had died.
   bool parkable = true;
   if (!sqlite3_get_autocommit(db_))
@@ -548,12 +556,19 @@ FileStatus SqliteFile::close() {
                sqlite3_get_autocommit(db_);
   if (parkable) {
     for (sqlite3_stmt* st : stmts_) sqlite3_reset(st);
+    // A parked connection keeps the log index alive, so the log is copied
+    // into the file now, as a last close did: a file left alone holds all
+    // its records itself (a copy of it alone is whole). The copy does not
+    // wait for readers; it is skipped when everything is copied already.
+    if (wal_ && logHasUncopiedFrames())
+      (void)sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     (void)sqlite3_db_release_memory(db_);
     pool().park(Parked{path_, id_, ::getpid(), db_, stmts_, wal_});
   } else {
     for (auto& st : stmts_) sqlite3_finalize(st);
     closeDatabase(db_);
   }
+  logHeader_ = nullptr;
   stmts_ = {};
   db_ = nullptr;
   lock_.close();
