@@ -123,7 +123,9 @@ void makeInstallation(const std::string& dir) {
     for (int i = 0; i < (client == kClient ? kUsers : 20); ++i) {
       rec::UserRecord u;
       u.setClient(client);
-      u.setEncodedName("U" + std::to_string(100000 + i));
+      std::string name(1, 'U');  // not "U" + ...: GCC 12 misreads that as overlapping copies
+      name += std::to_string(100000 + i);
+      u.setEncodedName(name);
       u.setUserClass('N');
       (void)users->write(u.bytes());
     }
