@@ -13,6 +13,10 @@
 
 namespace pxadmin {
 
+// The four data files of an installation, in the order they are set up.
+inline constexpr const fs::FileSpec* kAllFiles[] = {&fs::kInstallationFile, &fs::kUserFile,
+                                                    &fs::kMenuFile, &fs::kPermissionFile};
+
 // Prints "pxadmin: MESSAGE" to stderr and ends the verb with `code`.
 [[noreturn]] void fail(const std::string& message, int code = 1);
 // "9/065 (locked by another workstation, try again later)".

@@ -25,9 +25,6 @@ namespace stdfs = std::filesystem;
 using rec::MenuRecord;
 using rec::PermissionRecord;
 
-const fs::FileSpec* const kAllFiles[] = {&fs::kInstallationFile, &fs::kUserFile, &fs::kMenuFile,
-                                         &fs::kPermissionFile};
-
 std::string programOrFail(std::string_view utf8) {
   const std::string p = cp850::fromUtf8(utf8);
   if (p.size() > 4 || p.find(' ') != std::string::npos)

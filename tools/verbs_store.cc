@@ -9,6 +9,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "tools/admin_common.h"
 #include "tools/verbs.h"
 
 namespace pxadmin {
@@ -16,20 +17,7 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-[[noreturn]] void fail(const std::string& message, int code = kExitFailure) {
-  std::cerr << "pxadmin: " << message << "\n";
-  throw CLI::RuntimeError(code);
-}
-
-std::string statusText(fs::FileStatus s) {
-  if (s == fs::kFileMissing) return s.toString() + " (file missing)";
-  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
-  if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
-  return s.toString();
-}
-
-const fs::FileSpec* const kAllFiles[] = {&fs::kInstallationFile, &fs::kUserFile,
-                                         &fs::kMenuFile, &fs::kPermissionFile};
+std::string statusText(fs::FileStatus s) { return describe(s); }
 
 // ---- init -------------------------------------------------------------------
 
