@@ -1,5 +1,6 @@
 // init, dump, lock, unlock, status: setting up an installation's data files,
 // looking into them, and the normal-user lock flag.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -151,8 +152,15 @@ std::pair<std::string, bool> decode(std::span<const char> record, const Column& 
       if (n) return {std::to_string(*n), true};
       return {"x" + hex(bytes), false};
     }
-    case Kind::kText:
+    case Kind::kText: {
+      // Control bytes (the unused stamp of an entry record, say) would garble
+      // a terminal or a CSV line: such a field is shown as "x" and hex.
+      const bool control = std::any_of(bytes.begin(), bytes.end(), [](char ch) {
+        return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F;
+      });
+      if (control) return {"x" + hex(bytes), false};
       return {rec::getText(bytes), false};
+    }
     case Kind::kHex:
       return {hex(bytes), false};
     case Kind::kPresence: {

@@ -1,0 +1,176 @@
+// The administrator's daily verbs run as the administrator runs them, on an
+// installation made by the demo set-up: permissions, the menu tree as a user
+// sees it, export/import, applications, check, backup and restore.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+struct Result {
+  int exitCode;
+  std::string out;
+};
+
+Result sh(const std::string& command) {
+  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  Result r{-1, {}};
+  if (p == nullptr) return r;
+  char buf[4096];
+  std::size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = ::pclose(p);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string binDir() { return stdfs::read_symlink("/proc/self/exe").parent_path().string(); }
+
+class PxadminProduct : public ::testing::Test {
+ protected:
+  // The installation is made once; a failure shows in every test rather than
+  // turning them all into skips.
+  void SetUp() override {
+    if (!ready) {
+      makeInstallation();
+      ready = true;
+    }
+    ASSERT_FALSE(root.empty());
+  }
+  static void makeInstallation() {
+    std::string tmpl = (stdfs::temp_directory_path() / "pxadmin-product-XXXXXX").string();
+    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    const char* source = std::getenv("PX_SOURCE_DIR");
+    ASSERT_NE(source, nullptr) << "PX_SOURCE_DIR names the source tree";
+    const Result setup = sh("PX_BIN=" + binDir() + " bash " + source + "/scripts/demo-setup " +
+                            tmpl + "/demo");
+    ASSERT_EQ(setup.exitCode, 0) << setup.out;
+    root = tmpl;
+  }
+  static void TearDownTestSuite() {
+    std::error_code ec;
+    stdfs::remove_all(root, ec);
+  }
+  static Result pxadmin(const std::string& args) {
+    return sh(binDir() + "/pxadmin " + args + " --dir " + root + "/demo");
+  }
+  static std::string root;
+  static bool ready;
+};
+std::string PxadminProduct::root;
+bool PxadminProduct::ready = false;
+
+TEST_F(PxadminProduct, MenuTreeShowsWhatEachClassSeesAndWhy) {
+  const Result norbert = pxadmin("menu tree --user NORBERT");
+  ASSERT_EQ(norbert.exitCode, 0) << norbert.out;
+  EXPECT_NE(norbert.out.find("class N"), std::string::npos);
+  EXPECT_NE(norbert.out.find("Aufgabenliste  [PA64]"), std::string::npos);
+  EXPECT_EQ(norbert.out.find("[PA62]"), std::string::npos);       // revoked by the set-up
+  EXPECT_EQ(norbert.out.find("Systemverwaltung"), std::string::npos);  // access class M
+  EXPECT_EQ(norbert.out.find("Finanzbuchhaltung"), std::string::npos);  // not installed
+
+  const Result why = pxadmin("menu tree --user NORBERT --all");
+  EXPECT_NE(why.out.find("[PA62]  -- hidden: no permission record for PA62"), std::string::npos);
+  EXPECT_NE(why.out.find("Finanzbuchhaltung  -- refused: Anwendung nicht installiert!"),
+            std::string::npos);
+  EXPECT_NE(why.out.find("Systemverwaltung  -- hidden: access class M"), std::string::npos);
+
+  const Result helga = pxadmin("menu tree --user HELGA");
+  EXPECT_NE(helga.out.find("[PA62]"), std::string::npos);  // class H needs no permission
+  EXPECT_EQ(helga.out.find("Systemverwaltung"), std::string::npos);
+  const Result admin = pxadmin("menu tree --user ADMIN");
+  EXPECT_NE(admin.out.find("Pflege der Menüdatei  [PX03]"), std::string::npos);
+  EXPECT_NE(admin.out.find("Finanzbuchhaltung"), std::string::npos);
+
+  EXPECT_EQ(pxadmin("menu tree --user NOBODY").exitCode, 1);
+}
+
+TEST_F(PxadminProduct, GrantRevokeAndPermissions) {
+  struct Step {
+    std::string args;
+    int exitCode;
+    std::string output;
+  } steps[] = {
+      {"grant NORBERT PA62 --flag N --text 'nur lesen'", 0, "granted"},
+      {"permissions NORBERT", 0, "PA62     N"},
+      {"grant NORBERT PA62 --flag J", 0, "updated"},
+      {"menu tree --user NORBERT", 0, "[PA62]"},
+      {"revoke NORBERT PA62", 0, "revoked"},
+      {"revoke NORBERT PA62", 1, "holds no permission"},
+      {"grant 'TOO LONG NAME' PA62", 2, "1 to 10 characters"},
+      {"grant NORBERT PROGRAM", 2, "up to 4 characters"},
+  };
+  for (const auto& s : steps) {
+    const Result r = pxadmin(s.args);
+    EXPECT_EQ(r.exitCode, s.exitCode) << s.args << "\n" << r.out;
+    EXPECT_NE(r.out.find(s.output), std::string::npos) << s.args << "\n" << r.out;
+  }
+}
+
+TEST_F(PxadminProduct, ApplicationsInstallAndRemove) {
+  EXPECT_EQ(pxadmin("app install 30 --name Finanzen").exitCode, 0);
+  EXPECT_NE(pxadmin("app list").out.find(" 30  Finanzen"), std::string::npos);
+  EXPECT_NE(pxadmin("menu tree --user NORBERT").out.find("Finanzbuchhaltung"), std::string::npos);
+  EXPECT_EQ(pxadmin("app remove 30").exitCode, 0);
+  const Result again = pxadmin("app remove 30");
+  EXPECT_EQ(again.exitCode, 1);
+  EXPECT_NE(again.out.find("not installed"), std::string::npos);
+}
+
+TEST_F(PxadminProduct, ExportImportRoundTripsAndAFailedImportChangesNothing) {
+  const std::string csv = root + "/menu.csv", json = root + "/menu.json";
+  ASSERT_EQ(pxadmin("menu export -o " + csv).exitCode, 0);
+  ASSERT_EQ(pxadmin("menu export -o " + json).exitCode, 0);
+  const std::string before = sh(binDir() + "/pxadmin dump " + root + "/demo/FX01.DAT").out;
+  // Change one text, then import the export back with --replace.
+  ASSERT_EQ(sh("printf '0,17,99,,Neuer Eintrag,PA64,N,000000000000\\n' >> " + csv).exitCode, 0);
+  const Result added = pxadmin("menu import " + csv);
+  EXPECT_EQ(added.exitCode, 0) << added.out;
+  EXPECT_NE(added.out.find("1 added"), std::string::npos) << added.out;
+  const Result back = pxadmin("menu import " + json + " --replace");
+  EXPECT_EQ(back.exitCode, 0) << back.out;
+  EXPECT_NE(back.out.find("1 removed"), std::string::npos) << back.out;
+  // dump takes no --dir; it names the file.
+  EXPECT_EQ(sh(binDir() + "/pxadmin dump " + root + "/demo/FX01.DAT").out, before);
+
+  std::ofstream(root + "/bad.csv") << "set,menu,entry,flag,text,program,access,stamp\n"
+                                   << "0,17,98,,fine,,N,\n0,17,97,,bad,TOOLONG,N,\n";
+  const Result bad = pxadmin("menu import " + root + "/bad.csv");
+  EXPECT_EQ(bad.exitCode, 1);
+  EXPECT_EQ(sh(binDir() + "/pxadmin dump " + root + "/demo/FX01.DAT").out, before);
+}
+
+TEST_F(PxadminProduct, CheckBackupAndRestore) {
+  const Result check = pxadmin("check");
+  EXPECT_EQ(check.exitCode, 0) << check.out;
+  EXPECT_NE(check.out.find("FX02.DAT: ok"), std::string::npos);
+  stdfs::create_directories(root + "/backups");
+  const Result backup = pxadmin("backup " + root + "/backups");
+  ASSERT_EQ(backup.exitCode, 0) << backup.out;
+  const std::string folder = backup.out.substr(0, backup.out.find('\n'));
+  const std::string before = sh(binDir() + "/pxadmin dump " + root + "/demo/FX02.DAT").out;
+  ASSERT_EQ(pxadmin("revoke NORBERT PA64").exitCode, 0);
+  ASSERT_NE(sh(binDir() + "/pxadmin dump " + root + "/demo/FX02.DAT").out, before);
+  const Result restore = pxadmin("restore " + folder);
+  EXPECT_EQ(restore.exitCode, 0) << restore.out;
+  EXPECT_EQ(sh(binDir() + "/pxadmin dump " + root + "/demo/FX02.DAT").out, before);
+
+  // A damaged backup is refused before anything changes.
+  std::ofstream(folder + "/FX01.DAT", std::ios::trunc) << "not a data file";
+  stdfs::remove(folder + "/FX01.DAT-wal");
+  const Result refused = pxadmin("restore " + folder);
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.out.find("not usable"), std::string::npos) << refused.out;
+  EXPECT_EQ(pxadmin("check").exitCode, 0);
+}
+
+}  // namespace
