@@ -54,13 +54,14 @@ std::optional<std::string> encodeUserName(std::string_view cp850Name) {
   return std::string(block.data() + 1, 10);
 }
 
-std::string todayYymmdd() {
+std::string localNow(const char* format) {
   const std::time_t now = std::time(nullptr);
   std::tm tm{};
   localtime_r(&now, &tm);
-  char buf[8];
-  std::strftime(buf, sizeof buf, "%y%m%d", &tm);
-  return buf;
+  char buf[64];
+  return std::strftime(buf, sizeof buf, format, &tm) ? buf : "";
 }
+
+std::string todayYymmdd() { return localNow("%y%m%d"); }
 
 }  // namespace pxadmin

@@ -29,6 +29,8 @@ std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSp
 std::string userNameOrFail(std::string_view utf8);
 // The encoded form (U001 function "V") of a code page 850 user name.
 std::optional<std::string> encodeUserName(std::string_view cp850Name);
+// The local time formatted by strftime.
+std::string localNow(const char* format);
 // Today as YYMMDD.
 std::string todayYymmdd();
 

@@ -396,14 +396,7 @@ void runCheck(const std::string& dir) {
   if (!clean) throw CLI::RuntimeError(kExitFailure);
 }
 
-std::string timestamp() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  localtime_r(&now, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y%m%d-%H%M%S", &tm);
-  return buf;
-}
+std::string timestamp() { return localNow("%Y%m%d-%H%M%S"); }
 
 void runBackup(const std::string& dir, const std::string& target) {
   const stdfs::path into = stdfs::path(target) / ("px-backup-" + timestamp());
