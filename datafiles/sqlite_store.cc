@@ -874,10 +874,12 @@ FileStatus SqliteStore::create(const FileSpec& spec, std::string_view directory)
                            nullptr);
   if (rc == SQLITE_OK) {
     char sql[512];
-    // 16 KiB pages: a quarter fewer page splits on the catalogue's scattered
-    // permission writes than with 4 KiB.
+    // 4 KiB pages: every commit writes whole pages into the log and every
+    // checkpoint copies them back, so small pages keep the single change and
+    // the close after a short run cheap; the catalogue's bulk writes cost a
+    // little more CPU than with 16 KiB pages and stay well inside their mark.
     std::snprintf(sql, sizeof sql,
-                  "PRAGMA page_size=16384;PRAGMA journal_mode=WAL;BEGIN;%s"
+                  "PRAGMA page_size=4096;PRAGMA journal_mode=WAL;BEGIN;%s"
                   "INSERT INTO layout VALUES(%zu, %zu);COMMIT;",
                   kSchema, spec.recordLength, spec.keyLength);
     rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
