@@ -12,26 +12,14 @@
 #include <sstream>
 #include <string>
 
+#include "testing/test_files.h"
+
 namespace {
 
 namespace stdfs = std::filesystem;
 
-struct Result {
-  int exitCode;
-  std::string out;
-};
-
-Result sh(const std::string& command) {
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-  Result r{-1, {}};
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = ::pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
+using Result = testing_support::CommandResult;
+Result sh(const std::string& command) { return testing_support::runCommand(command); }
 
 std::string binDir() { return stdfs::read_symlink("/proc/self/exe").parent_path().string(); }
 

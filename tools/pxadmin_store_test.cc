@@ -10,28 +10,18 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/test_files.h"
 
 namespace {
 
 namespace stdfs = std::filesystem;
 
-struct Result {
-  int exitCode;
-  std::string out;
-};
+using Result = testing_support::CommandResult;
 
 // pxadmin sits beside this test in the build tree.
 Result pxadmin(const std::string& args) {
   const std::string tool = (stdfs::read_symlink("/proc/self/exe").parent_path() / "pxadmin").string();
-  FILE* p = ::popen((tool + " " + args + " 2>&1").c_str(), "r");
-  Result r{-1, {}};
-  if (p == nullptr) return r;
-  char buf[4096];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  const int status = ::pclose(p);
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+  return testing_support::runCommand(tool + " " + args);
 }
 
 class PxadminStore : public ::testing::Test {

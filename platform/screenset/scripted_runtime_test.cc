@@ -12,30 +12,16 @@
 #include "platform/dl_program_loader.h"
 #include "platform/screen_control_block.h"
 #include "platform/screenset/errors.h"
+#include "testing/test_files.h"
 
 namespace {
 
+using testing_support::buildDir;
+using testing_support::readFile;
+using testing_support::lines;
+
 using D = px::ScreenDataBlock;
 using C = platform::ScreenControlBlock;
-
-std::string buildDir() {
-  const char* b = std::getenv("PX_BUILD_DIR");
-  return b ? b : ".";
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
 
 // One run of the scripted screen set: its own script, transcript and load.
 class ScriptedRun {

@@ -22,22 +22,14 @@
 #include "platform/dl_program_loader.h"
 #include "platform/screen_control_block.h"
 #include "platform/screenset/errors.h"
+#include "testing/test_files.h"
 
 namespace {
 
+using testing_support::buildDir;
+using testing_support::readFile;
+
 using namespace std::chrono_literals;
-
-std::string buildDir() {
-  const char* b = std::getenv("PX_BUILD_DIR");
-  return b ? b : ".";
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
 std::string quote(const std::string& s) {
   std::string out = "'";

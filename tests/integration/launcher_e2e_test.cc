@@ -14,29 +14,15 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/test_files.h"
 
 namespace {
 
+using testing_support::buildDir;
+using testing_support::readFile;
+using testing_support::lines;
+
 namespace stdfs = std::filesystem;
-
-std::string buildDir() {
-  const char* b = std::getenv("PX_BUILD_DIR");
-  return b ? b : ".";
-}
-
-std::string readFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-std::vector<std::string> lines(const std::string& text) {
-  std::vector<std::string> out;
-  std::istringstream in(text);
-  for (std::string l; std::getline(in, l);) out.push_back(l);
-  return out;
-}
 
 class LauncherEndToEnd : public ::testing::Test {
  protected:
