@@ -135,13 +135,13 @@ void makeInstallation(const std::string& dir) {
 
 std::unique_ptr<CA> commonArea(const std::string& dir) {
   auto common = std::make_unique<CA>();
-  rec::putRaw(common->at<CA::kIdentification>(), "PEDRIX");
+  encoding::putRaw(common->at<CA::kIdentification>(), "PEDRIX");
   common->at<CA::kEditionOption2>()[0] = 'B';
-  rec::putRaw(common->at<CA::kInstallationNumber>(), "30005");
-  rec::putRaw(common->at<CA::kVersionText>(), CA::kVersionConstant);
-  rec::putDigits(common->at<CA::kWorkingDate>(), 261207);
+  encoding::putRaw(common->at<CA::kInstallationNumber>(), "30005");
+  encoding::putRaw(common->at<CA::kVersionText>(), CA::kVersionConstant);
+  encoding::putDigits(common->at<CA::kWorkingDate>(), 261207);
   common->setClient(kClient);
-  rec::putBigEndian(common->at<CA::kSavedControlBlock>().subspan<6, 2>(), 0);
+  encoding::putBigEndian(common->at<CA::kSavedControlBlock>().subspan<6, 2>(), 0);
   (void)dir;
   return common;
 }

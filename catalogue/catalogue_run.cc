@@ -70,7 +70,7 @@ class Run {
 
   RunReport execute() {
     takeOverScreen();
-    rec::putRaw(common_.at<CA::kHelpTopic>(), "PX07");
+    encoding::putRaw(common_.at<CA::kHelpTopic>(), "PX07");
     std::copy_n(common_.at<CA::kWorkingDate>().begin(), date_.size(), date_.begin());
     if (openFiles() && beginUnits()) {
       writeHeader();
@@ -97,7 +97,7 @@ class Run {
   void handBackScreen() {
     std::copy_n(control_.bytes().begin(), control_.kSize,
                 common_.at<CA::kSavedControlBlock>().begin());
-    rec::blank(common_.at<CA::kSavedControlTail>());
+    encoding::blank(common_.at<CA::kSavedControlTail>());
     std::copy_n(data_->at<SDB::kCarriedValues>().begin(), SDB::kCarriedValues.width,
                 common_.at<CA::kCarriedValues>().begin());
   }
@@ -111,7 +111,7 @@ class Run {
     message_.setOperation(operation);
     message_.setStatus(status);
     auto field = data_->at<SDB::kMessage>();
-    rec::blank(field);
+    encoding::blank(field);
     std::copy_n(message_.bytes().begin(), message_.kSize, field.begin());
     control_.setProcedure("BOX-FEHLER-OK");
     const std::int32_t rc = screen_.call(control_, data_->bytes());
@@ -326,29 +326,29 @@ RunReport runCatalogue(px::CommonArea& common, fs::FileStore& store,
 }
 
 void clearReport(px::CommonArea& common) {
-  rec::blank(common.at<ReportArea::kOutcome>());
-  rec::blank(common.at<ReportArea::kNewEntries>());
-  rec::blank(common.at<ReportArea::kRewritten>());
-  rec::blank(common.at<ReportArea::kKept>());
-  rec::blank(common.at<ReportArea::kPermissions>());
+  encoding::blank(common.at<ReportArea::kOutcome>());
+  encoding::blank(common.at<ReportArea::kNewEntries>());
+  encoding::blank(common.at<ReportArea::kRewritten>());
+  encoding::blank(common.at<ReportArea::kKept>());
+  encoding::blank(common.at<ReportArea::kPermissions>());
 }
 
 void storeReport(px::CommonArea& common, const RunReport& report) {
   common.at<ReportArea::kOutcome>()[0] = static_cast<char>(report.outcome);
   const RunCounts& c = report.counts;
-  (void)rec::putDigits(common.at<ReportArea::kNewEntries>(), c.newEntries);
-  (void)rec::putDigits(common.at<ReportArea::kRewritten>(), c.rewritten);
-  (void)rec::putDigits(common.at<ReportArea::kKept>(), c.kept);
-  (void)rec::putDigits(common.at<ReportArea::kPermissions>(), c.permissions);
+  (void)encoding::putDigits(common.at<ReportArea::kNewEntries>(), c.newEntries);
+  (void)encoding::putDigits(common.at<ReportArea::kRewritten>(), c.rewritten);
+  (void)encoding::putDigits(common.at<ReportArea::kKept>(), c.kept);
+  (void)encoding::putDigits(common.at<ReportArea::kPermissions>(), c.permissions);
 }
 
 std::optional<StoredReport> loadReport(const px::CommonArea& common) {
   const char o = common.at<ReportArea::kOutcome>()[0];
   if (o < '0' || o > '3') return std::nullopt;
-  const auto n = rec::getDigits(common.at<ReportArea::kNewEntries>());
-  const auto r = rec::getDigits(common.at<ReportArea::kRewritten>());
-  const auto k = rec::getDigits(common.at<ReportArea::kKept>());
-  const auto p = rec::getDigits(common.at<ReportArea::kPermissions>());
+  const auto n = encoding::getDigits(common.at<ReportArea::kNewEntries>());
+  const auto r = encoding::getDigits(common.at<ReportArea::kRewritten>());
+  const auto k = encoding::getDigits(common.at<ReportArea::kKept>());
+  const auto p = encoding::getDigits(common.at<ReportArea::kPermissions>());
   if (!n || !r || !k || !p) return std::nullopt;
   return StoredReport{static_cast<RunOutcome>(o), static_cast<int>(*n), static_cast<int>(*r),
                       static_cast<int>(*k), static_cast<int>(*p)};

@@ -16,8 +16,8 @@
 #include <optional>
 #include <string>
 
-#include "datafiles/field.h"
 #include "datafiles/keyed_file.h"
+#include "encoding/field.h"
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
 
@@ -75,7 +75,7 @@ RunReport runCatalogue(px::CommonArea& common, fs::FileStore& store,
 // outcome (1 character, RunOutcome; blank: PX07 did not run), new entries
 // (5 digits), rewritten entries (5), kept entries (5), permission records (7).
 struct ReportArea {
-  static constexpr rec::Field kOutcome{1250, 1}, kNewEntries{1251, 5}, kRewritten{1256, 5},
+  static constexpr encoding::Field kOutcome{1250, 1}, kNewEntries{1251, 5}, kRewritten{1256, 5},
       kKept{1261, 5}, kPermissions{1266, 7};
 };
 void storeReport(px::CommonArea& common, const RunReport& report);

@@ -10,6 +10,7 @@
 
 #include "catalogue/groups.h"
 #include "datafiles/records.h"
+#include "encoding/packed.h"
 #include "launcher/common_area.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
@@ -50,29 +51,29 @@ class CatalogueRun : public ::testing::Test {
       EXPECT_EQ(area, common.data());
       const char* img = static_cast<const char*>(image);
       setUps.emplace_back(img, 200);
-      const int app = *rec::packed3::decode(std::span<const char, 2>(img + 3, 2));
+      const int app = *encoding::packed3::decode(std::span<const char, 2>(img + 3, 2));
       topEntryBeforeSetUp[app] = store.contents("FX01.DAT").records.count(
           std::string(rec::MenuRecord::key(0, app).data(), 6));
       return 0;
     });
     platform::ScreenControlBlock callers;
     callers.setProcedure("");
-    rec::putRaw(callers.at<platform::ScreenControlBlock::kSetName>(), "MPX01");
+    encoding::putRaw(callers.at<platform::ScreenControlBlock::kSetName>(), "MPX01");
     std::copy_n(callers.bytes().begin(), 400, common.at<CA::kSavedControlBlock>().begin());
-    rec::putRaw(common.at<CA::kCarriedValues>(), "CARRIED!");
-    rec::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-    rec::putDigits(common.at<CA::kWorkingDate>(), 261207);
+    encoding::putRaw(common.at<CA::kCarriedValues>(), "CARRIED!");
+    encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
+    encoding::putDigits(common.at<CA::kWorkingDate>(), 261207);
     common.setClient(kClient);
     configure("GILDAX", 'N', ' ', "00001");
   }
 
   void configure(std::string_view id, char option1, char option2, std::string_view number,
                  std::string_view region = "") {
-    rec::putRaw(common.at<CA::kIdentification>(), id);
+    encoding::putRaw(common.at<CA::kIdentification>(), id);
     common.at<CA::kEditionOption1>()[0] = option1;
     common.at<CA::kEditionOption2>()[0] = option2;
-    rec::putRaw(common.at<CA::kInstallationNumber>(), number);
-    rec::putRaw(common.at<CA::kRegionCode>(), region);
+    encoding::putRaw(common.at<CA::kInstallationNumber>(), number);
+    encoding::putRaw(common.at<CA::kRegionCode>(), region);
   }
 
   void addUser(int client, const std::string& name, char cls) {
@@ -258,11 +259,11 @@ TEST_F(CatalogueRun, EmptyFileThenFullFile) {
 }
 
 TEST_F(CatalogueRun, ScreenStateTravelsThroughTheRun) {
-  rec::putRaw(common.at<CA::kSavedControlTail>(), "junk");
+  encoding::putRaw(common.at<CA::kSavedControlTail>(), "junk");
   run();
-  EXPECT_EQ(rec::view(common.at<CA::kHelpTopic>()), "PX07");
-  EXPECT_TRUE(rec::isBlank(common.at<CA::kSavedControlTail>()));
-  EXPECT_EQ(rec::view(common.at<CA::kCarriedValues>()), "CARRIED!");
+  EXPECT_EQ(encoding::view(common.at<CA::kHelpTopic>()), "PX07");
+  EXPECT_TRUE(encoding::isBlank(common.at<CA::kSavedControlTail>()));
+  EXPECT_EQ(encoding::view(common.at<CA::kCarriedValues>()), "CARRIED!");
   EXPECT_TRUE(screen.calls().empty());
 }
 
@@ -301,7 +302,7 @@ TEST_F(CatalogueRun, OpenFailures) {
     EXPECT_EQ(box.procedure, "BOX-FEHLER-OK");
     EXPECT_EQ(box.control.setName(), "MPX01");
     const std::string area = box.field(3057, 100);
-    EXPECT_EQ(rec::getText({area.data(), 70}), c.text);
+    EXPECT_EQ(encoding::getText({area.data(), 70}), c.text);
     EXPECT_EQ(area.substr(70, 9), std::string(c.code) + "OPEN");
     EXPECT_EQ(area.substr(79, 2), std::string(c.status.raw().data(), 2));
     EXPECT_EQ(area.substr(81), std::string(19, ' '));
@@ -452,8 +453,9 @@ TEST_F(CatalogueRun, ApplicationsAreSetUpBeforeTheirTopLevelEntry) {
   for (std::size_t i = 0; i < 3; ++i) {
     const std::string& img = setUps[i];
     EXPECT_EQ(img.substr(1, 2), std::string("\x00\x0C", 2));
-    EXPECT_EQ(*rec::packed3::decode(std::span<const char, 2>(img.data() + 3, 2)), apps[i].first);
-    EXPECT_EQ(rec::getText({img.data() + 47, 40}), apps[i].second);
+    EXPECT_EQ(*encoding::packed3::decode(std::span<const char, 2>(img.data() + 3, 2)),
+              apps[i].first);
+    EXPECT_EQ(encoding::getText({img.data() + 47, 40}), apps[i].second);
     EXPECT_EQ(topEntryBeforeSetUp[apps[i].first], 0);
   }
   EXPECT_EQ(menu(0, 17)->text(), "Aufgabenverwaltung");

@@ -102,12 +102,12 @@ class CatalogueStore : public ::testing::Test {
   // call, with files open and the build half done.
   static RunReport run(fs::FileStore& store, const std::string& dir, bool dieAtSetUp = false) {
     CA common;
-    rec::putRaw(common.at<CA::kIdentification>(), "GILDAX");
+    encoding::putRaw(common.at<CA::kIdentification>(), "GILDAX");
     common.at<CA::kEditionOption1>()[0] = 'N';
-    rec::putRaw(common.at<CA::kInstallationNumber>(), "30005");
-    rec::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-    rec::putDigits(common.at<CA::kWorkingDate>(), 261207);
-    rec::zero(common.at<CA::kSavedControlBlock>());
+    encoding::putRaw(common.at<CA::kInstallationNumber>(), "30005");
+    encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
+    encoding::putDigits(common.at<CA::kWorkingDate>(), 261207);
+    encoding::zero(common.at<CA::kSavedControlBlock>());
     common.setClient(kClient);
     testing_support::FakeProgramLoader loader;
     loader.add("U001", [](void*, void*) { return 0; });
@@ -222,8 +222,8 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   ASSERT_TRUE(other->open(fs::OpenMode::kInputOutput).ok());
   ASSERT_TRUE(other->begin().ok());
   CA common;
-  rec::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-  rec::zero(common.at<CA::kSavedControlBlock>());
+  encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
+  encoding::zero(common.at<CA::kSavedControlBlock>());
   testing_support::FakeProgramLoader loader;
   testing_support::FakeScreenSet screen;
   RunOptions options;

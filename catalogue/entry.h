@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
 namespace catalogue {
 
@@ -30,7 +30,7 @@ struct Condition {
 
 struct Entry {
   std::uint16_t menu, entry;
-  cp850::Text<40> text;      // code page 850, blank-padded, made at compile time
+  encoding::cp850::Text<40> text;      // code page 850, blank-padded, made at compile time
   std::string_view program;  // up to 4 characters; empty: opens menu `entry`
   char access;               // 'M', 'H' or 'N'
   Grant grant;

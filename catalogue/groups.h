@@ -48,7 +48,7 @@ std::string_view nameOf(Group group);
 // entry. The name handed over may differ from the entry text.
 struct Application {
   int number;
-  cp850::Text<40> name;
+  encoding::cp850::Text<40> name;
 };
 std::optional<Application> applicationOf(Group group);
 

@@ -31,7 +31,7 @@ void NormalUsers::build(fs::KeyedFile& users, int client, platform::ProgramLoade
   names_.clear();
   rec::UserRecord probe;
   probe.setClient(client);
-  rec::zero(probe.at<rec::UserRecord::kEncodedName>());
+  encoding::zero(probe.at<rec::UserRecord::kEncodedName>());
   if (!users.start(fs::StartMode::kGreaterThan, probe.bytes(), rec::UserRecord::kKeyLength).ok())
     return;
   const auto deadline = std::chrono::steady_clock::now() + lockWait;

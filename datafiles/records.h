@@ -9,111 +9,115 @@
 #include <string>
 #include <string_view>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
+#include "encoding/packed.h"
 
 namespace rec {
 
 // FX00.DAT, 210 bytes, key bytes 0-11 (client, encoded user name).
-class UserRecord : public FixedRecord<210> {
+class UserRecord : public encoding::FixedRecord<210> {
  public:
   static constexpr std::size_t kKeyLength = 12;
-  static constexpr Field kClient{0, 2}, kEncodedName{2, 10}, kReserved1{12, 3},
+  static constexpr encoding::Field kClient{0, 2}, kEncodedName{2, 10}, kReserved1{12, 3},
       kSignOnFlag{15, 1}, kReserved2{16, 3}, kUserClass{19, 1},
       // Our sign-on keeps a salted password hash here; blank = no password.
       kPasswordHash{20, 128}, kReserved3{148, 62};
-  static_assert(tiles({kClient, kEncodedName, kReserved1, kSignOnFlag, kReserved2, kUserClass,
-                       kPasswordHash, kReserved3},
-                      kSize));
-  std::optional<int> client() const { return packed3::decode(at<kClient>()); }
-  void setClient(int n) { packed3::encode(n, at<kClient>()); }
-  std::string_view encodedName() const { return rec::view(at<kEncodedName>()); }
-  void setEncodedName(std::string_view tenBytes) { putRaw(at<kEncodedName>(), tenBytes); }
+  static_assert(encoding::tiles({kClient, kEncodedName, kReserved1, kSignOnFlag, kReserved2,
+                                 kUserClass, kPasswordHash, kReserved3},
+                                kSize));
+  std::optional<int> client() const { return encoding::packed3::decode(at<kClient>()); }
+  void setClient(int n) { encoding::packed3::encode(n, at<kClient>()); }
+  std::string_view encodedName() const { return encoding::view(at<kEncodedName>()); }
+  void setEncodedName(std::string_view tenBytes) { encoding::putRaw(at<kEncodedName>(), tenBytes); }
   char signOnFlag() const { return at<kSignOnFlag>()[0]; }
   void setSignOnFlag(char c) { at<kSignOnFlag>()[0] = c; }
   char userClass() const { return at<kUserClass>()[0]; }
   void setUserClass(char c) { at<kUserClass>()[0] = c; }
-  std::string_view passwordHash() const { return trimmed(at<kPasswordHash>()); }
-  void setPasswordHash(std::string_view h) { putRaw(at<kPasswordHash>(), h); }
+  std::string_view passwordHash() const { return encoding::trimmed(at<kPasswordHash>()); }
+  void setPasswordHash(std::string_view h) { encoding::putRaw(at<kPasswordHash>(), h); }
   // Key: client followed by the encoded user name.
   static std::array<char, kKeyLength> key(int client, std::string_view encodedName);
 };
 
 // FX01.DAT, 58 bytes, key bytes 0-5 (menu set 0, menu number, entry number).
-class MenuRecord : public FixedRecord<58> {
+class MenuRecord : public encoding::FixedRecord<58> {
  public:
   static constexpr std::size_t kKeyLength = 6;
-  static constexpr Field kMenuSet{0, 2}, kMenu{2, 2}, kEntry{4, 2}, kVersionStamp{6, 6},
+  static constexpr encoding::Field kMenuSet{0, 2}, kMenu{2, 2}, kEntry{4, 2}, kVersionStamp{6, 6},
       kEntryFlag{12, 1}, kText{13, 40}, kProgram{53, 4}, kAccessClass{57, 1};
-  static_assert(tiles({kMenuSet, kMenu, kEntry, kVersionStamp, kEntryFlag, kText, kProgram,
-                       kAccessClass},
-                      kSize));
-  std::optional<int> menu() const { return packed3::decode(at<kMenu>()); }
-  std::optional<int> entry() const { return packed3::decode(at<kEntry>()); }
+  static_assert(encoding::tiles({kMenuSet, kMenu, kEntry, kVersionStamp, kEntryFlag, kText,
+                                 kProgram, kAccessClass},
+                                kSize));
+  std::optional<int> menu() const { return encoding::packed3::decode(at<kMenu>()); }
+  std::optional<int> entry() const { return encoding::packed3::decode(at<kEntry>()); }
   // The header record 0/0/0, whatever the sign nibbles.
   bool isHeader() const {
-    return packed3::isZero(at<kMenu>()) && packed3::isZero(at<kEntry>());
+    return encoding::packed3::isZero(at<kMenu>()) && encoding::packed3::isZero(at<kEntry>());
   }
   void setKey(int menu, int entry) {
-    packed3::encode(0, at<kMenuSet>());
-    packed3::encode(menu, at<kMenu>());
-    packed3::encode(entry, at<kEntry>());
+    encoding::packed3::encode(0, at<kMenuSet>());
+    encoding::packed3::encode(menu, at<kMenu>());
+    encoding::packed3::encode(entry, at<kEntry>());
   }
-  std::string_view versionStamp() const { return rec::view(at<kVersionStamp>()); }
-  void setVersionStamp(std::string_view sixBytes) { putRaw(at<kVersionStamp>(), sixBytes); }
+  std::string_view versionStamp() const { return encoding::view(at<kVersionStamp>()); }
+  void setVersionStamp(std::string_view sixBytes) {
+    encoding::putRaw(at<kVersionStamp>(), sixBytes);
+  }
   char entryFlag() const { return at<kEntryFlag>()[0]; }
   void setEntryFlag(char c) { at<kEntryFlag>()[0] = c; }
-  std::string text() const { return getText(at<kText>()); }  // UTF-8
-  void setText(std::string_view utf8) { putText(at<kText>(), utf8); }
-  std::string_view program() const { return rec::view(at<kProgram>()); }  // 4 raw bytes
-  void setProgram(std::string_view p) { putRaw(at<kProgram>(), p); }
-  bool opensSubmenu() const { return isBlank(at<kProgram>()); }
+  std::string text() const { return encoding::getText(at<kText>()); }  // UTF-8
+  void setText(std::string_view utf8) { encoding::putText(at<kText>(), utf8); }
+  std::string_view program() const { return encoding::view(at<kProgram>()); }  // 4 raw bytes
+  void setProgram(std::string_view p) { encoding::putRaw(at<kProgram>(), p); }
+  bool opensSubmenu() const { return encoding::isBlank(at<kProgram>()); }
   char accessClass() const { return at<kAccessClass>()[0]; }
   void setAccessClass(char c) { at<kAccessClass>()[0] = c; }
   static std::array<char, kKeyLength> key(int menu, int entry);
 };
 
 // FX02.DAT, 35 bytes, key bytes 0-16 (client, user name, program, blank).
-class PermissionRecord : public FixedRecord<35> {
+class PermissionRecord : public encoding::FixedRecord<35> {
  public:
   static constexpr std::size_t kKeyLength = 17;
-  static constexpr Field kClient{0, 2}, kUserName{2, 10}, kProgram{12, 4}, kKeyBlank{16, 1},
-      kGrantDate{17, 6}, kLevel{23, 1}, kFlag{24, 1}, kText{25, 10};
-  static_assert(tiles({kClient, kUserName, kProgram, kKeyBlank, kGrantDate, kLevel, kFlag, kText},
-                      kSize));
+  static constexpr encoding::Field kClient{0, 2}, kUserName{2, 10}, kProgram{12, 4},
+      kKeyBlank{16, 1}, kGrantDate{17, 6}, kLevel{23, 1}, kFlag{24, 1}, kText{25, 10};
+  static_assert(encoding::tiles({kClient, kUserName, kProgram, kKeyBlank, kGrantDate, kLevel, kFlag,
+                                 kText},
+                                kSize));
   void setKey(int client, std::string_view userName, std::string_view program) {
-    packed3::encode(client, at<kClient>());
-    putRaw(at<kUserName>(), userName);
-    putRaw(at<kProgram>(), program);
+    encoding::packed3::encode(client, at<kClient>());
+    encoding::putRaw(at<kUserName>(), userName);
+    encoding::putRaw(at<kProgram>(), program);
     at<kKeyBlank>()[0] = ' ';
   }
-  std::optional<int> client() const { return packed3::decode(at<kClient>()); }
-  std::string_view userName() const { return rec::view(at<kUserName>()); }  // code page 850
-  std::string_view program() const { return rec::view(at<kProgram>()); }
-  std::string_view grantDate() const { return rec::view(at<kGrantDate>()); }
-  void setGrantDate(std::string_view yymmdd) { putRaw(at<kGrantDate>(), yymmdd); }
+  std::optional<int> client() const { return encoding::packed3::decode(at<kClient>()); }
+  std::string_view userName() const { return encoding::view(at<kUserName>()); }  // code page 850
+  std::string_view program() const { return encoding::view(at<kProgram>()); }
+  std::string_view grantDate() const { return encoding::view(at<kGrantDate>()); }
+  void setGrantDate(std::string_view yymmdd) { encoding::putRaw(at<kGrantDate>(), yymmdd); }
   char level() const { return at<kLevel>()[0]; }
   void setLevel(char c) { at<kLevel>()[0] = c; }
   char flag() const { return at<kFlag>()[0]; }
   void setFlag(char c) { at<kFlag>()[0] = c; }
-  std::string_view text() const { return rec::view(at<kText>()); }
-  void setText(std::string_view t) { putRaw(at<kText>(), t); }
+  std::string_view text() const { return encoding::view(at<kText>()); }
+  void setText(std::string_view t) { encoding::putRaw(at<kText>(), t); }
   static std::array<char, kKeyLength> key(int client, std::string_view userName,
                                           std::string_view program);
 };
 
 // FT00.DAT, 200 bytes, key bytes 0-4 (record type, client, application).
-class InstallationRecord : public FixedRecord<200> {
+class InstallationRecord : public encoding::FixedRecord<200> {
  public:
   static constexpr std::size_t kKeyLength = 5;
-  static constexpr Field kType{0, 1}, kClient{1, 2}, kApplication{3, 2};
+  static constexpr encoding::Field kType{0, 1}, kClient{1, 2}, kApplication{3, 2};
   static constexpr char kControlType = '0', kApplicationType = '1';
-  std::optional<int> client() const { return packed3::decode(at<kClient>()); }
-  std::optional<int> application() const { return packed3::decode(at<kApplication>()); }
+  std::optional<int> client() const { return encoding::packed3::decode(at<kClient>()); }
+  std::optional<int> application() const { return encoding::packed3::decode(at<kApplication>()); }
   char type() const { return at<kType>()[0]; }
   void setKey(char type, int client, int application) {
     at<kType>()[0] = type;
-    packed3::encode(client, at<kClient>());
-    packed3::encode(application, at<kApplication>());
+    encoding::packed3::encode(client, at<kClient>());
+    encoding::packed3::encode(application, at<kApplication>());
   }
   static std::array<char, kKeyLength> key(char type, int client, int application);
 };
@@ -123,11 +127,11 @@ class InstallationRecord : public FixedRecord<200> {
 // programs; bytes 161-199 stay reserved.
 class ControlRecord : public InstallationRecord {
  public:
-  static constexpr Field kIdentification{5, 6}, kClubText{11, 40}, kEditionOption1{51, 1},
+  static constexpr encoding::Field kIdentification{5, 6}, kClubText{11, 40}, kEditionOption1{51, 1},
       kEditionOption2{52, 1}, kInstallationNumber{53, 5}, kRegionCode{58, 3},
       kHeaderNumber{61, 3}, kDefaultClient{64, 2}, kDataDirectory{66, 94}, kLockFlag{160, 1},
       kReserved{161, 39};
-  static_assert(tiles({kType, kClient, kApplication, kIdentification, kClubText,
+  static_assert(encoding::tiles({kType, kClient, kApplication, kIdentification, kClubText,
                        kEditionOption1, kEditionOption2, kInstallationNumber, kRegionCode,
                        kHeaderNumber, kDefaultClient, kDataDirectory, kLockFlag, kReserved},
                       kSize));
@@ -140,10 +144,11 @@ class ControlRecord : public InstallationRecord {
 // An application record ("1", client, application number).
 class ApplicationRecord : public InstallationRecord {
  public:
-  static constexpr Field kReserved1{5, 42}, kName{47, 40}, kReserved2{87, 113};
-  static_assert(tiles({kType, kClient, kApplication, kReserved1, kName, kReserved2}, kSize));
-  std::string name() const { return getText(at<kName>()); }
-  void setName(std::string_view utf8) { putText(at<kName>(), utf8); }
+  static constexpr encoding::Field kReserved1{5, 42}, kName{47, 40}, kReserved2{87, 113};
+  static_assert(encoding::tiles({kType, kClient, kApplication, kReserved1, kName, kReserved2},
+                                kSize));
+  std::string name() const { return encoding::getText(at<kName>()); }
+  void setName(std::string_view utf8) { encoding::putText(at<kName>(), utf8); }
 };
 
 }  // namespace rec

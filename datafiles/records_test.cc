@@ -10,7 +10,7 @@ namespace {
 
 TEST(MenuRecord, ExampleEntryIsByteExact) {
   rec::MenuRecord r;
-  rec::zero(r.at<rec::MenuRecord::kVersionStamp>());
+  encoding::zero(r.at<rec::MenuRecord::kVersionStamp>());
   r.setKey(17, 10);
   r.setEntryFlag(' ');
   r.setText("Aufgabenliste");

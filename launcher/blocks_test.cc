@@ -13,11 +13,11 @@ using px::ScreenDataBlock;
 TEST(CommonArea, InitialContents) {
   CommonArea a;
   EXPECT_EQ(a.kSize, 2129u);
-  EXPECT_TRUE(rec::isBlank(a.at<CommonArea::kUserName>()));
+  EXPECT_TRUE(encoding::isBlank(a.at<CommonArea::kUserName>()));
   EXPECT_EQ(a.client(), 0);
-  EXPECT_EQ(rec::view(a.at<CommonArea::kMenuValue>()), "00000000");
+  EXPECT_EQ(encoding::view(a.at<CommonArea::kMenuValue>()), "00000000");
   EXPECT_EQ(a.functionKeyAction(1), 0);
-  EXPECT_EQ(rec::getBigEndian(a.at<CommonArea::kAddressesCount>()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(a.at<CommonArea::kAddressesCount>()), 0u);
   EXPECT_EQ(CommonArea::kVersionConstant.substr(0, 6), "034 - ");
 }
 
@@ -27,8 +27,8 @@ TEST(ScreenDataBlock, EventCodeIsBigEndian) {
   d.setEventCode(0x0130);
   EXPECT_EQ(d.bytes()[2790], 0x01);
   EXPECT_EQ(d.bytes()[2791], 0x30);
-  EXPECT_EQ(rec::view(d.at<ScreenDataBlock::kSelection>()), "0000");
-  rec::putText(d.row(99), "last");
+  EXPECT_EQ(encoding::view(d.at<ScreenDataBlock::kSelection>()), "0000");
+  encoding::putText(d.row(99), "last");
   EXPECT_EQ(d.bytes()[3218 + 98 * 40], 'l');
 }
 
@@ -40,7 +40,7 @@ TEST(ScreenControlBlock, ErrorCodeAndProcedure) {
   EXPECT_EQ(c.bytes()[7], 0x02);
   c.setProcedure("NEUSTART");
   EXPECT_EQ(c.procedure(), "NEUSTART");
-  EXPECT_EQ(rec::view(c.at<platform::ScreenControlBlock::kProcedure>()).size(), 32u);
+  EXPECT_EQ(encoding::view(c.at<platform::ScreenControlBlock::kProcedure>()).size(), 32u);
 }
 
 TEST(MessageArea, CarriesTheRawStatusBytes) {

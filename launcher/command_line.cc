@@ -2,12 +2,12 @@
 
 #include <string>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
 namespace px {
 
 void applyCommandLine(std::string_view utf8Line, CommonArea& area) {
-  std::string line = cp850::fromUtf8(utf8Line);
+  std::string line = encoding::cp850::fromUtf8(utf8Line);
   if (line.size() > kCommandLineWidth) line.resize(kCommandLineWidth);
   if (line.find_first_not_of(' ') == std::string::npos) return;
 
@@ -18,8 +18,8 @@ void applyCommandLine(std::string_view utf8Line, CommonArea& area) {
     const std::string_view rest = std::string_view(line).substr(first + 1);
     second = rest.substr(0, rest.find(' '));
   }
-  rec::putRaw(area.at<CommonArea::kUserName>(), user);
-  rec::putRaw(area.at<CommonArea::kSecondWord>(), second);
+  encoding::putRaw(area.at<CommonArea::kUserName>(), user);
+  encoding::putRaw(area.at<CommonArea::kSecondWord>(), second);
 }
 
 }  // namespace px

@@ -11,8 +11,8 @@ struct Split {
 Split split(std::string_view line) {
   px::CommonArea area;
   px::applyCommandLine(line, area);
-  return {std::string(rec::view(area.at<px::CommonArea::kUserName>())),
-          std::string(rec::view(area.at<px::CommonArea::kSecondWord>()))};
+  return {std::string(encoding::view(area.at<px::CommonArea::kUserName>())),
+          std::string(encoding::view(area.at<px::CommonArea::kSecondWord>()))};
 }
 
 TEST(CommandLine, SplitsAtSingleBlanks) {

@@ -1,22 +1,24 @@
 #include "launcher/common_area.h"
 
+#include "encoding/packed.h"
+
 namespace px {
 
 void CommonArea::reset() {
-  rec::blank(bytes());
+  encoding::blank(bytes());
   setClient(0);
-  rec::putDigits(at<kHeaderNumber>(), 0);
-  rec::putDigits(at<kStatusValue>(), 0);
-  rec::putDigits(at<kWorkingDate>(), 0);
-  rec::zero(at<kFunctionKeys>());
-  rec::putDigits(at<kCalendarStart>(), 0);
-  rec::zero(at<kPositionsCount>());
-  rec::putDigits(at<kMenuValue>(), 0);
-  rec::putDigits(at<kCheckValue>(), 0);
-  rec::zero(at<kAddressesCount>());
-  rec::zero(at<kCarriedValues>());
+  encoding::putDigits(at<kHeaderNumber>(), 0);
+  encoding::putDigits(at<kStatusValue>(), 0);
+  encoding::putDigits(at<kWorkingDate>(), 0);
+  encoding::zero(at<kFunctionKeys>());
+  encoding::putDigits(at<kCalendarStart>(), 0);
+  encoding::zero(at<kPositionsCount>());
+  encoding::putDigits(at<kMenuValue>(), 0);
+  encoding::putDigits(at<kCheckValue>(), 0);
+  encoding::zero(at<kAddressesCount>());
+  encoding::zero(at<kCarriedValues>());
 }
 
-int CommonArea::client() const { return rec::packed3::decode(at<kClient>()).value_or(0); }
+int CommonArea::client() const { return encoding::packed3::decode(at<kClient>()).value_or(0); }
 
 }  // namespace px

@@ -6,13 +6,14 @@
 
 #include <string_view>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
+#include "encoding/packed.h"
 
 namespace px {
 
-class CommonArea : public rec::FixedRecord<2129> {
+class CommonArea : public encoding::FixedRecord<2129> {
  public:
-  using Field = rec::Field;
+  using Field = encoding::Field;
   static constexpr Field kIdentification{0, 6};   // edition, e.g. "GILDAX"
   static constexpr Field kClient{6, 2};           // packed, 3 digits
   static constexpr Field kUserName{8, 10};
@@ -64,7 +65,7 @@ class CommonArea : public rec::FixedRecord<2129> {
   static constexpr Field kSavedControlBlock{1621, 400};
   static constexpr Field kSavedControlTail{2021, 100};
   static constexpr Field kCarriedValues{2121, 8};
-  static_assert(rec::tiles(
+  static_assert(encoding::tiles(
       {kIdentification, kClient, kUserName, kSecondWord, kHeaderNumber, kClubText, kWindowTitle,
        kGap1, kEditionOption1, kEditionOption2, kGap2, kPermissionFlag, kPermissionText, kGap3,
        kStatusValue, kStatusText, kDataDirectory, kUserClass, kGap4, kNextProgram1,
@@ -84,7 +85,7 @@ class CommonArea : public rec::FixedRecord<2129> {
   void reset();
 
   int client() const;  // 0 when the field is not a valid packed number
-  void setClient(int n) { rec::packed3::encode(n, at<kClient>()); }
+  void setClient(int n) { encoding::packed3::encode(n, at<kClient>()); }
   // Action assigned to function key F1..F10 (1-based).
   unsigned char functionKeyAction(int key) const {
     return static_cast<unsigned char>(at<kFunctionKeys>()[key - 1]);

@@ -4,13 +4,14 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "encoding/packed.h"
 #include "launcher/command_line.h"
 #include "launcher/rules.h"
 
 namespace px {
 namespace {
 
-using rec::Field;
+using encoding::Field;
 
 // Blocks of the utilities the launcher calls (U009, U001, U007).
 constexpr Field kSetFunction{0, 1}, kSetIdentification{1, 6}, kSetClient{7, 3}, kSetModule{10, 8},
@@ -33,7 +34,7 @@ std::string padded(std::string_view s, std::size_t width) {
 }
 
 bool blankOrZero(std::span<const char> f) {
-  return rec::isBlank(f) || std::all_of(f.begin(), f.end(), [](char c) { return c == '\0'; });
+  return encoding::isBlank(f) || std::all_of(f.begin(), f.end(), [](char c) { return c == '\0'; });
 }
 
 std::string fourDigits(unsigned value) {
@@ -64,21 +65,22 @@ Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
 int Launcher::run() {
   applyCommandLine(process_.commandLine(), area_);
   callName_ = padded("PX00", 10);
-  rec::blank(area_.at<CommonArea::kNextProgram1>());
-  rec::blank(area_.at<CommonArea::kNextProgram2>());
-  rec::putRaw(area_.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
+  encoding::blank(area_.at<CommonArea::kNextProgram1>());
+  encoding::blank(area_.at<CommonArea::kNextProgram2>());
+  encoding::putRaw(area_.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
   dispatch();
   // No user signed on: end without a dialog and without touching a file.
   if (blankOrZero(area_.at<CommonArea::kUserName>())) return rc_;
 
   callSettings('L');
-  if (rec::view(part(settings_, kSetCheckValue)) != rec::view(area_.at<CommonArea::kCheckValue>()))
+  if (encoding::view(part(settings_, kSetCheckValue)) !=
+      encoding::view(area_.at<CommonArea::kCheckValue>()))
     callUtility("PM3G", area_.data(), nullptr, /*unload=*/false);
 
   control_.reset();
   data_.reset();
-  rec::putRaw(data_.at<ScreenDataBlock::kMenuValue>(),
-              rec::view(area_.at<CommonArea::kMenuValue>()));
+  encoding::putRaw(data_.at<ScreenDataBlock::kMenuValue>(),
+              encoding::view(area_.at<CommonArea::kMenuValue>()));
   startScreenSet();
   checkMenuVersion();
   setSignOn('J');
@@ -93,24 +95,25 @@ int Launcher::run() {
 
 void Launcher::callSettings(char function) {
   part(settings_, kSetFunction)[0] = function;
-  rec::putRaw(part(settings_, kSetIdentification),
-              rec::view(area_.at<CommonArea::kIdentification>()));
-  rec::putDigits(part(settings_, kSetClient), area_.client());
-  rec::putRaw(part(settings_, kSetModule), kModuleName);
+  encoding::putRaw(part(settings_, kSetIdentification),
+              encoding::view(area_.at<CommonArea::kIdentification>()));
+  encoding::putDigits(part(settings_, kSetClient), area_.client());
+  encoding::putRaw(part(settings_, kSetModule), kModuleName);
   callUtility("U009", settings_.data());
 }
 
 void Launcher::startScreenSet() {
   using SCB = platform::ScreenControlBlock;
   control_.setSetCommand(SCB::kStart);
-  rec::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
-  rec::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
-  rec::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
-  rec::putRaw(data_.at<ScreenDataBlock::kClubText>(), rec::view(area_.at<CommonArea::kClubText>()));
-  rec::putRaw(data_.at<ScreenDataBlock::kScreenValueA>(),
-              rec::view(area_.at<CommonArea::kScreenValueA>()));
-  rec::putRaw(data_.at<ScreenDataBlock::kScreenValueB>(),
-              rec::view(area_.at<CommonArea::kScreenValueB>()));
+  encoding::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
+  encoding::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
+  encoding::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
+  encoding::putRaw(data_.at<ScreenDataBlock::kClubText>(),
+                   encoding::view(area_.at<CommonArea::kClubText>()));
+  encoding::putRaw(data_.at<ScreenDataBlock::kScreenValueA>(),
+              encoding::view(area_.at<CommonArea::kScreenValueA>()));
+  encoding::putRaw(data_.at<ScreenDataBlock::kScreenValueB>(),
+              encoding::view(area_.at<CommonArea::kScreenValueB>()));
   control_.setProcedure("");
   message_.clear();
   callScreen();
@@ -120,7 +123,8 @@ void Launcher::checkMenuVersion() {
   rec::MenuRecord header;
   header.setKey(0, 0);
   callUtility("UX01L", area_.data(), header.data(), /*unload=*/false);
-  if (header.versionStamp() == rec::view(area_.at<CommonArea::kVersionText>()).substr(0, 6)) return;
+  if (header.versionStamp() == encoding::view(area_.at<CommonArea::kVersionText>()).substr(0, 6))
+    return;
   callName_ = padded("PX00P", 10);
   dispatch();
   callName_ = padded("PX07", 10);
@@ -135,17 +139,17 @@ void Launcher::setSignOn(char flag) {
   // called program has changed the user name or client in the common area
   // since: otherwise that user would stay marked as signed on for good.
   if (flag == 'J') {
-    signedOnName_ = std::string(rec::view(area_.at<CommonArea::kUserName>()));
+    signedOnName_ = std::string(encoding::view(area_.at<CommonArea::kUserName>()));
     signedOnClient_ = area_.client();
   }
   std::array<char, kU001Size> u001;
   u001.fill(' ');
   u001[0] = 'V';
-  rec::putRaw(std::span<char>(u001).subspan(1, 10), signedOnName_);
+  encoding::putRaw(std::span<char>(u001).subspan(1, 10), signedOnName_);
   callUtility("U001", u001.data(), nullptr, /*unload=*/false);  // the dispatch unloads it
 
   rec::UserRecord user;
-  rec::packed3::encode(signedOnClient_, user.at<rec::UserRecord::kClient>());
+  encoding::packed3::encode(signedOnClient_, user.at<rec::UserRecord::kClient>());
   user.setEncodedName(std::string_view(u001.data() + 1, 10));
   if (!withLockWait("FX00", [&] { return fx00->read(user.bytes()); }).ok()) {
     (void)fx00->close();
@@ -158,10 +162,10 @@ void Launcher::setSignOn(char flag) {
 }
 
 void Launcher::openMenuFiles() {
-  rec::putText(area_.at<CommonArea::kWindowTitle>(), "                M e n ü");
-  rec::putText(area_.at<CommonArea::kMenuText>(), "M e n ü");
-  rec::putRaw(area_.at<CommonArea::kHelpTopic>(), kModuleName);
-  date_ = displayDate(rec::view(area_.at<CommonArea::kWorkingDate>()));
+  encoding::putText(area_.at<CommonArea::kWindowTitle>(), "                M e n ü");
+  encoding::putText(area_.at<CommonArea::kMenuText>(), "M e n ü");
+  encoding::putRaw(area_.at<CommonArea::kHelpTopic>(), kModuleName);
+  date_ = displayDate(encoding::view(area_.at<CommonArea::kWorkingDate>()));
 
   struct Target {
     fs::KeyedFile* file;
@@ -184,10 +188,11 @@ void Launcher::openMenuFiles() {
 void Launcher::closeMenuFilesAndStore() {
   closeOpenFiles();
   callSettings('L');
-  const std::string_view menuValue = rec::view(area_.at<CommonArea::kMenuValue>());
+  const std::string_view menuValue = encoding::view(area_.at<CommonArea::kMenuValue>());
   if (!storesMenuValue(menuValue)) return;
-  rec::putRaw(part(settings_, kSetCheckValue), rec::view(area_.at<CommonArea::kCheckValue>()));
-  rec::putRaw(part(settings_, kSetMenuValue), menuValue);
+  encoding::putRaw(part(settings_, kSetCheckValue),
+                   encoding::view(area_.at<CommonArea::kCheckValue>()));
+  encoding::putRaw(part(settings_, kSetMenuValue), menuValue);
   callSettings('S');
 }
 
@@ -199,14 +204,14 @@ void Launcher::closeOpenFiles() {
 void Launcher::endScreenSet() {
   control_.setSetCommand(platform::ScreenControlBlock::kEnd);
   control_.setProcedure("");
-  rec::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  encoding::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());  // error code not examined
 }
 
 // ---- messages and error stops ---------------------------------------------
 
 void Launcher::callScreen() {
-  rec::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  encoding::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());
   control_.setProcedure("");
   if (control_.errorCode() == 0) return;
@@ -271,11 +276,11 @@ void Launcher::callUtility(std::string_view name, void* first, void* second, boo
 void Launcher::dispatch() {
   for (;;) {
     loader_.unload("U001");
-    rec::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
-    rec::blank(area_.at<CommonArea::kSavedControlTail>());
-    rec::putRaw(area_.at<CommonArea::kCarriedValues>(),
-                rec::view(data_.at<ScreenDataBlock::kCarriedValues>()));
-    rec::putRaw(area_.at<CommonArea::kCallName>(), callName_);
+    encoding::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
+    encoding::blank(area_.at<CommonArea::kSavedControlTail>());
+    encoding::putRaw(area_.at<CommonArea::kCarriedValues>(),
+                encoding::view(data_.at<ScreenDataBlock::kCarriedValues>()));
+    encoding::putRaw(area_.at<CommonArea::kCallName>(), callName_);
     callUtility("UX10", area_.data());
 
     const platform::CallOutcome out = loader_.call(callName_, area_.data());
@@ -287,28 +292,28 @@ void Launcher::dispatch() {
       return;
     }
     rc_ = out.returnCode;
-    rc_ = process_.changeDirectory(rec::getText(area_.at<CommonArea::kDataDirectory>()));
-    rec::putRaw(control_.bytes(), rec::view(area_.at<CommonArea::kSavedControlBlock>()));
-    rec::putRaw(data_.at<ScreenDataBlock::kCarriedValues>(),
-                rec::view(area_.at<CommonArea::kCarriedValues>()));
+    rc_ = process_.changeDirectory(encoding::getText(area_.at<CommonArea::kDataDirectory>()));
+    encoding::putRaw(control_.bytes(), encoding::view(area_.at<CommonArea::kSavedControlBlock>()));
+    encoding::putRaw(data_.at<ScreenDataBlock::kCarriedValues>(),
+                encoding::view(area_.at<CommonArea::kCarriedValues>()));
     if (platform::trimName(callName_) == "PX00")
       callName_.assign(10, ' ');
     else
       runProcedure("SETZEN-DESKTOP-WINDOW");
-    if (!rec::isBlank(callName_)) loader_.unload(callName_);
+    if (!encoding::isBlank(callName_)) loader_.unload(callName_);
     for (std::string_view name : kUnloadList) loader_.unload(name);
     statusName_ = callName_.substr(0, 5);
 
     auto next1 = area_.at<CommonArea::kNextProgram1>();
     auto next2 = area_.at<CommonArea::kNextProgram2>();
-    if (!rec::isBlank(next2)) {
+    if (!encoding::isBlank(next2)) {
       // Next program 2 runs only behind next program 1, even a blank one.
-      callName_ = std::string(rec::view(next1));
-      rec::putRaw(next1, rec::view(next2));
-      rec::blank(next2);
-    } else if (!rec::isBlank(next1)) {
-      callName_ = std::string(rec::view(next1));
-      rec::blank(next1);
+      callName_ = std::string(encoding::view(next1));
+      encoding::putRaw(next1, encoding::view(next2));
+      encoding::blank(next2);
+    } else if (!encoding::isBlank(next1)) {
+      callName_ = std::string(encoding::view(next1));
+      encoding::blank(next1);
     } else {
       return;
     }

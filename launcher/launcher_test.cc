@@ -31,7 +31,7 @@ class LauncherTest : public ::testing::Test {
          {&fs::kInstallationFile, &fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
       ASSERT_TRUE(store.create(*spec).ok());
     rec::ControlRecord control;
-    rec::putRaw(control.at<rec::ControlRecord::kReserved>(), "reserved bytes stay");
+    encoding::putRaw(control.at<rec::ControlRecord::kReserved>(), "reserved bytes stay");
     control.setLockFlag('N');
     store.put("FT00.DAT", control.view());
     rec::MenuRecord header;
@@ -43,15 +43,15 @@ class LauncherTest : public ::testing::Test {
     loader.add("PX00", [this](void* a, void*) {
       auto& area = *static_cast<CommonArea*>(a);
       if (blankUser) {
-        rec::blank(area.at<CommonArea::kUserName>());
+        encoding::blank(area.at<CommonArea::kUserName>());
         return 7;
       }
       area.setClient(kClient);
-      rec::putRaw(area.at<CommonArea::kUserName>(), "anna");
+      encoding::putRaw(area.at<CommonArea::kUserName>(), "anna");
       area.at<CommonArea::kUserClass>()[0] = userClass;
-      rec::putRaw(area.at<CommonArea::kDataDirectory>(), "/data");
-      rec::putRaw(area.at<CommonArea::kWorkingDate>(), "240131");
-      rec::putRaw(area.at<CommonArea::kMenuValue>(), menuValue);
+      encoding::putRaw(area.at<CommonArea::kDataDirectory>(), "/data");
+      encoding::putRaw(area.at<CommonArea::kWorkingDate>(), "240131");
+      encoding::putRaw(area.at<CommonArea::kMenuValue>(), menuValue);
       for (int k = 1; k <= 10; ++k) area.setFunctionKeyAction(k, static_cast<unsigned char>(k));
       return 0;
     });
@@ -66,7 +66,7 @@ class LauncherTest : public ::testing::Test {
     loader.add("U007", [](void*, void*) { return 0; });
     loader.add("U000", [](void*, void*) { return 0; });
     loader.add("UM21", [](void* a, void*) {
-      rec::putBigEndian(static_cast<CommonArea*>(a)->at<CommonArea::kPositionsCount>(), 5);
+      encoding::putBigEndian(static_cast<CommonArea*>(a)->at<CommonArea::kPositionsCount>(), 5);
       return 0;
     });
     loader.add("UX01L", [this](void*, void* h) {
@@ -146,7 +146,7 @@ class LauncherTest : public ::testing::Test {
     const int count = std::stoi(call.field(7182, 4));
     std::vector<std::string> out;
     for (int i = 0; i < count; ++i)
-      out.push_back(rec::getText({call.data.data() + 3218 + 40 * i, 40}));
+      out.push_back(encoding::getText({call.data.data() + 3218 + 40 * i, 40}));
     return out;
   }
   std::vector<std::string> boxes() {
@@ -195,7 +195,7 @@ TEST_F(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
   EXPECT_EQ(screen.calls().back().setCommand, 'Q');
   EXPECT_EQ(rowsShown(0), std::vector<std::string>{});
   const auto& menu = *screen.callsOf("NEUSTART")[0];
-  EXPECT_EQ(rec::getText({menu.data.data() + 3178, 40}), "A n w e n d u n g e n");
+  EXPECT_EQ(encoding::getText({menu.data.data() + 3178, 40}), "A n w e n d u n g e n");
   EXPECT_EQ(menu.field(3041, 8), "31.01.24");
   EXPECT_EQ(menu.field(2984, 11), "PX01 - 013 ");
   EXPECT_EQ(menu.field(2792 + 6, 6), " Info ");
@@ -344,7 +344,7 @@ TEST_F(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
   check.action = [&](auto&, auto d) {
     levelAfter = launcher->level();
     menuAfter = launcher->currentMenu();
-    title = rec::getText(d.subspan(3178, 40));
+    title = encoding::getText(d.subspan(3178, 40));
   };
   screen.then(check);
   run();
@@ -465,7 +465,7 @@ TEST_F(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
   for (int i = 0; i < 3; ++i) {
     FakeScreenSet::Answer a;
     a.event = i < 2 ? 3 : 99;  // F3: action 3, "Sperre"
-    a.action = [&](auto&, auto d) { banners.push_back(rec::getText(d.subspan(7202, 40))); };
+    a.action = [&](auto&, auto d) { banners.push_back(encoding::getText(d.subspan(7202, 40))); };
     screen.then(a);
   }
   screen.event(0).reply("BOX-FRAGE", 'J');
@@ -504,8 +504,8 @@ TEST_F(LauncherTest, FollowUpChain) {
     screen = FakeScreenSet();
     loader.clearEvents();
     addProgram("PA01", [&](CommonArea& a) {
-      rec::putRaw(a.at<CommonArea::kNextProgram1>(), c.next1);
-      rec::putRaw(a.at<CommonArea::kNextProgram2>(), c.next2);
+      encoding::putRaw(a.at<CommonArea::kNextProgram1>(), c.next1);
+      encoding::putRaw(a.at<CommonArea::kNextProgram2>(), c.next2);
     });
     addProgram("PA02");
     addProgram("PA03");
@@ -542,7 +542,7 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   addProgram("PM44", [](CommonArea& a) {
     a.at<CommonArea::kSavedControlBlock>()[200] = 'Z';  // becomes the launcher's block
     a.at<CommonArea::kCarriedValues>()[0] = 'c';
-    rec::putRaw(a.at<CommonArea::kUserName>(), "");  // does not end the launcher
+    encoding::putRaw(a.at<CommonArea::kUserName>(), "");  // does not end the launcher
   });
   screen.select(1).select(1).event(0).event(0).reply("BOX-FRAGE", 'J');
   run();
@@ -576,11 +576,11 @@ TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
   loader.add("U000", [&](void* a, void*) {
     auto& area = *static_cast<CommonArea*>(a);
     platform::ScreenControlBlock saved;
-    rec::putRaw(saved.bytes(), rec::view(area.at<CommonArea::kSavedControlBlock>()));
+    encoding::putRaw(saved.bytes(), encoding::view(area.at<CommonArea::kSavedControlBlock>()));
     savedSetName = std::string(saved.setName());
     helpMode += area.at<CommonArea::kHelpMode>()[0];
-    helpTopic = std::string(rec::view(area.at<CommonArea::kHelpTopic>()));
-    if (helpText.empty()) helpText = rec::getText(area.at<CommonArea::kHelpText>());
+    helpTopic = std::string(encoding::view(area.at<CommonArea::kHelpTopic>()));
+    if (helpText.empty()) helpText = encoding::getText(area.at<CommonArea::kHelpText>());
     return 0;
   });
   FakeScreenSet::Answer info;  // F2 on row 1: information on that row

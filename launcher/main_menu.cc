@@ -9,7 +9,7 @@ namespace {
 
 std::string text40(std::string_view utf8) {
   std::string out(40, ' ');
-  rec::putText(out, utf8);
+  encoding::putText(out, utf8);
   return out;
 }
 
@@ -17,7 +17,7 @@ const std::string kTopTitle = text40("A n w e n d u n g e n");
 const std::string kLockBanner = text40("  System für Normalbenutzer gesperrt!");
 const std::string kBlank40(40, ' ');
 
-void putFour(std::span<char, 4> field, int value) { rec::putDigits(field, value); }
+void putFour(std::span<char, 4> field, int value) { encoding::putDigits(field, value); }
 
 }  // namespace
 
@@ -40,7 +40,7 @@ Launcher::Step Launcher::lockedOut() {
 
 bool Launcher::permitted(std::string_view program) {
   rec::PermissionRecord record;
-  record.setKey(area_.client(), rec::view(area_.at<CommonArea::kUserName>()), program);
+  record.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
   const fs::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
   if (s.invalidKey()) {
     callName_.assign(10, ' ');
@@ -49,9 +49,9 @@ bool Launcher::permitted(std::string_view program) {
     showBox("BOX-WARNUNG");
     return false;
   }
-  rec::putRaw(area_.at<CommonArea::kPermissionFlag>(),
-              rec::view(record.at<rec::PermissionRecord::kFlag>()));
-  rec::putRaw(area_.at<CommonArea::kPermissionText>(), record.text());
+  encoding::putRaw(area_.at<CommonArea::kPermissionFlag>(),
+              encoding::view(record.at<rec::PermissionRecord::kFlag>()));
+  encoding::putRaw(area_.at<CommonArea::kPermissionText>(), record.text());
   return true;
 }
 
@@ -130,7 +130,7 @@ Launcher::Step Launcher::buildList() {
       Visibility v = entryVisibility(userClass, record.accessClass(), program);
       if (v == Visibility::kNeedsPermission) {
         rec::PermissionRecord key;
-        key.setKey(area_.client(), rec::view(area_.at<CommonArea::kUserName>()), program);
+        key.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
         const fs::FileStatus s = withLockWait("FX02", [&] {
           return fx02_->start(fs::StartMode::kEqual, key.bytes(),
                               rec::PermissionRecord::kKeyLength);
@@ -138,18 +138,18 @@ Launcher::Step Launcher::buildList() {
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
       if (v == Visibility::kHidden) continue;
-      if (!rec::isBlank(record.at<rec::MenuRecord::kProgram>()))
+      if (!encoding::isBlank(record.at<rec::MenuRecord::kProgram>()))
         buildStatusLine(std::string(program) + " ");
       if (count_ < kMaxRows) ++count_;  // past 99 rows every entry replaces row 99
       Row& row = rows_[count_ - 1];
       row.entry = record.entry().value_or(0);
-      row.text = std::string(rec::view(record.at<rec::MenuRecord::kText>()));
+      row.text = std::string(encoding::view(record.at<rec::MenuRecord::kText>()));
       row.program = std::string(program) + " ";
       row.flag = record.entryFlag();
     }
   }
   for (std::size_t i = 0; i < kMaxRows; ++i)
-    rec::putRaw(data_.row(i + 1), i < count_ ? std::string_view(rows_[i].text) : kBlank40);
+    encoding::putRaw(data_.row(i + 1), i < count_ ? std::string_view(rows_[i].text) : kBlank40);
   putFour(data_.at<ScreenDataBlock::kEntryCount>(), static_cast<int>(count_));
   return Step::kShow;
 }
@@ -159,28 +159,30 @@ void Launcher::buildStatusLine(std::string_view program5) {
   if (group == StatusGroup::kPositions) callUtility("UM21", area_.data());
   if (group == StatusGroup::kAddresses) callUtility("UM30", area_.data());
   statusLine_ = statusLineFor(group, area_, statusLine_);
-  rec::putRaw(data_.at<ScreenDataBlock::kStatusLine>(), statusLine_);
+  encoding::putRaw(data_.at<ScreenDataBlock::kStatusLine>(), statusLine_);
 }
 
 void Launcher::fillDisplay() {
   using D = ScreenDataBlock;
   data_.setEventCode(D::kEventNone);
-  rec::putRaw(data_.at<D::kTitle>(), title_);
-  rec::putRaw(data_.at<D::kBanner>(), banner_);
+  encoding::putRaw(data_.at<D::kTitle>(), title_);
+  encoding::putRaw(data_.at<D::kBanner>(), banner_);
   for (int key = 1; key <= 9; ++key) {
     const int action = area_.functionKeyAction(key);
-    rec::putRaw(data_.caption(key), action >= 1 && action <= 9 ? captions_[action - 1] : "");
+    encoding::putRaw(data_.caption(key), action >= 1 && action <= 9 ? captions_[action - 1] : "");
   }
-  rec::putRaw(data_.at<D::kIdentification>(), rec::view(area_.at<CommonArea::kIdentification>()));
-  rec::putDigits(data_.at<D::kClient>(), area_.client());
-  rec::putRaw(data_.at<D::kClubText>(), rec::view(area_.at<CommonArea::kClubText>()));
-  rec::putRaw(data_.at<D::kMenuText>(), rec::view(area_.at<CommonArea::kMenuText>()));
-  rec::putRaw(data_.at<D::kPermissionFlag>(), rec::view(area_.at<CommonArea::kPermissionFlag>()));
-  rec::putRaw(data_.at<D::kDate>(), date_);
-  rec::putRaw(data_.at<D::kModuleId>(), kModuleId);
-  rec::putRaw(data_.at<D::kModuleName>(), kModuleName);
-  rec::putRaw(data_.at<D::kHeaderLine>(), headerLine(area_));
-  rec::putRaw(data_.at<D::kMenuValue>(), rec::view(area_.at<CommonArea::kMenuValue>()));
+  encoding::putRaw(data_.at<D::kIdentification>(),
+                   encoding::view(area_.at<CommonArea::kIdentification>()));
+  encoding::putDigits(data_.at<D::kClient>(), area_.client());
+  encoding::putRaw(data_.at<D::kClubText>(), encoding::view(area_.at<CommonArea::kClubText>()));
+  encoding::putRaw(data_.at<D::kMenuText>(), encoding::view(area_.at<CommonArea::kMenuText>()));
+  encoding::putRaw(data_.at<D::kPermissionFlag>(),
+                   encoding::view(area_.at<CommonArea::kPermissionFlag>()));
+  encoding::putRaw(data_.at<D::kDate>(), date_);
+  encoding::putRaw(data_.at<D::kModuleId>(), kModuleId);
+  encoding::putRaw(data_.at<D::kModuleName>(), kModuleName);
+  encoding::putRaw(data_.at<D::kHeaderLine>(), headerLine(area_));
+  encoding::putRaw(data_.at<D::kMenuValue>(), encoding::view(area_.at<CommonArea::kMenuValue>()));
 }
 
 Launcher::Step Launcher::show() {
@@ -194,9 +196,9 @@ Launcher::Step Launcher::show() {
   fillDisplay();
   runProcedure("NEUSTART");
   message_.clear();
-  rec::putRaw(area_.at<CommonArea::kMenuValue>(),
-              rec::view(data_.at<ScreenDataBlock::kMenuValue>()));
-  const auto chosen = rec::getDigits(data_.at<ScreenDataBlock::kChosenRow>());
+  encoding::putRaw(area_.at<CommonArea::kMenuValue>(),
+              encoding::view(data_.at<ScreenDataBlock::kMenuValue>()));
+  const auto chosen = encoding::getDigits(data_.at<ScreenDataBlock::kChosenRow>());
   chosen_ = chosen ? static_cast<std::size_t>(*chosen) : 0;
   return act(actionForEvent(data_.eventCode(), area_));
 }
@@ -214,9 +216,9 @@ Launcher::Step Launcher::act(int action) {
     case 2:
       if (const Row* row = currentRow()) {
         std::string topic = row->program.substr(0, 4);
-        if (rec::isBlank(topic)) {
+        if (encoding::isBlank(topic)) {
           topic.assign(3, '0');
-          rec::putDigits(topic, row->entry);
+          encoding::putDigits(topic, row->entry);
           topic += ' ';
         }
         help('I', topic, row->text);
@@ -229,7 +231,7 @@ Launcher::Step Launcher::act(int action) {
       callName_ = "PX98      ";
       return callFromMenu();
     case 6:
-      rec::putRaw(area_.at<CommonArea::kCalendarStart>(), "000000000");
+      encoding::putRaw(area_.at<CommonArea::kCalendarStart>(), "000000000");
       callName_ = "PX97      ";
       return callFromMenu();
     case 10:
@@ -244,22 +246,22 @@ Launcher::Step Launcher::act(int action) {
 
 void Launcher::help(char mode, std::string_view topic, std::string_view helpText) {
   area_.at<CommonArea::kHelpMode>()[0] = mode;
-  rec::putRaw(area_.at<CommonArea::kHelpTopic>(), topic);
-  if (mode == 'I') rec::putRaw(area_.at<CommonArea::kHelpText>(), helpText);
+  encoding::putRaw(area_.at<CommonArea::kHelpTopic>(), topic);
+  if (mode == 'I') encoding::putRaw(area_.at<CommonArea::kHelpText>(), helpText);
   // The help shows its text through the screen set: hand it the live screen
   // state, not the copy left from the last program call.
-  rec::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
-  rec::blank(area_.at<CommonArea::kSavedControlTail>());
-  rec::putRaw(area_.at<CommonArea::kCarriedValues>(),
-              rec::view(data_.at<ScreenDataBlock::kCarriedValues>()));
+  encoding::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
+  encoding::blank(area_.at<CommonArea::kSavedControlTail>());
+  encoding::putRaw(area_.at<CommonArea::kCarriedValues>(),
+              encoding::view(data_.at<ScreenDataBlock::kCarriedValues>()));
   callUtility("U000", area_.data());
 }
 
 Launcher::Step Launcher::choose() {
-  if (rec::view(data_.at<ScreenDataBlock::kSelection>()) == "0000") return Step::kShow;
+  if (encoding::view(data_.at<ScreenDataBlock::kSelection>()) == "0000") return Step::kShow;
   const Row* row = currentRow();
   if (row == nullptr) return Step::kShow;
-  if (rec::isBlank(std::string_view(row->program).substr(0, 4))) return openSubmenu(*row);
+  if (encoding::isBlank(std::string_view(row->program).substr(0, 4))) return openSubmenu(*row);
 
   const Row chosen = *row;
   callName_ = chosen.program.substr(0, 4) + "      ";
@@ -272,17 +274,17 @@ Launcher::Step Launcher::choose() {
     }
   } else {
     area_.at<CommonArea::kPermissionFlag>()[0] = 'J';
-    rec::blank(area_.at<CommonArea::kPermissionText>());
+    encoding::blank(area_.at<CommonArea::kPermissionText>());
   }
-  rec::putRaw(area_.at<CommonArea::kMenuText>(), chosen.text);
+  encoding::putRaw(area_.at<CommonArea::kMenuText>(), chosen.text);
 
   std::array<char, 103> u007;
   u007.fill(' ');
   u007[0] = 'Z';
-  rec::putBigEndian(std::span<char>(u007).subspan(1, 2), 40);
-  rec::putRaw(std::span<char>(u007).subspan(3, 40), chosen.text);
+  encoding::putBigEndian(std::span<char>(u007).subspan(1, 2), 40);
+  encoding::putRaw(std::span<char>(u007).subspan(3, 40), chosen.text);
   callUtility("U007", u007.data());
-  rec::putRaw(area_.at<CommonArea::kWindowTitle>(), std::string_view(u007.data() + 3, 40));
+  encoding::putRaw(area_.at<CommonArea::kWindowTitle>(), std::string_view(u007.data() + 3, 40));
   return callFromMenu();
 }
 
@@ -315,12 +317,12 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
   saved.menu = menu_;
   saved.title = title_;
   saved.positions =
-      (rec::getDigits(data_.at<ScreenDataBlock::kListPosition>()).value_or(0) % 100) * 100 +
-      rec::getDigits(data_.at<ScreenDataBlock::kSelection>()).value_or(0) % 100;
+      (encoding::getDigits(data_.at<ScreenDataBlock::kListPosition>()).value_or(0) % 100) * 100 +
+      encoding::getDigits(data_.at<ScreenDataBlock::kSelection>()).value_or(0) % 100;
   if (level_ < kMaxLevel) ++level_;  // at the deepest level the new menu replaces the current one
   menu_ = row.entry;
   title_ = row.text;
-  rec::putRaw(data_.at<ScreenDataBlock::kTitle>(), title_);
+  encoding::putRaw(data_.at<ScreenDataBlock::kTitle>(), title_);
   putFour(data_.at<ScreenDataBlock::kListPosition>(), 1);
   putFour(data_.at<ScreenDataBlock::kSelection>(), 1);
   return Step::kList;
@@ -333,7 +335,7 @@ Launcher::Step Launcher::goUp() {
     return data_.at<ScreenDataBlock::kReply>()[0] == 'J' ? Step::kLeave : Step::kShow;
   }
   statusLine_.assign(kStatusLineWidth, ' ');
-  rec::blank(data_.at<ScreenDataBlock::kStatusLine>());
+  encoding::blank(data_.at<ScreenDataBlock::kStatusLine>());
   --level_;
   const Level& saved = stack_[level_];
   menu_ = saved.menu;

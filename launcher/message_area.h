@@ -5,22 +5,22 @@
 
 #include <string_view>
 
-#include "datafiles/field.h"
 #include "datafiles/status.h"
+#include "encoding/field.h"
 
 namespace px {
 
-class MessageArea : public rec::FixedRecord<82> {
+class MessageArea : public encoding::FixedRecord<82> {
  public:
-  using Field = rec::Field;
+  using Field = encoding::Field;
   static constexpr Field kText{0, 70}, kFileCode{70, 5}, kOperation{75, 4}, kStatus{79, 2},
       kReply{81, 1};
-  static_assert(rec::tiles({kText, kFileCode, kOperation, kStatus, kReply}, kSize));
+  static_assert(encoding::tiles({kText, kFileCode, kOperation, kStatus, kReply}, kSize));
 
-  void clear() { rec::blank(bytes()); }
-  void setText(std::string_view utf8) { rec::putText(at<kText>(), utf8); }
-  void setFileCode(std::string_view code) { rec::putRaw(at<kFileCode>(), code); }
-  void setOperation(std::string_view op) { rec::putRaw(at<kOperation>(), op); }
+  void clear() { encoding::blank(bytes()); }
+  void setText(std::string_view utf8) { encoding::putText(at<kText>(), utf8); }
+  void setFileCode(std::string_view code) { encoding::putRaw(at<kFileCode>(), code); }
+  void setOperation(std::string_view op) { encoding::putRaw(at<kOperation>(), op); }
   void setStatus(fs::FileStatus s) {
     at<kStatus>()[0] = s.raw()[0];
     at<kStatus>()[1] = s.raw()[1];

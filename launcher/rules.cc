@@ -2,7 +2,7 @@
 
 #include <array>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 
 namespace px {
 namespace {
@@ -34,7 +34,7 @@ Visibility entryVisibility(char userClass, char accessClass, std::string_view pr
   if (userClass == 'H' && program == "PB81") return Visibility::kShown;
   if (accessClass == 'M') return Visibility::kHidden;
   if (userClass == 'H') return Visibility::kShown;
-  if (rec::isBlank({program.data(), program.size()})) return Visibility::kShown;
+  if (encoding::isBlank({program.data(), program.size()})) return Visibility::kShown;
   return Visibility::kNeedsPermission;
 }
 
@@ -75,11 +75,11 @@ StatusGroup statusGroup(std::string_view program5) {
 }
 
 std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string_view current) {
-  const std::string_view value = rec::view(area.at<CommonArea::kStatusValue>());
+  const std::string_view value = encoding::view(area.at<CommonArea::kStatusValue>());
   std::string line;
   switch (group) {
     case StatusGroup::kTextAndValue:
-      line = std::string(upToDoubleBlank(rec::view(area.at<CommonArea::kStatusText>()), 15));
+      line = std::string(upToDoubleBlank(encoding::view(area.at<CommonArea::kStatusText>()), 15));
       line += ' ';
       line += upToDoubleBlank(value, 4);
       line = padded(std::move(line), kStatusLineWidth - 1);
@@ -88,10 +88,11 @@ std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string
       line = padded(std::string(value.substr(0, 4)), kStatusLineWidth - 1);
       break;
     case StatusGroup::kPositions:
-      line = countLine(rec::getBigEndian(area.at<CommonArea::kPositionsCount>()), "Positionen");
+      line =
+          countLine(encoding::getBigEndian(area.at<CommonArea::kPositionsCount>()), "Positionen");
       break;
     case StatusGroup::kAddresses:
-      line = countLine(rec::getBigEndian(area.at<CommonArea::kAddressesCount>()), "Adressen");
+      line = countLine(encoding::getBigEndian(area.at<CommonArea::kAddressesCount>()), "Adressen");
       break;
     case StatusGroup::kUnchanged:
       return padded(std::string(current), kStatusLineWidth);
@@ -108,11 +109,11 @@ std::string displayDate(std::string_view d) {
 }
 
 std::string headerLine(const CommonArea& area) {
-  std::string line(rec::view(area.at<CommonArea::kIdentification>()));
+  std::string line(encoding::view(area.at<CommonArea::kIdentification>()));
   line += ' ';
-  line += rec::view(area.at<CommonArea::kHeaderNumber>());
+  line += encoding::view(area.at<CommonArea::kHeaderNumber>());
   line += " - ";
-  line += rec::view(area.at<CommonArea::kVersionText>()).substr(0, 16);
+  line += encoding::view(area.at<CommonArea::kVersionText>()).substr(0, 16);
   return padded(std::move(line), 30);
 }
 

@@ -49,10 +49,10 @@ TEST(Rules, EventsMapToActions) {
 
 TEST(Rules, StatusLinePerProgramGroup) {
   CommonArea area;
-  rec::putRaw(area.at<CommonArea::kStatusText>(), "Kasse 2024  xyz");
-  rec::putRaw(area.at<CommonArea::kStatusValue>(), "12  99");
-  rec::putBigEndian(area.at<CommonArea::kPositionsCount>(), 42);
-  rec::putBigEndian(area.at<CommonArea::kAddressesCount>(), 70000);
+  encoding::putRaw(area.at<CommonArea::kStatusText>(), "Kasse 2024  xyz");
+  encoding::putRaw(area.at<CommonArea::kStatusValue>(), "12  99");
+  encoding::putBigEndian(area.at<CommonArea::kPositionsCount>(), 42);
+  encoding::putBigEndian(area.at<CommonArea::kAddressesCount>(), 70000);
   const std::string old = "alter Stand         ";
   struct Case {
     std::string_view program;
@@ -73,14 +73,14 @@ TEST(Rules, StatusLinePerProgramGroup) {
     const std::string line = statusLineFor(g, area, old);
     ASSERT_EQ(line.size(), kStatusLineWidth) << c.program;
     EXPECT_EQ(line.back(), ' ');
-    EXPECT_EQ(rec::trimmed(line), rec::trimmed(c.want)) << c.program;
+    EXPECT_EQ(encoding::trimmed(line), encoding::trimmed(c.want)) << c.program;
   }
 }
 
 TEST(Rules, StatusTextLongFieldsStayWithin19) {
   CommonArea area;
-  rec::putRaw(area.at<CommonArea::kStatusText>(), "ABCDEFGHIJKLMNO");
-  rec::putRaw(area.at<CommonArea::kStatusValue>(), "123456");
+  encoding::putRaw(area.at<CommonArea::kStatusText>(), "ABCDEFGHIJKLMNO");
+  encoding::putRaw(area.at<CommonArea::kStatusValue>(), "123456");
   EXPECT_EQ(statusLineFor(StatusGroup::kTextAndValue, area, ""), "ABCDEFGHIJKLMNO 123 ");
 }
 
@@ -89,9 +89,9 @@ TEST(Rules, DateHeaderAndMenuValue) {
   EXPECT_EQ(displayDate("2212"), "        ");
 
   CommonArea area;
-  rec::putRaw(area.at<CommonArea::kIdentification>(), "GILDAX");
-  rec::putRaw(area.at<CommonArea::kHeaderNumber>(), "007");
-  rec::putRaw(area.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
+  encoding::putRaw(area.at<CommonArea::kIdentification>(), "GILDAX");
+  encoding::putRaw(area.at<CommonArea::kHeaderNumber>(), "007");
+  encoding::putRaw(area.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
   EXPECT_EQ(headerLine(area), "GILDAX 007 - 034 - 13.12.2022 ");
 
   struct Case {

@@ -9,13 +9,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 
 namespace px {
 
-class ScreenDataBlock : public rec::FixedRecord<48938> {
+class ScreenDataBlock : public encoding::FixedRecord<48938> {
  public:
-  using Field = rec::Field;
+  using Field = encoding::Field;
   static constexpr std::size_t kRows = 99, kRowWidth = 40, kCaptionCount = 9, kCaptionWidth = 6;
 
   static constexpr Field kSet1{0, 883};
@@ -66,15 +66,16 @@ class ScreenDataBlock : public rec::FixedRecord<48938> {
   static constexpr Field kInputText{10470, 78};   // in: preset, out: what was typed
   static constexpr Field kInputHidden{10548, 1};  // "J": do not echo
   static constexpr Field kSet15{10549, 38389};
-  static_assert(rec::tiles({kSet1, kCarriedValues, kSet2, kScreenValueA, kSet3, kMenuValue, kSet4,
-                            kScreenValueB, kEventCode, kCaptions, kSet5, kIdentification, kSet6,
-                            kClubText, kClient, kMenuText, kHeaderLine, kSet7, kModuleId,
-                            kModuleName, kSet8, kPermissionFlag, kDate, kSet9, kMessage, kReply,
-                            kSet10, kTitle, kRowTexts, kSet11, kEntryCount, kSelection,
-                            kChosenRow, kListPosition, kSet12, kBanner, kStatusLine, kSet13,
-                            kPageTitle, kPageLines, kPageUsed, kSet14, kInputText,
-                            kInputHidden, kSet15},
-                           kSize));
+  static_assert(encoding::tiles(
+      {kSet1,       kCarriedValues, kSet2,      kScreenValueA,   kSet3,       kMenuValue,
+       kSet4,       kScreenValueB,  kEventCode, kCaptions,       kSet5,       kIdentification,
+       kSet6,       kClubText,      kClient,    kMenuText,       kHeaderLine, kSet7,
+       kModuleId,   kModuleName,    kSet8,      kPermissionFlag, kDate,       kSet9,
+       kMessage,    kReply,         kSet10,     kTitle,          kRowTexts,   kSet11,
+       kEntryCount, kSelection,     kChosenRow, kListPosition,   kSet12,      kBanner,
+       kStatusLine, kSet13,         kPageTitle, kPageLines,      kPageUsed,   kSet14,
+       kInputText,  kInputHidden,   kSet15},
+      kSize));
   static_assert(kRowTexts.width == kRows * kRowWidth);
   static_assert(kCaptions.width == kCaptionCount * kCaptionWidth);
   static_assert(kPageLines.width == kPageLineCount * kPageLineWidth);
@@ -88,9 +89,9 @@ class ScreenDataBlock : public rec::FixedRecord<48938> {
   void reset();
 
   std::uint16_t eventCode() const {
-    return static_cast<std::uint16_t>(rec::getBigEndian(at<kEventCode>()));
+    return static_cast<std::uint16_t>(encoding::getBigEndian(at<kEventCode>()));
   }
-  void setEventCode(std::uint16_t code) { rec::putBigEndian(at<kEventCode>(), code); }
+  void setEventCode(std::uint16_t code) { encoding::putBigEndian(at<kEventCode>(), code); }
   std::span<char, kRowWidth> row(std::size_t oneBased) {
     return std::span<char, kRowWidth>(at<kRowTexts>().data() + (oneBased - 1) * kRowWidth,
                                       kRowWidth);

@@ -3,10 +3,10 @@
 namespace platform {
 
 void ScreenControlBlock::reset() {
-  rec::zero(bytes());
-  rec::blank(at<kSetCommand>());
-  rec::blank(at<kProcedure>());
-  rec::blank(at<kSetName>());
+  encoding::zero(bytes());
+  encoding::blank(at<kSetCommand>());
+  encoding::blank(at<kProcedure>());
+  encoding::blank(at<kSetName>());
 }
 
 }  // namespace platform

@@ -7,13 +7,13 @@
 #include <cstdint>
 #include <string_view>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 
 namespace platform {
 
-class ScreenControlBlock : public rec::FixedRecord<400> {
+class ScreenControlBlock : public encoding::FixedRecord<400> {
  public:
-  using Field = rec::Field;
+  using Field = encoding::Field;
   static constexpr Field kDataBlockVersion{0, 4};  // 76
   static constexpr Field kInterfaceVersion{4, 1};  // 2
   static constexpr Field kRuntime1{5, 1};
@@ -26,7 +26,7 @@ class ScreenControlBlock : public rec::FixedRecord<400> {
   static constexpr Field kProcedure{100, 32};      // blank = none
   static constexpr Field kRuntime4{132, 12};
   static constexpr Field kSetName{144, 256};       // "MPX01"
-  static_assert(rec::tiles({kDataBlockVersion, kInterfaceVersion, kRuntime1, kErrorCode,
+  static_assert(encoding::tiles({kDataBlockVersion, kInterfaceVersion, kRuntime1, kErrorCode,
                             kErrorDetail1, kErrorDetail2, kRuntime2, kSetCommand, kRuntime3,
                             kProcedure, kRuntime4, kSetName},
                            kSize));
@@ -40,24 +40,24 @@ class ScreenControlBlock : public rec::FixedRecord<400> {
   void reset();
 
   std::uint16_t errorCode() const {
-    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorCode>()));
+    return static_cast<std::uint16_t>(encoding::getBigEndian(at<kErrorCode>()));
   }
   void setError(std::uint16_t code, std::uint16_t detail1, std::uint16_t detail2) {
-    rec::putBigEndian(at<kErrorCode>(), code);
-    rec::putBigEndian(at<kErrorDetail1>(), detail1);
-    rec::putBigEndian(at<kErrorDetail2>(), detail2);
+    encoding::putBigEndian(at<kErrorCode>(), code);
+    encoding::putBigEndian(at<kErrorDetail1>(), detail1);
+    encoding::putBigEndian(at<kErrorDetail2>(), detail2);
   }
   std::uint16_t errorDetail1() const {
-    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorDetail1>()));
+    return static_cast<std::uint16_t>(encoding::getBigEndian(at<kErrorDetail1>()));
   }
   std::uint16_t errorDetail2() const {
-    return static_cast<std::uint16_t>(rec::getBigEndian(at<kErrorDetail2>()));
+    return static_cast<std::uint16_t>(encoding::getBigEndian(at<kErrorDetail2>()));
   }
   char setCommand() const { return at<kSetCommand>()[0]; }
   void setSetCommand(char c) { at<kSetCommand>()[0] = c; }
-  std::string_view procedure() const { return rec::trimmed(at<kProcedure>()); }
-  void setProcedure(std::string_view p) { rec::putRaw(at<kProcedure>(), p); }
-  std::string_view setName() const { return rec::trimmed(at<kSetName>()); }
+  std::string_view procedure() const { return encoding::trimmed(at<kProcedure>()); }
+  void setProcedure(std::string_view p) { encoding::putRaw(at<kProcedure>(), p); }
+  std::string_view setName() const { return encoding::trimmed(at<kSetName>()); }
 };
 
 }  // namespace platform

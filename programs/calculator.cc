@@ -147,10 +147,10 @@ std::int32_t runCalculator(px::CommonArea& area, platform::ScreenSet& screen) {
   using Data = px::ScreenDataBlock;
   ModuleScreen module(area, screen);
   for (int round = 0; round < kMaxRounds; ++round) {
-    rec::blank(module.data().at<Data::kInputText>());
+    encoding::blank(module.data().at<Data::kInputText>());
     module.data().at<Data::kInputHidden>()[0] = 'N';
     if (!module.run("EINGABE", "Rechnung, z.B. (12,5 + 3) * 4 - leer beendet:")) break;
-    const std::string text = rec::getText(module.data().at<Data::kInputText>());
+    const std::string text = encoding::getText(module.data().at<Data::kInputText>());
     if (module.reply() != 'J' || text.empty()) break;
     std::string error;
     const auto result = calculate(text, error);

@@ -41,7 +41,7 @@ std::optional<std::vector<std::string>> readHelp(const std::string& helpDirector
 std::int32_t showHelp(px::CommonArea& area, platform::ScreenSet& screen,
                       const std::string& helpDirectory) {
   const char mode = area.at<Area::kHelpMode>()[0];
-  const std::string topic = rec::getText(area.at<Area::kHelpTopic>());
+  const std::string topic = encoding::getText(area.at<Area::kHelpTopic>());
   const auto text = readHelp(helpDirectory, topic);
   ModuleScreen module(area, screen);
   if (mode == '1') {
@@ -57,7 +57,7 @@ std::int32_t showHelp(px::CommonArea& area, platform::ScreenSet& screen,
       return c >= '0' && c <= '9';
     });
     std::vector<std::string> lines = {
-        "Eintrag:  " + rec::getText(area.at<Area::kHelpText>()),
+        "Eintrag:  " + encoding::getText(area.at<Area::kHelpText>()),
         std::string(isMenu ? "Menü:     " : "Programm: ") + topic,
     };
     if (text) {

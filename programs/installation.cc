@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "datafiles/records.h"
+#include "encoding/packed.h"
 
 namespace programs {
 
@@ -18,7 +19,7 @@ fs::FileStatus readMenuHeader(fs::FileStore& store, std::span<char, 58> area) {
   if (status.ok()) {
     std::copy(header.bytes().begin(), header.bytes().end(), area.begin());
   } else {
-    rec::blank(area.subspan<rec::MenuRecord::kVersionStamp.offset,
+    encoding::blank(area.subspan<rec::MenuRecord::kVersionStamp.offset,
                             rec::MenuRecord::kVersionStamp.width>());
   }
   return status;
@@ -26,9 +27,10 @@ fs::FileStatus readMenuHeader(fs::FileStore& store, std::span<char, 58> area) {
 
 fs::FileStatus setUpApplication(fs::FileStore& store, std::span<const char, 200> image) {
   using R = rec::ApplicationRecord;
-  const auto client = rec::packed3::decode(image.subspan<R::kClient.offset, R::kClient.width>());
+  const auto client =
+      encoding::packed3::decode(image.subspan<R::kClient.offset, R::kClient.width>());
   const auto application =
-      rec::packed3::decode(image.subspan<R::kApplication.offset, R::kApplication.width>());
+      encoding::packed3::decode(image.subspan<R::kApplication.offset, R::kApplication.width>());
   if (!client || !application) return fs::kNotFound;  // no usable key: nothing to set up
 
   auto file = store.file(fs::kInstallationFile);
@@ -41,7 +43,7 @@ fs::FileStatus setUpApplication(fs::FileStore& store, std::span<const char, 200>
     record.setKey(R::kApplicationType, *client, *application);
     const bool exists = file->read(record.bytes()).ok();
     if (!exists) {
-      rec::blank(record.bytes());
+      encoding::blank(record.bytes());
       record.setKey(R::kApplicationType, *client, *application);
     }
     std::copy_n(image.begin() + R::kName.offset, R::kName.width,

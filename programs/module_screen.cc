@@ -13,17 +13,17 @@ ModuleScreen::ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen)
   std::copy(saved.begin(), saved.end(), control_.bytes().begin());
   const auto carried = area_.at<Area::kCarriedValues>();
   std::copy(carried.begin(), carried.end(), data_->at<Data::kCarriedValues>().begin());
-  rec::putRaw(data_->at<Data::kClubText>(), rec::view(area_.at<Area::kClubText>()));
+  encoding::putRaw(data_->at<Data::kClubText>(), encoding::view(area_.at<Area::kClubText>()));
   // Only the program dispatch hands over the launcher's block; a program
   // called from elsewhere (the help) may find an old or empty copy, which is
   // made to name the running set so that the runtime accepts it.
   using SCB = platform::ScreenControlBlock;
-  if (rec::getBigEndian(control_.at<SCB::kDataBlockVersion>()) != SCB::kVersion76 ||
-      rec::getBigEndian(control_.at<SCB::kInterfaceVersion>()) != SCB::kVersion2 ||
+  if (encoding::getBigEndian(control_.at<SCB::kDataBlockVersion>()) != SCB::kVersion76 ||
+      encoding::getBigEndian(control_.at<SCB::kInterfaceVersion>()) != SCB::kVersion2 ||
       control_.setName() != SCB::kSetMPX01) {
-    rec::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
-    rec::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
-    rec::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
+    encoding::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
+    encoding::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
+    encoding::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
     control_.setSetCommand(' ');
     control_.setError(0, 0, 0);
   }
@@ -41,8 +41,8 @@ bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
   // The message area's text is 70 characters; file code, operation and
   // status behind it stay blank.
   const auto box = data_->at<Data::kMessage>();
-  rec::blank(box);
-  rec::putText(box.first<70>(), message);
+  encoding::blank(box);
+  encoding::putText(box.first<70>(), message);
   control_.setProcedure(procedure);
   (void)screen_.call(control_, data_->bytes());
   control_.setProcedure("");
@@ -51,11 +51,11 @@ bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
 }
 
 bool ModuleScreen::showPage(std::string_view title, const std::vector<std::string>& lines) {
-  rec::putText(data_->at<Data::kPageTitle>(), title);
-  rec::blank(data_->at<Data::kPageLines>());
+  encoding::putText(data_->at<Data::kPageTitle>(), title);
+  encoding::blank(data_->at<Data::kPageLines>());
   const std::size_t used = std::min(lines.size(), Data::kPageLineCount);
-  for (std::size_t i = 0; i < used; ++i) rec::putText(data_->pageLine(i + 1), lines[i]);
-  rec::putDigits(data_->at<Data::kPageUsed>(), static_cast<long long>(used));
+  for (std::size_t i = 0; i < used; ++i) encoding::putText(data_->pageLine(i + 1), lines[i]);
+  encoding::putDigits(data_->at<Data::kPageUsed>(), static_cast<long long>(used));
   return run("TEXT-ANZEIGEN");
 }
 

@@ -95,7 +95,7 @@ TEST_F(ModulesTest, UtilitiesByName) {
   std::array<char, 103> title;
   title.fill(' ');
   title[0] = 'Z';
-  rec::putBigEndian(std::span<char>(title).subspan(1, 2), 10);
+  encoding::putBigEndian(std::span<char>(title).subspan(1, 2), 10);
   std::copy_n("Menu", 4, title.begin() + 3);
   loader.call("U007", title.data());
   EXPECT_EQ(std::string(title.data() + 3, 10), "   Menu   ");
@@ -116,13 +116,13 @@ TEST_F(ModulesTest, UtilitiesByName) {
   EXPECT_TRUE(stdfs::exists(root + "/config/px01/GILDAX-001-PX01.set"));
 
   Area area;
-  rec::putBigEndian(area.at<Area::kPositionsCount>(), 77);
-  rec::putBigEndian(area.at<Area::kAddressesCount>(), 77);
+  encoding::putBigEndian(area.at<Area::kPositionsCount>(), 77);
+  encoding::putBigEndian(area.at<Area::kAddressesCount>(), 77);
   const Area before = area;
   loader.call("UM21", area.data());
   loader.call("UM30", area.data());
-  EXPECT_EQ(rec::getBigEndian(area.at<Area::kPositionsCount>()), 0u);
-  EXPECT_EQ(rec::getBigEndian(area.at<Area::kAddressesCount>()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(area.at<Area::kPositionsCount>()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(area.at<Area::kAddressesCount>()), 0u);
   EXPECT_EQ(loader.call("PM3G", area.data()).returnCode, programs::kDone);
   EXPECT_EQ(loader.call("UX10", area.data()).returnCode, programs::kDone);
   EXPECT_EQ(area.view().substr(0, 936), before.view().substr(0, 936));
@@ -198,16 +198,16 @@ TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
   };
   for (const auto& c : cases) {
     Area area;
-    rec::putRaw(area.at<Area::kUserName>(), c.name);
+    encoding::putRaw(area.at<Area::kUserName>(), c.name);
     const auto rc = signOn(area, c.input);
     EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.name << c.input;
-    EXPECT_EQ(rec::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.name << c.input;
+    EXPECT_EQ(encoding::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.name << c.input;
     if (!c.accepted) continue;
     EXPECT_EQ(area.at<Area::kUserClass>()[0], c.userClass);
     EXPECT_EQ(area.client(), 1);
-    EXPECT_EQ(rec::trimmed(area.at<Area::kIdentification>()), "GILDAX");
-    EXPECT_EQ(rec::trimmed(area.at<Area::kHeaderNumber>()), "007");
-    EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), stdfs::current_path().string());
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kIdentification>()), "GILDAX");
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kHeaderNumber>()), "007");
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), stdfs::current_path().string());
     EXPECT_EQ(area.view().find("geheim"), std::string::npos);
   }
 }
@@ -237,13 +237,13 @@ TEST_F(ModulesTest, SampleProgramsUseTheScreenSetAndChain) {
   platform::setProcessLoader(&screen);
   for (int n = 60; n <= 69; ++n) {
     Area area;
-    rec::putRaw(area.at<Area::kUserName>(), "ANNA");
+    encoding::putRaw(area.at<Area::kUserName>(), "ANNA");
     const std::string name = "PA" + std::to_string(n);
     ASSERT_TRUE(loader.call(name, area.data()).loaded) << loader.lastError();
     loader.unload(name);
     ASSERT_EQ(shown.size(), static_cast<std::size_t>(n - 59));
     EXPECT_EQ(shown.back().rfind(name + " Benutzer ANNA", 0), 0u) << shown.back();
-    EXPECT_EQ(rec::trimmed(area.at<Area::kNextProgram1>()), n == 61 ? "PA62" : "") << name;
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kNextProgram1>()), n == 61 ? "PA62" : "") << name;
   }
 }
 

@@ -9,13 +9,13 @@ using Area = px::CommonArea;
 
 std::string receivedText(const px::CommonArea& area, std::string_view name) {
   std::string text(name);
-  text += " Benutzer " + rec::getText(area.at<Area::kUserName>());
-  text += ", Recht " + rec::getText(area.at<Area::kPermissionFlag>());
-  const std::string permission = rec::getText(area.at<Area::kPermissionText>());
+  text += " Benutzer " + encoding::getText(area.at<Area::kUserName>());
+  text += ", Recht " + encoding::getText(area.at<Area::kPermissionFlag>());
+  const std::string permission = encoding::getText(area.at<Area::kPermissionText>());
   if (!permission.empty()) text += " " + permission;
-  const std::string entryFlag = rec::getText(area.at<Area::kEntryFlag>());
+  const std::string entryFlag = encoding::getText(area.at<Area::kEntryFlag>());
   text += ", Kz. " + (entryFlag.empty() ? std::string("-") : entryFlag);
-  text += ", Titel " + rec::getText(area.at<Area::kWindowTitle>());
+  text += ", Titel " + encoding::getText(area.at<Area::kWindowTitle>());
   // The title was centred: drop the blanks inside before the box cuts it.
   std::string compact;
   for (char c : text)
@@ -29,8 +29,8 @@ std::int32_t showReceived(px::CommonArea& area, platform::ScreenSet& screen,
     ModuleScreen module(area, screen);
     module.run("BOX-INFO", receivedText(area, name));
   }
-  if (!followUp.empty() && rec::isBlank(area.at<Area::kNextProgram1>()))
-    rec::putRaw(area.at<Area::kNextProgram1>(), followUp);
+  if (!followUp.empty() && encoding::isBlank(area.at<Area::kNextProgram1>()))
+    encoding::putRaw(area.at<Area::kNextProgram1>(), followUp);
   return kDone;
 }
 

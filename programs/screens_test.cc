@@ -23,14 +23,14 @@ using testing_support::FakeScreenSet;
 Area handedOver() {
   Area area;
   platform::ScreenControlBlock control;
-  rec::putBigEndian(control.bytes().subspan(0, 4), 76);
+  encoding::putBigEndian(control.bytes().subspan(0, 4), 76);
   control.bytes()[4] = 2;
-  rec::putRaw(control.bytes().subspan(144, 256), "MPX01");
+  encoding::putRaw(control.bytes().subspan(144, 256), "MPX01");
   control.bytes()[20] = 'R';  // a runtime byte
   std::copy(control.bytes().begin(), control.bytes().end(),
             area.at<Area::kSavedControlBlock>().begin());
-  rec::putRaw(area.at<Area::kCarriedValues>(), "CARRY-01");
-  rec::putRaw(area.at<Area::kUserName>(), "ANNA");
+  encoding::putRaw(area.at<Area::kCarriedValues>(), "CARRY-01");
+  encoding::putRaw(area.at<Area::kUserName>(), "ANNA");
   return area;
 }
 
@@ -38,7 +38,7 @@ std::vector<std::string> pageLines(const FakeScreenSet::Call& call) {
   std::vector<std::string> lines;
   const int used = std::stoi(call.field(Data::kPageUsed.offset, 2));
   for (int i = 0; i < used; ++i)
-    lines.push_back(std::string(rec::trimmed(std::span<const char>(
+    lines.push_back(std::string(encoding::trimmed(std::span<const char>(
         call.data.data() + Data::kPageLines.offset + i * Data::kPageLineWidth,
         Data::kPageLineWidth))));
   return lines;
@@ -61,15 +61,16 @@ TEST(ModuleScreen, UsesAndReturnsTheLaunchersScreenSetState) {
   EXPECT_EQ(call.control.bytes()[20], 'R');
   EXPECT_EQ(call.field(883, 8), "CARRY-01");
   EXPECT_EQ(area.at<Area::kSavedControlBlock>()[20], 'S');
-  EXPECT_EQ(rec::view(area.at<Area::kCarriedValues>()), "CARRY-02");
-  EXPECT_EQ(rec::trimmed(area.at<Area::kSavedControlBlock>().subspan(100, 32)), "");  // no procedure left
+  EXPECT_EQ(encoding::view(area.at<Area::kCarriedValues>()), "CARRY-02");
+  EXPECT_EQ(encoding::trimmed(area.at<Area::kSavedControlBlock>().subspan(100, 32)),
+            "");  // no procedure left
 }
 
 TEST(SamplePrograms, ShowWhatTheyReceivedAndPA61ChainsToPA62) {
   Area area = handedOver();
-  rec::putText(area.at<Area::kWindowTitle>(), "             Aufgabenliste");
+  encoding::putText(area.at<Area::kWindowTitle>(), "             Aufgabenliste");
   area.at<Area::kPermissionFlag>()[0] = 'J';
-  rec::putRaw(area.at<Area::kPermissionText>(), "LESEN");
+  encoding::putRaw(area.at<Area::kPermissionText>(), "LESEN");
   area.at<Area::kEntryFlag>()[0] = 'X';
   FakeScreenSet screen;
   EXPECT_EQ(programs::showReceived(area, screen, "PA61", "PA62"), programs::kDone);
@@ -77,13 +78,13 @@ TEST(SamplePrograms, ShowWhatTheyReceivedAndPA61ChainsToPA62) {
   const std::string shown = screen.calls()[0].message();
   for (const char* part : {"PA61", "ANNA", "J LESEN", "Kz. X", "Aufgabenliste"})
     EXPECT_NE(shown.find(part), std::string::npos) << part << " in " << shown;
-  EXPECT_EQ(rec::view(area.at<Area::kNextProgram1>()), "PA62      ");
+  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA62      ");
   // A next program the caller set already is not replaced.
-  rec::putRaw(area.at<Area::kNextProgram1>(), "PA65");
+  encoding::putRaw(area.at<Area::kNextProgram1>(), "PA65");
   programs::showReceived(area, screen, "PA61", "PA62");
-  EXPECT_EQ(rec::view(area.at<Area::kNextProgram1>()), "PA65      ");
+  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA65      ");
   programs::showReceived(area, screen, "PA63", "");
-  EXPECT_EQ(rec::view(area.at<Area::kNextProgram1>()), "PA65      ");
+  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA65      ");
 }
 
 TEST(ModuleScreen, StopsAfterAScreenSetError) {
@@ -137,7 +138,7 @@ TEST(Calculator, AsksUntilCancelledAndShowsResults) {
     a.procedure = "EINGABE";
     a.reply = reply;
     a.action = [text](platform::ScreenControlBlock&, std::span<char, platform::kScreenDataSize> d) {
-      rec::putRaw(d.subspan(Data::kInputText.offset, Data::kInputText.width), text);
+      encoding::putRaw(d.subspan(Data::kInputText.offset, Data::kInputText.width), text);
     };
     return a;
   };
@@ -189,8 +190,8 @@ class HelpTest : public ::testing::Test {
   Area asking(char mode, std::string_view topic, std::string_view text = "") {
     Area area = handedOver();
     area.at<Area::kHelpMode>()[0] = mode;
-    rec::putRaw(area.at<Area::kHelpTopic>(), topic);
-    rec::putText(area.at<Area::kHelpText>(), text);
+    encoding::putRaw(area.at<Area::kHelpTopic>(), topic);
+    encoding::putText(area.at<Area::kHelpText>(), text);
     return area;
   }
   std::string dir;
@@ -203,7 +204,7 @@ TEST_F(HelpTest, ShowsTheTopicsTextOrSaysThereIsNone) {
   ASSERT_EQ(screen.procedures(), std::vector<std::string>{"TEXT-ANZEIGEN"});
   EXPECT_EQ(pageLines(screen.calls()[0]),
             (std::vector<std::string>{"Hilfe zum Men\x81", "", "F1 Hilfe"}));
-  EXPECT_EQ(rec::trimmed(std::span<const char>(
+  EXPECT_EQ(encoding::trimmed(std::span<const char>(
                 screen.calls()[0].data.data() + Data::kPageTitle.offset, 40)),
             "Hilfe PX01");
 
@@ -250,7 +251,7 @@ TEST(ModuleScreen, AnEmptyHandedOverBlockIsMadeToNameTheRunningSet) {
   programs::showCalendar(area, screen, 2026, 12, 1);
   ASSERT_EQ(screen.calls().size(), 1u);
   const auto& control = screen.calls()[0].control;
-  EXPECT_EQ(rec::getBigEndian(control.bytes().subspan(0, 4)), 76u);
+  EXPECT_EQ(encoding::getBigEndian(control.bytes().subspan(0, 4)), 76u);
   EXPECT_EQ(static_cast<int>(control.bytes()[4]), 2);
   EXPECT_EQ(control.setName(), "MPX01");
   EXPECT_EQ(screen.calls()[0].message(), "");

@@ -17,7 +17,7 @@ constexpr std::size_t kStoredOffset = SettingsBlock::kStored.offset;
 constexpr std::size_t kStoredWidth = SettingsBlock::kStored.width;
 
 void appendSafe(std::string& out, std::string_view raw) {
-  raw = rec::trimmed({raw.data(), raw.size()});
+  raw = encoding::trimmed({raw.data(), raw.size()});
   if (raw.empty()) out += '_';
   for (char c : raw) {
     const auto b = static_cast<unsigned char>(c);
@@ -55,11 +55,11 @@ std::string SettingsStore::defaultDirectory() {
 
 std::string SettingsStore::fileFor(std::span<const char, SettingsBlock::kSize> block) const {
   std::string name;
-  appendSafe(name, rec::view(block.subspan<1, 6>()));
+  appendSafe(name, encoding::view(block.subspan<1, 6>()));
   name += '-';
-  appendSafe(name, rec::view(block.subspan<7, 3>()));
+  appendSafe(name, encoding::view(block.subspan<7, 3>()));
   name += '-';
-  appendSafe(name, rec::view(block.subspan<10, 8>()));
+  appendSafe(name, encoding::view(block.subspan<10, 8>()));
   return directory_ + "/" + name + ".set";
 }
 
@@ -81,8 +81,9 @@ bool SettingsStore::load(std::span<char, SettingsBlock::kSize> block) const {
   // Only a whole file counts; anything else reads as "nothing stored".
   if (fd < 0 || got != kMagic.size() + kStoredWidth ||
       std::string_view(buffer, kMagic.size()) != kMagic) {
-    rec::blank(block.subspan<SettingsBlock::kMenuValue.offset, SettingsBlock::kMenuValue.width>());
-    rec::blank(
+    encoding::blank(
+        block.subspan<SettingsBlock::kMenuValue.offset, SettingsBlock::kMenuValue.width>());
+    encoding::blank(
         block.subspan<SettingsBlock::kCheckValue.offset, SettingsBlock::kCheckValue.width>());
     return false;
   }

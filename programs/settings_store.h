@@ -9,7 +9,7 @@
 #include <span>
 #include <string>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 
 namespace programs {
 
@@ -17,10 +17,10 @@ namespace programs {
 // (identification code 6, client 3 digits, module 8) and the stored part.
 struct SettingsBlock {
   static constexpr std::size_t kSize = 258;
-  static constexpr rec::Field kFunction{0, 1}, kIdentification{1, 6}, kClient{7, 3},
+  static constexpr encoding::Field kFunction{0, 1}, kIdentification{1, 6}, kClient{7, 3},
       kModule{10, 8}, kStored{18, 240};
-  static constexpr rec::Field kMenuValue{81, 8}, kCheckValue{94, 8};  // inside kStored
-  static_assert(rec::tiles({kFunction, kIdentification, kClient, kModule, kStored}, kSize));
+  static constexpr encoding::Field kMenuValue{81, 8}, kCheckValue{94, 8};  // inside kStored
+  static_assert(encoding::tiles({kFunction, kIdentification, kClient, kModule, kStored}, kSize));
 };
 
 class SettingsStore {

@@ -5,8 +5,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "datafiles/cp850.h"
 #include "datafiles/records.h"
+#include "encoding/cp850.h"
+#include "encoding/packed.h"
 #include "programs/module.h"
 #include "programs/password.h"
 #include "programs/settings_store.h"
@@ -59,11 +60,11 @@ std::optional<rec::ControlRecord> readControl(SignOnContext& ctx, std::string& w
 // The client: the second command-line word when it is a number of up to
 // three digits, else the installation's default client.
 int chooseClient(const Area& area, const rec::ControlRecord& control) {
-  std::string_view word = rec::trimmed(area.at<Area::kSecondWord>());
+  std::string_view word = encoding::trimmed(area.at<Area::kSecondWord>());
   if (!word.empty() && word.size() <= 3 &&
       std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::stoi(std::string(word));
-  return rec::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+  return encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
 }
 
 // The data directory: the control record's, made absolute against the
@@ -72,13 +73,14 @@ int chooseClient(const Area& area, const rec::ControlRecord& control) {
 // that is longer than the field cannot be handed on.
 std::optional<std::string> dataDirectory(const SignOnContext& ctx,
                                          const rec::ControlRecord& control) {
-  const std::string named = rec::getText(control.at<rec::ControlRecord::kDataDirectory>());
+  const std::string named = encoding::getText(control.at<rec::ControlRecord::kDataDirectory>());
   std::filesystem::path dir(ctx.currentDirectory);
   if (!named.empty()) dir /= std::filesystem::path(named);
   std::string utf8 = dir.lexically_normal().string();
   while (utf8.size() > 1 && utf8.back() == '/') utf8.pop_back();
-  const std::string text = cp850::fromUtf8(utf8);
-  if (text.empty() || text.size() > Area::kDataDirectory.width || cp850::toUtf8(text) != utf8)
+  const std::string text = encoding::cp850::fromUtf8(utf8);
+  if (text.empty() || text.size() > Area::kDataDirectory.width ||
+      encoding::cp850::toUtf8(text) != utf8)
     return std::nullopt;
   return text;
 }
@@ -104,7 +106,7 @@ std::optional<rec::UserRecord> readUser(SignOnContext& ctx, const std::string& d
     return std::nullopt;
   }
   rec::UserRecord user;
-  const auto key = rec::UserRecord::key(client, rec::view(encoded));
+  const auto key = rec::UserRecord::key(client, encoding::view(encoded));
   std::copy(key.begin(), key.end(), user.bytes().begin());
   s = retryingLocks(ctx, [&] { return file->read(user.bytes()); });
   (void)file->close();
@@ -138,30 +140,31 @@ std::string storedMenuValue(SignOnContext& ctx, const Area& area) {
   block.fill(' ');
   block[0] = 'L';
   std::copy_n(area.at<Area::kIdentification>().begin(), 6, block.begin() + 1);
-  (void)rec::putDigits(std::span<char>(block).subspan(SettingsBlock::kClient.offset, 3),
+  (void)encoding::putDigits(std::span<char>(block).subspan(SettingsBlock::kClient.offset, 3),
                        area.client());
   std::copy_n("PX01", 4, block.begin() + 10);
   if (!ctx.loader.call("U009", block.data()).loaded) return std::string(kDefaultMenuValue);
   const auto value = std::span<const char>(block).subspan(SettingsBlock::kMenuValue.offset,
                                                           SettingsBlock::kMenuValue.width);
-  if (!rec::getDigits(value)) return std::string(kDefaultMenuValue);
+  if (!encoding::getDigits(value)) return std::string(kDefaultMenuValue);
   return std::string(value.begin(), value.end());
 }
 
 void fillInstallation(Area& area, const rec::ControlRecord& c, int client) {
   using C = rec::ControlRecord;
-  rec::putRaw(area.at<Area::kIdentification>(), rec::view(c.at<C::kIdentification>()));
+  encoding::putRaw(area.at<Area::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
   area.setClient(client);
-  rec::putRaw(area.at<Area::kClubText>(), rec::view(c.at<C::kClubText>()));
+  encoding::putRaw(area.at<Area::kClubText>(), encoding::view(c.at<C::kClubText>()));
   const auto header = c.at<C::kHeaderNumber>();
-  if (rec::getDigits(header))
-    rec::putRaw(area.at<Area::kHeaderNumber>(), rec::view(header));
+  if (encoding::getDigits(header))
+    encoding::putRaw(area.at<Area::kHeaderNumber>(), encoding::view(header));
   else
-    rec::putDigits(area.at<Area::kHeaderNumber>(), 0);
+    encoding::putDigits(area.at<Area::kHeaderNumber>(), 0);
   area.at<Area::kEditionOption1>()[0] = c.at<C::kEditionOption1>()[0];
   area.at<Area::kEditionOption2>()[0] = c.at<C::kEditionOption2>()[0];
-  rec::putRaw(area.at<Area::kInstallationNumber>(), rec::view(c.at<C::kInstallationNumber>()));
-  rec::putRaw(area.at<Area::kRegionCode>(), rec::view(c.at<C::kRegionCode>()));
+  encoding::putRaw(area.at<Area::kInstallationNumber>(),
+                   encoding::view(c.at<C::kInstallationNumber>()));
+  encoding::putRaw(area.at<Area::kRegionCode>(), encoding::view(c.at<C::kRegionCode>()));
 }
 
 void fillFunctionKeys(Area& area) {
@@ -173,7 +176,7 @@ void fillFunctionKeys(Area& area) {
 
 std::int32_t refuse(Area& area, SignOnContext& ctx, std::string_view reason) {
   ctx.console.tell(std::string("Anmeldung abgelehnt: ") + std::string(reason));
-  rec::blank(area.at<Area::kUserName>());
+  encoding::blank(area.at<Area::kUserName>());
   return kRefused;
 }
 
@@ -187,30 +190,30 @@ std::int32_t signOn(px::CommonArea& area, SignOnContext& ctx) {
   auto name = area.at<Area::kUserName>();
   if (std::all_of(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\0'; })) {
     std::optional<std::string> typed = ctx.console.readLine("Benutzer: ", false);
-    rec::putText(name, typed ? *typed : std::string());
+    encoding::putText(name, typed ? *typed : std::string());
   }
-  if (rec::isBlank(name)) return refuse(area, ctx, "kein Benutzername.");
+  if (encoding::isBlank(name)) return refuse(area, ctx, "kein Benutzername.");
 
   const int client = chooseClient(area, *control);
   const auto directory = dataDirectory(ctx, *control);
   if (!directory) return refuse(area, ctx, "Datenverzeichnis zu lang oder nicht darstellbar.");
-  const auto encoded = encodeName(ctx, rec::view(name));
+  const auto encoded = encodeName(ctx, encoding::view(name));
   if (!encoded) return refuse(area, ctx, "U001 kann nicht geladen werden.");
-  const auto user = readUser(ctx, cp850::toUtf8(*directory), client, *encoded, why);
+  const auto user = readUser(ctx, encoding::cp850::toUtf8(*directory), client, *encoded, why);
   if (!user) return refuse(area, ctx, why);
   const std::string_view hash = user->passwordHash();
   if (!hash.empty() && !passwordAccepted(ctx, hash))
     return refuse(area, ctx, "Kennwort falsch.");
 
   fillInstallation(area, *control, client);
-  rec::putRaw(area.at<Area::kDataDirectory>(), *directory);
+  encoding::putRaw(area.at<Area::kDataDirectory>(), *directory);
   area.at<Area::kUserClass>()[0] = user->userClass();
-  (void)rec::putDigits(area.at<Area::kWorkingDate>(),
+  (void)encoding::putDigits(area.at<Area::kWorkingDate>(),
                        (ctx.today.tm_year % 100) * 10000LL + (ctx.today.tm_mon + 1) * 100 +
                            ctx.today.tm_mday);
   fillFunctionKeys(area);
-  rec::putRaw(area.at<Area::kCheckValue>(), kCheckValue);
-  rec::putRaw(area.at<Area::kMenuValue>(), storedMenuValue(ctx, area));
+  encoding::putRaw(area.at<Area::kCheckValue>(), kCheckValue);
+  encoding::putRaw(area.at<Area::kMenuValue>(), storedMenuValue(ctx, area));
   return kDone;
 }
 

@@ -8,6 +8,7 @@
 #include <deque>
 
 #include "datafiles/records.h"
+#include "encoding/packed.h"
 #include "programs/module.h"
 #include "programs/password.h"
 #include "programs/settings_store.h"
@@ -35,7 +36,9 @@ class ScriptConsole : public programs::Console {
   void tell(std::string_view line) override { told.emplace_back(line); }
 };
 
-std::string field(const Area& a, rec::Field f) { return std::string(a.view().substr(f.offset, f.width)); }
+std::string field(const Area& a, encoding::Field f) {
+  return std::string(a.view().substr(f.offset, f.width));
+}
 
 class SignOnTest : public ::testing::Test {
  protected:
@@ -43,14 +46,14 @@ class SignOnTest : public ::testing::Test {
     ASSERT_TRUE(store.create(fs::kInstallationFile).ok());
     ASSERT_TRUE(store.create(fs::kUserFile).ok());
     using C = rec::ControlRecord;
-    rec::putRaw(control.at<C::kIdentification>(), "GILDAX");
-    rec::putText(control.at<C::kClubText>(), "TV Musterstadt 1860 e.V.");
+    encoding::putRaw(control.at<C::kIdentification>(), "GILDAX");
+    encoding::putText(control.at<C::kClubText>(), "TV Musterstadt 1860 e.V.");
     control.at<C::kEditionOption1>()[0] = 'A';
     control.at<C::kEditionOption2>()[0] = 'B';
-    rec::putRaw(control.at<C::kInstallationNumber>(), "12345");
-    rec::putRaw(control.at<C::kRegionCode>(), "NRW");
-    rec::putRaw(control.at<C::kHeaderNumber>(), "042");
-    rec::packed3::encode(3, control.at<C::kDefaultClient>());
+    encoding::putRaw(control.at<C::kInstallationNumber>(), "12345");
+    encoding::putRaw(control.at<C::kRegionCode>(), "NRW");
+    encoding::putRaw(control.at<C::kHeaderNumber>(), "042");
+    encoding::packed3::encode(3, control.at<C::kDefaultClient>());
     store.put("FT00.DAT", control.view());
     addUser(3, "ANNA", 'H', "");
     addUser(5, "ANNA", 'N', "");
@@ -72,7 +75,7 @@ class SignOnTest : public ::testing::Test {
     plain.fill(' ');
     std::copy(name.begin(), name.end(), plain.begin());
     u.setClient(client);
-    u.setEncodedName(rec::view(programs::user_name::encode(plain)));
+    u.setEncodedName(encoding::view(programs::user_name::encode(plain)));
     u.setSignOnFlag('N');
     u.setUserClass(cls);
     u.setPasswordHash(hash);
@@ -85,8 +88,8 @@ class SignOnTest : public ::testing::Test {
   }
   Area withUser(std::string_view name, std::string_view second = "") {
     Area a;
-    rec::putRaw(a.at<Area::kUserName>(), name);
-    rec::putRaw(a.at<Area::kSecondWord>(), second);
+    encoding::putRaw(a.at<Area::kUserName>(), name);
+    encoding::putRaw(a.at<Area::kSecondWord>(), second);
     return a;
   }
 
@@ -108,12 +111,12 @@ TEST_F(SignOnTest, FillsEveryFieldTheLauncherReads) {
   EXPECT_EQ(area.client(), 3);  // the installation's default client
   EXPECT_EQ(field(area, Area::kUserName), "ANNA      ");
   EXPECT_EQ(field(area, Area::kHeaderNumber), "042");
-  EXPECT_EQ(rec::getText(area.at<Area::kClubText>()), "TV Musterstadt 1860 e.V.");
+  EXPECT_EQ(encoding::getText(area.at<Area::kClubText>()), "TV Musterstadt 1860 e.V.");
   EXPECT_EQ(field(area, Area::kEditionOption1), "A");
   EXPECT_EQ(field(area, Area::kEditionOption2), "B");
   EXPECT_EQ(field(area, Area::kInstallationNumber), "12345");
   EXPECT_EQ(field(area, Area::kRegionCode), "NRW");
-  EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), "/srv/club");
+  EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), "/srv/club");
   EXPECT_EQ(field(area, Area::kUserClass), "H");
   EXPECT_EQ(field(area, Area::kWorkingDate), "261207");
   const int keys[10] = {10, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -122,8 +125,8 @@ TEST_F(SignOnTest, FillsEveryFieldTheLauncherReads) {
   EXPECT_EQ(field(area, Area::kCheckValue), std::string(programs::kCheckValue));
   EXPECT_EQ(settingsKey, "GILDAX003PX01    ");
   // Nothing else changed: the version text, call name and the programs' gaps.
-  for (rec::Field f : {Area::kVersionText, Area::kCallName, Area::kGap4, Area::kSavedControlBlock,
-                       Area::kCarriedValues, Area::kSecondWord})
+  for (encoding::Field f : {Area::kVersionText, Area::kCallName, Area::kGap4,
+                            Area::kSavedControlBlock, Area::kCarriedValues, Area::kSecondWord})
     EXPECT_EQ(field(area, f), field(before, f));
   EXPECT_TRUE(console.prompts.empty());
 }
@@ -144,14 +147,14 @@ TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
       {"", "Vereinsbüro", "20240115", 3, "/srv/club/Vereinsb\x81ro", "20240115"},  // code page 850
   };
   for (const auto& c : cases) {
-    rec::putText(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
+    encoding::putText(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
     store.put("FT00.DAT", control.view());
     storedMenu = c.stored;
     Area area = withUser("ANNA", c.second);
     ScriptConsole console;
     ASSERT_EQ(run(area, console), programs::kDone) << c.second;
     EXPECT_EQ(area.client(), c.client) << c.second;
-    EXPECT_EQ(rec::trimmed(area.at<Area::kDataDirectory>()), c.directory) << c.second;
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), c.directory) << c.second;
     EXPECT_EQ(field(area, Area::kMenuValue), c.menuValue) << c.second;
     EXPECT_EQ(field(area, Area::kUserClass), c.client == 5 ? "N" : "H");
   }
@@ -172,13 +175,13 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
       {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
       {"directory not in code page 850", "ANNA", "",
        [this] {
-         rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), "");
+         encoding::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), "");
          store.put("FT00.DAT", control.view());
          cwd = "/srv/\xE2\x82\xAC";  // the euro sign
        }},
       {"directory too long", "ANNA", "",
        [this] {
-         rec::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), std::string(94, 'd'));
+         encoding::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), std::string(94, 'd'));
          store.put("FT00.DAT", control.view());  // below a deep current directory
        }},
   };
@@ -195,7 +198,7 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
     programs::SignOnContext ctx{store, loader, console, cwd};
     ctx.today = today;
     EXPECT_EQ(programs::signOn(area, ctx), programs::kRefused) << c.why;
-    EXPECT_TRUE(rec::isBlank(area.at<Area::kUserName>())) << c.why;
+    EXPECT_TRUE(encoding::isBlank(area.at<Area::kUserName>())) << c.why;
     ASSERT_EQ(console.told.size(), 1u) << c.why;
     EXPECT_EQ(console.told[0].rfind("Anmeldung abgelehnt: ", 0), 0u) << c.why;
   }
@@ -212,7 +215,7 @@ TEST_F(SignOnTest, AsksForTheNameWhenTheCommandLineHasNone) {
   Area none = withUser("");
   ScriptConsole empty;  // end of input
   EXPECT_EQ(run(none, empty), programs::kRefused);
-  EXPECT_TRUE(rec::isBlank(none.at<Area::kUserName>()));
+  EXPECT_TRUE(encoding::isBlank(none.at<Area::kUserName>()));
 }
 
 TEST_F(SignOnTest, LockedFileIsWaitedFor) {
@@ -275,7 +278,7 @@ TEST_F(SignOnTest, PasswordFromAPipe) {
     const auto rc = run(area, *piped.console);
     const std::string said = piped.said();
     EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.input;
-    EXPECT_EQ(rec::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.input;
+    EXPECT_EQ(encoding::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.input;
     // Neither the password nor the hash ever reaches the area or the screen.
     for (const std::string& secret : {std::string("geheim42"), std::string("irrig"), *hash}) {
       EXPECT_EQ(area.view().find(secret), std::string::npos) << c.input;

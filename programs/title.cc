@@ -3,19 +3,19 @@
 #include <algorithm>
 #include <string>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 
 namespace programs::title {
 
 bool apply(std::span<char, kBlockSize> block) {
   if (block[0] != 'Z') return false;
   const std::size_t length =
-      std::min<std::size_t>(rec::getBigEndian(block.subspan<1, 2>()), kTextWidth);
+      std::min<std::size_t>(encoding::getBigEndian(block.subspan<1, 2>()), kTextWidth);
   const auto text = block.subspan<3, kTextWidth>();
-  std::string_view content = rec::trimmed(text);
+  std::string_view content = encoding::trimmed(text);
   while (!content.empty() && content.front() == ' ') content.remove_prefix(1);
   const std::string kept(content.substr(0, length));
-  rec::blank(text);
+  encoding::blank(text);
   const std::size_t left = (length - kept.size()) / 2;
   std::copy(kept.begin(), kept.end(), text.begin() + static_cast<std::ptrdiff_t>(left));
   return true;

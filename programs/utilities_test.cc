@@ -90,7 +90,7 @@ TEST(WindowTitle, CentresInTheGivenLength) {
     std::array<char, programs::title::kBlockSize> block;
     block.fill(' ');
     block[0] = 'Z';
-    rec::putBigEndian(std::span<char>(block).subspan(1, 2), c.length);
+    encoding::putBigEndian(std::span<char>(block).subspan(1, 2), c.length);
     std::copy_n(c.text.begin(), std::min<std::size_t>(c.text.size(), 100), block.begin() + 3);
     ASSERT_TRUE(programs::title::apply(block));
     const std::string text(block.begin() + 3, block.end());

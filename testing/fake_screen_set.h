@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 #include "platform/screen_set.h"
 
 namespace testing_support {
@@ -37,7 +37,7 @@ class FakeScreenSet : public platform::ScreenSet {
     std::string field(std::size_t offset, std::size_t width) const {
       return std::string(data.data() + offset, width);
     }
-    std::string message() const { return std::string(rec::trimmed({data.data() + 3057, 70})); }
+    std::string message() const { return std::string(encoding::trimmed({data.data() + 3057, 70})); }
   };
 
   FakeScreenSet& then(Answer a) {
@@ -74,20 +74,20 @@ class FakeScreenSet : public platform::ScreenSet {
       if (wanted != proc) it = answers_.end();
     }
     data[3157] = ' ';
-    if (proc == "NEUSTART") rec::putBigEndian(data.subspan(2790, 2), 0);
+    if (proc == "NEUSTART") encoding::putBigEndian(data.subspan(2790, 2), 0);
     if (it == answers_.end()) {
       if (proc == "NEUSTART") exhaustedMenus_++;
       return 0;
     }
     const Answer a = *it;
     answers_.erase(it);
-    if (a.event) rec::putBigEndian(data.subspan(2790, 2), *a.event);
+    if (a.event) encoding::putBigEndian(data.subspan(2790, 2), *a.event);
     if (a.row) {
-      rec::putDigits(data.subspan(7190, 4), *a.row);
-      rec::putDigits(data.subspan(7186, 4), *a.row);
+      encoding::putDigits(data.subspan(7190, 4), *a.row);
+      encoding::putDigits(data.subspan(7186, 4), *a.row);
     }
     if (a.reply) data[3157] = *a.reply;
-    if (a.menuValue) rec::putRaw(data.subspan(2512, 8), *a.menuValue);
+    if (a.menuValue) encoding::putRaw(data.subspan(2512, 8), *a.menuValue);
     if (a.error) control.setError(*a.error, 1, 2);
     if (a.action) a.action(control, data);
     return 0;

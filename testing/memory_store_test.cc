@@ -63,7 +63,7 @@ TEST(FakeScreenSet, AnswersInOrderAndRecordsCalls) {
   EXPECT_EQ(data[3157], ' ');
   c.setProcedure("NEUSTART");
   screen.call(c, d);
-  EXPECT_EQ(rec::getBigEndian(std::span<char>(data).subspan(2790, 2)), 48u);
+  EXPECT_EQ(encoding::getBigEndian(std::span<char>(data).subspan(2790, 2)), 48u);
   EXPECT_EQ(std::string(data.data() + 7190, 4), "0003");
   c.setProcedure("BOX-FRAGE");
   screen.call(c, d);

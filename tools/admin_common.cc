@@ -6,7 +6,7 @@
 #include <ctime>
 #include <iostream>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 #include "platform/call_by_name.h"
 #include "tools/verbs.h"
 
@@ -35,7 +35,7 @@ std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSp
 }
 
 std::string userNameOrFail(std::string_view utf8) {
-  const std::string name = cp850::fromUtf8(utf8);
+  const std::string name = encoding::cp850::fromUtf8(utf8);
   if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
     fail("a user name has 1 to 10 characters and no blanks: '" + std::string(utf8) + "'",
          kExitUsage);
@@ -46,7 +46,7 @@ std::optional<std::string> encodeUserName(std::string_view cp850Name) {
   std::array<char, 41> block;
   block.fill(' ');
   block[0] = 'V';
-  rec::putRaw(std::span<char>(block).subspan(1, 10), cp850Name);
+  encoding::putRaw(std::span<char>(block).subspan(1, 10), cp850Name);
   platform::ProgramLoader& loader = platform::processLoader();
   const platform::CallOutcome out = loader.call("U001", block.data());
   loader.unload("U001");

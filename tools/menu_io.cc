@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <sstream>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
+#include "encoding/packed.h"
 
 namespace pxadmin {
 namespace {
@@ -47,7 +48,7 @@ std::optional<std::string> unhex(std::string_view h) {
 // A key part with sign nibble C decodes and encodes to the same bytes.
 std::optional<int> exactPart(std::span<const char, 2> f) {
   if ((static_cast<unsigned char>(f[1]) & 0x0F) != 0x0C) return std::nullopt;
-  return rec::packed3::decode(f);
+  return encoding::packed3::decode(f);
 }
 
 std::optional<Row> toRow(const R& r) {
@@ -58,16 +59,16 @@ std::optional<Row> toRow(const R& r) {
   return Row{*set,
              *menu,
              *entry,
-             rec::getText(r.at<R::kEntryFlag>()),
-             rec::getText(r.at<R::kText>()),
-             rec::getText(r.at<R::kProgram>()),
-             rec::getText(r.at<R::kAccessClass>()),
-             hex(rec::view(r.at<R::kVersionStamp>()))};
+             encoding::getText(r.at<R::kEntryFlag>()),
+             encoding::getText(r.at<R::kText>()),
+             encoding::getText(r.at<R::kProgram>()),
+             encoding::getText(r.at<R::kAccessClass>()),
+             hex(encoding::view(r.at<R::kVersionStamp>()))};
 }
 
 std::optional<R> fromRow(const Row& row, std::string* error) {
   auto fits = [](const std::string& utf8, std::size_t width) {
-    return cp850::lengthOf(utf8) <= width;
+    return encoding::cp850::lengthOf(utf8) <= width;
   };
   if (row.set < 0 || row.set > 999 || row.menu < 0 || row.menu > 999 || row.entry < 0 ||
       row.entry > 999) {
@@ -84,14 +85,14 @@ std::optional<R> fromRow(const Row& row, std::string* error) {
     return std::nullopt;
   }
   R r;
-  rec::packed3::encode(row.set, r.at<R::kMenuSet>());
-  rec::packed3::encode(row.menu, r.at<R::kMenu>());
-  rec::packed3::encode(row.entry, r.at<R::kEntry>());
-  rec::putRaw(r.at<R::kVersionStamp>(), *stamp);
-  rec::putText(r.at<R::kEntryFlag>(), row.flag);
-  rec::putText(r.at<R::kText>(), row.text);
-  rec::putText(r.at<R::kProgram>(), row.program);
-  rec::putText(r.at<R::kAccessClass>(), row.access);
+  encoding::packed3::encode(row.set, r.at<R::kMenuSet>());
+  encoding::packed3::encode(row.menu, r.at<R::kMenu>());
+  encoding::packed3::encode(row.entry, r.at<R::kEntry>());
+  encoding::putRaw(r.at<R::kVersionStamp>(), *stamp);
+  encoding::putText(r.at<R::kEntryFlag>(), row.flag);
+  encoding::putText(r.at<R::kText>(), row.text);
+  encoding::putText(r.at<R::kProgram>(), row.program);
+  encoding::putText(r.at<R::kAccessClass>(), row.access);
   return r;
 }
 

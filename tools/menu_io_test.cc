@@ -13,7 +13,7 @@ MenuRecord entry(int menu, int e, const char* text, const char* program, char ac
                  char flag = ' ') {
   MenuRecord r;
   r.setKey(menu, e);
-  rec::zero(r.at<MenuRecord::kVersionStamp>());
+  encoding::zero(r.at<MenuRecord::kVersionStamp>());
   r.setEntryFlag(flag);
   r.setText(text);
   r.setProgram(program);

@@ -13,6 +13,7 @@
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/packed.h"
 #include "launcher/common_area.h"
 #include "launcher/screen_data_block.h"
 #include "platform/call_by_name.h"
@@ -39,8 +40,8 @@ class StderrScreenSet : public platform::ScreenSet {
     const auto message = data.subspan<px::ScreenDataBlock::kMessage.offset, 82>();
     const fs::FileStatus status{message[79], message[80]};
     std::cerr << "PX07 " << control.procedure() << ": "
-              << rec::getText(message.first<70>()) << " "
-              << rec::view(message.subspan<70, 9>()) << " " << status.toString() << "\n";
+              << encoding::getText(message.first<70>()) << " "
+              << encoding::view(message.subspan<70, 9>()) << " " << status.toString() << "\n";
     control.setError(0, 0, 0);
     data[px::ScreenDataBlock::kReply.offset] = ' ';
     return 0;
@@ -92,26 +93,27 @@ rec::ControlRecord readControl(const std::string& dir) {
 std::unique_ptr<CA> commonArea(const rec::ControlRecord& c, int client) {
   using C = rec::ControlRecord;
   auto area = std::make_unique<CA>();
-  rec::putRaw(area->at<CA::kIdentification>(), rec::view(c.at<C::kIdentification>()));
+  encoding::putRaw(area->at<CA::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
   area->setClient(client);
-  rec::putRaw(area->at<CA::kClubText>(), rec::view(c.at<C::kClubText>()));
+  encoding::putRaw(area->at<CA::kClubText>(), encoding::view(c.at<C::kClubText>()));
   area->at<CA::kEditionOption1>()[0] = c.at<C::kEditionOption1>()[0];
   area->at<CA::kEditionOption2>()[0] = c.at<C::kEditionOption2>()[0];
-  rec::putRaw(area->at<CA::kInstallationNumber>(), rec::view(c.at<C::kInstallationNumber>()));
-  rec::putRaw(area->at<CA::kRegionCode>(), rec::view(c.at<C::kRegionCode>()));
-  rec::putRaw(area->at<CA::kVersionText>(), CA::kVersionConstant);
+  encoding::putRaw(area->at<CA::kInstallationNumber>(),
+                   encoding::view(c.at<C::kInstallationNumber>()));
+  encoding::putRaw(area->at<CA::kRegionCode>(), encoding::view(c.at<C::kRegionCode>()));
+  encoding::putRaw(area->at<CA::kVersionText>(), CA::kVersionConstant);
   const std::time_t now = std::time(nullptr);
   std::tm today{};
   localtime_r(&now, &today);
-  (void)rec::putDigits(area->at<CA::kWorkingDate>(), (today.tm_year % 100) * 10000LL +
+  (void)encoding::putDigits(area->at<CA::kWorkingDate>(), (today.tm_year % 100) * 10000LL +
                                                          (today.tm_mon + 1) * 100 + today.tm_mday);
   // The launcher's control block after the screen set has started.
   platform::ScreenControlBlock control;
-  rec::putBigEndian(control.at<platform::ScreenControlBlock::kDataBlockVersion>(),
+  encoding::putBigEndian(control.at<platform::ScreenControlBlock::kDataBlockVersion>(),
                     platform::ScreenControlBlock::kVersion76);
-  rec::putBigEndian(control.at<platform::ScreenControlBlock::kInterfaceVersion>(),
+  encoding::putBigEndian(control.at<platform::ScreenControlBlock::kInterfaceVersion>(),
                     platform::ScreenControlBlock::kVersion2);
-  rec::putRaw(control.at<platform::ScreenControlBlock::kSetName>(),
+  encoding::putRaw(control.at<platform::ScreenControlBlock::kSetName>(),
               platform::ScreenControlBlock::kSetMPX01);
   std::memcpy(area->at<CA::kSavedControlBlock>().data(), control.data(), control.kSize);
   catalogue::clearReport(*area);
@@ -122,7 +124,8 @@ void runCatalogueVerb(const Options& o) {
   const rec::ControlRecord control = readControl(o.dir);
   int client = o.client;
   if (client < 0)
-    client = rec::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+    client =
+        encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
   auto area = commonArea(control, client);
   // PX07 works in the current directory, as when the launcher calls it.
   if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);

@@ -10,9 +10,9 @@
 #include <set>
 #include <sstream>
 
-#include "datafiles/cp850.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/cp850.h"
 #include "launcher/rules.h"
 #include "tools/admin_common.h"
 #include "tools/menu_io.h"
@@ -26,7 +26,7 @@ using rec::MenuRecord;
 using rec::PermissionRecord;
 
 std::string programOrFail(std::string_view utf8) {
-  const std::string p = cp850::fromUtf8(utf8);
+  const std::string p = encoding::cp850::fromUtf8(utf8);
   if (p.size() > 4 || p.find(' ') != std::string::npos)
     fail("a program name has up to 4 characters and no blanks: '" + std::string(utf8) + "'",
          kExitUsage);
@@ -55,7 +55,7 @@ void runGrant(const PermissionOptions& o) {
   r.setGrantDate(todayYymmdd());
   r.setLevel('1');
   r.setFlag(flagOrFail(o.flag));
-  rec::putText(r.at<PermissionRecord::kText>(), o.text);
+  encoding::putText(r.at<PermissionRecord::kText>(), o.text);
   fs::FileStatus s = f->write(r.bytes());
   const char* what = "granted";
   if (s == fs::kDuplicateKey) {
@@ -65,7 +65,7 @@ void runGrant(const PermissionOptions& o) {
     s = f->read(old.bytes());
     if (s.ok()) {
       old.setFlag(r.flag());
-      rec::putRaw(old.at<PermissionRecord::kText>(), r.text());
+      encoding::putRaw(old.at<PermissionRecord::kText>(), r.text());
       s = f->rewrite(old.bytes());
       what = "updated";
     }
@@ -94,8 +94,8 @@ std::vector<PermissionRecord> permissionsOf(fs::KeyedFile& f, int client, const 
   std::vector<PermissionRecord> out;
   PermissionRecord k;
   k.setKey(client, user, "");
-  rec::zero(k.at<PermissionRecord::kProgram>());
-  rec::zero(k.at<PermissionRecord::kKeyBlank>());
+  encoding::zero(k.at<PermissionRecord::kProgram>());
+  encoding::zero(k.at<PermissionRecord::kKeyBlank>());
   if (!f.start(fs::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok()) return out;
   PermissionRecord r;
   while (f.readNext(r.bytes()).ok()) {
@@ -117,10 +117,10 @@ void runPermissions(const PermissionOptions& o) {
   }
   std::cout << "program  flag  granted  level  text\n";
   for (const auto& r : list) {
-    const std::string p = rec::getText(r.at<PermissionRecord::kProgram>());
+    const std::string p = encoding::getText(r.at<PermissionRecord::kProgram>());
     std::printf("%-8s %-5c %-8s %-6c %s\n", p.empty() ? "(blank)" : p.c_str(), r.flag(),
                 std::string(r.grantDate()).c_str(), r.level(),
-                rec::getText(r.at<PermissionRecord::kText>()).c_str());
+                encoding::getText(r.at<PermissionRecord::kText>()).c_str());
   }
 }
 
@@ -169,7 +169,8 @@ std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
       k.setKey(c.client, c.user, program);
       if (c.permissions->start(fs::StartMode::kEqual, k.bytes(), PermissionRecord::kKeyLength)
               .invalidKey())
-        return "hidden: no permission record for " + rec::getText(r.at<MenuRecord::kProgram>());
+        return "hidden: no permission record for " +
+               encoding::getText(r.at<MenuRecord::kProgram>());
       break;
     }
     case px::Visibility::kShown:
@@ -194,7 +195,7 @@ void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
     char num[8];
     std::snprintf(num, sizeof num, "%3d", entry);
     out << std::string(depth * 2, ' ') << num << "  " << r.text();
-    if (!r.opensSubmenu()) out << "  [" << rec::getText(r.at<MenuRecord::kProgram>()) << "]";
+    if (!r.opensSubmenu()) out << "  [" << encoding::getText(r.at<MenuRecord::kProgram>()) << "]";
     if (!why.empty()) out << "  -- " << why;
     out << "\n";
     if (r.opensSubmenu() && why.empty()) printTree(c, entry, depth + 1, out);
@@ -253,7 +254,7 @@ void runMenuExport(const std::string& dir, const std::string& format, const std:
   auto f = openOrFail(store, fs::kMenuFile, dir, fs::OpenMode::kInput);
   std::vector<MenuRecord> all;
   MenuRecord r;
-  rec::zero(r.bytes());
+  encoding::zero(r.bytes());
   if (f->start(fs::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
     while (f->readNext(r.bytes()).ok()) all.push_back(r);
   (void)f->close();
@@ -290,7 +291,7 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
     for (const auto& r : *records) keep.insert(std::string(r.view().substr(0, 6)));
     std::vector<MenuRecord> drop;
     MenuRecord r;
-    rec::zero(r.bytes());
+    encoding::zero(r.bytes());
     if (f->start(fs::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
       while (f->readNext(r.bytes()).ok())
         if (!keep.count(std::string(r.view().substr(0, 6)))) drop.push_back(r);

@@ -10,6 +10,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/packed.h"
 #include "tools/admin_common.h"
 #include "tools/verbs.h"
 
@@ -32,24 +33,25 @@ rec::ControlRecord controlRecord(const InitOptions& o) {
   using R = rec::ControlRecord;
   R r;
   r.setLockFlag('N');
-  rec::putText(r.at<R::kIdentification>(), o.id);
-  rec::putText(r.at<R::kClubText>(), o.club);
-  rec::putText(r.at<R::kEditionOption1>(), o.option1);
-  rec::putText(r.at<R::kEditionOption2>(), o.option2);
+  encoding::putText(r.at<R::kIdentification>(), o.id);
+  encoding::putText(r.at<R::kClubText>(), o.club);
+  encoding::putText(r.at<R::kEditionOption1>(), o.option1);
+  encoding::putText(r.at<R::kEditionOption2>(), o.option2);
   if (!o.installation.empty()) {
-    const auto n = rec::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
+    const auto n =
+        encoding::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
     if (!n || o.installation.size() > R::kInstallationNumber.width ||
-        !rec::putDigits(r.at<R::kInstallationNumber>(), *n))
+        !encoding::putDigits(r.at<R::kInstallationNumber>(), *n))
       fail("--installation takes up to 5 digits", kExitUsage);
   }
-  rec::putText(r.at<R::kRegionCode>(), o.region);
+  encoding::putText(r.at<R::kRegionCode>(), o.region);
   if (!o.header.empty()) {
-    const auto n = rec::getDigits(std::span<const char>(o.header.data(), o.header.size()));
+    const auto n = encoding::getDigits(std::span<const char>(o.header.data(), o.header.size()));
     if (!n || o.header.size() > R::kHeaderNumber.width ||
-        !rec::putDigits(r.at<R::kHeaderNumber>(), *n))
+        !encoding::putDigits(r.at<R::kHeaderNumber>(), *n))
       fail("--header takes up to 3 digits", kExitUsage);
   }
-  if (!rec::packed3::encode(o.client, r.at<R::kDefaultClient>()))
+  if (!encoding::packed3::encode(o.client, r.at<R::kDefaultClient>()))
     fail("--client takes a number 0-999", kExitUsage);
   return r;
 }
@@ -84,7 +86,7 @@ void runInit(const InitOptions& o) {
 enum class Kind { kPacked, kText, kHex, kPresence };
 struct Column {
   const char* name;
-  rec::Field field;
+  encoding::Field field;
   Kind kind;
 };
 
@@ -129,8 +131,10 @@ const std::vector<Column> kApplicationColumns = {
     {"application", AR::kApplication, Kind::kPacked}, {"reserved1", AR::kReserved1, Kind::kHex},
     {"name", AR::kName, Kind::kText},           {"reserved2", AR::kReserved2, Kind::kHex}};
 const std::vector<Column> kOtherInstallationColumns = {
-    {"type", CR::kType, Kind::kText}, {"client", CR::kClient, Kind::kPacked},
-    {"application", CR::kApplication, Kind::kPacked}, {"rest", rec::Field{5, 195}, Kind::kHex}};
+    {"type", CR::kType, Kind::kText},
+    {"client", CR::kClient, Kind::kPacked},
+    {"application", CR::kApplication, Kind::kPacked},
+    {"rest", encoding::Field{5, 195}, Kind::kHex}};
 
 std::string hex(std::span<const char> bytes) {
   static const char* digits = "0123456789ABCDEF";
@@ -148,7 +152,7 @@ std::pair<std::string, bool> decode(std::span<const char> record, const Column& 
   const auto bytes = record.subspan(c.field.offset, c.field.width);
   switch (c.kind) {
     case Kind::kPacked: {
-      const auto n = rec::packed3::decode(std::span<const char, 2>(bytes.data(), 2));
+      const auto n = encoding::packed3::decode(std::span<const char, 2>(bytes.data(), 2));
       if (n) return {std::to_string(*n), true};
       return {"x" + hex(bytes), false};
     }
@@ -159,7 +163,7 @@ std::pair<std::string, bool> decode(std::span<const char> record, const Column& 
         return static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F;
       });
       if (control) return {"x" + hex(bytes), false};
-      return {rec::getText(bytes), false};
+      return {encoding::getText(bytes), false};
     }
     case Kind::kHex:
       return {hex(bytes), false};

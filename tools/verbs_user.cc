@@ -10,9 +10,10 @@
 #include <optional>
 #include <string>
 
-#include "datafiles/cp850.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/cp850.h"
+#include "encoding/packed.h"
 #include "platform/call_by_name.h"
 #include "programs/password.h"
 #include "tools/verbs.h"
@@ -45,7 +46,7 @@ std::string userNameCode(char function, std::string_view tenBytes) {
   std::array<char, 41> block;
   block.fill(' ');
   block[0] = function;
-  rec::putRaw(std::span<char>(block).subspan(1, 10), tenBytes);
+  encoding::putRaw(std::span<char>(block).subspan(1, 10), tenBytes);
   platform::ProgramLoader& loader = platform::processLoader();
   const platform::CallOutcome out = loader.call("U001", block.data());
   loader.unload("U001");
@@ -54,7 +55,7 @@ std::string userNameCode(char function, std::string_view tenBytes) {
 }
 
 std::string plainName(const std::string& utf8) {
-  const std::string name = cp850::fromUtf8(utf8);
+  const std::string name = encoding::cp850::fromUtf8(utf8);
   if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
     refuse("a user name has 1 to 10 characters and no blanks: '" + utf8 + "'", kExitUsage);
   return name;
@@ -74,7 +75,7 @@ int clientOf(fs::FileStore& store, const UserOptions& o) {
     (void)f->close();
   }
   if (!s.ok()) return 0;
-  return rec::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+  return encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
 }
 
 std::unique_ptr<fs::KeyedFile> openUsers(fs::FileStore& store, const UserOptions& o,
@@ -143,7 +144,7 @@ rec::UserRecord readUser(fs::KeyedFile& f, int client, const std::string& name) 
   std::copy(key.begin(), key.end(), u.bytes().begin());
   const fs::FileStatus s = f.read(u.bytes());
   if (s.invalidKey())
-    refuse("no user " + cp850::toUtf8(name) + " for client " + std::to_string(client));
+    refuse("no user " + encoding::cp850::toUtf8(name) + " for client " + std::to_string(client));
   if (!s.ok()) refuse("cannot read FX00.DAT: " + describe(s));
   return u;
 }
@@ -196,7 +197,7 @@ void runList(const UserOptions& o) {
     const std::string name = userNameCode('E', u.encodedName());
     char line[80];
     std::snprintf(line, sizeof line, "%6d  ", u.client().value_or(-1));
-    std::string row = line + cp850::toUtf8(name);
+    std::string row = line + encoding::cp850::toUtf8(name);
     std::cout << row << std::string(row.size() < 20 ? 20 - row.size() : 1, ' ') << u.userClass()
               << "      " << u.signOnFlag() << "          "
               << (u.passwordHash().empty() ? "no" : "yes") << "\n";

@@ -1,7 +1,7 @@
 #include "platform/screenset/blocks.h"
 
-#include "datafiles/field.h"
 #include "datafiles/status.h"
+#include "encoding/field.h"
 #include "launcher/message_area.h"
 #include "launcher/screen_data_block.h"
 #include "platform/screen_control_block.h"
@@ -11,7 +11,7 @@ namespace {
 
 using px::ScreenDataBlock;
 using platform::ScreenControlBlock;
-using rec::Field;
+using encoding::Field;
 
 static_assert(ScreenDataBlock::kSize == kDataSize);
 static_assert(ScreenControlBlock::kSize == kControlSize);
@@ -26,10 +26,10 @@ std::span<char, F.width> at(std::span<char> block) {
 }
 template <Field F>
 std::string_view text(std::span<const char> block) {
-  return rec::trimmed(at<F>(block));
+  return encoding::trimmed(at<F>(block));
 }
 std::optional<int> digits(std::span<const char> field) {
-  const auto v = rec::getDigits(field);
+  const auto v = encoding::getDigits(field);
   if (!v) return std::nullopt;
   return static_cast<int>(*v);
 }
@@ -89,9 +89,9 @@ Request readRequest(ConstControlBytes control, ConstDataBytes data) {
   r.control.command = at<C::kSetCommand>(control)[0];
   r.control.procedureName = text<C::kProcedure>(control);
   r.control.setName = text<C::kSetName>(control);
-  r.control.dataVersion = rec::getBigEndian(at<C::kDataBlockVersion>(control));
+  r.control.dataVersion = encoding::getBigEndian(at<C::kDataBlockVersion>(control));
   r.control.interfaceVersion =
-      static_cast<std::uint8_t>(rec::getBigEndian(at<C::kInterfaceVersion>(control)));
+      static_cast<std::uint8_t>(encoding::getBigEndian(at<C::kInterfaceVersion>(control)));
   r.control.procedure = procedureFromName(r.control.procedureName);
 
   MenuFields& m = r.menu;
@@ -106,17 +106,17 @@ Request readRequest(ConstControlBytes control, ConstDataBytes data) {
   m.menuText = text<D::kMenuText>(data);
   m.permission = text<D::kPermissionFlag>(data);
   m.identification = text<D::kIdentification>(data);
-  m.menuValue = std::string(rec::view(at<D::kMenuValue>(data)));
+  m.menuValue = std::string(encoding::view(at<D::kMenuValue>(data)));
   const auto captions = at<D::kCaptions>(data);
   for (std::size_t k = 0; k < m.captions.size(); ++k)
-    m.captions[k] = rec::trimmed(captions.subspan(k * D::kCaptionWidth, D::kCaptionWidth));
+    m.captions[k] = encoding::trimmed(captions.subspan(k * D::kCaptionWidth, D::kCaptionWidth));
   m.count = digits(at<D::kEntryCount>(data));
   m.selection = digits(at<D::kSelection>(data));
   m.position = digits(at<D::kListPosition>(data));
   const auto rows = at<D::kRowTexts>(data);
   const int n = clamp(m.count, MenuFields::kMaxRows);
   for (int i = 0; i < n; ++i)
-    m.rows.push_back(rec::trimmed(rows.subspan(i * D::kRowWidth, D::kRowWidth)));
+    m.rows.push_back(encoding::trimmed(rows.subspan(i * D::kRowWidth, D::kRowWidth)));
 
   r.box.text = text<kMessageText>(data);
   r.box.file = text<kMessageFile>(data);
@@ -129,7 +129,7 @@ Request readRequest(ConstControlBytes control, ConstDataBytes data) {
   const int used = clamp(digits(at<D::kPageUsed>(data)), D::kPageLineCount);
   for (int i = 0; i < used; ++i)
     r.page.lines.push_back(
-        rec::trimmed(lines.subspan(i * D::kPageLineWidth, D::kPageLineWidth)));
+        encoding::trimmed(lines.subspan(i * D::kPageLineWidth, D::kPageLineWidth)));
 
   r.input.prompt = r.box.text;
   r.input.preset = std::string(text<D::kInputText>(data));
@@ -152,25 +152,25 @@ std::optional<Failure> checkControl(const ControlFields& c) {
 void writeFailure(const Failure& f, ControlBytes control) {
   using C = ScreenControlBlock;
   const std::span<char> c(control);
-  rec::putBigEndian(at<C::kErrorCode>(c), f.code);
-  rec::putBigEndian(at<C::kErrorDetail1>(c), f.detail1);
-  rec::putBigEndian(at<C::kErrorDetail2>(c), f.detail2);
+  encoding::putBigEndian(at<C::kErrorCode>(c), f.code);
+  encoding::putBigEndian(at<C::kErrorDetail1>(c), f.detail1);
+  encoding::putBigEndian(at<C::kErrorDetail2>(c), f.detail2);
 }
 
 void writeResult(const Result& r, ControlBytes control, DataBytes data) {
   using D = ScreenDataBlock;
   writeFailure(r.failure, control);
   const std::span<char> d(data);
-  if (r.event) rec::putBigEndian(at<D::kEventCode>(d), *r.event);
+  if (r.event) encoding::putBigEndian(at<D::kEventCode>(d), *r.event);
   auto putRow = [](std::span<char, 4> field, std::optional<int> v) {
-    if (v) (void)rec::putDigits(field, std::min(std::max(*v, 0), 9999));
+    if (v) (void)encoding::putDigits(field, std::min(std::max(*v, 0), 9999));
   };
   putRow(at<D::kChosenRow>(d), r.chosenRow);
   putRow(at<D::kSelection>(d), r.selection);
   putRow(at<D::kListPosition>(d), r.position);
   if (r.reply) at<D::kReply>(d)[0] = *r.reply;
-  if (r.menuValue) rec::putRaw(at<D::kMenuValue>(d), *r.menuValue);
-  if (r.input) rec::putRaw(at<D::kInputText>(d), *r.input);
+  if (r.menuValue) encoding::putRaw(at<D::kMenuValue>(d), *r.menuValue);
+  if (r.input) encoding::putRaw(at<D::kInputText>(d), *r.input);
 }
 
 }  // namespace screenset

@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 #include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_control_block.h"
@@ -44,31 +44,33 @@ const char* const kRows[] = {
 class Demo {
  public:
   Demo() : loader_(platform::defaultProgramPath()) {
-    rec::putBigEndian(control_.at<C::kDataBlockVersion>(), C::kVersion76);
-    rec::putBigEndian(control_.at<C::kInterfaceVersion>(), C::kVersion2);
-    rec::putRaw(control_.at<C::kSetName>(), C::kSetMPX01);
+    encoding::putBigEndian(control_.at<C::kDataBlockVersion>(), C::kVersion76);
+    encoding::putBigEndian(control_.at<C::kInterfaceVersion>(), C::kVersion2);
+    encoding::putRaw(control_.at<C::kSetName>(), C::kSetMPX01);
     control_.setSetCommand(C::kStart);
-    rec::putText(data_.at<D::kClubText>(), "Turn- und Sportverein Grünwald e.V.");
-    rec::putText(data_.at<D::kHeaderLine>(), "DEMO01 001 - Version 2026.1");
-    rec::putText(data_.at<D::kModuleId>(), "PX01 - 013");
-    rec::putText(data_.at<D::kDate>(), "07.12.26");
-    rec::putText(data_.at<D::kMenuText>(), "Hauptmenü");
-    rec::putText(data_.at<D::kPermissionFlag>(), "J");
-    rec::putText(data_.at<D::kStatusLine>(), "1234 Adressen");
-    rec::putText(data_.at<D::kTitle>(), "A n w e n d u n g e n");
+    encoding::putText(data_.at<D::kClubText>(), "Turn- und Sportverein Grünwald e.V.");
+    encoding::putText(data_.at<D::kHeaderLine>(), "DEMO01 001 - Version 2026.1");
+    encoding::putText(data_.at<D::kModuleId>(), "PX01 - 013");
+    encoding::putText(data_.at<D::kDate>(), "07.12.26");
+    encoding::putText(data_.at<D::kMenuText>(), "Hauptmenü");
+    encoding::putText(data_.at<D::kPermissionFlag>(), "J");
+    encoding::putText(data_.at<D::kStatusLine>(), "1234 Adressen");
+    encoding::putText(data_.at<D::kTitle>(), "A n w e n d u n g e n");
     const char* captions[] = {"", " Info ", "Sperre", "Rechn.", "", "Kalend", "", "", ""};
-    for (int k = 0; k < 9; ++k) rec::putText(data_.caption(k + 1), captions[k]);
-    for (std::size_t i = 0; i < std::size(kRows); ++i) rec::putText(data_.row(i + 1), kRows[i]);
-    (void)rec::putDigits(data_.at<D::kEntryCount>(), static_cast<long long>(std::size(kRows)));
-    (void)rec::putDigits(data_.at<D::kSelection>(), 1);
-    (void)rec::putDigits(data_.at<D::kListPosition>(), 1);
-    rec::putText(data_.at<D::kPageTitle>(), "Hilfe zum Hauptmenü");
+    for (int k = 0; k < 9; ++k) encoding::putText(data_.caption(k + 1), captions[k]);
+    for (std::size_t i = 0; i < std::size(kRows); ++i)
+      encoding::putText(data_.row(i + 1), kRows[i]);
+    (void)encoding::putDigits(data_.at<D::kEntryCount>(), static_cast<long long>(std::size(kRows)));
+    (void)encoding::putDigits(data_.at<D::kSelection>(), 1);
+    (void)encoding::putDigits(data_.at<D::kListPosition>(), 1);
+    encoding::putText(data_.at<D::kPageTitle>(), "Hilfe zum Hauptmenü");
     const char* page[] = {"Pfeiltasten, Bild auf/ab, Pos1 und Ende bewegen die Auswahl.",
                           "Enter wählt die Zeile, Esc geht eine Ebene zurück.",
                           "Buchstaben springen zur nächsten Zeile, die so beginnt.",
                           "F2 zeigt Informationen zur gewählten Zeile."};
-    for (std::size_t i = 0; i < std::size(page); ++i) rec::putText(data_.pageLine(i + 1), page[i]);
-    (void)rec::putDigits(data_.at<D::kPageUsed>(), static_cast<long long>(std::size(page)));
+    for (std::size_t i = 0; i < std::size(page); ++i)
+      encoding::putText(data_.pageLine(i + 1), page[i]);
+    (void)encoding::putDigits(data_.at<D::kPageUsed>(), static_cast<long long>(std::size(page)));
   }
 
   // One call; false when DSGRUN could not be loaded.
@@ -86,9 +88,9 @@ class Demo {
 
   void message(const char* text, const char* file = "", const char* op = "",
                const char status[2] = "  ") {
-    rec::putText(data_.at<D::kMessage>(), text);
-    rec::putRaw(data_.at<D::kMessage>().subspan(70, 5), file);
-    rec::putRaw(data_.at<D::kMessage>().subspan(75, 4), op);
+    encoding::putText(data_.at<D::kMessage>(), text);
+    encoding::putRaw(data_.at<D::kMessage>().subspan(70, 5), file);
+    encoding::putRaw(data_.at<D::kMessage>().subspan(75, 4), op);
     data_.at<D::kMessage>()[79] = status[0];
     data_.at<D::kMessage>()[80] = status[1];
     data_.at<D::kReply>()[0] = ' ';
@@ -102,7 +104,7 @@ class Demo {
                   control_.errorDetail2(), data_.eventCode(), data_.at<D::kChosenRow>().data(),
                   data_.at<D::kSelection>().data(), data_.at<D::kListPosition>().data(),
                   data_.at<D::kReply>()[0] == ' ' ? '_' : data_.at<D::kReply>()[0]);
-    return line + rec::getText(data_.at<D::kInputText>());
+    return line + encoding::getText(data_.at<D::kInputText>());
   }
 
   // The procedure of a step, after filling what it shows.
@@ -122,7 +124,7 @@ class Demo {
     if (step == "text") return "TEXT-ANZEIGEN";
     if (step == "eingabe" || step == "verdeckt") {
       message(step == "eingabe" ? "Name des Mitglieds:" : "Kennwort:");
-      rec::putText(data_.at<D::kInputText>(), step == "eingabe" ? "Mül" : "");
+      encoding::putText(data_.at<D::kInputText>(), step == "eingabe" ? "Mül" : "");
       data_.at<D::kInputHidden>()[0] = step == "verdeckt" ? 'J' : 'N';
       return "EINGABE";
     }
@@ -166,8 +168,8 @@ int tour(Demo& demo) {
     std::string step;
     if (event == 0) step = "frage";
     else if (event == 48) {
-      const auto row = rec::getDigits(demo.data().at<D::kChosenRow>()).value_or(0);
-      const std::string text = row > 0 ? rec::getText(demo.data().row(row)) : "";
+      const auto row = encoding::getDigits(demo.data().at<D::kChosenRow>()).value_or(0);
+      const std::string text = row > 0 ? encoding::getText(demo.data().row(row)) : "";
       demo.message(("Gewählt: " + text).c_str());
       if (!demo.call("BOX-INFO")) return 1;
       continue;

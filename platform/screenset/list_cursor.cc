@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
 namespace screenset {
 
@@ -49,7 +49,8 @@ bool startsWith(std::string_view row, const std::u32string& prefix) {
   while (i < row.size() && row[i] == ' ') ++i;  // texts may be indented
   for (char32_t p : prefix) {
     if (i >= row.size()) return false;
-    if (foldCase(cp850::toCodePoint(static_cast<unsigned char>(row[i++]))) != p) return false;
+    if (foldCase(encoding::cp850::toCodePoint(static_cast<unsigned char>(row[i++]))) != p)
+      return false;
   }
   return true;
 }

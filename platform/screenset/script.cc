@@ -4,7 +4,7 @@
 #include <cctype>
 #include <charconv>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
 namespace screenset {
 namespace {
@@ -37,8 +37,8 @@ std::optional<int> number(std::string_view s, int lo, int hi) {
 std::optional<std::string> toCp850(std::string_view utf8) {
   std::string out;
   for (std::size_t pos = 0; pos < utf8.size();) {
-    const char32_t cp = cp850::nextCodePoint(utf8, pos);
-    const unsigned char b = cp850::fromCodePoint(cp);
+    const char32_t cp = encoding::cp850::nextCodePoint(utf8, pos);
+    const unsigned char b = encoding::cp850::fromCodePoint(cp);
     if (b == '?' && cp != U'?') return std::nullopt;
     out += static_cast<char>(b);
   }

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 #include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_control_block.h"
@@ -35,9 +35,9 @@ class ScriptedRun {
     std::ofstream(scriptPath_) << script;
     ::setenv("DSGRUN_SCRIPT", scriptPath_.c_str(), 1);
     ::setenv("DSGRUN_TRANSCRIPT", transcriptPath_.c_str(), 1);
-    rec::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-    rec::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-    rec::putRaw(control.at<C::kSetName>(), "MPX01");
+    encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
+    encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+    encoding::putRaw(control.at<C::kSetName>(), "MPX01");
   }
   ~ScriptedRun() {
     loader_.unload("DSGRUN");  // the next run starts with a fresh script
@@ -65,19 +65,19 @@ class ScriptedRun {
 void showMenu(D& d, const char* title, std::vector<const char*> rows) {
   d.setEventCode(99);
   d.at<D::kTitle>()[0] = 'x';
-  rec::putText(d.at<D::kTitle>(), title);
-  for (std::size_t i = 0; i < rows.size(); ++i) rec::putText(d.row(i + 1), rows[i]);
-  (void)rec::putDigits(d.at<D::kEntryCount>(), static_cast<long long>(rows.size()));
-  (void)rec::putDigits(d.at<D::kSelection>(), 1);
-  (void)rec::putDigits(d.at<D::kListPosition>(), 1);
-  rec::putText(d.caption(2), " Info ");
+  encoding::putText(d.at<D::kTitle>(), title);
+  for (std::size_t i = 0; i < rows.size(); ++i) encoding::putText(d.row(i + 1), rows[i]);
+  (void)encoding::putDigits(d.at<D::kEntryCount>(), static_cast<long long>(rows.size()));
+  (void)encoding::putDigits(d.at<D::kSelection>(), 1);
+  (void)encoding::putDigits(d.at<D::kListPosition>(), 1);
+  encoding::putText(d.caption(2), " Info ");
 }
 
 void message(D& d, const char* text, const char* file = "", const char* op = "",
              std::string status = "  ") {
-  rec::putText(d.at<D::kMessage>(), text);
-  rec::putRaw(d.at<D::kMessage>().subspan(70, 5), file);
-  rec::putRaw(d.at<D::kMessage>().subspan(75, 4), op);
+  encoding::putText(d.at<D::kMessage>(), text);
+  encoding::putRaw(d.at<D::kMessage>().subspan(70, 5), file);
+  encoding::putRaw(d.at<D::kMessage>().subspan(75, 4), op);
   d.at<D::kMessage>()[79] = status[0];
   d.at<D::kMessage>()[80] = status[1];
 }
@@ -98,10 +98,10 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
   showMenu(run.data, "A n w e n d u n g e n", {"Mitglieder", "Beiträge", "Prüfungen"});
   EXPECT_EQ(run.call("NEUSTART"), 0);
   EXPECT_EQ(std::string(run.data.data() + 2790, 2), std::string("\x00\x30", 2));  // big-endian 48
-  EXPECT_EQ(rec::view(run.data.at<D::kChosenRow>()), "0002");
-  EXPECT_EQ(rec::view(run.data.at<D::kSelection>()), "0002");
-  EXPECT_EQ(rec::view(run.data.at<D::kListPosition>()), "0001");
-  EXPECT_EQ(rec::view(run.data.at<D::kMenuValue>()), "00000042");
+  EXPECT_EQ(encoding::view(run.data.at<D::kChosenRow>()), "0002");
+  EXPECT_EQ(encoding::view(run.data.at<D::kSelection>()), "0002");
+  EXPECT_EQ(encoding::view(run.data.at<D::kListPosition>()), "0001");
+  EXPECT_EQ(encoding::view(run.data.at<D::kMenuValue>()), "00000042");
 
   message(run.data, "Datei zur Zeit gesperrt - bitte warten!", "FX01", "OPEN",
           std::string("9\x41", 2));
@@ -147,20 +147,20 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
 
 TEST(ScriptedRuntime, TextPageAndInputShowTheirFields) {
   ScriptedRun run("reply X\ninput Grün\n");
-  rec::putText(run.data.at<D::kPageTitle>(), "Hilfe zu PX01");
-  rec::putText(run.data.pageLine(1), "Erste Zeile");
-  rec::putText(run.data.pageLine(2), "Über \"Anführung\"");
-  rec::putRaw(run.data.at<D::kPageUsed>(), "02");
+  encoding::putText(run.data.at<D::kPageTitle>(), "Hilfe zu PX01");
+  encoding::putText(run.data.pageLine(1), "Erste Zeile");
+  encoding::putText(run.data.pageLine(2), "Über \"Anführung\"");
+  encoding::putRaw(run.data.at<D::kPageUsed>(), "02");
   EXPECT_EQ(run.call("TEXT-ANZEIGEN"), 0);
   EXPECT_EQ(run.data.at<D::kReply>()[0], 'X');
   message(run.data, "Name:");
-  rec::putText(run.data.at<D::kInputText>(), "alt");
+  encoding::putText(run.data.at<D::kInputText>(), "alt");
   EXPECT_EQ(run.call("EINGABE"), 0);
   EXPECT_EQ(run.data.at<D::kReply>()[0], 'J');
-  EXPECT_EQ(rec::getText(run.data.at<D::kInputText>()), "Grün");
+  EXPECT_EQ(encoding::getText(run.data.at<D::kInputText>()), "Grün");
   EXPECT_EQ(run.call("EINGABE"), 0);  // used up: cancelled with blank input
   EXPECT_EQ(run.data.at<D::kReply>()[0], 'C');
-  EXPECT_TRUE(rec::isBlank(run.data.at<D::kInputText>()));
+  EXPECT_TRUE(encoding::isBlank(run.data.at<D::kInputText>()));
 
   const auto t = run.transcript();
   ASSERT_EQ(t.size(), 3u);
@@ -199,7 +199,7 @@ TEST(ScriptedRuntime, FailuresLeaveCodeDetailsAndReason) {
   {
     ScriptedRun run("");
     EXPECT_EQ(run.call("BOX-UNBEKANNT"), screenset::kUnknownProcedure);
-    rec::putBigEndian(run.control.at<C::kInterfaceVersion>(), 3);
+    encoding::putBigEndian(run.control.at<C::kInterfaceVersion>(), 3);
     EXPECT_EQ(run.call("NEUSTART"), screenset::kWrongVersion);
     EXPECT_EQ(run.control.errorDetail2(), 3);
     EXPECT_EQ(run.call("", 'Q'), 0);  // ending always works
@@ -213,9 +213,9 @@ TEST(ScriptedRuntime, MissingScriptIsEmptyAndUnreadableScriptFails) {
   platform::DlProgramLoader loader({buildDir() + "/lib/px01/scripted"});
   C control;
   D data;
-  rec::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-  rec::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-  rec::putRaw(control.at<C::kSetName>(), "MPX01");
+  encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
+  encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+  encoding::putRaw(control.at<C::kSetName>(), "MPX01");
   control.setProcedure("NEUSTART");
   ::unsetenv("DSGRUN_SCRIPT");
   ::unsetenv("DSGRUN_TRANSCRIPT");

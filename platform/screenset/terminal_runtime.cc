@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 #include "platform/screenset/dispatch.h"
 #include "platform/screenset/key_bar.h"
 #include "platform/screenset/list_cursor.h"
@@ -28,7 +28,7 @@ std::wstring wide(std::string_view cp850) {
   std::wstring out;
   out.reserve(cp850.size());
   for (char c : cp850) {
-    const char32_t cp = cp850::toCodePoint(static_cast<unsigned char>(c));
+    const char32_t cp = encoding::cp850::toCodePoint(static_cast<unsigned char>(c));
     out += cp < 0x20 || cp == 0x7F ? L' ' : static_cast<wchar_t>(cp);
   }
   return out;
@@ -460,7 +460,7 @@ class TerminalRuntime : public Backend {
         r.reply = isEnter(k) ? 'J' : 'C';
         std::string out;
         if (isEnter(k))
-          for (wchar_t c : text) out += static_cast<char>(cp850::fromCodePoint(c));
+          for (wchar_t c : text) out += static_cast<char>(encoding::cp850::fromCodePoint(c));
         r.input = out;
         background(rq.menu);
         refresh();
@@ -493,7 +493,7 @@ class TerminalRuntime : public Backend {
       return;
     }
     const char32_t c = static_cast<char32_t>(k.value);
-    const bool inCodePage = c == U'?' || cp850::fromCodePoint(c) != '?';
+    const bool inCodePage = c == U'?' || encoding::cp850::fromCodePoint(c) != '?';
     if (c < 0x20 || !inCodePage || text.size() >= static_cast<std::size_t>(kInputWidth)) {
       beep();
       return;

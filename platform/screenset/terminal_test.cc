@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "datafiles/field.h"
+#include "encoding/field.h"
 #include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_control_block.h"
@@ -221,9 +221,9 @@ struct Blocks {
   C control;
   D data;
   Blocks() {
-    rec::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-    rec::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-    rec::putRaw(control.at<C::kSetName>(), "MPX01");
+    encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
+    encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+    encoding::putRaw(control.at<C::kSetName>(), "MPX01");
     control.setSetCommand('N');
   }
 };

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "datafiles/cp850.h"
-#include "datafiles/field.h"
+#include "encoding/cp850.h"
+#include "encoding/field.h"
 
 namespace screenset {
 namespace {
@@ -12,7 +12,7 @@ class JsonObject {
  public:
   JsonObject() : out_(1, '{') {}
   JsonObject& text(const char* key, std::string_view cp850) {
-    return utf8(key, cp850::toUtf8(cp850));
+    return utf8(key, encoding::cp850::toUtf8(cp850));
   }
   JsonObject& utf8(const char* key, std::string_view utf8) {
     this->key(key);
@@ -26,7 +26,7 @@ class JsonObject {
     for (std::string_view s : cp850s) {
       if (!first) out_ += ',';
       first = false;
-      quote(cp850::toUtf8(s));
+      quote(encoding::cp850::toUtf8(s));
     }
     out_ += ']';
     return *this;
@@ -91,7 +91,7 @@ std::string transcriptLine(int n, const Request& rq, const Result& rs) {
   j.text("banner", m.banner).text("status", m.status).texts("captions", m.captions);
   j.text("header", m.header).text("module", m.module).text("date", m.date);
   j.text("club", m.club).text("menutext", m.menuText).text("permission", m.permission);
-  j.text("menuvalue", rec::trimmed(m.menuValue));
+  j.text("menuvalue", encoding::trimmed(m.menuValue));
   j.text("message", rq.box.text).text("file", rq.box.file).text("operation", rq.box.operation);
   j.utf8("status_code", rq.box.statusCode);
   if (p == Procedure::kTextPage) j.text("page_title", rq.page.title).texts("page", rq.page.lines);

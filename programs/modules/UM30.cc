@@ -6,7 +6,7 @@
 PX_PROGRAM(UM30) {
   (void)record2;
   return programs::withCommonArea(record1, [](px::CommonArea& area) {
-    rec::putBigEndian(area.at<px::CommonArea::kAddressesCount>(), 0);
+    encoding::putBigEndian(area.at<px::CommonArea::kAddressesCount>(), 0);
     return programs::kDone;
   });
 }

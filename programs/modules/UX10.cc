@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 #include "programs/module.h"
 #include "programs/program_abi.h"
 
@@ -12,9 +12,9 @@ namespace {
 
 std::string printable(std::string_view cp850) {
   std::string clean;
-  for (char c : rec::trimmed({cp850.data(), cp850.size()}))
+  for (char c : encoding::trimmed({cp850.data(), cp850.size()}))
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) clean += c;
-  return cp850::toUtf8(clean);
+  return encoding::cp850::toUtf8(clean);
 }
 
 }  // namespace
@@ -24,8 +24,9 @@ PX_PROGRAM(UX10) {
   return programs::withCommonArea(record1, [](px::CommonArea& area) {
     using Area = px::CommonArea;
     if (!::isatty(STDOUT_FILENO)) return programs::kDone;
-    std::string title = "px01 " + printable(rec::view(area.at<Area::kCallName>()).substr(0, 10));
-    const std::string window = printable(rec::view(area.at<Area::kWindowTitle>()));
+    std::string title =
+        "px01 " + printable(encoding::view(area.at<Area::kCallName>()).substr(0, 10));
+    const std::string window = printable(encoding::view(area.at<Area::kWindowTitle>()));
     if (!window.empty()) title += " - " + window;
     const std::string sequence = "\033]0;" + title + "\007";
     (void)!::write(STDOUT_FILENO, sequence.data(), sequence.size());

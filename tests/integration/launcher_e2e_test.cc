@@ -79,7 +79,7 @@ class LauncherEndToEnd : public ::testing::Test {
     auto f = store.file(fs::kUserFile);
     EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
     rec::UserRecord u;
-    rec::zero(u.at<rec::UserRecord::kClient>());
+    encoding::zero(u.at<rec::UserRecord::kClient>());
     std::string flags;
     if (f->start(fs::StartMode::kNotLessThan, u.bytes(), 12).ok())
       while (f->readNext(u.bytes()).ok()) flags += u.signOnFlag();

@@ -32,7 +32,7 @@ std::string signOnFlags() {
   if (!file->open(fs::OpenMode::kInput).ok()) return "?";
   std::string flags;
   rec::UserRecord user;
-  rec::zero(user.at<rec::UserRecord::kClient>());
+  encoding::zero(user.at<rec::UserRecord::kClient>());
   if (file->start(fs::StartMode::kNotLessThan, user.bytes(), rec::UserRecord::kKeyLength).ok())
     while (file->readNext(user.bytes()).ok()) flags += user.signOnFlag();
   (void)file->close();
@@ -45,7 +45,7 @@ void writeStamp(Area& area) {
   if (!file->open(fs::OpenMode::kInputOutput).ok()) return;
   rec::MenuRecord header;
   header.setKey(0, 0);
-  header.setVersionStamp(rec::view(area.at<Area::kVersionText>()).substr(0, 6));
+  header.setVersionStamp(encoding::view(area.at<Area::kVersionText>()).substr(0, 6));
   if (!file->write(header.bytes()).ok()) (void)file->rewrite(header.bytes());
   (void)file->close();
 }
@@ -55,7 +55,7 @@ int record(Area& area) {
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '?';
   {
     std::ofstream log("PXREC.log", std::ios::app);
-    log << kName << " call=" << rec::trimmed(area.at<Area::kCallName>()) << " dir=" << cwd
+    log << kName << " call=" << encoding::trimmed(area.at<Area::kCallName>()) << " dir=" << cwd
         << " perm=" << area.at<Area::kPermissionFlag>()[0] << " flags=" << signOnFlags() << "\n";
   }
   std::ifstream cmds("PXREC.cmd");
@@ -65,10 +65,10 @@ int record(Area& area) {
     std::string who, what, arg;
     in >> who >> what >> arg;
     if (who != kName) continue;
-    if (what == "next1") rec::putRaw(area.at<Area::kNextProgram1>(), arg);
-    if (what == "next2") rec::putRaw(area.at<Area::kNextProgram2>(), arg);
+    if (what == "next1") encoding::putRaw(area.at<Area::kNextProgram1>(), arg);
+    if (what == "next2") encoding::putRaw(area.at<Area::kNextProgram2>(), arg);
     if (what == "chdir" && ::chdir(arg.c_str()) != 0) return 2;
-    if (what == "blankuser") rec::blank(area.at<Area::kUserName>());
+    if (what == "blankuser") encoding::blank(area.at<Area::kUserName>());
     if (what == "stamp") writeStamp(area);
     if (what == "signal") std::raise(std::stoi(arg));
     if (what == "control") {

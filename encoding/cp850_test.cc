@@ -1,7 +1,8 @@
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
 #include <gtest/gtest.h>
 
+namespace encoding {
 namespace {
 
 TEST(Cp850, EveryByteRoundTripsThroughUtf8) {
@@ -40,3 +41,4 @@ TEST(Cp850, CompileTimeTextCountsCharactersNotBytes) {
 }
 
 }  // namespace
+}  // namespace encoding

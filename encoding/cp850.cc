@@ -1,6 +1,6 @@
-#include "datafiles/cp850.h"
+#include "encoding/cp850.h"
 
-namespace cp850 {
+namespace encoding::cp850 {
 
 void appendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {
@@ -35,4 +35,4 @@ std::string toUtf8(std::string_view text) {
   return out;
 }
 
-}  // namespace cp850
+}  // namespace encoding::cp850

@@ -1,6 +1,7 @@
 // Fields of fixed-layout records: a named offset and width, a check that a
 // field table covers a record exactly, and the codecs of the field forms
-// (code page 850 text, digits, three-digit packed decimal, big-endian binary).
+// (code page 850 text, digits, big-endian binary; packed decimal is in
+// packed.h).
 #pragma once
 
 #include <algorithm>
@@ -13,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace rec {
+namespace encoding {
 
 struct Field {
   std::size_t offset, width;
@@ -94,20 +95,6 @@ bool putDigits(std::span<char> field, long long value);
 // The number, or nothing when a byte is not a digit.
 std::optional<long long> getDigits(std::span<const char> field);
 
-// ---- three-digit packed decimal in 2 bytes ------------------------------
-// First byte: hundreds and tens; second byte: units and the sign nibble,
-// written as hexadecimal C so that byte order equals numeric order.
-namespace packed3 {
-inline constexpr unsigned char kSignPositive = 0x0C;
-// False (field untouched) when the value is outside 0..999.
-bool encode(int value, std::span<char, 2> field);
-std::array<char, 2> encode(int value);
-// The number, or nothing when a digit nibble is not 0-9 or the sign nibble
-// is not a sign (A-F). The sign is not otherwise interpreted.
-std::optional<int> decode(std::span<const char, 2> field);
-// Zero test on the three digit nibbles alone, whatever the sign nibble.
-bool isZero(std::span<const char, 2> field);
-}  // namespace packed3
 
 // ---- big-endian unsigned binary ------------------------------------------
 inline std::uint32_t getBigEndian(std::span<const char> field) {
@@ -122,4 +109,4 @@ inline void putBigEndian(std::span<char> field, std::uint32_t value) {
   }
 }
 
-}  // namespace rec
+}  // namespace encoding

@@ -1,14 +1,11 @@
-#include "datafiles/field.h"
+#include "encoding/packed.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
+namespace encoding::packed3 {
 namespace {
-
-using rec::packed3::decode;
-using rec::packed3::encode;
-using rec::packed3::isZero;
 
 std::array<char, 2> bytes(unsigned b0, unsigned b1) {
   return {static_cast<char>(b0), static_cast<char>(b1)};
@@ -55,39 +52,5 @@ TEST(Packed3, NonDigitNibblesAreInvalidNotAWrongNumber) {
   EXPECT_EQ(decode(bytes(0x12, 0x3D)), 123);            // D: sign is not a digit
 }
 
-TEST(TextField, ConvertsCutsAndPads) {
-  std::array<char, 6> f{};
-  rec::putText(f, "Menü");
-  EXPECT_EQ(std::string(f.data(), 6), std::string("Men\x81  ", 6));
-  EXPECT_EQ(rec::getText(f), "Menü");
-  rec::putText(f, "Größenänderung");
-  EXPECT_EQ(std::string(f.data(), 6), "Gr\x94\xE1""en");
-  rec::putText(f, "");
-  EXPECT_TRUE(rec::isBlank(f));
-}
-
-TEST(DigitField, WritesLeadingZerosAndRejectsWhatDoesNotFit) {
-  std::array<char, 4> f{};
-  ASSERT_TRUE(rec::putDigits(f, 7));
-  EXPECT_EQ(std::string(f.data(), 4), "0007");
-  EXPECT_EQ(rec::getDigits(f), 7);
-  EXPECT_FALSE(rec::putDigits(f, 12345));
-  EXPECT_EQ(std::string(f.data(), 4), "0007");
-  f = {'1', ' ', '3', '4'};
-  EXPECT_FALSE(rec::getDigits(f).has_value());
-}
-
-TEST(BigEndianField, OneTwoAndFourBytes) {
-  std::array<char, 4> f{};
-  rec::putBigEndian(std::span<char>(f).first(1), 0xAB);
-  EXPECT_EQ(static_cast<unsigned char>(f[0]), 0xAB);
-  rec::putBigEndian(std::span<char>(f).first(2), 0x1234);
-  EXPECT_EQ(f[0], 0x12);
-  EXPECT_EQ(f[1], 0x34);
-  rec::putBigEndian(f, 0xDEADBEEF);
-  EXPECT_EQ(static_cast<unsigned char>(f[0]), 0xDE);
-  EXPECT_EQ(static_cast<unsigned char>(f[3]), 0xEF);
-  EXPECT_EQ(rec::getBigEndian(f), 0xDEADBEEFu);
-}
-
 }  // namespace
+}  // namespace encoding::packed3

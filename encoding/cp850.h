@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace cp850 {
+namespace encoding::cp850 {
 
 // Unicode code point of each byte 0x80..0xFF; bytes below 0x80 are ASCII.
 inline constexpr std::array<char32_t, 128> kHighHalf = {
@@ -102,4 +102,4 @@ struct Text {
   constexpr std::string_view view() const { return {bytes.data(), N}; }
 };
 
-}  // namespace cp850
+}  // namespace encoding::cp850
