@@ -19,15 +19,15 @@
 #include <string>
 #include <vector>
 
+#include "abi/common_area.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/common_area.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using CA = px::CommonArea;
+using CA = pxabi::CommonArea;
 constexpr int kClient = 1;
 constexpr int kUsers = 999;
 
@@ -52,7 +52,7 @@ class BenchLoader : public platform::ProgramLoader {
 
 class NoScreen : public platform::ScreenSet {
  public:
-  std::int32_t call(platform::ScreenControlBlock&, std::span<char, platform::kScreenDataSize>) override {
+  std::int32_t call(pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize>) override {
     return 0;
   }
 };

@@ -5,18 +5,18 @@
 #include <memory>
 #include <thread>
 
+#include "abi/common_area.h"
+#include "abi/message_area.h"
+#include "abi/screen_data_block.h"
 #include "catalogue/groups.h"
 #include "catalogue/permissions.h"
 #include "datafiles/records.h"
-#include "launcher/common_area.h"
-#include "launcher/message_area.h"
-#include "launcher/screen_data_block.h"
 
 namespace catalogue {
 namespace {
 
-using CA = px::CommonArea;
-using SDB = px::ScreenDataBlock;
+using CA = pxabi::CommonArea;
+using SDB = pxabi::ScreenDataBlock;
 
 static_assert(ReportArea::kOutcome.offset >= CA::kGap11.offset &&
                   ReportArea::kPermissions.end() <= CA::kGap11.end(),
@@ -109,7 +109,7 @@ class Run {
     message_.setText(text);
     message_.setFileCode(fileCode);
     message_.setOperation(operation);
-    message_.setStatus(status);
+    message_.setStatus(status.raw());
     auto field = data_->at<SDB::kMessage>();
     encoding::blank(field);
     std::copy_n(message_.bytes().begin(), message_.kSize, field.begin());
@@ -303,9 +303,9 @@ class Run {
   platform::ProgramLoader& loader_;
   platform::ScreenSet& screen_;
   const RunOptions& options_;
-  platform::ScreenControlBlock control_;
+  pxabi::ScreenControlBlock control_;
   std::unique_ptr<SDB> data_;
-  px::MessageArea message_;
+  pxabi::MessageArea message_;
   Installation installation_;
   int client_;
   std::array<char, 6> date_{};
@@ -318,14 +318,14 @@ class Run {
 
 }  // namespace
 
-RunReport runCatalogue(px::CommonArea& common, fs::FileStore& store,
+RunReport runCatalogue(pxabi::CommonArea& common, fs::FileStore& store,
                        platform::ProgramLoader& loader, platform::ScreenSet& screen,
                        const RunOptions& options) {
   Run run(common, store, loader, screen, options);
   return run.execute();
 }
 
-void clearReport(px::CommonArea& common) {
+void clearReport(pxabi::CommonArea& common) {
   encoding::blank(common.at<ReportArea::kOutcome>());
   encoding::blank(common.at<ReportArea::kNewEntries>());
   encoding::blank(common.at<ReportArea::kRewritten>());
@@ -333,7 +333,7 @@ void clearReport(px::CommonArea& common) {
   encoding::blank(common.at<ReportArea::kPermissions>());
 }
 
-void storeReport(px::CommonArea& common, const RunReport& report) {
+void storeReport(pxabi::CommonArea& common, const RunReport& report) {
   common.at<ReportArea::kOutcome>()[0] = static_cast<char>(report.outcome);
   const RunCounts& c = report.counts;
   (void)encoding::putDigits(common.at<ReportArea::kNewEntries>(), c.newEntries);
@@ -342,7 +342,7 @@ void storeReport(px::CommonArea& common, const RunReport& report) {
   (void)encoding::putDigits(common.at<ReportArea::kPermissions>(), c.permissions);
 }
 
-std::optional<StoredReport> loadReport(const px::CommonArea& common) {
+std::optional<StoredReport> loadReport(const pxabi::CommonArea& common) {
   const char o = common.at<ReportArea::kOutcome>()[0];
   if (o < '0' || o > '3') return std::nullopt;
   const auto n = encoding::getDigits(common.at<ReportArea::kNewEntries>());

@@ -21,7 +21,7 @@
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
 
-namespace px {
+namespace pxabi {
 class CommonArea;
 }
 
@@ -66,7 +66,7 @@ struct RunOptions {
 // the common area. On kScreenFailed the control block handed back at offset
 // 1621 keeps the runtime's non-zero error code: the caller applies its
 // screen-set error stop, as after any failed call of its own.
-RunReport runCatalogue(px::CommonArea& common, fs::FileStore& store,
+RunReport runCatalogue(pxabi::CommonArea& common, fs::FileStore& store,
                        platform::ProgramLoader& loader, platform::ScreenSet& screen,
                        const RunOptions& options = {});
 
@@ -78,14 +78,14 @@ struct ReportArea {
   static constexpr encoding::Field kOutcome{1250, 1}, kNewEntries{1251, 5}, kRewritten{1256, 5},
       kKept{1261, 5}, kPermissions{1266, 7};
 };
-void storeReport(px::CommonArea& common, const RunReport& report);
+void storeReport(pxabi::CommonArea& common, const RunReport& report);
 // Blanks the report range before a call.
-void clearReport(px::CommonArea& common);
+void clearReport(pxabi::CommonArea& common);
 // The counts PX07 left; nothing when the range holds no report.
 struct StoredReport {
   RunOutcome outcome;
   int newEntries, rewritten, kept, permissions;
 };
-std::optional<StoredReport> loadReport(const px::CommonArea& common);
+std::optional<StoredReport> loadReport(const pxabi::CommonArea& common);
 
 }  // namespace catalogue

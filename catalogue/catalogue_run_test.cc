@@ -8,10 +8,10 @@
 #include <algorithm>
 #include <map>
 
+#include "abi/common_area.h"
 #include "catalogue/groups.h"
 #include "datafiles/records.h"
 #include "encoding/packed.h"
-#include "launcher/common_area.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 #include "testing/memory_store.h"
@@ -23,7 +23,7 @@ using testing_support::FakeProgramLoader;
 using testing_support::FakeScreenSet;
 using testing_support::MemoryStore;
 using testing_support::Op;
-using CA = px::CommonArea;
+using CA = pxabi::CommonArea;
 using Key = std::pair<int, int>;
 using G = Group;
 
@@ -56,9 +56,9 @@ class CatalogueRun : public ::testing::Test {
           std::string(rec::MenuRecord::key(0, app).data(), 6));
       return 0;
     });
-    platform::ScreenControlBlock callers;
+    pxabi::ScreenControlBlock callers;
     callers.setProcedure("");
-    encoding::putRaw(callers.at<platform::ScreenControlBlock::kSetName>(), "MPX01");
+    encoding::putRaw(callers.at<pxabi::ScreenControlBlock::kSetName>(), "MPX01");
     std::copy_n(callers.bytes().begin(), 400, common.at<CA::kSavedControlBlock>().begin());
     encoding::putRaw(common.at<CA::kCarriedValues>(), "CARRIED!");
     encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
@@ -328,7 +328,7 @@ TEST_F(CatalogueRun, ScreenFailureInTheBoxStopsAndIsHandedBack) {
   screen.then(a);
   const RunReport r = run();
   EXPECT_EQ(r.outcome, RunOutcome::kScreenFailed);
-  platform::ScreenControlBlock back;
+  pxabi::ScreenControlBlock back;
   std::copy_n(common.at<CA::kSavedControlBlock>().begin(), 400, back.bytes().begin());
   EXPECT_EQ(back.errorCode(), 17);
   EXPECT_EQ(back.procedure(), "");

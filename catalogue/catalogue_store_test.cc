@@ -13,17 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "abi/common_area.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/common_area.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 
 namespace catalogue {
 namespace {
 
-using CA = px::CommonArea;
+using CA = pxabi::CommonArea;
 constexpr int kClient = 3;
 
 // Kills the process right after a chosen file's commit returned.

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "abi/common_area.h"
 #include "catalogue/group_tables.h"
-#include "launcher/common_area.h"
 
 namespace catalogue {
 namespace {
@@ -78,8 +78,8 @@ std::optional<Application> applicationOf(Group group) {
   }
 }
 
-Installation Installation::from(const px::CommonArea& common) {
-  using CA = px::CommonArea;
+Installation Installation::from(const pxabi::CommonArea& common) {
+  using CA = pxabi::CommonArea;
   Installation inst;
   inst.identification = rawField(common.at<CA::kIdentification>());
   inst.option1 = common.at<CA::kEditionOption1>()[0];

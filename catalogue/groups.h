@@ -10,7 +10,7 @@
 
 #include "catalogue/entry.h"
 
-namespace px {
+namespace pxabi {
 class CommonArea;
 }
 
@@ -61,7 +61,7 @@ struct Installation {
   std::string number = std::string(5, ' ');
   std::string region = std::string(3, ' ');
 
-  static Installation from(const px::CommonArea& common);
+  static Installation from(const pxabi::CommonArea& common);
   bool isEdition(std::string_view code) const;  // identification code, 6 characters
   bool isNumber(std::string_view n) const;      // installation number, 5 characters
   bool isRegion(std::string_view r) const;      // region code, 3 characters

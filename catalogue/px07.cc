@@ -13,25 +13,25 @@
 #include <cstring>
 #include <memory>
 
+#include "abi/common_area.h"
+#include "abi/program.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/common_area.h"
 #include "platform/call_by_name.h"
 #include "platform/screen_set.h"
-#include "programs/program_abi.h"
 
 PX_PROGRAM(PX07) {
   (void)record2;
   if (record1 == nullptr) return 2;
   try {
-    auto common = std::make_unique<px::CommonArea>();
-    std::memcpy(common->data(), record1, px::CommonArea::kSize);
+    auto common = std::make_unique<pxabi::CommonArea>();
+    std::memcpy(common->data(), record1, pxabi::CommonArea::kSize);
     fs::SqliteStore store;
     platform::ProgramLoader& loader = platform::processLoader();
     platform::LoadedScreenSet screen(loader);
     const catalogue::RunReport report = catalogue::runCatalogue(*common, store, loader, screen);
     catalogue::storeReport(*common, report);
-    std::memcpy(record1, common->data(), px::CommonArea::kSize);
+    std::memcpy(record1, common->data(), pxabi::CommonArea::kSize);
     switch (report.outcome) {
       case catalogue::RunOutcome::kComplete: return 0;
       case catalogue::RunOutcome::kOpenFailed:

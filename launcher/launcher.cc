@@ -4,11 +4,16 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "abi/command_line.h"
 #include "encoding/packed.h"
-#include "launcher/command_line.h"
 #include "launcher/rules.h"
 
 namespace px {
+
+using pxabi::CommonArea;
+using pxabi::ScreenDataBlock;
+using pxabi::MessageArea;
+using pxabi::applyCommandLine;
 namespace {
 
 using encoding::Field;
@@ -103,7 +108,7 @@ void Launcher::callSettings(char function) {
 }
 
 void Launcher::startScreenSet() {
-  using SCB = platform::ScreenControlBlock;
+  using SCB = pxabi::ScreenControlBlock;
   control_.setSetCommand(SCB::kStart);
   encoding::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
   encoding::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
@@ -202,7 +207,7 @@ void Launcher::closeOpenFiles() {
 }
 
 void Launcher::endScreenSet() {
-  control_.setSetCommand(platform::ScreenControlBlock::kEnd);
+  control_.setSetCommand(pxabi::ScreenControlBlock::kEnd);
   control_.setProcedure("");
   encoding::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());  // error code not examined
@@ -237,14 +242,14 @@ void Launcher::showFileError(std::string_view msg, std::string_view code,
   message_.setText(msg);
   message_.setFileCode(code);
   message_.setOperation(operation);
-  message_.setStatus(status);
+  message_.setStatus(status.raw());
   showBox("BOX-FEHLER-OK");
 }
 
 void Launcher::lockWait(std::string_view code, fs::FileStatus status) {
   message_.setFileCode(code);
   message_.setOperation("OPEN");  // whatever the operation that met the lock
-  message_.setStatus(status);
+  message_.setStatus(status.raw());
   message_.setText("Datei zur Zeit gesperrt - bitte warten!");
   showBox("BOX-FEHLER-RC");
   if (data_.at<ScreenDataBlock::kReply>()[0] == 'C') endAtOnce();

@@ -12,11 +12,11 @@
 #include <string>
 #include <string_view>
 
+#include "abi/common_area.h"
+#include "abi/message_area.h"
+#include "abi/screen_data_block.h"
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
-#include "launcher/common_area.h"
-#include "launcher/message_area.h"
-#include "launcher/screen_data_block.h"
 #include "platform/process.h"
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
@@ -45,7 +45,7 @@ class Launcher {
   void closeOpenFiles();
 
   // For tests and diagnostics.
-  const CommonArea& commonArea() const { return area_; }
+  const pxabi::CommonArea& commonArea() const { return area_; }
   int level() const { return level_; }
   int currentMenu() const { return menu_; }
   std::int32_t returnCode() const { return rc_; }
@@ -113,10 +113,10 @@ class Launcher {
   fs::FileStore& store_;
   platform::Process& process_;
 
-  CommonArea area_;
-  platform::ScreenControlBlock control_;
-  ScreenDataBlock data_;
-  MessageArea message_;
+  pxabi::CommonArea area_;
+  pxabi::ScreenControlBlock control_;
+  pxabi::ScreenDataBlock data_;
+  pxabi::MessageArea message_;
   std::array<char, 258> settings_{};
   std::int32_t rc_ = 0;
   std::string callName_ = std::string(10, ' ');

@@ -11,6 +11,8 @@
 #include "testing/memory_store.h"
 
 namespace px {
+
+using pxabi::CommonArea;
 namespace {
 
 using testing_support::FakeProcess;
@@ -575,7 +577,7 @@ TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
   std::string savedSetName, helpMode, helpTopic, helpText;
   loader.add("U000", [&](void* a, void*) {
     auto& area = *static_cast<CommonArea*>(a);
-    platform::ScreenControlBlock saved;
+    pxabi::ScreenControlBlock saved;
     encoding::putRaw(saved.bytes(), encoding::view(area.at<CommonArea::kSavedControlBlock>()));
     savedSetName = std::string(saved.setName());
     helpMode += area.at<CommonArea::kHelpMode>()[0];

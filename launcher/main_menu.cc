@@ -5,6 +5,9 @@
 #include "launcher/rules.h"
 
 namespace px {
+
+using pxabi::CommonArea;
+using pxabi::ScreenDataBlock;
 namespace {
 
 std::string text40(std::string_view utf8) {
@@ -44,7 +47,7 @@ bool Launcher::permitted(std::string_view program) {
   const fs::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
   if (s.invalidKey()) {
     callName_.assign(10, ' ');
-    message_.setStatus(s);
+    message_.setStatus(s.raw());
     message_.setText("Sie sind nicht berechtigt!");
     showBox("BOX-WARNUNG");
     return false;

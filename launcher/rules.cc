@@ -5,6 +5,8 @@
 #include "encoding/field.h"
 
 namespace px {
+
+using pxabi::CommonArea;
 namespace {
 
 // The field's characters up to the first two blanks in a row, at most `max`.

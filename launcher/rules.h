@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "launcher/common_area.h"
+#include "abi/common_area.h"
 
 namespace px {
 
@@ -24,19 +24,20 @@ Visibility entryVisibility(char userClass, char accessClass, std::string_view pr
 
 // The action for an event code after "NEUSTART". Only the low byte counts;
 // F1..F10 (and 53, 54 as F7, F8) take the function-key assignment.
-int actionForEvent(std::uint16_t eventCode, const CommonArea& area);
+int actionForEvent(std::uint16_t eventCode, const pxabi::CommonArea& area);
 
 enum class StatusGroup { kTextAndValue, kValue, kPositions, kAddresses, kUnchanged };
 // `program5` is the program name as the status line knows it: 5 characters.
 StatusGroup statusGroup(std::string_view program5);
 // The status line (20 characters, code page 850) for one group from the
 // common area as the program (and UM21/UM30) left it; kUnchanged gives `current`.
-std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string_view current);
+std::string statusLineFor(StatusGroup group, const pxabi::CommonArea& area,
+                          std::string_view current);
 
 // YYMMDD -> DD.MM.YY; a field that is not six characters comes back blank-padded.
 std::string displayDate(std::string_view yymmdd);
 // Identification code, the header number, "- " and the version text's first 16 characters.
-std::string headerLine(const CommonArea& area);
+std::string headerLine(const pxabi::CommonArea& area);
 // The settings store keeps the menu value unless its first four digits are
 // greater than 3000; blanks count as lower.
 bool storesMenuValue(std::string_view menuValue);

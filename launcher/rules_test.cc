@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 namespace px {
+
+using pxabi::CommonArea;
 namespace {
 
 TEST(Rules, EntryVisibility) {

@@ -2,8 +2,8 @@
 
 namespace platform {
 
-std::int32_t LoadedScreenSet::call(ScreenControlBlock& control,
-                                   std::span<char, kScreenDataSize> data) {
+std::int32_t LoadedScreenSet::call(pxabi::ScreenControlBlock& control,
+                                   std::span<char, pxabi::kScreenDataSize> data) {
   const CallOutcome out = loader_.call("DSGRUN", control.data(), data.data());
   if (!out.loaded) {
     control.setError(kNotLoadable, 0, 0);

@@ -6,20 +6,19 @@
 #include <cstdint>
 #include <span>
 
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "platform/program_loader.h"
-#include "platform/screen_control_block.h"
 
 namespace platform {
-
-inline constexpr std::size_t kScreenDataSize = 48938;
 
 class ScreenSet {
  public:
   virtual ~ScreenSet() = default;
   // Returns the runtime's 32-bit result; failures show in the control
   // block's error code.
-  virtual std::int32_t call(ScreenControlBlock& control,
-                            std::span<char, kScreenDataSize> data) = 0;
+  virtual std::int32_t call(pxabi::ScreenControlBlock& control,
+                            std::span<char, pxabi::kScreenDataSize> data) = 0;
 };
 
 // DSGRUN called by name through a program loader. When it cannot be loaded
@@ -29,8 +28,8 @@ class LoadedScreenSet : public ScreenSet {
  public:
   static constexpr std::uint16_t kNotLoadable = 9001;
   explicit LoadedScreenSet(ProgramLoader& loader) : loader_(loader) {}
-  std::int32_t call(ScreenControlBlock& control,
-                    std::span<char, kScreenDataSize> data) override;
+  std::int32_t call(pxabi::ScreenControlBlock& control,
+                    std::span<char, pxabi::kScreenDataSize> data) override;
 
  private:
   ProgramLoader& loader_;

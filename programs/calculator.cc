@@ -143,8 +143,8 @@ std::string formatNumber(double value) {
   return out;
 }
 
-std::int32_t runCalculator(px::CommonArea& area, platform::ScreenSet& screen) {
-  using Data = px::ScreenDataBlock;
+std::int32_t runCalculator(pxabi::CommonArea& area, platform::ScreenSet& screen) {
+  using Data = pxabi::ScreenDataBlock;
   ModuleScreen module(area, screen);
   for (int round = 0; round < kMaxRounds; ++round) {
     encoding::blank(module.data().at<Data::kInputText>());

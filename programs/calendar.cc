@@ -38,7 +38,7 @@ std::vector<std::string> calendarLines(int year, unsigned month, unsigned today)
   return lines;
 }
 
-std::int32_t showCalendar(px::CommonArea& area, platform::ScreenSet& screen, int year,
+std::int32_t showCalendar(pxabi::CommonArea& area, platform::ScreenSet& screen, int year,
                           unsigned month, unsigned today) {
   ModuleScreen module(area, screen);
   return module.showPage("Kalender", calendarLines(year, month, today)) ? kDone : kRefused;

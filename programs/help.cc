@@ -11,7 +11,7 @@
 namespace programs {
 namespace {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 
 bool isTopic(std::string_view topic) {
   return !topic.empty() && topic.size() <= 4 &&
@@ -31,14 +31,14 @@ std::optional<std::vector<std::string>> readHelp(const std::string& helpDirector
   if (!in) return std::nullopt;
   std::vector<std::string> lines;
   std::string line;
-  while (lines.size() < px::ScreenDataBlock::kPageLineCount && std::getline(in, line)) {
+  while (lines.size() < pxabi::ScreenDataBlock::kPageLineCount && std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(line);
   }
   return lines;
 }
 
-std::int32_t showHelp(px::CommonArea& area, platform::ScreenSet& screen,
+std::int32_t showHelp(pxabi::CommonArea& area, platform::ScreenSet& screen,
                       const std::string& helpDirectory) {
   const char mode = area.at<Area::kHelpMode>()[0];
   const std::string topic = encoding::getText(area.at<Area::kHelpTopic>());

@@ -11,7 +11,7 @@
 #include <memory>
 #include <span>
 
-#include "launcher/common_area.h"
+#include "abi/common_area.h"
 
 namespace programs {
 
@@ -22,15 +22,15 @@ inline constexpr std::int32_t kRefused = 1;     // the program ran and could not
 inline constexpr std::int32_t kBadCall = 2;     // missing record or unknown function
 inline constexpr std::int32_t kFailed = 9;      // internal failure; record untouched
 
-// Runs `body(px::CommonArea&)` on a copy of the common area at `record`.
+// Runs `body(pxabi::CommonArea&)` on a copy of the common area at `record`.
 template <class Body>
 std::int32_t withCommonArea(void* record, Body body) noexcept {
   if (record == nullptr) return kBadCall;
   try {
-    auto area = std::make_unique<px::CommonArea>();
-    std::memcpy(area->data(), record, px::CommonArea::kSize);
+    auto area = std::make_unique<pxabi::CommonArea>();
+    std::memcpy(area->data(), record, pxabi::CommonArea::kSize);
     const std::int32_t rc = body(*area);
-    std::memcpy(record, area->data(), px::CommonArea::kSize);
+    std::memcpy(record, area->data(), pxabi::CommonArea::kSize);
     return rc;
   } catch (...) {
     return kFailed;

@@ -4,10 +4,10 @@
 
 namespace programs {
 
-using Area = px::CommonArea;
-using Data = px::ScreenDataBlock;
+using Area = pxabi::CommonArea;
+using Data = pxabi::ScreenDataBlock;
 
-ModuleScreen::ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen)
+ModuleScreen::ModuleScreen(pxabi::CommonArea& area, platform::ScreenSet& screen)
     : area_(area), screen_(screen), data_(std::make_unique<Data>()) {
   const auto saved = area_.at<Area::kSavedControlBlock>();
   std::copy(saved.begin(), saved.end(), control_.bytes().begin());
@@ -17,7 +17,7 @@ ModuleScreen::ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen)
   // Only the program dispatch hands over the launcher's block; a program
   // called from elsewhere (the help) may find an old or empty copy, which is
   // made to name the running set so that the runtime accepts it.
-  using SCB = platform::ScreenControlBlock;
+  using SCB = pxabi::ScreenControlBlock;
   if (encoding::getBigEndian(control_.at<SCB::kDataBlockVersion>()) != SCB::kVersion76 ||
       encoding::getBigEndian(control_.at<SCB::kInterfaceVersion>()) != SCB::kVersion2 ||
       control_.setName() != SCB::kSetMPX01) {

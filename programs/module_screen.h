@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/common_area.h"
-#include "launcher/screen_data_block.h"
+#include "abi/common_area.h"
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "platform/program_loader.h"
-#include "platform/screen_control_block.h"
 #include "platform/screen_set.h"
 
 namespace programs {
@@ -21,26 +21,26 @@ namespace programs {
 class ModuleScreen {
  public:
   // Takes the control block and carried values from `area`.
-  ModuleScreen(px::CommonArea& area, platform::ScreenSet& screen);
+  ModuleScreen(pxabi::CommonArea& area, platform::ScreenSet& screen);
   // Puts them back.
   ~ModuleScreen();
   ModuleScreen(const ModuleScreen&) = delete;
   ModuleScreen& operator=(const ModuleScreen&) = delete;
 
-  px::ScreenDataBlock& data() { return *data_; }
+  pxabi::ScreenDataBlock& data() { return *data_; }
   // Runs `procedure` with the message text `message` (UTF-8); false once the
   // screen set has reported an error, after which nothing more is shown.
   bool run(std::string_view procedure, std::string_view message = {});
   bool failed() const { return failed_; }
-  char reply() const { return data_->at<px::ScreenDataBlock::kReply>()[0]; }
+  char reply() const { return data_->at<pxabi::ScreenDataBlock::kReply>()[0]; }
   // Shows text lines with "TEXT-ANZEIGEN" (UTF-8, cut to 40 lines of 78).
   bool showPage(std::string_view title, const std::vector<std::string>& lines);
 
  private:
-  px::CommonArea& area_;
+  pxabi::CommonArea& area_;
   platform::ScreenSet& screen_;
-  platform::ScreenControlBlock control_;
-  std::unique_ptr<px::ScreenDataBlock> data_;
+  pxabi::ScreenControlBlock control_;
+  std::unique_ptr<pxabi::ScreenDataBlock> data_;
   bool failed_ = false;
 };
 

@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <random>
 
+#include "abi/common_area.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/common_area.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "programs/module.h"
@@ -19,7 +19,7 @@
 
 namespace {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 namespace stdfs = std::filesystem;
 
 std::string buildDir() {

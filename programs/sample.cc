@@ -5,9 +5,9 @@
 
 namespace programs {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 
-std::string receivedText(const px::CommonArea& area, std::string_view name) {
+std::string receivedText(const pxabi::CommonArea& area, std::string_view name) {
   std::string text(name);
   text += " Benutzer " + encoding::getText(area.at<Area::kUserName>());
   text += ", Recht " + encoding::getText(area.at<Area::kPermissionFlag>());
@@ -23,7 +23,7 @@ std::string receivedText(const px::CommonArea& area, std::string_view name) {
   return compact;
 }
 
-std::int32_t showReceived(px::CommonArea& area, platform::ScreenSet& screen,
+std::int32_t showReceived(pxabi::CommonArea& area, platform::ScreenSet& screen,
                           std::string_view name, std::string_view followUp) {
   {
     ModuleScreen module(area, screen);

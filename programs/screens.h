@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "launcher/common_area.h"
+#include "abi/common_area.h"
 #include "platform/screen_set.h"
 
 namespace programs {
@@ -18,7 +18,7 @@ namespace programs {
 // U000. Mode "1": the help text of the topic (offset 989) from
 // `helpDirectory`/<TOPIC>.txt; mode "I": the row's information (help text at
 // 949, topic at 989), followed by the topic's help text when there is one.
-std::int32_t showHelp(px::CommonArea& area, platform::ScreenSet& screen,
+std::int32_t showHelp(pxabi::CommonArea& area, platform::ScreenSet& screen,
                       const std::string& helpDirectory);
 // The lines of a topic's help file (UTF-8), or nothing when the topic has no
 // text. Topics are 1 to 4 letters or digits; any other topic has no text.
@@ -29,7 +29,7 @@ std::string installedHelpDirectory();
 
 // PX97: the calendar of the month, today marked with brackets.
 std::vector<std::string> calendarLines(int year, unsigned month, unsigned today);
-std::int32_t showCalendar(px::CommonArea& area, platform::ScreenSet& screen, int year,
+std::int32_t showCalendar(pxabi::CommonArea& area, platform::ScreenSet& screen, int year,
                           unsigned month, unsigned today);
 
 // PX98: + - * / with parentheses and a decimal comma or point. Nothing and a
@@ -37,13 +37,13 @@ std::int32_t showCalendar(px::CommonArea& area, platform::ScreenSet& screen, int
 std::optional<double> calculate(std::string_view text, std::string& error);
 // The result as shown: up to 12 significant digits, decimal comma.
 std::string formatNumber(double value);
-std::int32_t runCalculator(px::CommonArea& area, platform::ScreenSet& screen);
+std::int32_t runCalculator(pxabi::CommonArea& area, platform::ScreenSet& screen);
 
 // PA60-PA69: shows what the program received. `followUp`, when not empty,
 // becomes next program 1 (unless the caller set one already).
-std::int32_t showReceived(px::CommonArea& area, platform::ScreenSet& screen,
+std::int32_t showReceived(pxabi::CommonArea& area, platform::ScreenSet& screen,
                           std::string_view name, std::string_view followUp);
 // The information box's text for `name`.
-std::string receivedText(const px::CommonArea& area, std::string_view name);
+std::string receivedText(const pxabi::CommonArea& area, std::string_view name);
 
 }  // namespace programs

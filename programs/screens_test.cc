@@ -8,21 +8,21 @@
 #include <filesystem>
 #include <fstream>
 
-#include "launcher/screen_data_block.h"
+#include "abi/screen_data_block.h"
 #include "programs/module.h"
 #include "testing/fake_screen_set.h"
 
 namespace {
 
-using Area = px::CommonArea;
-using Data = px::ScreenDataBlock;
+using Area = pxabi::CommonArea;
+using Data = pxabi::ScreenDataBlock;
 using testing_support::FakeScreenSet;
 
 // A common area as the launcher leaves it around a call: its control block
 // at 1621 and carried values at 2121.
 Area handedOver() {
   Area area;
-  platform::ScreenControlBlock control;
+  pxabi::ScreenControlBlock control;
   encoding::putBigEndian(control.bytes().subspan(0, 4), 76);
   control.bytes()[4] = 2;
   encoding::putRaw(control.bytes().subspan(144, 256), "MPX01");
@@ -49,7 +49,7 @@ TEST(ModuleScreen, UsesAndReturnsTheLaunchersScreenSetState) {
   FakeScreenSet screen;
   FakeScreenSet::Answer a;
   a.procedure = "BOX-INFO";
-  a.action = [](platform::ScreenControlBlock& c, std::span<char, platform::kScreenDataSize> d) {
+  a.action = [](pxabi::ScreenControlBlock& c, std::span<char, pxabi::kScreenDataSize> d) {
     c.bytes()[20] = 'S';                        // the runtime moves on
     std::copy_n("CARRY-02", 8, d.begin() + 883);
   };
@@ -96,7 +96,7 @@ TEST(ModuleScreen, StopsAfterAScreenSetError) {
   screen.then(fail);
   EXPECT_EQ(programs::runCalculator(area, screen), programs::kRefused);
   EXPECT_EQ(screen.calls().size(), 1u);
-  platform::ScreenControlBlock back;
+  pxabi::ScreenControlBlock back;
   std::copy_n(area.at<Area::kSavedControlBlock>().begin(), 400, back.bytes().begin());
   EXPECT_EQ(back.errorCode(), 7);  // the launcher sees the failure
 }
@@ -137,7 +137,7 @@ TEST(Calculator, AsksUntilCancelledAndShowsResults) {
     FakeScreenSet::Answer a;
     a.procedure = "EINGABE";
     a.reply = reply;
-    a.action = [text](platform::ScreenControlBlock&, std::span<char, platform::kScreenDataSize> d) {
+    a.action = [text](pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize> d) {
       encoding::putRaw(d.subspan(Data::kInputText.offset, Data::kInputText.width), text);
     };
     return a;

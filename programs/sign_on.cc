@@ -16,7 +16,7 @@
 namespace programs {
 namespace {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 constexpr int kLockRetries = 30;
 
 struct Refusal {
@@ -182,7 +182,7 @@ std::int32_t refuse(Area& area, SignOnContext& ctx, std::string_view reason) {
 
 }  // namespace
 
-std::int32_t signOn(px::CommonArea& area, SignOnContext& ctx) {
+std::int32_t signOn(pxabi::CommonArea& area, SignOnContext& ctx) {
   std::string why;
   const auto control = readControl(ctx, why);
   if (!control) return refuse(area, ctx, why);

@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "abi/common_area.h"
 #include "datafiles/keyed_file.h"
-#include "launcher/common_area.h"
 #include "platform/program_loader.h"
 #include "programs/console.h"
 
@@ -33,6 +33,6 @@ struct SignOnContext {
 };
 
 // kDone after a successful sign-on, kRefused when the user name was left blank.
-std::int32_t signOn(px::CommonArea& area, SignOnContext& ctx);
+std::int32_t signOn(pxabi::CommonArea& area, SignOnContext& ctx);
 
 }  // namespace programs

@@ -18,7 +18,7 @@
 
 namespace {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 using testing_support::FakeProgramLoader;
 using testing_support::MemoryStore;
 

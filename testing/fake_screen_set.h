@@ -25,13 +25,13 @@ class FakeScreenSet : public platform::ScreenSet {
     std::optional<char> reply;             // offset 3157
     std::optional<std::uint16_t> error;    // error code in the control block
     std::optional<std::string> menuValue;  // 8 digits at offset 2512
-    std::function<void(platform::ScreenControlBlock&, std::span<char, platform::kScreenDataSize>)>
+    std::function<void(pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize>)>
         action;                            // anything else
   };
   struct Call {
     std::string procedure;
     char setCommand;
-    platform::ScreenControlBlock control;
+    pxabi::ScreenControlBlock control;
     std::vector<char> data;
     // Convenience views of what the caller filled.
     std::string field(std::size_t offset, std::size_t width) const {
@@ -62,8 +62,8 @@ class FakeScreenSet : public platform::ScreenSet {
     return then(std::move(a));
   }
 
-  std::int32_t call(platform::ScreenControlBlock& control,
-                    std::span<char, platform::kScreenDataSize> data) override {
+  std::int32_t call(pxabi::ScreenControlBlock& control,
+                    std::span<char, pxabi::kScreenDataSize> data) override {
     const std::string proc(control.procedure());
     calls_.push_back({proc, control.setCommand(), control, std::vector<char>(data.begin(), data.end())});
     // Answers are taken strictly in order: the first one applies when it

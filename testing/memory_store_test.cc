@@ -55,9 +55,9 @@ namespace {
 TEST(FakeScreenSet, AnswersInOrderAndRecordsCalls) {
   testing_support::FakeScreenSet screen;
   screen.select(3).reply("BOX-FRAGE", 'J');
-  platform::ScreenControlBlock c;
-  std::vector<char> data(platform::kScreenDataSize, ' ');
-  std::span<char, platform::kScreenDataSize> d(data.data(), data.size());
+  pxabi::ScreenControlBlock c;
+  std::vector<char> data(pxabi::kScreenDataSize, ' ');
+  std::span<char, pxabi::kScreenDataSize> d(data.data(), data.size());
   c.setProcedure("BOX-FRAGE");
   screen.call(c, d);  // the front answer is for NEUSTART: no reply
   EXPECT_EQ(data[3157], ' ');

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
+#include "abi/common_area.h"
+#include "abi/screen_data_block.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
-#include "launcher/common_area.h"
-#include "launcher/screen_data_block.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_set.h"
@@ -24,7 +24,7 @@
 namespace pxadmin {
 namespace {
 
-using CA = px::CommonArea;
+using CA = pxabi::CommonArea;
 
 [[noreturn]] void fail(const std::string& message, int code = kExitFailure) {
   std::cerr << "pxadmin: " << message << "\n";
@@ -35,15 +35,15 @@ using CA = px::CommonArea;
 // is acknowledged at once.
 class StderrScreenSet : public platform::ScreenSet {
  public:
-  std::int32_t call(platform::ScreenControlBlock& control,
-                    std::span<char, platform::kScreenDataSize> data) override {
-    const auto message = data.subspan<px::ScreenDataBlock::kMessage.offset, 82>();
+  std::int32_t call(pxabi::ScreenControlBlock& control,
+                    std::span<char, pxabi::kScreenDataSize> data) override {
+    const auto message = data.subspan<pxabi::ScreenDataBlock::kMessage.offset, 82>();
     const fs::FileStatus status{message[79], message[80]};
     std::cerr << "PX07 " << control.procedure() << ": "
               << encoding::getText(message.first<70>()) << " "
               << encoding::view(message.subspan<70, 9>()) << " " << status.toString() << "\n";
     control.setError(0, 0, 0);
-    data[px::ScreenDataBlock::kReply.offset] = ' ';
+    data[pxabi::ScreenDataBlock::kReply.offset] = ' ';
     return 0;
   }
 };
@@ -55,11 +55,11 @@ class ToolLoader : public platform::ProgramLoader {
   ToolLoader() : programs_(platform::defaultProgramPath()) {}
   platform::CallOutcome call(std::string_view name, void* first, void* second) override {
     if (platform::trimName(name) != "DSGRUN") return programs_.call(name, first, second);
-    platform::ScreenControlBlock control;
+    pxabi::ScreenControlBlock control;
     std::memcpy(control.data(), first, control.kSize);
     const std::int32_t rc =
-        screen_.call(control, std::span<char, platform::kScreenDataSize>(
-                                  static_cast<char*>(second), platform::kScreenDataSize));
+        screen_.call(control, std::span<char, pxabi::kScreenDataSize>(
+                                  static_cast<char*>(second), pxabi::kScreenDataSize));
     std::memcpy(first, control.data(), control.kSize);
     return {true, rc};
   }
@@ -108,13 +108,13 @@ std::unique_ptr<CA> commonArea(const rec::ControlRecord& c, int client) {
   (void)encoding::putDigits(area->at<CA::kWorkingDate>(), (today.tm_year % 100) * 10000LL +
                                                          (today.tm_mon + 1) * 100 + today.tm_mday);
   // The launcher's control block after the screen set has started.
-  platform::ScreenControlBlock control;
-  encoding::putBigEndian(control.at<platform::ScreenControlBlock::kDataBlockVersion>(),
-                    platform::ScreenControlBlock::kVersion76);
-  encoding::putBigEndian(control.at<platform::ScreenControlBlock::kInterfaceVersion>(),
-                    platform::ScreenControlBlock::kVersion2);
-  encoding::putRaw(control.at<platform::ScreenControlBlock::kSetName>(),
-              platform::ScreenControlBlock::kSetMPX01);
+  pxabi::ScreenControlBlock control;
+  encoding::putBigEndian(control.at<pxabi::ScreenControlBlock::kDataBlockVersion>(),
+                    pxabi::ScreenControlBlock::kVersion76);
+  encoding::putBigEndian(control.at<pxabi::ScreenControlBlock::kInterfaceVersion>(),
+                    pxabi::ScreenControlBlock::kVersion2);
+  encoding::putRaw(control.at<pxabi::ScreenControlBlock::kSetName>(),
+              pxabi::ScreenControlBlock::kSetMPX01);
   std::memcpy(area->at<CA::kSavedControlBlock>().data(), control.data(), control.kSize);
   catalogue::clearReport(*area);
   return area;

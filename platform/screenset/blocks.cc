@@ -1,16 +1,16 @@
 #include "platform/screenset/blocks.h"
 
+#include "abi/message_area.h"
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "datafiles/status.h"
 #include "encoding/field.h"
-#include "launcher/message_area.h"
-#include "launcher/screen_data_block.h"
-#include "platform/screen_control_block.h"
 
 namespace screenset {
 namespace {
 
-using px::ScreenDataBlock;
-using platform::ScreenControlBlock;
+using pxabi::ScreenDataBlock;
+using pxabi::ScreenControlBlock;
 using encoding::Field;
 
 static_assert(ScreenDataBlock::kSize == kDataSize);
@@ -37,14 +37,14 @@ int clamp(std::optional<int> v, int hi) { return v ? std::min(std::max(*v, 0), h
 
 // The message field holds the 82-character message area first.
 constexpr std::size_t kMessageAt = ScreenDataBlock::kMessage.offset;
-constexpr Field kMessageText{kMessageAt + px::MessageArea::kText.offset,
-                             px::MessageArea::kText.width};
-constexpr Field kMessageFile{kMessageAt + px::MessageArea::kFileCode.offset,
-                             px::MessageArea::kFileCode.width};
-constexpr Field kMessageOperation{kMessageAt + px::MessageArea::kOperation.offset,
-                                  px::MessageArea::kOperation.width};
-constexpr Field kMessageStatus{kMessageAt + px::MessageArea::kStatus.offset,
-                               px::MessageArea::kStatus.width};
+constexpr Field kMessageText{kMessageAt + pxabi::MessageArea::kText.offset,
+                             pxabi::MessageArea::kText.width};
+constexpr Field kMessageFile{kMessageAt + pxabi::MessageArea::kFileCode.offset,
+                             pxabi::MessageArea::kFileCode.width};
+constexpr Field kMessageOperation{kMessageAt + pxabi::MessageArea::kOperation.offset,
+                                  pxabi::MessageArea::kOperation.width};
+constexpr Field kMessageStatus{kMessageAt + pxabi::MessageArea::kStatus.offset,
+                               pxabi::MessageArea::kStatus.width};
 static_assert(kMessageStatus.end() <= ScreenDataBlock::kMessage.end());
 
 }  // namespace

@@ -4,15 +4,15 @@
 
 #include <random>
 
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "encoding/field.h"
-#include "launcher/screen_data_block.h"
-#include "platform/screen_control_block.h"
 
 namespace screenset {
 namespace {
 
-using D = px::ScreenDataBlock;
-using C = platform::ScreenControlBlock;
+using D = pxabi::ScreenDataBlock;
+using C = pxabi::ScreenControlBlock;
 
 struct Blocks {
   C control;

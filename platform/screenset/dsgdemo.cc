@@ -20,15 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "encoding/field.h"
-#include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
-#include "platform/screen_control_block.h"
 
 namespace {
 
-using D = px::ScreenDataBlock;
-using C = platform::ScreenControlBlock;
+using D = pxabi::ScreenDataBlock;
+using C = pxabi::ScreenControlBlock;
 
 const char* const kRows[] = {
     "Mitgliederverwaltung",        "Beiträge und Lastschriften", "Finanzbuchhaltung",

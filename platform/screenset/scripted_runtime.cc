@@ -10,10 +10,10 @@
 #include <optional>
 #include <sstream>
 
+#include "abi/program.h"
 #include "platform/screenset/dispatch.h"
 #include "platform/screenset/script.h"
 #include "platform/screenset/transcript.h"
-#include "programs/program_abi.h"
 
 namespace screenset {
 namespace {

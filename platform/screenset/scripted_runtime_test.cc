@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "encoding/field.h"
-#include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
-#include "platform/screen_control_block.h"
 #include "platform/screenset/errors.h"
 #include "testing/test_files.h"
 
@@ -20,8 +20,8 @@ using testing_support::buildDir;
 using testing_support::readFile;
 using testing_support::lines;
 
-using D = px::ScreenDataBlock;
-using C = platform::ScreenControlBlock;
+using D = pxabi::ScreenDataBlock;
+using C = pxabi::ScreenControlBlock;
 
 // One run of the scripted screen set: its own script, transcript and load.
 class ScriptedRun {

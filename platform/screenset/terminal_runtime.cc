@@ -8,12 +8,12 @@
 #include <functional>
 #include <string>
 
+#include "abi/program.h"
 #include "encoding/cp850.h"
 #include "platform/screenset/dispatch.h"
 #include "platform/screenset/key_bar.h"
 #include "platform/screenset/list_cursor.h"
 #include "platform/screenset/terminal_session.h"
-#include "programs/program_abi.h"
 
 namespace screenset {
 namespace {

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <string>
 
-#include "programs/program_abi.h"
+#include "abi/program.h"
 
 namespace screenset::terminal {
 namespace {

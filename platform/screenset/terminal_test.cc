@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
 #include "encoding/field.h"
-#include "launcher/screen_data_block.h"
 #include "platform/dl_program_loader.h"
-#include "platform/screen_control_block.h"
 #include "platform/screenset/errors.h"
 #include "testing/test_files.h"
 
@@ -214,8 +214,8 @@ TEST(TerminalRuntime, ClickSelectsARowAndDoubleClickChoosesIt) {
 
 // ---- pseudo-terminals ----------------------------------------------------------
 
-using D = px::ScreenDataBlock;
-using C = platform::ScreenControlBlock;
+using D = pxabi::ScreenDataBlock;
+using C = pxabi::ScreenControlBlock;
 
 struct Blocks {
   C control;

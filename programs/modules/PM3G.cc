@@ -1,7 +1,7 @@
 // PM3G: called once when the stored check value differs from this release's.
 // Nothing needs converting in this release.
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 
 PX_PROGRAM(PM3G) {
   (void)record2;

@@ -5,15 +5,15 @@
 #include <filesystem>
 #include <thread>
 
+#include "abi/program.h"
 #include "platform/call_by_name.h"
 #include "programs/data_store.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
 #include "programs/sign_on.h"
 
 PX_PROGRAM(PX00) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     auto store = programs::openDataStore();
     programs::FdConsole console(STDIN_FILENO, STDERR_FILENO);
     std::error_code ec;

@@ -3,16 +3,16 @@
 #include <ctime>
 #include <filesystem>
 
+#include "abi/program.h"
 #include "platform/call_by_name.h"
 #include "programs/backup.h"
 #include "programs/data_store.h"
 #include "programs/module.h"
 #include "programs/module_screen.h"
-#include "programs/program_abi.h"
 
 PX_PROGRAM(PX00P) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     auto store = programs::openDataStore();
     const std::time_t t = std::time(nullptr);
     std::tm now{};

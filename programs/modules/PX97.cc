@@ -1,14 +1,14 @@
 // PX97: the calendar of the current month.
 #include <ctime>
 
+#include "abi/program.h"
 #include "platform/call_by_name.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
 #include "programs/screens.h"
 
 PX_PROGRAM(PX97) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);

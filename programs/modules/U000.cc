@@ -1,12 +1,12 @@
 // U000: help. Mode "1" the topic's help text, mode "I" the row's information.
 #include "platform/call_by_name.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 #include "programs/screens.h"
 
 PX_PROGRAM(U000) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     platform::LoadedScreenSet screen(platform::processLoader());
     return programs::showHelp(area, screen, programs::installedHelpDirectory());
   });

@@ -1,6 +1,6 @@
 // U001: the user-name encoding. Block: function "V"/"E" and 40 characters.
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 #include "programs/user_name_code.h"
 
 PX_PROGRAM(U001) {

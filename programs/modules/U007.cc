@@ -1,6 +1,6 @@
 // U007: window title. Block: function "Z", length (2-byte binary), text (100).
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 #include "programs/title.h"
 
 PX_PROGRAM(U007) {

@@ -1,6 +1,6 @@
 // U009: the workstation's settings store. Block of 258 bytes, "L" or "S".
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 #include "programs/settings_store.h"
 
 PX_PROGRAM(U009) {

@@ -1,12 +1,12 @@
 // UM30: the addresses count of the status line (offset 1566, 4-byte
 // big-endian). Without selection data it is 0.
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 
 PX_PROGRAM(UM30) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
-    encoding::putBigEndian(area.at<px::CommonArea::kAddressesCount>(), 0);
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
+    encoding::putBigEndian(area.at<pxabi::CommonArea::kAddressesCount>(), 0);
     return programs::kDone;
   });
 }

@@ -3,10 +3,10 @@
 #include "programs/data_store.h"
 #include "programs/installation.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 
 PX_PROGRAM(UT00S) {
-  return programs::withCommonArea(record1, [&](px::CommonArea&) {
+  return programs::withCommonArea(record1, [&](pxabi::CommonArea&) {
     return programs::withBlock<200>(record2, [](auto image) {
       auto store = programs::openDataStore();
       return programs::setUpApplication(*store, image).ok() ? programs::kDone

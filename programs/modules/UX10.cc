@@ -4,9 +4,9 @@
 
 #include <string>
 
+#include "abi/program.h"
 #include "encoding/cp850.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
 
 namespace {
 
@@ -21,8 +21,8 @@ std::string printable(std::string_view cp850) {
 
 PX_PROGRAM(UX10) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
-    using Area = px::CommonArea;
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
+    using Area = pxabi::CommonArea;
     if (!::isatty(STDOUT_FILENO)) return programs::kDone;
     std::string title =
         "px01 " + printable(encoding::view(area.at<Area::kCallName>()).substr(0, 10));

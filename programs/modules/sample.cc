@@ -2,7 +2,7 @@
 // (PX_SAMPLE_NAME); PX_SAMPLE_FOLLOW_UP names a program to run next.
 #include "platform/call_by_name.h"
 #include "programs/module.h"
-#include "programs/program_abi.h"
+#include "abi/program.h"
 #include "programs/screens.h"
 
 #define PX_STRING2(x) #x
@@ -13,7 +13,7 @@
 
 PX_PROGRAM(PX_SAMPLE_NAME) {
   (void)record2;
-  return programs::withCommonArea(record1, [](px::CommonArea& area) {
+  return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     platform::LoadedScreenSet screen(platform::processLoader());
     return programs::showReceived(area, screen, PX_STRING(PX_SAMPLE_NAME), PX_SAMPLE_FOLLOW_UP);
   });

@@ -1,6 +1,6 @@
 // A test program with state: each call returns how often it has been called
 // since it was loaded, and writes that count into the first byte of record1.
-#include "programs/program_abi.h"
+#include "abi/program.h"
 
 namespace {
 int calls = 0;

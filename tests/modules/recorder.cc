@@ -13,17 +13,17 @@
 #include <sstream>
 #include <string>
 
+#include "abi/common_area.h"
+#include "abi/program.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/common_area.h"
-#include "programs/program_abi.h"
 
 #define PX_STR2(x) #x
 #define PX_STR(x) PX_STR2(x)
 
 namespace {
 
-using Area = px::CommonArea;
+using Area = pxabi::CommonArea;
 constexpr const char* kName = PX_STR(PX_RECORDER_NAME);
 
 std::string signOnFlags() {

@@ -4,9 +4,9 @@
 
 #include <string_view>
 
-#include "launcher/common_area.h"
+#include "abi/common_area.h"
 
-namespace px {
+namespace pxabi {
 
 inline constexpr std::size_t kCommandLineWidth = 20;
 
@@ -17,4 +17,4 @@ inline constexpr std::size_t kCommandLineWidth = 20;
 // page 850, cut to their width and blank-padded.
 void applyCommandLine(std::string_view utf8Line, CommonArea& area);
 
-}  // namespace px
+}  // namespace pxabi

@@ -1,10 +1,10 @@
-#include "launcher/command_line.h"
+#include "abi/command_line.h"
 
 #include <string>
 
 #include "encoding/cp850.h"
 
-namespace px {
+namespace pxabi {
 
 void applyCommandLine(std::string_view utf8Line, CommonArea& area) {
   std::string line = encoding::cp850::fromUtf8(utf8Line);
@@ -22,4 +22,4 @@ void applyCommandLine(std::string_view utf8Line, CommonArea& area) {
   encoding::putRaw(area.at<CommonArea::kSecondWord>(), second);
 }
 
-}  // namespace px
+}  // namespace pxabi

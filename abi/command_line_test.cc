@@ -1,4 +1,4 @@
-#include "launcher/command_line.h"
+#include "abi/command_line.h"
 
 #include <gtest/gtest.h>
 
@@ -9,10 +9,10 @@ struct Split {
 };
 
 Split split(std::string_view line) {
-  px::CommonArea area;
-  px::applyCommandLine(line, area);
-  return {std::string(encoding::view(area.at<px::CommonArea::kUserName>())),
-          std::string(encoding::view(area.at<px::CommonArea::kSecondWord>()))};
+  pxabi::CommonArea area;
+  pxabi::applyCommandLine(line, area);
+  return {std::string(encoding::view(area.at<pxabi::CommonArea::kUserName>())),
+          std::string(encoding::view(area.at<pxabi::CommonArea::kSecondWord>()))};
 }
 
 TEST(CommandLine, SplitsAtSingleBlanks) {

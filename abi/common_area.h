@@ -9,7 +9,7 @@
 #include "encoding/field.h"
 #include "encoding/packed.h"
 
-namespace px {
+namespace pxabi {
 
 class CommonArea : public encoding::FixedRecord<2129> {
  public:
@@ -95,4 +95,4 @@ class CommonArea : public encoding::FixedRecord<2129> {
   }
 };
 
-}  // namespace px
+}  // namespace pxabi

@@ -11,9 +11,11 @@
 
 #include "encoding/field.h"
 
-namespace px {
+namespace pxabi {
 
-class ScreenDataBlock : public encoding::FixedRecord<48938> {
+inline constexpr std::size_t kScreenDataSize = 48938;
+
+class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
  public:
   using Field = encoding::Field;
   static constexpr std::size_t kRows = 99, kRowWidth = 40, kCaptionCount = 9, kCaptionWidth = 6;
@@ -114,4 +116,4 @@ class ScreenDataBlock : public encoding::FixedRecord<48938> {
   }
 };
 
-}  // namespace px
+}  // namespace pxabi

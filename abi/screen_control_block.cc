@@ -1,6 +1,6 @@
-#include "platform/screen_control_block.h"
+#include "abi/screen_control_block.h"
 
-namespace platform {
+namespace pxabi {
 
 void ScreenControlBlock::reset() {
   encoding::zero(bytes());
@@ -9,4 +9,4 @@ void ScreenControlBlock::reset() {
   encoding::blank(at<kSetName>());
 }
 
-}  // namespace platform
+}  // namespace pxabi

@@ -1,14 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "launcher/common_area.h"
-#include "launcher/message_area.h"
-#include "launcher/screen_data_block.h"
-#include "platform/screen_control_block.h"
+#include "abi/common_area.h"
+#include "abi/message_area.h"
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
+#include "datafiles/status.h"
 
+namespace pxabi {
 namespace {
-
-using px::CommonArea;
-using px::ScreenDataBlock;
 
 TEST(CommonArea, InitialContents) {
   CommonArea a;
@@ -33,25 +32,26 @@ TEST(ScreenDataBlock, EventCodeIsBigEndian) {
 }
 
 TEST(ScreenControlBlock, ErrorCodeAndProcedure) {
-  platform::ScreenControlBlock c;
+  ScreenControlBlock c;
   EXPECT_EQ(c.errorCode(), 0);
   c.setError(0x0102, 3, 4);
   EXPECT_EQ(c.bytes()[6], 0x01);
   EXPECT_EQ(c.bytes()[7], 0x02);
   c.setProcedure("NEUSTART");
   EXPECT_EQ(c.procedure(), "NEUSTART");
-  EXPECT_EQ(encoding::view(c.at<platform::ScreenControlBlock::kProcedure>()).size(), 32u);
+  EXPECT_EQ(encoding::view(c.at<ScreenControlBlock::kProcedure>()).size(), 32u);
 }
 
 TEST(MessageArea, CarriesTheRawStatusBytes) {
-  px::MessageArea m;
+  MessageArea m;
   m.setText("Fehler");
   m.setFileCode("FX01 ");
   m.setOperation("OPEN");
-  m.setStatus(fs::kFileLocked);
+  m.setStatus(fs::kFileLocked.raw());
   EXPECT_EQ(m.bytes()[79], '9');
   EXPECT_EQ(m.bytes()[80], 65);
-  EXPECT_EQ(m.status(), fs::kFileLocked);
+  EXPECT_EQ(m.status(), fs::kFileLocked.raw());
 }
 
 }  // namespace
+}  // namespace pxabi

@@ -1,6 +1,6 @@
-#include "launcher/screen_data_block.h"
+#include "abi/screen_data_block.h"
 
-namespace px {
+namespace pxabi {
 
 void ScreenDataBlock::reset() {
   encoding::blank(bytes());
@@ -17,4 +17,4 @@ void ScreenDataBlock::reset() {
   encoding::putDigits(at<kPageUsed>(), 0);
 }
 
-}  // namespace px
+}  // namespace pxabi

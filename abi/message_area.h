@@ -3,12 +3,12 @@
 // code 2 (the raw status bytes), and one reply character.
 #pragma once
 
+#include <array>
 #include <string_view>
 
-#include "datafiles/status.h"
 #include "encoding/field.h"
 
-namespace px {
+namespace pxabi {
 
 class MessageArea : public encoding::FixedRecord<82> {
  public:
@@ -21,11 +21,12 @@ class MessageArea : public encoding::FixedRecord<82> {
   void setText(std::string_view utf8) { encoding::putText(at<kText>(), utf8); }
   void setFileCode(std::string_view code) { encoding::putRaw(at<kFileCode>(), code); }
   void setOperation(std::string_view op) { encoding::putRaw(at<kOperation>(), op); }
-  void setStatus(fs::FileStatus s) {
-    at<kStatus>()[0] = s.raw()[0];
-    at<kStatus>()[1] = s.raw()[1];
+  // The two raw bytes of a file status ("9" and a binary byte for 9/065).
+  void setStatus(std::array<char, 2> raw) {
+    at<kStatus>()[0] = raw[0];
+    at<kStatus>()[1] = raw[1];
   }
-  fs::FileStatus status() const { return {at<kStatus>()[0], at<kStatus>()[1]}; }
+  std::array<char, 2> status() const { return {at<kStatus>()[0], at<kStatus>()[1]}; }
 };
 
-}  // namespace px
+}  // namespace pxabi

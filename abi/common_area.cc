@@ -1,8 +1,8 @@
-#include "launcher/common_area.h"
+#include "abi/common_area.h"
 
 #include "encoding/packed.h"
 
-namespace px {
+namespace pxabi {
 
 void CommonArea::reset() {
   encoding::blank(bytes());
@@ -21,4 +21,4 @@ void CommonArea::reset() {
 
 int CommonArea::client() const { return encoding::packed3::decode(at<kClient>()).value_or(0); }
 
-}  // namespace px
+}  // namespace pxabi

@@ -9,7 +9,7 @@
 
 #include "encoding/field.h"
 
-namespace platform {
+namespace pxabi {
 
 class ScreenControlBlock : public encoding::FixedRecord<400> {
  public:
@@ -60,4 +60,4 @@ class ScreenControlBlock : public encoding::FixedRecord<400> {
   std::string_view setName() const { return encoding::trimmed(at<kSetName>()); }
 };
 
-}  // namespace platform
+}  // namespace pxabi
