@@ -47,10 +47,10 @@ TEST(MessageArea, CarriesTheRawStatusBytes) {
   m.setText("Fehler");
   m.setFileCode("FX01 ");
   m.setOperation("OPEN");
-  m.setStatus(fs::kFileLocked.raw());
+  m.setStatus(datafiles::kFileLocked.raw());
   EXPECT_EQ(m.bytes()[79], '9');
   EXPECT_EQ(m.bytes()[80], 65);
-  EXPECT_EQ(m.status(), fs::kFileLocked.raw());
+  EXPECT_EQ(m.status(), datafiles::kFileLocked.raw());
 }
 
 }  // namespace

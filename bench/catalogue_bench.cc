@@ -64,49 +64,61 @@ struct Op {
   std::string record;
 };
 
-class RecordingFile : public fs::KeyedFile {
+class RecordingFile : public datafiles::KeyedFile {
  public:
-  RecordingFile(std::unique_ptr<fs::KeyedFile> f, int index, std::vector<Op>& log)
+  RecordingFile(std::unique_ptr<datafiles::KeyedFile> f, int index, std::vector<Op>& log)
       : f_(std::move(f)), index_(index), log_(log) {}
-  fs::FileStatus open(fs::OpenMode m) override { return f_->open(m); }
-  fs::FileStatus close() override { return f_->close(); }
+  datafiles::FileStatus open(datafiles::OpenMode m) override { return f_->open(m); }
+  datafiles::FileStatus close() override { return f_->close(); }
   bool isOpen() const override { return f_->isOpen(); }
-  fs::FileStatus read(std::span<char> r) override { return note('r', r, f_->read(r)); }
-  fs::FileStatus start(fs::StartMode m, std::span<const char> r, std::size_t n) override {
+  datafiles::FileStatus read(std::span<char> r) override { return note('r', r, f_->read(r)); }
+  datafiles::FileStatus start(datafiles::StartMode m, std::span<const char> r,
+                              std::size_t n) override {
     return note('s', r, f_->start(m, r, n));
   }
-  fs::FileStatus readNext(std::span<char> r) override { return note('n', r, f_->readNext(r)); }
-  fs::FileStatus write(std::span<const char> r) override { return note('w', r, f_->write(r)); }
-  fs::FileStatus rewrite(std::span<const char> r) override { return note('u', r, f_->rewrite(r)); }
-  fs::FileStatus remove(std::span<const char> r) override { return note('d', r, f_->remove(r)); }
-  fs::FileStatus begin() override { return note('b', {}, f_->begin()); }
-  fs::FileStatus commit() override { return note('c', {}, f_->commit()); }
-  fs::FileStatus rollback() override { return f_->rollback(); }
-  const fs::FileSpec& spec() const override { return f_->spec(); }
+  datafiles::FileStatus readNext(std::span<char> r) override {
+    return note('n', r, f_->readNext(r));
+  }
+  datafiles::FileStatus write(std::span<const char> r) override {
+    return note('w', r, f_->write(r));
+  }
+  datafiles::FileStatus rewrite(std::span<const char> r) override {
+    return note('u', r, f_->rewrite(r));
+  }
+  datafiles::FileStatus remove(std::span<const char> r) override {
+    return note('d', r, f_->remove(r));
+  }
+  datafiles::FileStatus begin() override { return note('b', {}, f_->begin()); }
+  datafiles::FileStatus commit() override { return note('c', {}, f_->commit()); }
+  datafiles::FileStatus rollback() override { return f_->rollback(); }
+  const datafiles::FileSpec& spec() const override { return f_->spec(); }
 
  private:
-  fs::FileStatus note(char kind, std::span<const char> r, fs::FileStatus s) {
+  datafiles::FileStatus note(char kind, std::span<const char> r, datafiles::FileStatus s) {
     log_.push_back({index_, kind, std::string(r.data(), r.size())});
     return s;
   }
-  std::unique_ptr<fs::KeyedFile> f_;
+  std::unique_ptr<datafiles::KeyedFile> f_;
   int index_;
   std::vector<Op>& log_;
 };
 
-class RecordingStore : public fs::FileStore {
+class RecordingStore : public datafiles::FileStore {
  public:
   explicit RecordingStore(std::vector<Op>& log) : log_(log) {}
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec, std::string_view dir) override {
-    const int index = spec.name == fs::kUserFile.name ? 0 : spec.name == fs::kMenuFile.name ? 1 : 2;
+  std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec,
+                                             std::string_view dir) override {
+    const int index = spec.name == datafiles::kUserFile.name   ? 0
+                      : spec.name == datafiles::kMenuFile.name ? 1
+                                                               : 2;
     return std::make_unique<RecordingFile>(store_.file(spec, dir), index, log_);
   }
-  fs::FileStatus create(const fs::FileSpec& spec, std::string_view dir) override {
+  datafiles::FileStatus create(const datafiles::FileSpec& spec, std::string_view dir) override {
     return store_.create(spec, dir);
   }
 
  private:
-  fs::SqliteStore store_;
+  datafiles::SqliteStore store_;
   std::vector<Op>& log_;
 };
 
@@ -114,14 +126,15 @@ class RecordingStore : public fs::FileStore {
 // few users of the next client.
 void makeInstallation(const std::string& dir) {
   std::filesystem::create_directories(dir);
-  fs::SqliteStore store;
-  for (const auto* spec : {&fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+  datafiles::SqliteStore store;
+  for (const auto* spec :
+       {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
     if (!store.create(*spec, dir).ok()) std::exit(1);
-  auto users = store.file(fs::kUserFile, dir);
-  if (!users->open(fs::OpenMode::kInputOutput).ok() || !users->begin().ok()) std::exit(1);
+  auto users = store.file(datafiles::kUserFile, dir);
+  if (!users->open(datafiles::OpenMode::kInputOutput).ok() || !users->begin().ok()) std::exit(1);
   for (int client : {kClient, kClient + 1})
     for (int i = 0; i < (client == kClient ? kUsers : 20); ++i) {
-      rec::UserRecord u;
+      datafiles::UserRecord u;
       u.setClient(client);
       std::string name(1, 'U');  // not "U" + ...: GCC 12 misreads that as overlapping copies
       name += std::to_string(100000 + i);
@@ -146,7 +159,7 @@ std::unique_ptr<CA> commonArea(const std::string& dir) {
   return common;
 }
 
-catalogue::RunReport runOnce(fs::FileStore& store, const std::string& dir) {
+catalogue::RunReport runOnce(datafiles::FileStore& store, const std::string& dir) {
   auto common = commonArea(dir);
   BenchLoader loader;
   NoScreen screen;
@@ -222,7 +235,7 @@ int main() {
                     raw = root + "/raw";
   for (const auto& d : {ours, recorded, raw}) makeInstallation(d);
 
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   auto t = Clock::now();
   double cpu = cpuMs();
   const catalogue::RunReport fresh = runOnce(store, ours);

@@ -24,8 +24,6 @@ extern char** environ;
 
 namespace {
 
-namespace stdfs = std::filesystem;
-
 // Runs argv in `dir` with `env` added, output to /dev/null; the exit code.
 int run(const std::vector<std::string>& argv, const std::string& dir,
         const std::vector<std::string>& env) {
@@ -76,15 +74,16 @@ int main(int argc, char** argv) {
   const std::string bin = platform::executableDirectory();
   const std::string root = platform::installationRoot();
   const char* source = std::getenv("PX_SOURCE_DIR");
-  const std::string src = source ? source : (stdfs::path(root) / "..").string();
+  const std::string src = source ? source : (std::filesystem::path(root) / "..").string();
   const std::string setup = src + "/scripts/demo-setup";
-  if (!stdfs::exists(setup)) {
+  if (!std::filesystem::exists(setup)) {
     std::fprintf(stderr, "set PX_SOURCE_DIR to the source tree (need %s)\n", setup.c_str());
     return 2;
   }
-  const stdfs::path work = stdfs::temp_directory_path() / ("px-bench-" + std::to_string(getpid()));
+  const std::filesystem::path work =
+      std::filesystem::temp_directory_path() / ("px-bench-" + std::to_string(getpid()));
   const std::string demo = (work / "demo").string();
-  stdfs::create_directories(work);
+  std::filesystem::create_directories(work);
   if (run({"/bin/bash", setup, demo}, work.string(), {"PX_BIN=" + bin}) != 0) {
     std::fprintf(stderr, "demo setup failed\n");
     return 1;
@@ -113,7 +112,7 @@ int main(int argc, char** argv) {
               "%d runs; mark 100 ms\n",
               tree.median, tree.min, tree.max, runs);
   std::error_code ec;
-  stdfs::remove_all(work, ec);
+  std::filesystem::remove_all(work, ec);
   if (bad != 0) std::printf("%d runs failed\n", bad);
   return bad == 0 ? 0 : 1;
 }

@@ -30,7 +30,6 @@
 
 namespace {
 
-namespace stdfs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 const char* verdict(bool met) { return met ? "met" : "missed"; }
@@ -41,7 +40,7 @@ std::string ratioMark(double ratio) {
 
 double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
 
-bool check(fs::FileStatus s, const char* what) {
+bool check(datafiles::FileStatus s, const char* what) {
   if (s.ok()) return true;
   std::fprintf(stderr, "store_bench: %s: status %s\n", what, s.toString().c_str());
   std::exit(1);
@@ -52,15 +51,15 @@ bool check(fs::FileStatus s, const char* what) {
 struct Ops {
   // Statements as the layer runs them.
   virtual ~Ops() = default;
-  virtual bool open(const fs::FileSpec& spec, bool update) = 0;
-  virtual void close(const fs::FileSpec& spec) = 0;
-  virtual void begin(const fs::FileSpec& spec) = 0;
-  virtual void commit(const fs::FileSpec& spec) = 0;
-  virtual bool read(const fs::FileSpec& spec, std::span<char> rec) = 0;
-  virtual bool start(const fs::FileSpec& spec, std::span<const char> rec, bool equal) = 0;
-  virtual bool readNext(const fs::FileSpec& spec, std::span<char> rec) = 0;
-  virtual bool write(const fs::FileSpec& spec, std::span<const char> rec) = 0;
-  virtual bool rewrite(const fs::FileSpec& spec, std::span<const char> rec) = 0;
+  virtual bool open(const datafiles::FileSpec& spec, bool update) = 0;
+  virtual void close(const datafiles::FileSpec& spec) = 0;
+  virtual void begin(const datafiles::FileSpec& spec) = 0;
+  virtual void commit(const datafiles::FileSpec& spec) = 0;
+  virtual bool read(const datafiles::FileSpec& spec, std::span<char> rec) = 0;
+  virtual bool start(const datafiles::FileSpec& spec, std::span<const char> rec, bool equal) = 0;
+  virtual bool readNext(const datafiles::FileSpec& spec, std::span<char> rec) = 0;
+  virtual bool write(const datafiles::FileSpec& spec, std::span<const char> rec) = 0;
+  virtual bool rewrite(const datafiles::FileSpec& spec, std::span<const char> rec) = 0;
 };
 
 constexpr int kUsers = 999;
@@ -82,29 +81,32 @@ std::string programName(int p) {
 // Returns the number of operations.
 long catalogueRun(Ops& ops) {
   long n = 0;
-  check(ops.open(fs::kUserFile, true) ? fs::kOk : fs::kPermanentError, "open FX00");
-  check(ops.open(fs::kMenuFile, true) ? fs::kOk : fs::kPermanentError, "open FX01");
-  check(ops.open(fs::kPermissionFile, true) ? fs::kOk : fs::kPermanentError, "open FX02");
+  check(ops.open(datafiles::kUserFile, true) ? datafiles::kOk : datafiles::kPermanentError,
+        "open FX00");
+  check(ops.open(datafiles::kMenuFile, true) ? datafiles::kOk : datafiles::kPermanentError,
+        "open FX01");
+  check(ops.open(datafiles::kPermissionFile, true) ? datafiles::kOk : datafiles::kPermanentError,
+        "open FX02");
   n += 3;
-  ops.begin(fs::kMenuFile);
-  ops.begin(fs::kPermissionFile);
+  ops.begin(datafiles::kMenuFile);
+  ops.begin(datafiles::kPermissionFile);
   n += 2;
   // The normal users of client 0.
   std::vector<std::string> users;
-  rec::UserRecord u;
+  datafiles::UserRecord u;
   u.setClient(0);
   u.setEncodedName(std::string(10, '\0'));
-  ops.start(fs::kUserFile, u.bytes(), false);
+  ops.start(datafiles::kUserFile, u.bytes(), false);
   ++n;
-  while (ops.readNext(fs::kUserFile, u.bytes())) {
+  while (ops.readNext(datafiles::kUserFile, u.bytes())) {
     ++n;
     if (u.userClass() == 'N') users.emplace_back(u.encodedName());
   }
   ++n;
   // The header record: read, on "not found" write.
-  rec::MenuRecord m;
+  datafiles::MenuRecord m;
   m.setKey(0, 0);
-  if (!ops.read(fs::kMenuFile, m.bytes())) ops.write(fs::kMenuFile, m.bytes());
+  if (!ops.read(datafiles::kMenuFile, m.bytes())) ops.write(datafiles::kMenuFile, m.bytes());
   n += 2;
   int entriesWithProgram = 0;
   for (int i = 1; i < kMenuWrites; ++i) {
@@ -116,32 +118,32 @@ long catalogueRun(Ops& ops) {
                             : entriesWithProgram - (kEntriesWithProgram - kRepeatedPrograms);
     m.setProgram(withProgram ? programName(program) : "    ");
     ++n;
-    if (!ops.write(fs::kMenuFile, m.bytes())) {
-      ops.rewrite(fs::kMenuFile, m.bytes());
+    if (!ops.write(datafiles::kMenuFile, m.bytes())) {
+      ops.rewrite(datafiles::kMenuFile, m.bytes());
       ++n;
       continue;
     }
     if (!withProgram) continue;
     ++entriesWithProgram;
-    rec::PermissionRecord p;
+    datafiles::PermissionRecord p;
     for (const std::string& user : users) {
       p.setKey(0, user, programName(program));
       p.setFlag('J');
-      (void)ops.write(fs::kPermissionFile, p.bytes());
+      (void)ops.write(datafiles::kPermissionFile, p.bytes());
       ++n;
     }
   }
-  ops.commit(fs::kMenuFile);
-  ops.commit(fs::kPermissionFile);
+  ops.commit(datafiles::kMenuFile);
+  ops.commit(datafiles::kPermissionFile);
   return n + 2;
 }
 
 // The closes after the run; the last close of a file copies its log into
 // the file and flushes it.
 void catalogueClose(Ops& ops) {
-  ops.close(fs::kUserFile);
-  ops.close(fs::kMenuFile);
-  ops.close(fs::kPermissionFile);
+  ops.close(datafiles::kUserFile);
+  ops.close(datafiles::kMenuFile);
+  ops.close(datafiles::kPermissionFile);
 }
 
 // Returns the number of start and read operations.
@@ -150,17 +152,17 @@ long listing(Ops& ops, int rounds) {
   for (int round = 0; round < rounds; ++round) {
     const std::string user = userName(round % 1000);
     for (int menu = 1; menu <= 18; ++menu) {
-      rec::MenuRecord m;
+      datafiles::MenuRecord m;
       m.setKey(menu, 0);
       ++n;
-      if (!ops.start(fs::kMenuFile, m.bytes(), false)) continue;
-      while (ops.readNext(fs::kMenuFile, m.bytes())) {
+      if (!ops.start(datafiles::kMenuFile, m.bytes(), false)) continue;
+      while (ops.readNext(datafiles::kMenuFile, m.bytes())) {
         ++n;
         if (m.menu() != menu) break;
         if (m.opensSubmenu()) continue;
-        rec::PermissionRecord p;
+        datafiles::PermissionRecord p;
         p.setKey(0, user, m.program());
-        (void)ops.start(fs::kPermissionFile, p.bytes(), true);
+        (void)ops.start(datafiles::kPermissionFile, p.bytes(), true);
         ++n;
       }
     }
@@ -172,35 +174,40 @@ long listing(Ops& ops, int rounds) {
 
 struct LayerOps : Ops {
   explicit LayerOps(std::string dir) : dir(std::move(dir)) {}
-  std::unique_ptr<fs::KeyedFile>& at(const fs::FileSpec& spec) {
-    return spec.name == fs::kUserFile.name ? user
-           : spec.name == fs::kMenuFile.name ? menu : perm;
+  std::unique_ptr<datafiles::KeyedFile>& at(const datafiles::FileSpec& spec) {
+    return spec.name == datafiles::kUserFile.name ? user
+           : spec.name == datafiles::kMenuFile.name ? menu : perm;
   }
-  bool open(const fs::FileSpec& spec, bool update) override {
+  bool open(const datafiles::FileSpec& spec, bool update) override {
     at(spec) = store.file(spec, dir);
-    return at(spec)->open(update ? fs::OpenMode::kInputOutput : fs::OpenMode::kInput).ok();
-  }
-  void close(const fs::FileSpec& spec) override { (void)at(spec)->close(); }
-  void begin(const fs::FileSpec& spec) override { check(at(spec)->begin(), "begin"); }
-  void commit(const fs::FileSpec& spec) override { check(at(spec)->commit(), "commit"); }
-  bool read(const fs::FileSpec& spec, std::span<char> r) override { return at(spec)->read(r).ok(); }
-  bool start(const fs::FileSpec& spec, std::span<const char> r, bool equal) override {
     return at(spec)
-        ->start(equal ? fs::StartMode::kEqual : fs::StartMode::kNotLessThan, r, spec.keyLength)
+        ->open(update ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput)
         .ok();
   }
-  bool readNext(const fs::FileSpec& spec, std::span<char> r) override {
+  void close(const datafiles::FileSpec& spec) override { (void)at(spec)->close(); }
+  void begin(const datafiles::FileSpec& spec) override { check(at(spec)->begin(), "begin"); }
+  void commit(const datafiles::FileSpec& spec) override { check(at(spec)->commit(), "commit"); }
+  bool read(const datafiles::FileSpec& spec, std::span<char> r) override {
+    return at(spec)->read(r).ok();
+  }
+  bool start(const datafiles::FileSpec& spec, std::span<const char> r, bool equal) override {
+    return at(spec)
+        ->start(equal ? datafiles::StartMode::kEqual : datafiles::StartMode::kNotLessThan, r,
+                spec.keyLength)
+        .ok();
+  }
+  bool readNext(const datafiles::FileSpec& spec, std::span<char> r) override {
     return at(spec)->readNext(r).ok();
   }
-  bool write(const fs::FileSpec& spec, std::span<const char> r) override {
+  bool write(const datafiles::FileSpec& spec, std::span<const char> r) override {
     return at(spec)->write(r).ok();
   }
-  bool rewrite(const fs::FileSpec& spec, std::span<const char> r) override {
+  bool rewrite(const datafiles::FileSpec& spec, std::span<const char> r) override {
     return at(spec)->rewrite(r).ok();
   }
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   std::string dir;
-  std::unique_ptr<fs::KeyedFile> user, menu, perm;
+  std::unique_ptr<datafiles::KeyedFile> user, menu, perm;
 };
 
 // ---- raw SQLite, the same statements --------------------------------------------
@@ -213,10 +220,12 @@ struct RawFile {
 
 struct RawOps : Ops {
   explicit RawOps(std::string dir) : dir(std::move(dir)) {}
-  RawFile& at(const fs::FileSpec& spec) {
-    return spec.name == fs::kUserFile.name ? user : spec.name == fs::kMenuFile.name ? menu : perm;
+  RawFile& at(const datafiles::FileSpec& spec) {
+    return spec.name == datafiles::kUserFile.name   ? user
+           : spec.name == datafiles::kMenuFile.name ? menu
+                                                    : perm;
   }
-  bool open(const fs::FileSpec& spec, bool) override {
+  bool open(const datafiles::FileSpec& spec, bool) override {
     RawFile& f = at(spec);
     const std::string path = dir + "/" + std::string(spec.name);
     if (sqlite3_open_v2(path.c_str(), &f.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
@@ -235,21 +244,21 @@ struct RawOps : Ops {
     prep("UPDATE records SET data=?2 WHERE key=?1", &f.update);
     return true;
   }
-  void close(const fs::FileSpec& spec) override {
+  void close(const datafiles::FileSpec& spec) override {
     RawFile& f = at(spec);
     for (sqlite3_stmt* st : {f.read, f.seek, f.insert, f.update}) sqlite3_finalize(st);
     sqlite3_close(f.db);
     f = RawFile{};
   }
-  void begin(const fs::FileSpec& spec) override {
+  void begin(const datafiles::FileSpec& spec) override {
     sqlite3_exec(at(spec).db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   }
-  void commit(const fs::FileSpec& spec) override {
+  void commit(const datafiles::FileSpec& spec) override {
     RawFile& f = at(spec);
     sqlite3_reset(f.seek);
     sqlite3_exec(f.db, "COMMIT", nullptr, nullptr, nullptr);
   }
-  bool read(const fs::FileSpec& spec, std::span<char> r) override {
+  bool read(const datafiles::FileSpec& spec, std::span<char> r) override {
     RawFile& f = at(spec);
     sqlite3_bind_blob(f.read, 1, r.data(), static_cast<int>(spec.keyLength), SQLITE_STATIC);
     const bool found = sqlite3_step(f.read) == SQLITE_ROW;
@@ -257,7 +266,7 @@ struct RawOps : Ops {
     sqlite3_reset(f.read);
     return found;
   }
-  bool start(const fs::FileSpec& spec, std::span<const char> r, bool equal) override {
+  bool start(const datafiles::FileSpec& spec, std::span<const char> r, bool equal) override {
     RawFile& f = at(spec);
     sqlite3_reset(f.seek);
     sqlite3_bind_blob(f.seek, 1, r.data(), static_cast<int>(spec.keyLength), SQLITE_STATIC);
@@ -267,14 +276,14 @@ struct RawOps : Ops {
     f.pending = true;
     return true;
   }
-  bool readNext(const fs::FileSpec& spec, std::span<char> r) override {
+  bool readNext(const datafiles::FileSpec& spec, std::span<char> r) override {
     RawFile& f = at(spec);
     if (!f.pending && sqlite3_step(f.seek) != SQLITE_ROW) return false;
     f.pending = false;
     std::memcpy(r.data(), sqlite3_column_blob(f.seek, 1), spec.recordLength);
     return true;
   }
-  bool write(const fs::FileSpec& spec, std::span<const char> r) override {
+  bool write(const datafiles::FileSpec& spec, std::span<const char> r) override {
     RawFile& f = at(spec);
     sqlite3_bind_blob(f.insert, 1, r.data(), static_cast<int>(spec.keyLength), SQLITE_STATIC);
     sqlite3_bind_blob(f.insert, 2, r.data(), static_cast<int>(spec.recordLength), SQLITE_STATIC);
@@ -282,7 +291,7 @@ struct RawOps : Ops {
     sqlite3_reset(f.insert);
     return rc == SQLITE_DONE && sqlite3_changes(f.db) == 1;
   }
-  bool rewrite(const fs::FileSpec& spec, std::span<const char> r) override {
+  bool rewrite(const datafiles::FileSpec& spec, std::span<const char> r) override {
     RawFile& f = at(spec);
     sqlite3_bind_blob(f.update, 1, r.data(), static_cast<int>(spec.keyLength), SQLITE_STATIC);
     sqlite3_bind_blob(f.update, 2, r.data(), static_cast<int>(spec.recordLength), SQLITE_STATIC);
@@ -298,16 +307,17 @@ struct RawOps : Ops {
 
 void freshFiles(const std::string& dir) {
   std::error_code ec;
-  stdfs::remove_all(dir, ec);
-  stdfs::create_directories(dir);
-  fs::SqliteStore store;
-  for (const fs::FileSpec* spec : {&fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+  std::filesystem::remove_all(dir, ec);
+  std::filesystem::create_directories(dir);
+  datafiles::SqliteStore store;
+  for (const datafiles::FileSpec* spec :
+       {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
     check(store.create(*spec, dir), "create");
-  auto f = store.file(fs::kUserFile, dir);
-  check(f->open(fs::OpenMode::kInputOutput), "open FX00");
+  auto f = store.file(datafiles::kUserFile, dir);
+  check(f->open(datafiles::OpenMode::kInputOutput), "open FX00");
   check(f->begin(), "begin");
   for (int i = 0; i < kUsers; ++i) {
-    rec::UserRecord u;
+    datafiles::UserRecord u;
     u.setClient(0);
     u.setEncodedName(userName(i));
     u.setUserClass('N');
@@ -319,17 +329,17 @@ void freshFiles(const std::string& dir) {
 // Permission file of 250,000 records (1000 users, 250 programs) beside the
 // menu file of a catalogue run.
 void listingFiles(const std::string& dir) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   std::error_code ec;
   for (const char* suffix : {"", "-wal", "-shm", "-lock"})
-    stdfs::remove(dir + "/FX02.DAT" + suffix, ec);
-  check(store.create(fs::kPermissionFile, dir), "create");
-  auto f = store.file(fs::kPermissionFile, dir);
-  check(f->open(fs::OpenMode::kInputOutput), "open FX02");
+    std::filesystem::remove(dir + "/FX02.DAT" + suffix, ec);
+  check(store.create(datafiles::kPermissionFile, dir), "create");
+  auto f = store.file(datafiles::kPermissionFile, dir);
+  check(f->open(datafiles::OpenMode::kInputOutput), "open FX02");
   check(f->begin(), "begin");
   for (int u = 0; u < 1000; ++u) {
     for (int p = 0; p < 250; ++p) {
-      rec::PermissionRecord r;
+      datafiles::PermissionRecord r;
       r.setKey(0, userName(u), programName(p));
       check(f->write(r.bytes()), "write permission");
     }
@@ -358,9 +368,10 @@ double timed(Fn&& fn, double* cpu = nullptr) {
 
 int main(int argc, char** argv) {
   const std::string base =
-      argc > 1 ? std::string(argv[1])
-               : (stdfs::temp_directory_path() / ("store_bench-" + std::to_string(::getpid())))
-                     .string();
+      argc > 1
+          ? std::string(argv[1])
+          : (std::filesystem::temp_directory_path() / ("store_bench-" + std::to_string(::getpid())))
+                .string();
   const std::string layerDir = base + "/layer", rawDir = base + "/raw";
   std::printf("store_bench in %s (SQLite %s)\n\n", base.c_str(), sqlite3_libversion());
   std::printf("%-46s %12s %12s %7s %s\n", "sequence", "layer", "raw SQLite", "ratio", "mark");
@@ -393,18 +404,21 @@ int main(int argc, char** argv) {
   double layerList = 0, rawList = 0;
   long listOps = 0;
   {
-    check(layer.open(fs::kMenuFile, false) ? fs::kOk : fs::kPermanentError, "open");
-    check(layer.open(fs::kPermissionFile, false) ? fs::kOk : fs::kPermanentError, "open");
-    raw.open(fs::kMenuFile, false);
-    raw.open(fs::kPermissionFile, false);
+    check(layer.open(datafiles::kMenuFile, false) ? datafiles::kOk : datafiles::kPermanentError,
+          "open");
+    check(
+        layer.open(datafiles::kPermissionFile, false) ? datafiles::kOk : datafiles::kPermanentError,
+        "open");
+    raw.open(datafiles::kMenuFile, false);
+    raw.open(datafiles::kPermissionFile, false);
     listing(layer, 5);  // warm both caches alike
     listing(raw, 5);
     rawList = timed([&] { listing(raw, rounds); });
     layerList = timed([&] { listOps = listing(layer, rounds); });
-    layer.close(fs::kMenuFile);
-    layer.close(fs::kPermissionFile);
-    raw.close(fs::kMenuFile);
-    raw.close(fs::kPermissionFile);
+    layer.close(datafiles::kMenuFile);
+    layer.close(datafiles::kPermissionFile);
+    raw.close(datafiles::kMenuFile);
+    raw.close(datafiles::kPermissionFile);
   }
   const double layerPer = layerList / static_cast<double>(listOps) * 1e6;
   const double rawPer = rawList / static_cast<double>(listOps) * 1e6;
@@ -418,10 +432,10 @@ int main(int argc, char** argv) {
   double layerFirstW = 0, rawFirstW = 0;
   double layerWCpu = 0, layerRwCpu = 0;
   {
-    layer.open(fs::kMenuFile, true);
-    raw.open(fs::kMenuFile, true);
+    layer.open(datafiles::kMenuFile, true);
+    raw.open(datafiles::kMenuFile, true);
     auto rec = [](int i) {
-      rec::MenuRecord m;
+      datafiles::MenuRecord m;
       m.setKey(500 + i / 500, i % 500);
       return m;
     };
@@ -433,35 +447,58 @@ int main(int argc, char** argv) {
       m.setKey(700 + i / 500, i % 500);
       return m;
     };
-    rawFirstW = timed([&] { for (int i = 0; i < writes; ++i) raw.write(fs::kMenuFile, other(i).bytes()); });
-    layerFirstW = timed([&] {
-      for (int i = 0; i < writes; ++i) check(layer.write(fs::kMenuFile, other(i).bytes()) ? fs::kOk : fs::kPermanentError, "write");
+    rawFirstW = timed([&] {
+      for (int i = 0; i < writes; ++i) raw.write(datafiles::kMenuFile, other(i).bytes());
     });
-    rawW = timed([&] { for (int i = 0; i < writes; ++i) raw.write(fs::kMenuFile, rec(i).bytes()); });
-    layerW = timed([&] {
-      for (int i = 0; i < writes; ++i) check(layer.write(fs::kMenuFile, rec(i).bytes()) ? fs::kOk : fs::kPermanentError, "write");
-    }, &layerWCpu);
-    rawRw = timed([&] { for (int i = 0; i < writes; ++i) raw.rewrite(fs::kMenuFile, rec(i).bytes()); });
-    layerRw = timed([&] {
-      for (int i = 0; i < writes; ++i) check(layer.rewrite(fs::kMenuFile, rec(i).bytes()) ? fs::kOk : fs::kPermanentError, "rewrite");
-    }, &layerRwCpu);
+    layerFirstW = timed([&] {
+      for (int i = 0; i < writes; ++i)
+        check(layer.write(datafiles::kMenuFile, other(i).bytes()) ? datafiles::kOk
+                                                                  : datafiles::kPermanentError,
+              "write");
+    });
+    rawW = timed([&] {
+      for (int i = 0; i < writes; ++i) raw.write(datafiles::kMenuFile, rec(i).bytes());
+    });
+    layerW = timed(
+        [&] {
+          for (int i = 0; i < writes; ++i)
+            check(layer.write(datafiles::kMenuFile, rec(i).bytes()) ? datafiles::kOk
+                                                                    : datafiles::kPermanentError,
+                  "write");
+        },
+        &layerWCpu);
+    rawRw = timed([&] {
+      for (int i = 0; i < writes; ++i) raw.rewrite(datafiles::kMenuFile, rec(i).bytes());
+    });
+    layerRw = timed(
+        [&] {
+          for (int i = 0; i < writes; ++i)
+            check(layer.rewrite(datafiles::kMenuFile, rec(i).bytes()) ? datafiles::kOk
+                                                                      : datafiles::kPermanentError,
+                  "rewrite");
+        },
+        &layerRwCpu);
     // The usual change: read the record for update, then rewrite it.
     rawRrw = timed([&] {
       for (int i = 0; i < writes; ++i) {
         auto r = rec(i);
-        raw.read(fs::kMenuFile, r.bytes());
-        raw.rewrite(fs::kMenuFile, r.bytes());
+        raw.read(datafiles::kMenuFile, r.bytes());
+        raw.rewrite(datafiles::kMenuFile, r.bytes());
       }
     });
     layerRrw = timed([&] {
       for (int i = 0; i < writes; ++i) {
         auto r = rec(i);
-        check(layer.read(fs::kMenuFile, r.bytes()) ? fs::kOk : fs::kPermanentError, "read");
-        check(layer.rewrite(fs::kMenuFile, r.bytes()) ? fs::kOk : fs::kPermanentError, "rewrite");
+        check(layer.read(datafiles::kMenuFile, r.bytes()) ? datafiles::kOk
+                                                          : datafiles::kPermanentError,
+              "read");
+        check(layer.rewrite(datafiles::kMenuFile, r.bytes()) ? datafiles::kOk
+                                                             : datafiles::kPermanentError,
+              "rewrite");
       }
     });
-    layer.close(fs::kMenuFile);
-    raw.close(fs::kMenuFile);
+    layer.close(datafiles::kMenuFile);
+    raw.close(datafiles::kMenuFile);
   }
   auto us = [&](double s) { return s / writes * 1e6; };
   std::printf("%-46s %9.2f us %9.2f us %7.2f\n", "single write into a new log file", us(layerFirstW),
@@ -478,16 +515,16 @@ int main(int argc, char** argv) {
   // Open and close for input, as the launcher does around every call.
   const int opens = 500;
   for (bool alone : {false, true}) {
-    fs::SqliteStore store;
-    auto keeper = store.file(fs::kMenuFile, layerDir);
-    if (!alone) check(keeper->open(fs::OpenMode::kInput), "open");
+    datafiles::SqliteStore store;
+    auto keeper = store.file(datafiles::kMenuFile, layerDir);
+    if (!alone) check(keeper->open(datafiles::OpenMode::kInput), "open");
     double openS = 0, closeS = 0, openCpu = 0;
     for (int i = 0; i < opens; ++i) {
-      auto f = store.file(fs::kMenuFile, layerDir);
+      auto f = store.file(datafiles::kMenuFile, layerDir);
       double c = 0;
-      openS += timed([&] { check(f->open(fs::OpenMode::kInput), "open"); }, &c);
+      openS += timed([&] { check(f->open(datafiles::OpenMode::kInput), "open"); }, &c);
       openCpu += c;
-      rec::MenuRecord m;
+      datafiles::MenuRecord m;
       m.setKey(1, 2);
       check(f->read(m.bytes()), "read");
       closeS += timed([&] { (void)f->close(); });
@@ -495,8 +532,8 @@ int main(int argc, char** argv) {
     double rawOpenS = 0;
     for (int i = 0; i < opens; ++i) {
       RawOps r(layerDir);
-      rawOpenS += timed([&] { r.open(fs::kMenuFile, false); });
-      r.close(fs::kMenuFile);
+      rawOpenS += timed([&] { r.open(datafiles::kMenuFile, false); });
+      r.close(datafiles::kMenuFile);
     }
     const double perOpen = openS / opens * 1e3;
     std::printf("%-46s %9.3f ms %9.3f ms %7.2f %s\n",
@@ -508,7 +545,7 @@ int main(int argc, char** argv) {
   }
   if (argc <= 1) {
     std::error_code ec;
-    stdfs::remove_all(base, ec);
+    std::filesystem::remove_all(base, ec);
   }
   return 0;
 }

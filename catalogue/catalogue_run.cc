@@ -26,16 +26,16 @@ constexpr std::chrono::milliseconds kLockPause{20};
 
 // The files in the order the run opens them, with their file codes.
 struct RunFile {
-  const fs::FileSpec* spec;
+  const datafiles::FileSpec* spec;
   std::string_view code;
 };
-constexpr std::array<RunFile, 3> kFiles{{{&fs::kUserFile, "FX00 "},
-                                         {&fs::kMenuFile, "FX01 "},
-                                         {&fs::kPermissionFile, "FX02 "}}};
+constexpr std::array<RunFile, 3> kFiles{{{&datafiles::kUserFile, "FX00 "},
+                                         {&datafiles::kMenuFile, "FX01 "},
+                                         {&datafiles::kPermissionFile, "FX02 "}}};
 constexpr std::size_t kUsers = 0, kMenus = 1, kPermissions = 2;
 
 // The error box text for a failed open, by status class.
-std::string_view abortText(fs::FileStatus s) {
+std::string_view abortText(datafiles::FileStatus s) {
   if (s.locked()) return "Datei zur Zeit gesperrt - Programmabbruch";
   if (s.needsReorganisation()) return "Datei muß reorganisiert werden - Programmabbruch";
   return "Fehler - Programmabbruch";
@@ -43,9 +43,9 @@ std::string_view abortText(fs::FileStatus s) {
 
 // Retries `op` while it reports a lock status, for up to `wait`.
 template <class Op>
-fs::FileStatus retryLocked(Op op, std::chrono::milliseconds wait) {
+datafiles::FileStatus retryLocked(Op op, std::chrono::milliseconds wait) {
   const auto deadline = std::chrono::steady_clock::now() + wait;
-  fs::FileStatus s = op();
+  datafiles::FileStatus s = op();
   while (s.locked() && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(kLockPause);
     s = op();
@@ -55,7 +55,7 @@ fs::FileStatus retryLocked(Op op, std::chrono::milliseconds wait) {
 
 class Run {
  public:
-  Run(CA& common, fs::FileStore& store, platform::ProgramLoader& loader,
+  Run(CA& common, datafiles::FileStore& store, platform::ProgramLoader& loader,
       platform::ScreenSet& screen, const RunOptions& options)
       : common_(common),
         store_(store),
@@ -84,7 +84,7 @@ class Run {
   }
 
  private:
-  fs::KeyedFile& file(std::size_t i) { return *files_[i]; }
+  datafiles::KeyedFile& file(std::size_t i) { return *files_[i]; }
 
   // Step 1 and the last step: the caller's screen-set state travels through
   // the run in the common area.
@@ -104,7 +104,7 @@ class Run {
 
   // The error box; false when the screen set itself failed.
   bool showError(std::string_view text, std::string_view fileCode, std::string_view operation,
-                 fs::FileStatus status) {
+                 datafiles::FileStatus status) {
     message_.clear();
     message_.setText(text);
     message_.setFileCode(fileCode);
@@ -125,7 +125,8 @@ class Run {
     return true;
   }
 
-  void fail(RunOutcome outcome, std::size_t i, fs::FileStatus s, std::string_view operation) {
+  void fail(RunOutcome outcome, std::size_t i, datafiles::FileStatus s,
+            std::string_view operation) {
     report_.outcome = outcome;
     report_.failedFile = std::string(kFiles[i].code);
     report_.failedStatus = s;
@@ -136,7 +137,7 @@ class Run {
   bool openFiles() {
     for (std::size_t i = 0; i < kFiles.size(); ++i) {
       files_[i] = store_.file(*kFiles[i].spec, options_.directory);
-      const fs::FileStatus s = files_[i]->open(fs::OpenMode::kInputOutput);
+      const datafiles::FileStatus s = files_[i]->open(datafiles::OpenMode::kInputOutput);
       if (!s.ok()) {
         fail(RunOutcome::kOpenFailed, i, s, "OPEN");
         return false;
@@ -149,7 +150,8 @@ class Run {
   // on every workstation, so that two runs queue instead of interleaving.
   bool beginUnits() {
     for (std::size_t i : {kMenus, kPermissions}) {
-      const fs::FileStatus s = retryLocked([&] { return file(i).begin(); }, options_.lockWait);
+      const datafiles::FileStatus s =
+          retryLocked([&] { return file(i).begin(); }, options_.lockWait);
       if (!s.ok()) {
         rollbackUnits();
         fail(RunOutcome::kOpenFailed, i, s, "OPEN");
@@ -164,7 +166,8 @@ class Run {
   // and permission records that the rerun finds in place.
   void commitUnits() {
     for (std::size_t i : {kPermissions, kMenus}) {
-      const fs::FileStatus s = retryLocked([&] { return file(i).commit(); }, options_.lockWait);
+      const datafiles::FileStatus s =
+          retryLocked([&] { return file(i).commit(); }, options_.lockWait);
       if (!s.ok()) {
         rollbackUnits();
         fail(RunOutcome::kCommitFailed, i, s, "REWR");
@@ -190,7 +193,7 @@ class Run {
   // A keyed read of the menu file. Only a read that returned "00" brings the
   // record into the buffer; any other status leaves the buffer as it was.
   bool readIntoBuffer(int menu, int entry) {
-    rec::MenuRecord probe;
+    datafiles::MenuRecord probe;
     probe.setKey(menu, entry);
     if (!file(kMenus).read(probe.bytes()).ok()) return false;
     buffer_ = probe;
@@ -202,9 +205,9 @@ class Run {
   // stamp stays in the buffer for the entries that follow.
   void writeHeader() {
     buffer_.setKey(0, 0);
-    rec::MenuRecord probe;
+    datafiles::MenuRecord probe;
     probe.setKey(0, 0);
-    const fs::FileStatus s = file(kMenus).read(probe.bytes());
+    const datafiles::FileStatus s = file(kMenus).read(probe.bytes());
     if (s.ok()) buffer_ = probe;
     const auto version = common_.at<CA::kVersionText>();
     buffer_.setVersionStamp({version.data(), 6});
@@ -228,7 +231,7 @@ class Run {
   void moveBuffer(int menu, int entry, int newMenu, int newEntry) {
     buffer_.setKey(newMenu, newEntry);
     if (!file(kMenus).write(buffer_.bytes()).ok()) return;
-    rec::MenuRecord old;
+    datafiles::MenuRecord old;
     old.setKey(menu, entry);
     (void)file(kMenus).remove(old.bytes());
     ++report_.counts.moved;
@@ -249,16 +252,16 @@ class Run {
   // Hands the application to UT00S before its top-level entry is written;
   // the outcome is not examined.
   void setUpApplication(const Application& app) {
-    rec::ApplicationRecord image;
+    datafiles::ApplicationRecord image;
     image.setKey(' ', 0, app.number);
     std::copy_n(app.name.bytes.begin(), app.name.bytes.size(),
-                image.at<rec::ApplicationRecord::kName>().begin());
+                image.at<datafiles::ApplicationRecord::kName>().begin());
     (void)loader_.call("UT00S", common_.data(), image.data());
   }
 
   void removeEntry(int menu, int entry) {
     (void)readIntoBuffer(menu, entry);
-    rec::MenuRecord old;
+    datafiles::MenuRecord old;
     old.setKey(menu, entry);
     if (file(kMenus).remove(old.bytes()).ok()) ++report_.counts.removed;
   }
@@ -271,7 +274,7 @@ class Run {
     buffer_.setKey(e.menu, e.entry);
     buffer_.setEntryFlag(' ');
     std::copy_n(e.text.bytes.begin(), e.text.bytes.size(),
-                buffer_.at<rec::MenuRecord::kText>().begin());
+                buffer_.at<datafiles::MenuRecord::kText>().begin());
     buffer_.setProgram(programFor(e, installation_));
     buffer_.setAccessClass(e.access);
     RunCounts& c = report_.counts;
@@ -295,11 +298,11 @@ class Run {
       c.normalUsers = static_cast<int>(users_.names().size());
     }
     c.permissions += grantToAll(file(kPermissions), users_.names(), client_,
-                                buffer_.at<rec::MenuRecord::kProgram>(), date_, flag);
+                                buffer_.at<datafiles::MenuRecord::kProgram>(), date_, flag);
   }
 
   CA& common_;
-  fs::FileStore& store_;
+  datafiles::FileStore& store_;
   platform::ProgramLoader& loader_;
   platform::ScreenSet& screen_;
   const RunOptions& options_;
@@ -309,16 +312,16 @@ class Run {
   Installation installation_;
   int client_;
   std::array<char, 6> date_{};
-  std::array<std::unique_ptr<fs::KeyedFile>, 3> files_;
+  std::array<std::unique_ptr<datafiles::KeyedFile>, 3> files_;
   std::array<bool, 3> inUnit_{};
-  rec::MenuRecord buffer_;  // the one menu record every step fills and writes
+  datafiles::MenuRecord buffer_;  // the one menu record every step fills and writes
   NormalUsers users_;
   RunReport report_;
 };
 
 }  // namespace
 
-RunReport runCatalogue(pxabi::CommonArea& common, fs::FileStore& store,
+RunReport runCatalogue(pxabi::CommonArea& common, datafiles::FileStore& store,
                        platform::ProgramLoader& loader, platform::ScreenSet& screen,
                        const RunOptions& options) {
   Run run(common, store, loader, screen, options);

@@ -50,7 +50,7 @@ struct RunReport {
   RunOutcome outcome = RunOutcome::kComplete;
   RunCounts counts;
   std::string failedFile;             // "FX01 " on kOpenFailed and kCommitFailed
-  fs::FileStatus failedStatus;
+  datafiles::FileStatus failedStatus;
   std::int32_t screenReturn = 0;      // DSGRUN's return value on kScreenFailed
 };
 
@@ -66,7 +66,7 @@ struct RunOptions {
 // the common area. On kScreenFailed the control block handed back at offset
 // 1621 keeps the runtime's non-zero error code: the caller applies its
 // screen-set error stop, as after any failed call of its own.
-RunReport runCatalogue(pxabi::CommonArea& common, fs::FileStore& store,
+RunReport runCatalogue(pxabi::CommonArea& common, datafiles::FileStore& store,
                        platform::ProgramLoader& loader, platform::ScreenSet& screen,
                        const RunOptions& options = {});
 

@@ -39,7 +39,8 @@ std::string encode(std::string name) {
 class CatalogueRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const auto* spec : {&fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+    for (const auto* spec :
+         {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
       ASSERT_TRUE(store.create(*spec).ok());
     loader.add("U001", [this](void* block, void*) {
       char* b = static_cast<char*>(block);
@@ -53,7 +54,7 @@ class CatalogueRun : public ::testing::Test {
       setUps.emplace_back(img, 200);
       const int app = *encoding::packed3::decode(std::span<const char, 2>(img + 3, 2));
       topEntryBeforeSetUp[app] = store.contents("FX01.DAT").records.count(
-          std::string(rec::MenuRecord::key(0, app).data(), 6));
+          std::string(datafiles::MenuRecord::key(0, app).data(), 6));
       return 0;
     });
     pxabi::ScreenControlBlock callers;
@@ -77,7 +78,7 @@ class CatalogueRun : public ::testing::Test {
   }
 
   void addUser(int client, const std::string& name, char cls) {
-    rec::UserRecord u;
+    datafiles::UserRecord u;
     u.setClient(client);
     u.setEncodedName(encode(name));
     u.setUserClass(cls);
@@ -85,7 +86,7 @@ class CatalogueRun : public ::testing::Test {
   }
 
   void putEntry(int menu, int entry, std::string_view text, std::string_view stamp = "OLDSTP") {
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     r.setKey(menu, entry);
     r.setVersionStamp(stamp);
     r.setText(text);
@@ -100,11 +101,11 @@ class CatalogueRun : public ::testing::Test {
     return runCatalogue(common, store, loader, screen, options);
   }
 
-  std::optional<rec::MenuRecord> menu(int m, int e) {
+  std::optional<datafiles::MenuRecord> menu(int m, int e) {
     auto& recs = store.contents("FX01.DAT").records;
-    auto it = recs.find(std::string(rec::MenuRecord::key(m, e).data(), 6));
+    auto it = recs.find(std::string(datafiles::MenuRecord::key(m, e).data(), 6));
     if (it == recs.end()) return std::nullopt;
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     std::copy_n(it->second.begin(), 58, r.bytes().begin());
     return r;
   }
@@ -130,7 +131,7 @@ class CatalogueRun : public ::testing::Test {
   std::map<Key, std::string> actualEntries() {
     std::map<Key, std::string> out;
     for (const auto& [key, r] : menus()) {
-      rec::MenuRecord m;
+      datafiles::MenuRecord m;
       std::copy_n(r.begin(), 58, m.bytes().begin());
       if (m.isHeader()) continue;
       EXPECT_EQ(m.entryFlag(), ' ');
@@ -228,7 +229,7 @@ TEST_F(CatalogueRun, EmptyFileThenFullFile) {
   }
   const auto perm = [&](const char* user, const char* program) -> std::optional<char> {
     auto it = permissions().find(
-        std::string(rec::PermissionRecord::key(kClient, user, program).data(), 17));
+        std::string(datafiles::PermissionRecord::key(kClient, user, program).data(), 17));
     if (it == permissions().end()) return std::nullopt;
     return it->second[24];
   };
@@ -271,25 +272,25 @@ TEST_F(CatalogueRun, ScreenStateTravelsThroughTheRun) {
 TEST_F(CatalogueRun, OpenFailures) {
   struct Case {
     const char* file;
-    fs::FileStatus status;
+    datafiles::FileStatus status;
     const char* text;
     const char* code;
   };
   const Case cases[] = {
-      {"FX01.DAT", fs::kFileLocked, "Datei zur Zeit gesperrt - Programmabbruch", "FX01 "},
-      {"FX00.DAT", fs::kTooManyLocks, "Datei zur Zeit gesperrt - Programmabbruch", "FX00 "},
-      {"FX01.DAT", fs::kIndexDamaged, "Datei muß reorganisiert werden - Programmabbruch",
+      {"FX01.DAT", datafiles::kFileLocked, "Datei zur Zeit gesperrt - Programmabbruch", "FX01 "},
+      {"FX00.DAT", datafiles::kTooManyLocks, "Datei zur Zeit gesperrt - Programmabbruch", "FX00 "},
+      {"FX01.DAT", datafiles::kIndexDamaged, "Datei muß reorganisiert werden - Programmabbruch",
        "FX01 "},
-      {"FX02.DAT", fs::kAttributeMismatch, "Datei muß reorganisiert werden - Programmabbruch",
-       "FX02 "},
-      {"FX02.DAT", fs::kFileMissing, "Fehler - Programmabbruch", "FX02 "},
+      {"FX02.DAT", datafiles::kAttributeMismatch,
+       "Datei muß reorganisiert werden - Programmabbruch", "FX02 "},
+      {"FX02.DAT", datafiles::kFileMissing, "Fehler - Programmabbruch", "FX02 "},
   };
   putEntry(17, 10, "Alt");
   const auto before = menus();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     MemoryStore::File saved = store.contents(c.file);
-    if (c.status == fs::kFileMissing)
+    if (c.status == datafiles::kFileMissing)
       store.removeFile(c.file);
     else
       store.fail(c.file, Op::kOpen, c.status);
@@ -309,7 +310,7 @@ TEST_F(CatalogueRun, OpenFailures) {
     if (std::string(c.file) != "FX02.DAT") {
       EXPECT_EQ(store.calls("FX02.DAT", Op::kOpen), before02);
     }
-    if (c.status == fs::kFileMissing) (void)store.create(fs::kPermissionFile);
+    if (c.status == datafiles::kFileMissing) (void)store.create(datafiles::kPermissionFile);
     store.contents(c.file) = saved;
     EXPECT_EQ(menus(), before);
     ASSERT_FALSE(store.log().empty());
@@ -321,7 +322,7 @@ TEST_F(CatalogueRun, OpenFailures) {
 }
 
 TEST_F(CatalogueRun, ScreenFailureInTheBoxStopsAndIsHandedBack) {
-  store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked);
+  store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked);
   FakeScreenSet::Answer a;
   a.procedure = "BOX-FEHLER-OK";
   a.error = 17;
@@ -350,8 +351,9 @@ TEST_F(CatalogueRun, Renumbering) {
   EXPECT_EQ(menu(99, 10)->versionStamp(), "STAMP3");
   const auto after = menus();
   EXPECT_EQ(run().counts.moved, 0);  // a second run leaves menu 16 alone
-  for (int e : {10, 20, 30}) EXPECT_EQ(menus().at(std::string(rec::MenuRecord::key(16, e).data(), 6)),
-                                        after.at(std::string(rec::MenuRecord::key(16, e).data(), 6)));
+  for (int e : {10, 20, 30})
+    EXPECT_EQ(menus().at(std::string(datafiles::MenuRecord::key(16, e).data(), 6)),
+              after.at(std::string(datafiles::MenuRecord::key(16, e).data(), 6)));
 }
 
 TEST_F(CatalogueRun, RenumberingNeverLosesOrInventsARecord) {
@@ -374,8 +376,8 @@ TEST_F(CatalogueRun, RenumberingNeverLosesOrInventsARecord) {
   store.contents("FX01.DAT").records.clear();
   putEntry(100, 17, "Alte Aufgaben");
   putEntry(17, 10, "Alt 10");
-  store.fail("FX01.DAT", Op::kRead, fs::kRecordLocked, 1);  // the header read
-  store.fail("FX01.DAT", Op::kRead, fs::kRecordLocked, 1);  // 100/17
+  store.fail("FX01.DAT", Op::kRead, datafiles::kRecordLocked, 1);  // the header read
+  store.fail("FX01.DAT", Op::kRead, datafiles::kRecordLocked, 1);  // 100/17
   EXPECT_EQ(run().counts.moved, 0);
   EXPECT_TRUE(menu(100, 17));
   EXPECT_FALSE(menu(100, 16));
@@ -491,12 +493,12 @@ TEST_F(CatalogueRun, PermissionScan) {
   // "PV30" three times in menu 226: the first write per user counts.
   store.contents("FX01.DAT").records.clear();
   addUser(kClient, "ANNA", 'N');
-  store.fail("FX00.DAT", Op::kReadNext, fs::kRecordLocked, 2);  // held briefly elsewhere
+  store.fail("FX00.DAT", Op::kReadNext, datafiles::kRecordLocked, 2);  // held briefly elsewhere
   r = run();
   EXPECT_EQ(decoded, std::vector<std::string>{"ANNA      "});
   EXPECT_EQ(static_cast<std::size_t>(r.counts.permissions), permissions().size());
   EXPECT_EQ(permissions().count(
-                std::string(rec::PermissionRecord::key(kClient, "ANNA", "PV30").data(), 17)),
+                std::string(datafiles::PermissionRecord::key(kClient, "ANNA", "PV30").data(), 17)),
             1u);
 }
 

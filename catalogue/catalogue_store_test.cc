@@ -27,47 +27,49 @@ using CA = pxabi::CommonArea;
 constexpr int kClient = 3;
 
 // Kills the process right after a chosen file's commit returned.
-class DyingFile : public fs::KeyedFile {
+class DyingFile : public datafiles::KeyedFile {
  public:
-  DyingFile(std::unique_ptr<fs::KeyedFile> f, bool dieAfterCommit)
+  DyingFile(std::unique_ptr<datafiles::KeyedFile> f, bool dieAfterCommit)
       : f_(std::move(f)), die_(dieAfterCommit) {}
-  fs::FileStatus open(fs::OpenMode m) override { return f_->open(m); }
-  fs::FileStatus close() override { return f_->close(); }
+  datafiles::FileStatus open(datafiles::OpenMode m) override { return f_->open(m); }
+  datafiles::FileStatus close() override { return f_->close(); }
   bool isOpen() const override { return f_->isOpen(); }
-  fs::FileStatus read(std::span<char> r) override { return f_->read(r); }
-  fs::FileStatus start(fs::StartMode m, std::span<const char> r, std::size_t n) override {
+  datafiles::FileStatus read(std::span<char> r) override { return f_->read(r); }
+  datafiles::FileStatus start(datafiles::StartMode m, std::span<const char> r,
+                              std::size_t n) override {
     return f_->start(m, r, n);
   }
-  fs::FileStatus readNext(std::span<char> r) override { return f_->readNext(r); }
-  fs::FileStatus write(std::span<const char> r) override { return f_->write(r); }
-  fs::FileStatus rewrite(std::span<const char> r) override { return f_->rewrite(r); }
-  fs::FileStatus remove(std::span<const char> r) override { return f_->remove(r); }
-  fs::FileStatus begin() override { return f_->begin(); }
-  fs::FileStatus commit() override {
-    const fs::FileStatus s = f_->commit();
+  datafiles::FileStatus readNext(std::span<char> r) override { return f_->readNext(r); }
+  datafiles::FileStatus write(std::span<const char> r) override { return f_->write(r); }
+  datafiles::FileStatus rewrite(std::span<const char> r) override { return f_->rewrite(r); }
+  datafiles::FileStatus remove(std::span<const char> r) override { return f_->remove(r); }
+  datafiles::FileStatus begin() override { return f_->begin(); }
+  datafiles::FileStatus commit() override {
+    const datafiles::FileStatus s = f_->commit();
     if (die_) ::raise(SIGKILL);
     return s;
   }
-  fs::FileStatus rollback() override { return f_->rollback(); }
-  const fs::FileSpec& spec() const override { return f_->spec(); }
+  datafiles::FileStatus rollback() override { return f_->rollback(); }
+  const datafiles::FileSpec& spec() const override { return f_->spec(); }
 
  private:
-  std::unique_ptr<fs::KeyedFile> f_;
+  std::unique_ptr<datafiles::KeyedFile> f_;
   bool die_;
 };
 
-class DyingStore : public fs::FileStore {
+class DyingStore : public datafiles::FileStore {
  public:
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec, std::string_view dir) override {
+  std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec,
+                                             std::string_view dir) override {
     return std::make_unique<DyingFile>(store_.file(spec, dir),
-                                       spec.name == fs::kPermissionFile.name);
+                                       spec.name == datafiles::kPermissionFile.name);
   }
-  fs::FileStatus create(const fs::FileSpec& spec, std::string_view dir) override {
+  datafiles::FileStatus create(const datafiles::FileSpec& spec, std::string_view dir) override {
     return store_.create(spec, dir);
   }
 
  private:
-  fs::SqliteStore store_;
+  datafiles::SqliteStore store_;
 };
 
 class CatalogueStore : public ::testing::Test {
@@ -82,13 +84,14 @@ class CatalogueStore : public ::testing::Test {
   std::string installation(const std::string& name) {
     const std::string dir = root_ + "/" + name;
     std::filesystem::create_directories(dir);
-    fs::SqliteStore store;
-    for (const auto* spec : {&fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+    datafiles::SqliteStore store;
+    for (const auto* spec :
+         {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
       EXPECT_TRUE(store.create(*spec, dir).ok());
-    auto users = store.file(fs::kUserFile, dir);
-    EXPECT_TRUE(users->open(fs::OpenMode::kInputOutput).ok());
+    auto users = store.file(datafiles::kUserFile, dir);
+    EXPECT_TRUE(users->open(datafiles::OpenMode::kInputOutput).ok());
     for (int i = 0; i < 40; ++i) {
-      rec::UserRecord u;
+      datafiles::UserRecord u;
       u.setClient(kClient);
       u.setEncodedName("USER" + std::to_string(10 + i));
       u.setUserClass(i % 4 == 0 ? 'H' : 'N');
@@ -100,7 +103,8 @@ class CatalogueStore : public ::testing::Test {
 
   // One catalogue run; `dieAtSetUp` kills the process at the first UT00S
   // call, with files open and the build half done.
-  static RunReport run(fs::FileStore& store, const std::string& dir, bool dieAtSetUp = false) {
+  static RunReport run(datafiles::FileStore& store, const std::string& dir,
+                       bool dieAtSetUp = false) {
     CA common;
     encoding::putRaw(common.at<CA::kIdentification>(), "GILDAX");
     common.at<CA::kEditionOption1>()[0] = 'N';
@@ -134,13 +138,14 @@ class CatalogueStore : public ::testing::Test {
     return status;
   }
 
-  static std::map<std::string, std::string> dump(const fs::FileSpec& spec, const std::string& dir) {
-    fs::SqliteStore store;
+  static std::map<std::string, std::string> dump(const datafiles::FileSpec& spec,
+                                                 const std::string& dir) {
+    datafiles::SqliteStore store;
     auto f = store.file(spec, dir);
     std::map<std::string, std::string> out;
-    EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
+    EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     std::string rec(spec.recordLength, '\0');
-    if (f->start(fs::StartMode::kNotLessThan, rec, spec.keyLength).ok())
+    if (f->start(datafiles::StartMode::kNotLessThan, rec, spec.keyLength).ok())
       while (f->readNext(rec).ok()) out[rec.substr(0, spec.keyLength)] = rec;
     (void)f->close();
     return out;
@@ -151,10 +156,10 @@ class CatalogueStore : public ::testing::Test {
 
 TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
   const std::string reference = installation("reference");
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
-  const auto menus = dump(fs::kMenuFile, reference);
-  const auto permissions = dump(fs::kPermissionFile, reference);
+  const auto menus = dump(datafiles::kMenuFile, reference);
+  const auto permissions = dump(datafiles::kPermissionFile, reference);
   ASSERT_GT(permissions.size(), 30u * 100);
 
   struct Case {
@@ -166,7 +171,7 @@ TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
     const std::string dir = installation(c.name);
     const int status = inChild([&] {
       DyingStore dying;
-      fs::SqliteStore plain;
+      datafiles::SqliteStore plain;
       if (c.dieAtSetUp)
         run(plain, dir, true);
       else
@@ -174,18 +179,18 @@ TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
     });
     ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
     // Nothing of the menus is visible: no stamp, no entry.
-    EXPECT_TRUE(dump(fs::kMenuFile, dir).empty());
-    EXPECT_EQ(dump(fs::kPermissionFile, dir).empty(), c.dieAtSetUp);
+    EXPECT_TRUE(dump(datafiles::kMenuFile, dir).empty());
+    EXPECT_EQ(dump(datafiles::kPermissionFile, dir).empty(), c.dieAtSetUp);
     const RunReport rerun = run(store, dir);
     EXPECT_EQ(rerun.outcome, RunOutcome::kComplete);
-    EXPECT_EQ(dump(fs::kMenuFile, dir), menus);
-    EXPECT_EQ(dump(fs::kPermissionFile, dir), permissions);
+    EXPECT_EQ(dump(datafiles::kMenuFile, dir), menus);
+    EXPECT_EQ(dump(datafiles::kPermissionFile, dir), permissions);
   }
 }
 
 TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
   const std::string reference = installation("reference");
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
   const std::string dir = installation("shared");
   int go[2];
@@ -196,7 +201,7 @@ TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
     if (pid == 0) {
       char c;
       (void)!::read(go[0], &c, 1);
-      fs::SqliteStore own;
+      datafiles::SqliteStore own;
       ::_exit(run(own, dir).outcome == RunOutcome::kComplete ? 0 : 1);
     }
     children.push_back(pid);
@@ -209,17 +214,17 @@ TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
   }
   ::close(go[0]);
   ::close(go[1]);
-  EXPECT_EQ(dump(fs::kMenuFile, dir), dump(fs::kMenuFile, reference));
-  EXPECT_EQ(dump(fs::kPermissionFile, dir), dump(fs::kPermissionFile, reference));
+  EXPECT_EQ(dump(datafiles::kMenuFile, dir), dump(datafiles::kMenuFile, reference));
+  EXPECT_EQ(dump(datafiles::kPermissionFile, dir), dump(datafiles::kPermissionFile, reference));
 }
 
 // Another workstation keeps its unit on the menu file open: the run waits
 // boundedly, says the file is locked, and changes nothing.
 TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   const std::string dir = installation("held");
-  fs::SqliteStore store;
-  auto other = store.file(fs::kMenuFile, dir);
-  ASSERT_TRUE(other->open(fs::OpenMode::kInputOutput).ok());
+  datafiles::SqliteStore store;
+  auto other = store.file(datafiles::kMenuFile, dir);
+  ASSERT_TRUE(other->open(datafiles::OpenMode::kInputOutput).ok());
   ASSERT_TRUE(other->begin().ok());
   CA common;
   encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
@@ -237,7 +242,7 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   EXPECT_EQ(screen.calls()[0].field(3057 + 70, 9), "FX01 OPEN");
   (void)other->rollback();
   (void)other->close();
-  EXPECT_TRUE(dump(fs::kMenuFile, dir).empty());
+  EXPECT_TRUE(dump(datafiles::kMenuFile, dir).empty());
 }
 
 }  // namespace

@@ -25,19 +25,22 @@ std::optional<UserName> decodeName(platform::ProgramLoader& loader, std::string_
 
 }  // namespace
 
-void NormalUsers::build(fs::KeyedFile& users, int client, platform::ProgramLoader& loader,
+void NormalUsers::build(datafiles::KeyedFile& users, int client, platform::ProgramLoader& loader,
                         std::chrono::milliseconds lockWait) {
   built_ = true;
   names_.clear();
-  rec::UserRecord probe;
+  datafiles::UserRecord probe;
   probe.setClient(client);
-  encoding::zero(probe.at<rec::UserRecord::kEncodedName>());
-  if (!users.start(fs::StartMode::kGreaterThan, probe.bytes(), rec::UserRecord::kKeyLength).ok())
+  encoding::zero(probe.at<datafiles::UserRecord::kEncodedName>());
+  if (!users
+           .start(datafiles::StartMode::kGreaterThan, probe.bytes(),
+                  datafiles::UserRecord::kKeyLength)
+           .ok())
     return;
   const auto deadline = std::chrono::steady_clock::now() + lockWait;
-  rec::UserRecord user;
+  datafiles::UserRecord user;
   while (names_.size() < kMax) {
-    fs::FileStatus s = users.readNext(user.bytes());
+    datafiles::FileStatus s = users.readNext(user.bytes());
     while (s.locked() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(kLockPause);
       s = users.readNext(user.bytes());
@@ -50,9 +53,9 @@ void NormalUsers::build(fs::KeyedFile& users, int client, platform::ProgramLoade
   if (!names_.empty()) loader.unload("U001");
 }
 
-int grantToAll(fs::KeyedFile& permissions, const std::vector<UserName>& users, int client,
+int grantToAll(datafiles::KeyedFile& permissions, const std::vector<UserName>& users, int client,
                std::span<const char, 4> program, std::span<const char, 6> date, char flag) {
-  rec::PermissionRecord p;
+  datafiles::PermissionRecord p;
   p.setGrantDate({date.data(), date.size()});
   p.setLevel('1');
   p.setFlag(flag);

@@ -30,7 +30,7 @@ class NormalUsers {
   // holds is retried for up to `lockWait`; any other failed read ends the
   // scan without adding a name. A user whose name U001 cannot decode (U001
   // not loadable) is left out rather than granted under the encoded name.
-  void build(fs::KeyedFile& users, int client, platform::ProgramLoader& loader,
+  void build(datafiles::KeyedFile& users, int client, platform::ProgramLoader& loader,
              std::chrono::milliseconds lockWait);
 
  private:
@@ -42,7 +42,7 @@ class NormalUsers {
 // grant date, level "1", `flag`, 10 blanks. A write that fails (an existing
 // key above all) leaves that user's record as it was. Returns how many
 // records were written.
-int grantToAll(fs::KeyedFile& permissions, const std::vector<UserName>& users, int client,
+int grantToAll(datafiles::KeyedFile& permissions, const std::vector<UserName>& users, int client,
                std::span<const char, 4> program, std::span<const char, 6> date, char flag);
 
 }  // namespace catalogue

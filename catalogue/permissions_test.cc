@@ -16,9 +16,9 @@ using testing_support::MemoryStore;
 
 TEST(Permissions, RecordBytesAndExistingKeysKept) {
   MemoryStore store;
-  ASSERT_TRUE(store.create(fs::kPermissionFile).ok());
-  auto file = store.file(fs::kPermissionFile);
-  ASSERT_TRUE(file->open(fs::OpenMode::kInputOutput).ok());
+  ASSERT_TRUE(store.create(datafiles::kPermissionFile).ok());
+  auto file = store.file(datafiles::kPermissionFile);
+  ASSERT_TRUE(file->open(datafiles::OpenMode::kInputOutput).ok());
   const std::vector<UserName> users = {{'A', 'N', 'N', 'A', ' ', ' ', ' ', ' ', ' ', ' '},
                                        {'B', 'E', 'R', 'T', ' ', ' ', ' ', ' ', ' ', ' '}};
   const std::array<char, 4> pv30{'P', 'V', '3', '0'};
@@ -33,14 +33,14 @@ TEST(Permissions, RecordBytesAndExistingKeysKept) {
 
 TEST(Permissions, UndecodableNamesAreLeftOut) {
   MemoryStore store;
-  ASSERT_TRUE(store.create(fs::kUserFile).ok());
-  rec::UserRecord u;
+  ASSERT_TRUE(store.create(datafiles::kUserFile).ok());
+  datafiles::UserRecord u;
   u.setClient(1);
   u.setEncodedName("XYZ");
   u.setUserClass('N');
   store.put("FX00.DAT", u.view());
-  auto file = store.file(fs::kUserFile);
-  ASSERT_TRUE(file->open(fs::OpenMode::kInputOutput).ok());
+  auto file = store.file(datafiles::kUserFile);
+  ASSERT_TRUE(file->open(datafiles::OpenMode::kInputOutput).ok());
   FakeProgramLoader loader;  // no U001
   NormalUsers users;
   users.build(*file, 1, loader, std::chrono::milliseconds(0));

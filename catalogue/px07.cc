@@ -26,7 +26,7 @@ PX_PROGRAM(PX07) {
   try {
     auto common = std::make_unique<pxabi::CommonArea>();
     std::memcpy(common->data(), record1, pxabi::CommonArea::kSize);
-    fs::SqliteStore store;
+    datafiles::SqliteStore store;
     platform::ProgramLoader& loader = platform::processLoader();
     platform::LoadedScreenSet screen(loader);
     const catalogue::RunReport report = catalogue::runCatalogue(*common, store, loader, screen);

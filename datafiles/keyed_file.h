@@ -12,7 +12,7 @@
 
 #include "datafiles/status.h"
 
-namespace fs {
+namespace datafiles {
 
 enum class OpenMode { kInput, kInputOutput, kExclusive };
 enum class StartMode { kNotLessThan, kEqual, kGreaterThan };
@@ -63,4 +63,4 @@ class FileStore {
   virtual FileStatus create(const FileSpec& spec, std::string_view directory = {}) = 0;
 };
 
-}  // namespace fs
+}  // namespace datafiles

@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-namespace fs {
+namespace datafiles {
 
 LockFile::Result LockFile::open(const std::string& path) {
   close();
@@ -66,4 +66,4 @@ LockFile::Result LockFile::set(std::int64_t byte, Kind kind) {
   return (errno == EAGAIN || errno == EACCES) ? Result::kBusy : Result::kError;
 }
 
-}  // namespace fs
+}  // namespace datafiles

@@ -10,7 +10,7 @@
 #include <span>
 #include <string>
 
-namespace fs {
+namespace datafiles {
 
 class LockFile {
  public:
@@ -51,4 +51,4 @@ class LockFile {
   std::int64_t heldRecord_ = 0;  // 0: none
 };
 
-}  // namespace fs
+}  // namespace datafiles

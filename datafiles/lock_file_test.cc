@@ -16,17 +16,16 @@
 
 namespace {
 
-namespace stdfs = std::filesystem;
-using fs::OpenMode;
+using datafiles::OpenMode;
 
 struct Dir {
   Dir() {
-    std::string tmpl = (stdfs::temp_directory_path() / "pxlock-XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pxlock-XXXXXX").string();
     if (::mkdtemp(tmpl.data()) != nullptr) path = tmpl;
   }
   ~Dir() {
     std::error_code ec;
-    stdfs::remove_all(path, ec);
+    std::filesystem::remove_all(path, ec);
   }
   std::string path;
 };
@@ -34,23 +33,23 @@ struct Dir {
 TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
   Dir dir;
   ASSERT_FALSE(dir.path.empty());
-  fs::LockFile a, b;
-  ASSERT_EQ(a.open(dir.path + "/F-lock"), fs::LockFile::Result::kOk);
-  ASSERT_EQ(b.open(dir.path + "/F-lock"), fs::LockFile::Result::kOk);
+  datafiles::LockFile a, b;
+  ASSERT_EQ(a.open(dir.path + "/F-lock"), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(b.open(dir.path + "/F-lock"), datafiles::LockFile::Result::kOk);
   const std::string k1 = "KEY001", k2 = "KEY002";
-  ASSERT_EQ(a.lockRecord(k1), fs::LockFile::Result::kOk);
+  ASSERT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
   EXPECT_TRUE(a.holdsRecord(k1));
   EXPECT_FALSE(a.holdsRecord(k2));
-  EXPECT_EQ(a.lockRecord(k1), fs::LockFile::Result::kOk);
-  EXPECT_EQ(b.lockRecord(k1), fs::LockFile::Result::kBusy);
+  EXPECT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kBusy);
   // Moving to another key frees the first.
-  ASSERT_EQ(a.lockRecord(k2), fs::LockFile::Result::kOk);
+  ASSERT_EQ(a.lockRecord(k2), datafiles::LockFile::Result::kOk);
   EXPECT_FALSE(a.holdsRecord(k1));
-  EXPECT_EQ(b.lockRecord(k1), fs::LockFile::Result::kOk);
-  EXPECT_EQ(b.lockRecord(k2), fs::LockFile::Result::kBusy);
+  EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k2), datafiles::LockFile::Result::kBusy);
   a.unlockRecord();
   EXPECT_FALSE(a.holdsRecord(k2));
-  EXPECT_EQ(b.lockRecord(k2), fs::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k2), datafiles::LockFile::Result::kOk);
 }
 
 // Two input-output handles on one file. Each step is one handle's operation
@@ -59,49 +58,49 @@ TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
 TEST(StoreRecordLock, HeldFromReadThroughRewriteAndEndedAfter) {
   Dir dir;
   ASSERT_FALSE(dir.path.empty());
-  fs::SqliteStore store;
-  ASSERT_EQ(store.create(fs::kMenuFile, dir.path), fs::kOk);
-  auto a = store.file(fs::kMenuFile, dir.path);
-  auto b = store.file(fs::kMenuFile, dir.path);
-  ASSERT_EQ(a->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(b->open(OpenMode::kInputOutput), fs::kOk);
+  datafiles::SqliteStore store;
+  ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path), datafiles::kOk);
+  auto a = store.file(datafiles::kMenuFile, dir.path);
+  auto b = store.file(datafiles::kMenuFile, dir.path);
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
   auto menu = [](int entry, char flag = ' ') {
-    rec::MenuRecord m;
+    datafiles::MenuRecord m;
     m.setKey(1, entry);
     m.bytes()[20] = flag;
     return m;
   };
-  for (int e : {1, 2, 3}) ASSERT_EQ(a->write(menu(e).bytes()), fs::kOk);
+  for (int e : {1, 2, 3}) ASSERT_EQ(a->write(menu(e).bytes()), datafiles::kOk);
 
   enum Op { kRead, kRewrite, kDelete, kShortRewrite };
   struct Step {
-    fs::KeyedFile* who;
+    datafiles::KeyedFile* who;
     Op op;
     int entry;
-    fs::FileStatus expected;
+    datafiles::FileStatus expected;
   };
-  fs::KeyedFile* A = a.get();
-  fs::KeyedFile* B = b.get();
+  datafiles::KeyedFile* A = a.get();
+  datafiles::KeyedFile* B = b.get();
   const std::vector<Step> steps = {
-      {A, kRead, 1, fs::kOk},
-      {A, kRead, 1, fs::kOk},                // read again: still A's
-      {B, kRead, 1, fs::kRecordLocked},
-      {A, kRewrite, 1, fs::kOk},             // the lock from the read carries it
-      {B, kRead, 1, fs::kOk},                // the rewrite ended A's lock
-      {A, kRewrite, 1, fs::kRecordLocked},   // now B holds it
-      {A, kRead, 2, fs::kOk},
-      {B, kDelete, 2, fs::kRecordLocked},
-      {A, kDelete, 2, fs::kOk},
-      {B, kRead, 2, fs::kNotFound},
-      {A, kRead, 3, fs::kOk},
-      {A, kShortRewrite, 3, fs::kPermanentError},  // a failed operation still ends the lock
-      {B, kRewrite, 3, fs::kOk},
+      {A, kRead, 1, datafiles::kOk},
+      {A, kRead, 1, datafiles::kOk},                // read again: still A's
+      {B, kRead, 1, datafiles::kRecordLocked},
+      {A, kRewrite, 1, datafiles::kOk},             // the lock from the read carries it
+      {B, kRead, 1, datafiles::kOk},                // the rewrite ended A's lock
+      {A, kRewrite, 1, datafiles::kRecordLocked},   // now B holds it
+      {A, kRead, 2, datafiles::kOk},
+      {B, kDelete, 2, datafiles::kRecordLocked},
+      {A, kDelete, 2, datafiles::kOk},
+      {B, kRead, 2, datafiles::kNotFound},
+      {A, kRead, 3, datafiles::kOk},
+      {A, kShortRewrite, 3, datafiles::kPermanentError},  // a failed operation still ends the lock
+      {B, kRewrite, 3, datafiles::kOk},
   };
   for (std::size_t i = 0; i < steps.size(); ++i) {
     const Step& s = steps[i];
     SCOPED_TRACE("step " + std::to_string(i));
-    rec::MenuRecord m = menu(s.entry, 'X');
-    fs::FileStatus got = fs::kOk;
+    datafiles::MenuRecord m = menu(s.entry, 'X');
+    datafiles::FileStatus got = datafiles::kOk;
     switch (s.op) {
       case kRead: got = s.who->read(m.bytes()); break;
       case kRewrite: got = s.who->rewrite(m.bytes()); break;
@@ -121,14 +120,14 @@ namespace {
 // A handle's connection is kept for the next open of the same file in the
 // process: that open must still see what happened to the file meanwhile.
 TEST(StoreReopen, SeesWhatHappenedToTheFileSinceTheLastClose) {
-  const fs::FileSpec other{"FX01.DAT", 40, 6};
+  const datafiles::FileSpec other{"FX01.DAT", 40, 6};
   struct Case {
     const char* what;
     std::function<void(const std::string& dir)> change;
-    fs::FileStatus expected;
+    datafiles::FileStatus expected;
   };
   const std::vector<Case> cases = {
-      {"nothing", [](const std::string&) {}, fs::kOk},
+      {"nothing", [](const std::string&) {}, datafiles::kOk},
       {"overwritten in place with junk",
        [](const std::string& dir) {
          std::FILE* f = std::fopen((dir + "/FX01.DAT").c_str(), "r+b");
@@ -137,39 +136,39 @@ TEST(StoreReopen, SeesWhatHappenedToTheFileSinceTheLastClose) {
          std::fwrite(junk.data(), 1, junk.size(), f);
          std::fclose(f);
        },
-       fs::kIndexDamaged},
+       datafiles::kIndexDamaged},
       {"removed",
        [](const std::string& dir) {
          for (const char* suffix : {"", "-wal", "-shm"})
-           stdfs::remove(dir + "/FX01.DAT" + suffix);
+           std::filesystem::remove(dir + "/FX01.DAT" + suffix);
        },
-       fs::kFileMissing},
+       datafiles::kFileMissing},
       {"replaced by a file of another layout",
        [&](const std::string& dir) {
          for (const char* suffix : {"", "-wal", "-shm"})
-           stdfs::remove(dir + "/FX01.DAT" + suffix);
-         fs::SqliteStore store;
-         ASSERT_EQ(store.create(other, dir), fs::kOk);
+           std::filesystem::remove(dir + "/FX01.DAT" + suffix);
+         datafiles::SqliteStore store;
+         ASSERT_EQ(store.create(other, dir), datafiles::kOk);
        },
-       fs::kAttributeMismatch},
+       datafiles::kAttributeMismatch},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Dir dir;
     ASSERT_FALSE(dir.path.empty());
-    fs::SqliteStore store;
-    ASSERT_EQ(store.create(fs::kMenuFile, dir.path), fs::kOk);
-    rec::MenuRecord m;
+    datafiles::SqliteStore store;
+    ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path), datafiles::kOk);
+    datafiles::MenuRecord m;
     m.setKey(1, 1);
     {
-      auto f = store.file(fs::kMenuFile, dir.path);
-      ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-      ASSERT_EQ(f->write(m.bytes()), fs::kOk);
-      ASSERT_EQ(f->close(), fs::kOk);
+      auto f = store.file(datafiles::kMenuFile, dir.path);
+      ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+      ASSERT_EQ(f->write(m.bytes()), datafiles::kOk);
+      ASSERT_EQ(f->close(), datafiles::kOk);
     }
     c.change(dir.path);
-    auto f = store.file(fs::kMenuFile, dir.path);
-    fs::FileStatus s = f->open(OpenMode::kInput);
+    auto f = store.file(datafiles::kMenuFile, dir.path);
+    datafiles::FileStatus s = f->open(OpenMode::kInput);
     if (s.ok()) s = f->read(m.bytes());
     EXPECT_EQ(s, c.expected) << s.toString();
   }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace rec {
+namespace datafiles {
 
 std::array<char, UserRecord::kKeyLength> UserRecord::key(int client,
                                                          std::string_view encodedName) {
@@ -40,4 +40,4 @@ std::array<char, InstallationRecord::kKeyLength> InstallationRecord::key(char ty
   return k;
 }
 
-}  // namespace rec
+}  // namespace datafiles

@@ -12,7 +12,7 @@
 #include "encoding/field.h"
 #include "encoding/packed.h"
 
-namespace rec {
+namespace datafiles {
 
 // FX00.DAT, 210 bytes, key bytes 0-11 (client, encoded user name).
 class UserRecord : public encoding::FixedRecord<210> {
@@ -151,4 +151,4 @@ class ApplicationRecord : public InstallationRecord {
   void setName(std::string_view utf8) { encoding::putText(at<kName>(), utf8); }
 };
 
-}  // namespace rec
+}  // namespace datafiles

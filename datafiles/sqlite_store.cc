@@ -17,7 +17,7 @@
 
 #include "datafiles/lock_file.h"
 
-namespace fs {
+namespace datafiles {
 namespace {
 
 constexpr const char* kSchema =
@@ -988,4 +988,4 @@ FileStatus SqliteStore::checkIntegrity(const FileSpec& spec, std::string_view di
   return clean ? kOk : kIndexDamaged;
 }
 
-}  // namespace fs
+}  // namespace datafiles

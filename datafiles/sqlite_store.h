@@ -21,7 +21,7 @@
 
 #include "datafiles/keyed_file.h"
 
-namespace fs {
+namespace datafiles {
 
 class SqliteStore : public FileStore {
  public:
@@ -51,4 +51,4 @@ class SqliteStore : public FileStore {
   static std::string pathOf(std::string_view name, std::string_view directory);
 };
 
-}  // namespace fs
+}  // namespace datafiles

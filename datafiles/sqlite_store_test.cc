@@ -20,19 +20,18 @@
 
 namespace {
 
-namespace stdfs = std::filesystem;
-using fs::OpenMode;
-using fs::StartMode;
+using datafiles::OpenMode;
+using datafiles::StartMode;
 
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (stdfs::temp_directory_path() / "pxstore-XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pxstore-XXXXXX").string();
     path_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
   }
   ~TempDir() {
     std::error_code ec;
-    stdfs::remove_all(path_, ec);
+    std::filesystem::remove_all(path_, ec);
   }
   const std::string& path() const { return path_; }
   std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
@@ -41,8 +40,8 @@ class TempDir {
   std::string path_;
 };
 
-rec::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {
-  rec::MenuRecord r;
+datafiles::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {
+  datafiles::MenuRecord r;
   r.setKey(menuNo, entry);
   r.setText(text);
   return r;
@@ -54,10 +53,12 @@ template <class Store>
 struct StoreFixture {
   Store store;
   TempDir dir;
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec) {
+  std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec) {
     return store.file(spec, dir.path());
   }
-  fs::FileStatus create(const fs::FileSpec& spec) { return store.create(spec, dir.path()); }
+  datafiles::FileStatus create(const datafiles::FileSpec& spec) {
+    return store.create(spec, dir.path());
+  }
 };
 
 template <class Store>
@@ -66,66 +67,66 @@ class Conformance : public ::testing::Test {
   StoreFixture<Store> s;
 };
 
-using Stores = ::testing::Types<testing_support::MemoryStore, fs::SqliteStore>;
+using Stores = ::testing::Types<testing_support::MemoryStore, datafiles::SqliteStore>;
 TYPED_TEST_SUITE(Conformance, Stores);
 
 TYPED_TEST(Conformance, StatusesOfSingleHandle) {
-  auto f = this->s.file(fs::kMenuFile);
-  rec::MenuRecord r = menu(5, 10);
-  EXPECT_EQ(f->open(OpenMode::kInput), fs::kFileMissing);
-  EXPECT_EQ(f->read(r.bytes()), fs::kNotOpen);
-  EXPECT_EQ(f->close(), fs::kNotOpen);
-  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
-  EXPECT_EQ(this->s.create(fs::kMenuFile), fs::kDuplicateKey);
+  auto f = this->s.file(datafiles::kMenuFile);
+  datafiles::MenuRecord r = menu(5, 10);
+  EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kFileMissing);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kNotOpen);
+  EXPECT_EQ(f->close(), datafiles::kNotOpen);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  EXPECT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kDuplicateKey);
 
-  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
-  EXPECT_EQ(f->open(OpenMode::kInput), fs::kAlreadyOpen);
-  EXPECT_EQ(f->readNext(r.bytes()), fs::kNoPosition);
-  EXPECT_EQ(f->write(r.bytes()), fs::kNotOpenForOutput);
-  EXPECT_EQ(f->rewrite(r.bytes()), fs::kNotOpenForUpdate);
-  EXPECT_EQ(f->remove(r.bytes()), fs::kNotOpenForUpdate);
-  EXPECT_EQ(f->close(), fs::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
+  EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kAlreadyOpen);
+  EXPECT_EQ(f->readNext(r.bytes()), datafiles::kNoPosition);
+  EXPECT_EQ(f->write(r.bytes()), datafiles::kNotOpenForOutput);
+  EXPECT_EQ(f->rewrite(r.bytes()), datafiles::kNotOpenForUpdate);
+  EXPECT_EQ(f->remove(r.bytes()), datafiles::kNotOpenForUpdate);
+  EXPECT_EQ(f->close(), datafiles::kOk);
 
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-  EXPECT_EQ(f->read(r.bytes()), fs::kNotFound);
-  EXPECT_EQ(f->rewrite(r.bytes()), fs::kNotFound);
-  EXPECT_EQ(f->remove(r.bytes()), fs::kNotFound);
-  EXPECT_EQ(f->write(r.bytes()), fs::kOk);
-  rec::MenuRecord other = menu(5, 10, "other");
-  EXPECT_EQ(f->write(other.bytes()), fs::kDuplicateKey);
-  rec::MenuRecord got = menu(5, 10, "");
-  ASSERT_EQ(f->read(got.bytes()), fs::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kNotFound);
+  EXPECT_EQ(f->rewrite(r.bytes()), datafiles::kNotFound);
+  EXPECT_EQ(f->remove(r.bytes()), datafiles::kNotFound);
+  EXPECT_EQ(f->write(r.bytes()), datafiles::kOk);
+  datafiles::MenuRecord other = menu(5, 10, "other");
+  EXPECT_EQ(f->write(other.bytes()), datafiles::kDuplicateKey);
+  datafiles::MenuRecord got = menu(5, 10, "");
+  ASSERT_EQ(f->read(got.bytes()), datafiles::kOk);
   EXPECT_EQ(got.text(), "x");  // a failed write changes nothing
-  EXPECT_EQ(f->rewrite(other.bytes()), fs::kOk);
-  ASSERT_EQ(f->read(got.bytes()), fs::kOk);
+  EXPECT_EQ(f->rewrite(other.bytes()), datafiles::kOk);
+  ASSERT_EQ(f->read(got.bytes()), datafiles::kOk);
   EXPECT_EQ(got.text(), "other");
-  EXPECT_EQ(f->readNext(got.bytes()), fs::kEndOfFile);
-  EXPECT_EQ(f->remove(r.bytes()), fs::kOk);
-  EXPECT_EQ(f->read(got.bytes()), fs::kNotFound);
-  EXPECT_EQ(f->readNext(got.bytes()), fs::kNoPosition);  // a failed read loses the position
-  EXPECT_EQ(f->close(), fs::kOk);
+  EXPECT_EQ(f->readNext(got.bytes()), datafiles::kEndOfFile);
+  EXPECT_EQ(f->remove(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(f->read(got.bytes()), datafiles::kNotFound);
+  EXPECT_EQ(f->readNext(got.bytes()), datafiles::kNoPosition);  // a failed read loses the position
+  EXPECT_EQ(f->close(), datafiles::kOk);
 }
 
 TYPED_TEST(Conformance, KeyOrderIsUnsignedByteOrder) {
-  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
-  auto f = this->s.file(fs::kMenuFile);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto f = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
   // Entries 0 (also as 00 0F, another sign), 9, 10, 99, 100, 280, 999 and
   // high bytes that a signed comparison would put first.
   std::vector<std::string> keys;
   for (int e : {280, 0, 999, 10, 100, 9, 99}) {
-    auto k = rec::MenuRecord::key(1, e);
+    auto k = datafiles::MenuRecord::key(1, e);
     keys.emplace_back(k.data(), k.size());
   }
-  auto zeroF = rec::MenuRecord::key(1, 0);
+  auto zeroF = datafiles::MenuRecord::key(1, 0);
   zeroF[5] = static_cast<char>(0x0F);
   keys.emplace_back(zeroF.data(), zeroF.size());
   keys.push_back(std::string("\x00\x0C\x01\x0C\x80\x0C", 6));
   keys.push_back(std::string("\x00\x0C\x01\x0C\xFF\x0C", 6));
   for (const auto& k : keys) {
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     std::copy(k.begin(), k.end(), r.data());
-    ASSERT_EQ(f->write(r.bytes()), fs::kOk);
+    ASSERT_EQ(f->write(r.bytes()), datafiles::kOk);
   }
   std::vector<std::string> sorted = keys;
   std::sort(sorted.begin(), sorted.end(), [](const std::string& a, const std::string& b) {
@@ -133,117 +134,118 @@ TYPED_TEST(Conformance, KeyOrderIsUnsignedByteOrder) {
         a.begin(), a.end(), b.begin(), b.end(),
         [](char x, char y) { return static_cast<unsigned char>(x) < static_cast<unsigned char>(y); });
   });
-  rec::MenuRecord r;
+  datafiles::MenuRecord r;
   r.setKey(1, 0);
-  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
   std::vector<std::string> seen;
-  while (f->readNext(r.bytes()) == fs::kOk) seen.emplace_back(r.data(), 6);
+  while (f->readNext(r.bytes()) == datafiles::kOk) seen.emplace_back(r.data(), 6);
   EXPECT_EQ(seen, sorted);
-  EXPECT_EQ(rec::MenuRecord(r).entry(), std::nullopt);  // the 0xFF entry came last
+  EXPECT_EQ(datafiles::MenuRecord(r).entry(), std::nullopt);  // the 0xFF entry came last
 }
 
 TYPED_TEST(Conformance, StartModesAndPartialKeys) {
-  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
-  auto f = this->s.file(fs::kMenuFile);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto f = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
   for (auto [m, e] : {std::pair{3, 10}, {3, 20}, {4, 10}, {6, 5}})
-    ASSERT_EQ(f->write(menu(m, e).bytes()), fs::kOk);
+    ASSERT_EQ(f->write(menu(m, e).bytes()), datafiles::kOk);
   struct Case {
     StartMode mode;
     int menu, entry;
     std::size_t keyLength;
-    fs::FileStatus status;
+    datafiles::FileStatus status;
     int nextMenu, nextEntry;
   };
   const Case cases[] = {
-      {StartMode::kNotLessThan, 3, 0, 6, fs::kOk, 3, 10},
-      {StartMode::kNotLessThan, 3, 10, 6, fs::kOk, 3, 10},
-      {StartMode::kNotLessThan, 6, 6, 6, fs::kNotFound, 0, 0},
-      {StartMode::kEqual, 3, 20, 6, fs::kOk, 3, 20},
-      {StartMode::kEqual, 3, 15, 6, fs::kNotFound, 0, 0},
-      {StartMode::kGreaterThan, 3, 10, 6, fs::kOk, 3, 20},
-      {StartMode::kGreaterThan, 6, 5, 6, fs::kNotFound, 0, 0},
+      {StartMode::kNotLessThan, 3, 0, 6, datafiles::kOk, 3, 10},
+      {StartMode::kNotLessThan, 3, 10, 6, datafiles::kOk, 3, 10},
+      {StartMode::kNotLessThan, 6, 6, 6, datafiles::kNotFound, 0, 0},
+      {StartMode::kEqual, 3, 20, 6, datafiles::kOk, 3, 20},
+      {StartMode::kEqual, 3, 15, 6, datafiles::kNotFound, 0, 0},
+      {StartMode::kGreaterThan, 3, 10, 6, datafiles::kOk, 3, 20},
+      {StartMode::kGreaterThan, 6, 5, 6, datafiles::kNotFound, 0, 0},
       // Key length 4: menu set and menu number only.
-      {StartMode::kEqual, 4, 999, 4, fs::kOk, 4, 10},
-      {StartMode::kEqual, 5, 0, 4, fs::kNotFound, 0, 0},
-      {StartMode::kGreaterThan, 3, 999, 4, fs::kOk, 4, 10},
-      {StartMode::kNotLessThan, 5, 0, 4, fs::kOk, 6, 5},
+      {StartMode::kEqual, 4, 999, 4, datafiles::kOk, 4, 10},
+      {StartMode::kEqual, 5, 0, 4, datafiles::kNotFound, 0, 0},
+      {StartMode::kGreaterThan, 3, 999, 4, datafiles::kOk, 4, 10},
+      {StartMode::kNotLessThan, 5, 0, 4, datafiles::kOk, 6, 5},
       // A key length beyond the key counts as the whole key.
-      {StartMode::kEqual, 4, 10, 99, fs::kOk, 4, 10},
+      {StartMode::kEqual, 4, 10, 99, datafiles::kOk, 4, 10},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << static_cast<int>(c.mode) << " " << c.menu << "/"
                                       << c.entry << " len " << c.keyLength);
-    rec::MenuRecord k = menu(c.menu, c.entry);
+    datafiles::MenuRecord k = menu(c.menu, c.entry);
     EXPECT_EQ(f->start(c.mode, k.bytes(), c.keyLength), c.status);
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     if (c.status.ok()) {
-      ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+      ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
       EXPECT_EQ(r.menu(), c.nextMenu);
       EXPECT_EQ(r.entry(), c.nextEntry);
     } else {
-      EXPECT_EQ(f->readNext(r.bytes()), fs::kNoPosition);
+      EXPECT_EQ(f->readNext(r.bytes()), datafiles::kNoPosition);
     }
   }
 }
 
 TYPED_TEST(Conformance, ReadNextSeesWritesAfterPosition) {
-  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
-  auto f = this->s.file(fs::kMenuFile);
-  auto g = this->s.file(fs::kMenuFile);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(g->open(OpenMode::kInput), fs::kOk);
-  for (int e : {1, 2, 5}) ASSERT_EQ(f->write(menu(1, e).bytes()), fs::kOk);
-  rec::MenuRecord r = menu(1, 0);
-  ASSERT_EQ(g->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
-  ASSERT_EQ(g->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto f = this->s.file(datafiles::kMenuFile);
+  auto g = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(g->open(OpenMode::kInput), datafiles::kOk);
+  for (int e : {1, 2, 5}) ASSERT_EQ(f->write(menu(1, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 0);
+  ASSERT_EQ(g->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  ASSERT_EQ(g->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.entry(), 1);
   // Written by this handle between two read-nexts: the next read-next of
   // this handle takes up after the record it returned last.
-  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
-  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
-  ASSERT_EQ(f->write(menu(1, 3).bytes()), fs::kOk);
-  ASSERT_EQ(f->remove(menu(1, 2).bytes()), fs::kOk);
-  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(f->write(menu(1, 3).bytes()), datafiles::kOk);
+  ASSERT_EQ(f->remove(menu(1, 2).bytes()), datafiles::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.entry(), 3);
-  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.entry(), 5);
-  EXPECT_EQ(f->readNext(r.bytes()), fs::kEndOfFile);
-  ASSERT_EQ(f->write(menu(1, 6).bytes()), fs::kOk);
-  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);  // end is not final
+  EXPECT_EQ(f->readNext(r.bytes()), datafiles::kEndOfFile);
+  ASSERT_EQ(f->write(menu(1, 6).bytes()), datafiles::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);  // end is not final
   EXPECT_EQ(r.entry(), 6);
 }
 
 TYPED_TEST(Conformance, RollbackUndoesTheUnitCommitKeepsIt) {
-  ASSERT_EQ(this->s.create(fs::kMenuFile), fs::kOk);
-  auto f = this->s.file(fs::kMenuFile);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(f->write(menu(1, 1, "before").bytes()), fs::kOk);
-  ASSERT_EQ(f->begin(), fs::kOk);
-  EXPECT_EQ(f->write(menu(1, 2).bytes()), fs::kOk);
-  EXPECT_EQ(f->rewrite(menu(1, 1, "inside").bytes()), fs::kOk);
-  rec::MenuRecord r = menu(1, 2);
-  EXPECT_EQ(f->read(r.bytes()), fs::kOk);  // the unit sees its own work
-  EXPECT_EQ(f->rollback(), fs::kOk);
-  EXPECT_EQ(f->read(r.bytes()), fs::kNotFound);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto f = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(f->write(menu(1, 1, "before").bytes()), datafiles::kOk);
+  ASSERT_EQ(f->begin(), datafiles::kOk);
+  EXPECT_EQ(f->write(menu(1, 2).bytes()), datafiles::kOk);
+  EXPECT_EQ(f->rewrite(menu(1, 1, "inside").bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kOk);  // the unit sees its own work
+  EXPECT_EQ(f->rollback(), datafiles::kOk);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kNotFound);
   r = menu(1, 1);
-  ASSERT_EQ(f->read(r.bytes()), fs::kOk);
+  ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "before");
-  ASSERT_EQ(f->begin(), fs::kOk);
-  EXPECT_EQ(f->write(menu(1, 3).bytes()), fs::kOk);
-  EXPECT_EQ(f->commit(), fs::kOk);
-  ASSERT_EQ(f->close(), fs::kOk);
-  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
+  ASSERT_EQ(f->begin(), datafiles::kOk);
+  EXPECT_EQ(f->write(menu(1, 3).bytes()), datafiles::kOk);
+  EXPECT_EQ(f->commit(), datafiles::kOk);
+  ASSERT_EQ(f->close(), datafiles::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
   r = menu(1, 3);
-  EXPECT_EQ(f->read(r.bytes()), fs::kOk);
-  EXPECT_EQ(f->begin(), fs::kNotOpenForOutput);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(f->begin(), datafiles::kNotOpenForOutput);
 }
 
 // ---- the embedded store ----------------------------------------------------
 
 class SqliteStoreTest : public ::testing::Test {
  protected:
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec = fs::kMenuFile) {
+  std::unique_ptr<datafiles::KeyedFile> file(
+      const datafiles::FileSpec& spec = datafiles::kMenuFile) {
     return store.file(spec, dir.path());
   }
   // Runs SQL on a data file directly, as another tool would.
@@ -256,7 +258,7 @@ class SqliteStoreTest : public ::testing::Test {
     sqlite3_free(err);
     sqlite3_close(db);
   }
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   TempDir dir;
 };
 
@@ -264,37 +266,37 @@ TEST_F(SqliteStoreTest, FilesThatMustBeReorganised) {
   struct Case {
     const char* what;
     std::string setup;  // SQL, or "garbage"
-    fs::FileStatus status;
+    datafiles::FileStatus status;
   };
   const Case cases[] = {
-      {"not a database", "garbage", fs::kIndexDamaged},
-      {"empty database", "", fs::kIndexDamaged},
+      {"not a database", "garbage", datafiles::kIndexDamaged},
+      {"empty database", "", datafiles::kIndexDamaged},
       {"no records table", "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
                            "INSERT INTO layout VALUES(58, 6);",
-       fs::kIndexDamaged},
+       datafiles::kIndexDamaged},
       {"no layout table", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);",
-       fs::kIndexMissing},
+       datafiles::kIndexMissing},
       {"no layout row", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
                         "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);",
-       fs::kIndexMissing},
+       datafiles::kIndexMissing},
       {"other record length", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
                               "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
                               "INSERT INTO layout VALUES(60, 6);",
-       fs::kAttributeMismatch},
+       datafiles::kAttributeMismatch},
       {"other key length", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
                            "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
                            "INSERT INTO layout VALUES(58, 4);",
-       fs::kAttributeMismatch},
+       datafiles::kAttributeMismatch},
       {"rowid table of another tool", "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL);"
                                       "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
                                       "INSERT INTO layout VALUES(58, 6);",
-       fs::kOk},
+       datafiles::kOk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::error_code ec;
     for (const char* suffix : {"", "-wal", "-shm", "-lock"})
-      stdfs::remove(dir / (std::string("FX01.DAT") + suffix), ec);
+      std::filesystem::remove(dir / (std::string("FX01.DAT") + suffix), ec);
     if (c.setup == "garbage")
       std::ofstream(dir / "FX01.DAT") << std::string(8192, 'G');
     else
@@ -303,8 +305,8 @@ TEST_F(SqliteStoreTest, FilesThatMustBeReorganised) {
     EXPECT_EQ(f->open(OpenMode::kInput), c.status);
     EXPECT_EQ(f->isOpen(), c.status.ok());
     std::vector<std::string> problems;
-    EXPECT_EQ(store.checkIntegrity(fs::kMenuFile, dir.path(), &problems),
-              c.status.ok() ? fs::kOk : c.status);
+    EXPECT_EQ(store.checkIntegrity(datafiles::kMenuFile, dir.path(), &problems),
+              c.status.ok() ? datafiles::kOk : c.status);
   }
 }
 
@@ -314,25 +316,25 @@ TEST_F(SqliteStoreTest, RowidTableOfAnotherToolWorks) {
       "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT NULL);"
       "INSERT INTO layout VALUES(58, 6);");
   auto f = file();
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-  EXPECT_EQ(f->write(menu(2, 1).bytes()), fs::kOk);
-  EXPECT_EQ(f->write(menu(2, 1).bytes()), fs::kDuplicateKey);
-  EXPECT_EQ(f->write(menu(1, 1).bytes()), fs::kOk);
-  rec::MenuRecord r = menu(0, 0);
-  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
-  ASSERT_EQ(f->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  EXPECT_EQ(f->write(menu(2, 1).bytes()), datafiles::kOk);
+  EXPECT_EQ(f->write(menu(2, 1).bytes()), datafiles::kDuplicateKey);
+  EXPECT_EQ(f->write(menu(1, 1).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(0, 0);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.menu(), 1);
 }
 
 TEST_F(SqliteStoreTest, DamagedRecordsAreNeverReturned) {
-  ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
+  ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kOk);
   {
     auto f = file();
-    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e).bytes()), fs::kOk);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e).bytes()), datafiles::kOk);
   }
   // Entry 2 cut short, entry 3 with a head that differs from its key.
-  const auto k2 = rec::MenuRecord::key(1, 2), k3 = rec::MenuRecord::key(1, 3);
+  const auto k2 = datafiles::MenuRecord::key(1, 2), k3 = datafiles::MenuRecord::key(1, 3);
   auto hex = [](const auto& k) {
     std::string h;
     char b[3];
@@ -346,53 +348,56 @@ TEST_F(SqliteStoreTest, DamagedRecordsAreNeverReturned) {
                       "UPDATE records SET data=x'FFFF'||substr(data,3) WHERE key=x'" + hex(k3) +
                       "';");
   auto f = file();
-  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
-  rec::MenuRecord r = menu(1, 2);
-  EXPECT_EQ(f->read(r.bytes()), fs::kIndexDamaged);
+  ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kIndexDamaged);
   r = menu(1, 3);
-  EXPECT_EQ(f->read(r.bytes()), fs::kIndexDamaged);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kIndexDamaged);
   r = menu(1, 1);
-  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
-  EXPECT_EQ(f->readNext(r.bytes()), fs::kOk);
-  EXPECT_EQ(f->readNext(r.bytes()), fs::kIndexDamaged);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  EXPECT_EQ(f->readNext(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(f->readNext(r.bytes()), datafiles::kIndexDamaged);
   std::vector<std::string> problems;
-  EXPECT_EQ(store.checkIntegrity(fs::kMenuFile, dir.path(), &problems), fs::kIndexDamaged);
+  EXPECT_EQ(store.checkIntegrity(datafiles::kMenuFile, dir.path(), &problems),
+            datafiles::kIndexDamaged);
   EXPECT_EQ(problems.size(), 1u);
 }
 
 TEST_F(SqliteStoreTest, OtherPermanentErrors) {
   // A directory where the file should be; a record area too short.
-  stdfs::create_directory(dir / "FX01.DAT");
+  std::filesystem::create_directory(dir / "FX01.DAT");
   auto f = file();
-  EXPECT_EQ(f->open(OpenMode::kInput), fs::kPermanentError);
-  EXPECT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kPermanentError);
-  stdfs::remove(dir / "FX01.DAT");
-  ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
+  EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kPermanentError);
+  EXPECT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kPermanentError);
+  std::filesystem::remove(dir / "FX01.DAT");
+  ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
   std::vector<char> small(10, ' ');
-  EXPECT_EQ(f->write(small), fs::kPermanentError);
-  EXPECT_EQ(f->read(small), fs::kPermanentError);
+  EXPECT_EQ(f->write(small), datafiles::kPermanentError);
+  EXPECT_EQ(f->read(small), datafiles::kPermanentError);
 }
 
 TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
-  ASSERT_EQ(store.create(fs::kPermissionFile, dir.path()), fs::kOk);
-  auto f = file(fs::kPermissionFile);
-  ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-  rec::PermissionRecord p;
+  ASSERT_EQ(store.create(datafiles::kPermissionFile, dir.path()), datafiles::kOk);
+  auto f = file(datafiles::kPermissionFile);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  datafiles::PermissionRecord p;
   p.setKey(0, "MEIER", "PA64");
-  ASSERT_EQ(f->write(p.bytes()), fs::kOk);
-  stdfs::create_directory(dir / "backup");
+  ASSERT_EQ(f->write(p.bytes()), datafiles::kOk);
+  std::filesystem::create_directory(dir / "backup");
   // Taken while the handle is open, with the write still in the log.
-  ASSERT_EQ(store.copyTo(fs::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"), fs::kOk);
-  EXPECT_EQ(store.copyTo(fs::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"),
-            fs::kDuplicateKey);
-  auto c = store.file(fs::kPermissionFile, dir / "backup");
-  ASSERT_EQ(c->open(OpenMode::kInput), fs::kOk);
-  rec::PermissionRecord q;
+  ASSERT_EQ(store.copyTo(datafiles::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"),
+            datafiles::kOk);
+  EXPECT_EQ(store.copyTo(datafiles::kPermissionFile, dir.path(), dir / "backup/FX02.DAT"),
+            datafiles::kDuplicateKey);
+  auto c = store.file(datafiles::kPermissionFile, dir / "backup");
+  ASSERT_EQ(c->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::PermissionRecord q;
   q.setKey(0, "MEIER", "PA64");
-  ASSERT_EQ(c->read(q.bytes()), fs::kOk);
+  ASSERT_EQ(c->read(q.bytes()), datafiles::kOk);
   EXPECT_EQ(q, p);
-  EXPECT_EQ(store.checkIntegrity(fs::kPermissionFile, dir / "backup", nullptr), fs::kOk);
+  EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, dir / "backup", nullptr),
+            datafiles::kOk);
 }
 
 // ---- sharing and locks -----------------------------------------------------
@@ -400,44 +405,63 @@ TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
 class LockTest : public SqliteStoreTest {
  protected:
   void SetUp() override {
-    ASSERT_EQ(store.create(fs::kMenuFile, dir.path()), fs::kOk);
+    ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kOk);
     auto f = file();
-    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e, "old").bytes()), fs::kOk);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e, "old").bytes()), datafiles::kOk);
   }
 };
 
 TEST_F(LockTest, RecordReadForUpdateIsLockedAgainstOtherHandles) {
   auto a = file(), b = file(), in = file();
-  ASSERT_EQ(a->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(b->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
-  rec::MenuRecord r = menu(1, 2);
-  ASSERT_EQ(a->read(r.bytes()), fs::kOk);  // a holds 1/2
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);  // a holds 1/2
 
   struct Case {
     const char* what;
-    std::function<fs::FileStatus()> op;
-    fs::FileStatus status;
+    std::function<datafiles::FileStatus()> op;
+    datafiles::FileStatus status;
   };
-  rec::MenuRecord buf;
+  datafiles::MenuRecord buf;
   const Case cases[] = {
-      {"read", [&] { buf = menu(1, 2); return b->read(buf.bytes()); }, fs::kRecordLocked},
-      {"rewrite", [&] { return b->rewrite(menu(1, 2, "new").bytes()); }, fs::kRecordLocked},
-      {"delete", [&] { return b->remove(menu(1, 2).bytes()); }, fs::kRecordLocked},
-      {"read of another record", [&] { buf = menu(1, 3); return b->read(buf.bytes()); }, fs::kOk},
-      {"read-next onto it", [&] {
+      {"read",
+       [&] {
+         buf = menu(1, 2);
+         return b->read(buf.bytes());
+       },
+       datafiles::kRecordLocked},
+      {"rewrite", [&] { return b->rewrite(menu(1, 2, "new").bytes()); }, datafiles::kRecordLocked},
+      {"delete", [&] { return b->remove(menu(1, 2).bytes()); }, datafiles::kRecordLocked},
+      {"read of another record",
+       [&] {
+         buf = menu(1, 3);
+         return b->read(buf.bytes());
+       },
+       datafiles::kOk},
+      {"read-next onto it",
+       [&] {
          buf = menu(1, 1);
          (void)b->start(StartMode::kNotLessThan, buf.bytes(), 6);
          (void)b->readNext(buf.bytes());
          return b->readNext(buf.bytes());
-       }, fs::kRecordLocked},
-      {"input handle read", [&] { buf = menu(1, 2); return in->read(buf.bytes()); }, fs::kOk},
-      {"input handle read-next", [&] {
+       },
+       datafiles::kRecordLocked},
+      {"input handle read",
+       [&] {
+         buf = menu(1, 2);
+         return in->read(buf.bytes());
+       },
+       datafiles::kOk},
+      {"input handle read-next",
+       [&] {
          buf = menu(1, 2);
          (void)in->start(StartMode::kEqual, buf.bytes(), 6);
          return in->readNext(buf.bytes());
-       }, fs::kOk},
+       },
+       datafiles::kOk},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -445,62 +469,63 @@ TEST_F(LockTest, RecordReadForUpdateIsLockedAgainstOtherHandles) {
   }
   // The locked read-next did not move on: once a lets go, b gets 1/2.
   r = menu(1, 3);
-  ASSERT_EQ(a->read(r.bytes()), fs::kOk);  // a's next operation: now a holds 1/3
-  ASSERT_EQ(b->readNext(buf.bytes()), fs::kOk);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);  // a's next operation: now a holds 1/3
+  ASSERT_EQ(b->readNext(buf.bytes()), datafiles::kOk);
   EXPECT_EQ(buf.entry(), 2);
-  EXPECT_EQ(b->rewrite(menu(1, 2, "new").bytes()), fs::kOk);
-  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), fs::kRecordLocked);
-  ASSERT_EQ(a->close(), fs::kOk);  // close lets go too
-  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), fs::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 2, "new").bytes()), datafiles::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->close(), datafiles::kOk);  // close lets go too
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), datafiles::kOk);
   // The holder itself may change what it read.
   r = menu(1, 1);
-  ASSERT_EQ(b->read(r.bytes()), fs::kOk);
-  EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), fs::kOk);
+  ASSERT_EQ(b->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), datafiles::kOk);
 }
 
 TEST_F(LockTest, ExclusiveOpenExcludesEveryOtherOpen) {
   auto x = file(), a = file(), b = file();
-  ASSERT_EQ(a->open(OpenMode::kInput), fs::kOk);
-  EXPECT_EQ(x->open(OpenMode::kExclusive), fs::kFileLocked);
+  ASSERT_EQ(a->open(OpenMode::kInput), datafiles::kOk);
+  EXPECT_EQ(x->open(OpenMode::kExclusive), datafiles::kFileLocked);
   EXPECT_FALSE(x->isOpen());
-  ASSERT_EQ(a->close(), fs::kOk);
-  ASSERT_EQ(x->open(OpenMode::kExclusive), fs::kOk);
-  EXPECT_EQ(a->open(OpenMode::kInput), fs::kFileLocked);
-  EXPECT_EQ(b->open(OpenMode::kInputOutput), fs::kFileLocked);
-  EXPECT_EQ(store.copyTo(fs::kMenuFile, dir.path(), dir / "copy.DAT"), fs::kFileLocked);
-  EXPECT_EQ(x->write(menu(2, 1).bytes()), fs::kOk);
-  ASSERT_EQ(x->close(), fs::kOk);
-  EXPECT_EQ(a->open(OpenMode::kInput), fs::kOk);
+  ASSERT_EQ(a->close(), datafiles::kOk);
+  ASSERT_EQ(x->open(OpenMode::kExclusive), datafiles::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInput), datafiles::kFileLocked);
+  EXPECT_EQ(b->open(OpenMode::kInputOutput), datafiles::kFileLocked);
+  EXPECT_EQ(store.copyTo(datafiles::kMenuFile, dir.path(), dir / "copy.DAT"),
+            datafiles::kFileLocked);
+  EXPECT_EQ(x->write(menu(2, 1).bytes()), datafiles::kOk);
+  ASSERT_EQ(x->close(), datafiles::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInput), datafiles::kOk);
 }
 
 TEST_F(LockTest, UnitIsSeenWholeOrNotAndHonoursRecordLocks) {
   auto unit = file(), reader = file(), holder = file();
-  ASSERT_EQ(unit->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(reader->open(OpenMode::kInputOutput), fs::kOk);
-  ASSERT_EQ(holder->open(OpenMode::kInputOutput), fs::kOk);
-  rec::MenuRecord held = menu(1, 3);
-  ASSERT_EQ(holder->read(held.bytes()), fs::kOk);
-  ASSERT_EQ(unit->begin(), fs::kOk);
-  EXPECT_EQ(unit->begin(), fs::kAlreadyOpen);
-  for (int e = 10; e < 20; ++e) ASSERT_EQ(unit->write(menu(1, e).bytes()), fs::kOk);
-  EXPECT_EQ(unit->rewrite(menu(1, 3, "new").bytes()), fs::kRecordLocked);
-  rec::MenuRecord r = menu(1, 10);
-  EXPECT_EQ(reader->read(r.bytes()), fs::kNotFound);
+  ASSERT_EQ(unit->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(reader->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(holder->open(OpenMode::kInputOutput), datafiles::kOk);
+  datafiles::MenuRecord held = menu(1, 3);
+  ASSERT_EQ(holder->read(held.bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  EXPECT_EQ(unit->begin(), datafiles::kAlreadyOpen);
+  for (int e = 10; e < 20; ++e) ASSERT_EQ(unit->write(menu(1, e).bytes()), datafiles::kOk);
+  EXPECT_EQ(unit->rewrite(menu(1, 3, "new").bytes()), datafiles::kRecordLocked);
+  datafiles::MenuRecord r = menu(1, 10);
+  EXPECT_EQ(reader->read(r.bytes()), datafiles::kNotFound);
   // Another writer waits the bounded time, then gets a lock status.
   const auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(reader->write(menu(1, 30).bytes()), fs::kFileLocked);
+  EXPECT_EQ(reader->write(menu(1, 30).bytes()), datafiles::kFileLocked);
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
-  ASSERT_EQ(unit->commit(), fs::kOk);
+  ASSERT_EQ(unit->commit(), datafiles::kOk);
   for (int e = 10; e < 20; ++e) {
     r = menu(1, e);
-    EXPECT_EQ(reader->read(r.bytes()), fs::kOk);
+    EXPECT_EQ(reader->read(r.bytes()), datafiles::kOk);
   }
   // Closing inside a unit rolls it back.
-  ASSERT_EQ(unit->begin(), fs::kOk);
-  ASSERT_EQ(unit->write(menu(1, 40).bytes()), fs::kOk);
-  ASSERT_EQ(unit->close(), fs::kOk);
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(unit->write(menu(1, 40).bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->close(), datafiles::kOk);
   r = menu(1, 40);
-  EXPECT_EQ(reader->read(r.bytes()), fs::kNotFound);
+  EXPECT_EQ(reader->read(r.bytes()), datafiles::kNotFound);
 }
 
 // Runs `body` in a child process that reports readiness through a pipe (by
@@ -547,92 +572,92 @@ TEST_F(LockTest, LocksOfAnotherProcessVanishWhenItIsKilled) {
   const std::string path = dir.path();
   {
     Child holder([&](const auto&) {
-      fs::SqliteStore s;
-      auto f = s.file(fs::kMenuFile, path).release();  // kept until killed
-      rec::MenuRecord r = menu(1, 2);
+      datafiles::SqliteStore s;
+      auto f = s.file(datafiles::kMenuFile, path).release();  // kept until killed
+      datafiles::MenuRecord r = menu(1, 2);
       return f->open(OpenMode::kInputOutput).ok() && f->read(r.bytes()).ok();
     });
     ASSERT_TRUE(holder.ready());
     auto f = file(), in = file();
-    ASSERT_EQ(f->open(OpenMode::kInputOutput), fs::kOk);
-    ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
-    rec::MenuRecord r = menu(1, 2);
-    EXPECT_EQ(f->read(r.bytes()), fs::kRecordLocked);
-    EXPECT_EQ(f->rewrite(menu(1, 2, "new").bytes()), fs::kRecordLocked);
-    EXPECT_EQ(f->remove(menu(1, 2).bytes()), fs::kRecordLocked);
-    EXPECT_EQ(in->read(r.bytes()), fs::kOk);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+    datafiles::MenuRecord r = menu(1, 2);
+    EXPECT_EQ(f->read(r.bytes()), datafiles::kRecordLocked);
+    EXPECT_EQ(f->rewrite(menu(1, 2, "new").bytes()), datafiles::kRecordLocked);
+    EXPECT_EQ(f->remove(menu(1, 2).bytes()), datafiles::kRecordLocked);
+    EXPECT_EQ(in->read(r.bytes()), datafiles::kOk);
     auto x = file();
-    EXPECT_EQ(x->open(OpenMode::kExclusive), fs::kFileLocked);
+    EXPECT_EQ(x->open(OpenMode::kExclusive), datafiles::kFileLocked);
     holder.kill();
-    EXPECT_EQ(f->read(r.bytes()), fs::kOk);
-    EXPECT_EQ(f->remove(menu(1, 2).bytes()), fs::kOk);
+    EXPECT_EQ(f->read(r.bytes()), datafiles::kOk);
+    EXPECT_EQ(f->remove(menu(1, 2).bytes()), datafiles::kOk);
   }
   {
     Child exclusive([&](const auto&) {
-      fs::SqliteStore s;
-      return s.file(fs::kMenuFile, path).release()->open(OpenMode::kExclusive).ok();
+      datafiles::SqliteStore s;
+      return s.file(datafiles::kMenuFile, path).release()->open(OpenMode::kExclusive).ok();
     });
     ASSERT_TRUE(exclusive.ready());
     auto f = file();
-    EXPECT_EQ(f->open(OpenMode::kInput), fs::kFileLocked);
+    EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kFileLocked);
     exclusive.kill();
-    EXPECT_EQ(f->open(OpenMode::kInput), fs::kOk);
+    EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
   }
 }
 
 TEST_F(LockTest, ReadsSeeEveryCommitMadeBeforeThem) {
   auto in = file(), writer = file();
-  ASSERT_EQ(in->open(OpenMode::kInput), fs::kOk);
-  ASSERT_EQ(writer->open(OpenMode::kInputOutput), fs::kOk);
-  rec::MenuRecord r = menu(1, 1);
-  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  ASSERT_EQ(writer->open(OpenMode::kInputOutput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 1);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "old");
-  ASSERT_EQ(writer->rewrite(menu(1, 1, "same process").bytes()), fs::kOk);
-  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  ASSERT_EQ(writer->rewrite(menu(1, 1, "same process").bytes()), datafiles::kOk);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "same process");
 
   // A listing in progress takes up records committed after its start.
   r = menu(1, 0);
-  ASSERT_EQ(in->start(StartMode::kNotLessThan, r.bytes(), 6), fs::kOk);
-  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
-  ASSERT_EQ(writer->rewrite(menu(1, 2, "changed").bytes()), fs::kOk);
-  ASSERT_EQ(writer->write(menu(1, 4, "new").bytes()), fs::kOk);
-  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(in->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(writer->rewrite(menu(1, 2, "changed").bytes()), datafiles::kOk);
+  ASSERT_EQ(writer->write(menu(1, 4, "new").bytes()), datafiles::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "changed");
-  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
-  ASSERT_EQ(in->readNext(r.bytes()), fs::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(in->readNext(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "new");
 
   // Another process.
   const std::string path = dir.path();
   Child other([&](const auto&) {
-    fs::SqliteStore s;
-    auto f = s.file(fs::kMenuFile, path);
+    datafiles::SqliteStore s;
+    auto f = s.file(datafiles::kMenuFile, path);
     return f->open(OpenMode::kInputOutput).ok() &&
            f->rewrite(menu(1, 1, "other process").bytes()).ok() && f->close().ok();
   });
   ASSERT_TRUE(other.ready());
   r = menu(1, 1);
-  ASSERT_EQ(in->read(r.bytes()), fs::kOk);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(r.text(), "other process");
 }
 
 // ---- a writer killed at any moment -----------------------------------------
 
-rec::PermissionRecord patterned(int n) {
-  rec::PermissionRecord r;
+datafiles::PermissionRecord patterned(int n) {
+  datafiles::PermissionRecord r;
   r.setKey(n % 1000, "USER" + std::to_string(n / 1000), "PA64");
-  for (std::size_t i = rec::PermissionRecord::kKeyLength; i < r.kSize; ++i)
+  for (std::size_t i = datafiles::PermissionRecord::kKeyLength; i < r.kSize; ++i)
     r.data()[i] = static_cast<char>('A' + (n + i) % 26);
   return r;
 }
 
 TEST_F(SqliteStoreTest, WriterKilledMidwayLeavesOnlyWholeRecords) {
-  ASSERT_EQ(store.create(fs::kPermissionFile, dir.path()), fs::kOk);
+  ASSERT_EQ(store.create(datafiles::kPermissionFile, dir.path()), datafiles::kOk);
   const std::string path = dir.path();
   Child writer([&](const std::function<void()>& ready) {
-    fs::SqliteStore s;
-    auto f = s.file(fs::kPermissionFile, path);
+    datafiles::SqliteStore s;
+    auto f = s.file(datafiles::kPermissionFile, path);
     if (!f->open(OpenMode::kInputOutput).ok()) return false;
     // Units of 250 writes and single writes and rewrites in turn, so that
     // the kill may land in any of them. Records are written in order, so
@@ -650,13 +675,13 @@ TEST_F(SqliteStoreTest, WriterKilledMidwayLeavesOnlyWholeRecords) {
   writer.kill();
 
   std::vector<std::string> problems;
-  EXPECT_EQ(store.checkIntegrity(fs::kPermissionFile, dir.path(), &problems), fs::kOk)
+  EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, dir.path(), &problems), datafiles::kOk)
       << (problems.empty() ? "" : problems.front());
-  auto f = file(fs::kPermissionFile);
-  ASSERT_EQ(f->open(OpenMode::kInput), fs::kOk);
-  rec::PermissionRecord r;
+  auto f = file(datafiles::kPermissionFile);
+  ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::PermissionRecord r;
   std::fill(r.data(), r.data() + r.kSize, '\0');
-  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 17), fs::kOk);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 17), datafiles::kOk);
   std::vector<bool> seen;
   while (f->readNext(r.bytes()).ok()) {
     const int n = *r.client() + 1000 * std::stoi(std::string(r.userName().substr(4)));

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace fs {
+namespace datafiles {
 
 std::string FileStatus::toString() const {
   if (bytes_[0] == '9') {
@@ -14,4 +14,4 @@ std::string FileStatus::toString() const {
   return {printable(bytes_[0]), printable(bytes_[1])};
 }
 
-}  // namespace fs
+}  // namespace datafiles

@@ -7,7 +7,7 @@
 #include <array>
 #include <string>
 
-namespace fs {
+namespace datafiles {
 
 class [[nodiscard]] FileStatus {
  public:
@@ -61,4 +61,4 @@ inline constexpr FileStatus kFileLocked = FileStatus::handler(65);
 inline constexpr FileStatus kRecordLocked = FileStatus::handler(68);
 inline constexpr FileStatus kTooManyLocks = FileStatus::handler(213);
 
-}  // namespace fs
+}  // namespace datafiles

@@ -5,7 +5,7 @@
 
 #include <csignal>
 
-namespace px {
+namespace launcher {
 namespace {
 
 volatile sig_atomic_t fileOperations = 0;  // launcher file operations running now
@@ -46,49 +46,66 @@ class Guard {
   }
 };
 
-class GuardedFile : public fs::KeyedFile {
+class GuardedFile : public datafiles::KeyedFile {
  public:
-  explicit GuardedFile(std::unique_ptr<fs::KeyedFile> inner) : inner_(std::move(inner)) {}
-  fs::FileStatus open(fs::OpenMode mode) override { Guard g; return inner_->open(mode); }
-  fs::FileStatus close() override { Guard g; return inner_->close(); }
+  explicit GuardedFile(std::unique_ptr<datafiles::KeyedFile> inner) : inner_(std::move(inner)) {}
+  datafiles::FileStatus open(datafiles::OpenMode mode) override {
+    Guard g;
+    return inner_->open(mode);
+  }
+  datafiles::FileStatus close() override { Guard g; return inner_->close(); }
   bool isOpen() const override { return inner_->isOpen(); }
-  fs::FileStatus read(std::span<char> r) override { Guard g; return inner_->read(r); }
-  fs::FileStatus start(fs::StartMode m, std::span<const char> r, std::size_t n) override {
+  datafiles::FileStatus read(std::span<char> r) override { Guard g; return inner_->read(r); }
+  datafiles::FileStatus start(datafiles::StartMode m, std::span<const char> r,
+                              std::size_t n) override {
     Guard g;
     return inner_->start(m, r, n);
   }
-  fs::FileStatus readNext(std::span<char> r) override { Guard g; return inner_->readNext(r); }
-  fs::FileStatus write(std::span<const char> r) override { Guard g; return inner_->write(r); }
-  fs::FileStatus rewrite(std::span<const char> r) override { Guard g; return inner_->rewrite(r); }
-  fs::FileStatus remove(std::span<const char> r) override { Guard g; return inner_->remove(r); }
-  fs::FileStatus begin() override { Guard g; return inner_->begin(); }
-  fs::FileStatus commit() override { Guard g; return inner_->commit(); }
-  fs::FileStatus rollback() override { Guard g; return inner_->rollback(); }
-  const fs::FileSpec& spec() const override { return inner_->spec(); }
+  datafiles::FileStatus readNext(std::span<char> r) override {
+    Guard g;
+    return inner_->readNext(r);
+  }
+  datafiles::FileStatus write(std::span<const char> r) override {
+    Guard g;
+    return inner_->write(r);
+  }
+  datafiles::FileStatus rewrite(std::span<const char> r) override {
+    Guard g;
+    return inner_->rewrite(r);
+  }
+  datafiles::FileStatus remove(std::span<const char> r) override {
+    Guard g;
+    return inner_->remove(r);
+  }
+  datafiles::FileStatus begin() override { Guard g; return inner_->begin(); }
+  datafiles::FileStatus commit() override { Guard g; return inner_->commit(); }
+  datafiles::FileStatus rollback() override { Guard g; return inner_->rollback(); }
+  const datafiles::FileSpec& spec() const override { return inner_->spec(); }
 
  private:
-  std::unique_ptr<fs::KeyedFile> inner_;
+  std::unique_ptr<datafiles::KeyedFile> inner_;
 };
 
-class GuardedStore : public fs::FileStore {
+class GuardedStore : public datafiles::FileStore {
  public:
-  explicit GuardedStore(fs::FileStore& inner) : inner_(inner) {}
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec,
+  explicit GuardedStore(datafiles::FileStore& inner) : inner_(inner) {}
+  std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec,
                                       std::string_view directory) override {
     return std::make_unique<GuardedFile>(inner_.file(spec, directory));
   }
-  fs::FileStatus create(const fs::FileSpec& spec, std::string_view directory) override {
+  datafiles::FileStatus create(const datafiles::FileSpec& spec,
+                               std::string_view directory) override {
     Guard g;
     return inner_.create(spec, directory);
   }
 
  private:
-  fs::FileStore& inner_;
+  datafiles::FileStore& inner_;
 };
 
 }  // namespace
 
-std::unique_ptr<fs::FileStore> guardedStore(fs::FileStore& inner) {
+std::unique_ptr<datafiles::FileStore> guardedStore(datafiles::FileStore& inner) {
   return std::make_unique<GuardedStore>(inner);
 }
 
@@ -107,4 +124,4 @@ void catchEndSignals(std::function<void()> closeFiles) {
   for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
 }
 
-}  // namespace px
+}  // namespace launcher

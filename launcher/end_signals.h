@@ -12,10 +12,10 @@
 
 #include "datafiles/keyed_file.h"
 
-namespace px {
+namespace launcher {
 
 // Wraps `inner` so that its files' operations hold end signals back.
-std::unique_ptr<fs::FileStore> guardedStore(fs::FileStore& inner);
+std::unique_ptr<datafiles::FileStore> guardedStore(datafiles::FileStore& inner);
 
 // Installs the handlers. `closeFiles` runs once, when the process ends by a
 // signal; it must only close data files.
@@ -23,4 +23,4 @@ void catchEndSignals(std::function<void()> closeFiles);
 // From here on a signal closes nothing (the files' owner is gone).
 void forgetEndSignalFiles();
 
-}  // namespace px
+}  // namespace launcher

@@ -40,11 +40,11 @@ TEST(EndSignals, ASignalOutsideAFileOperationClosesAndEnds) {
   const auto [code, out] = inChild([](int fd) {
     outFd = fd;
     testing_support::MemoryStore memory;
-    (void)memory.create(fs::kMenuFile);
-    const auto store = px::guardedStore(memory);
-    auto file = store->file(fs::kMenuFile);
-    px::catchEndSignals([] { say("closed;"); });
-    (void)file->open(fs::OpenMode::kInputOutput);
+    (void)memory.create(datafiles::kMenuFile);
+    const auto store = launcher::guardedStore(memory);
+    auto file = store->file(datafiles::kMenuFile);
+    launcher::catchEndSignals([] { say("closed;"); });
+    (void)file->open(datafiles::OpenMode::kInputOutput);
     ::raise(SIGTERM);  // outside any operation: ends at once
     say("not reached;");
   });
@@ -56,36 +56,40 @@ TEST(EndSignals, HeldSignalEndsRightAfterTheOperation) {
   const auto [code, out] = inChild([](int fd) {
     outFd = fd;
     // An inner file whose read raises the signal in the middle of the read.
-    struct InnerStore : fs::FileStore {
-      struct File : fs::KeyedFile {
-        fs::FileStatus open(fs::OpenMode) override { return fs::kOk; }
-        fs::FileStatus close() override { return fs::kOk; }
+    struct InnerStore : datafiles::FileStore {
+      struct File : datafiles::KeyedFile {
+        datafiles::FileStatus open(datafiles::OpenMode) override { return datafiles::kOk; }
+        datafiles::FileStatus close() override { return datafiles::kOk; }
         bool isOpen() const override { return true; }
-        fs::FileStatus read(std::span<char>) override {
+        datafiles::FileStatus read(std::span<char>) override {
           ::raise(SIGTERM);
           say("read finished;");
-          return fs::kOk;
+          return datafiles::kOk;
         }
-        fs::FileStatus start(fs::StartMode, std::span<const char>, std::size_t) override {
-          return fs::kOk;
+        datafiles::FileStatus start(datafiles::StartMode, std::span<const char>,
+                                    std::size_t) override {
+          return datafiles::kOk;
         }
-        fs::FileStatus readNext(std::span<char>) override { return fs::kOk; }
-        fs::FileStatus write(std::span<const char>) override { return fs::kOk; }
-        fs::FileStatus rewrite(std::span<const char>) override { return fs::kOk; }
-        fs::FileStatus remove(std::span<const char>) override { return fs::kOk; }
-        fs::FileStatus begin() override { return fs::kOk; }
-        fs::FileStatus commit() override { return fs::kOk; }
-        fs::FileStatus rollback() override { return fs::kOk; }
-        const fs::FileSpec& spec() const override { return fs::kMenuFile; }
+        datafiles::FileStatus readNext(std::span<char>) override { return datafiles::kOk; }
+        datafiles::FileStatus write(std::span<const char>) override { return datafiles::kOk; }
+        datafiles::FileStatus rewrite(std::span<const char>) override { return datafiles::kOk; }
+        datafiles::FileStatus remove(std::span<const char>) override { return datafiles::kOk; }
+        datafiles::FileStatus begin() override { return datafiles::kOk; }
+        datafiles::FileStatus commit() override { return datafiles::kOk; }
+        datafiles::FileStatus rollback() override { return datafiles::kOk; }
+        const datafiles::FileSpec& spec() const override { return datafiles::kMenuFile; }
       };
-      std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec&, std::string_view) override {
+      std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec&,
+                                                 std::string_view) override {
         return std::make_unique<File>();
       }
-      fs::FileStatus create(const fs::FileSpec&, std::string_view) override { return fs::kOk; }
+      datafiles::FileStatus create(const datafiles::FileSpec&, std::string_view) override {
+        return datafiles::kOk;
+      }
     } inner;
-    const auto store = px::guardedStore(inner);
-    auto file = store->file(fs::kMenuFile);
-    px::catchEndSignals([] { say("closed;"); });
+    const auto store = launcher::guardedStore(inner);
+    auto file = store->file(datafiles::kMenuFile);
+    launcher::catchEndSignals([] { say("closed;"); });
     std::string record(58, ' ');
     (void)file->read(std::span<char>(record));
     say("went on;");
@@ -97,8 +101,8 @@ TEST(EndSignals, HeldSignalEndsRightAfterTheOperation) {
 TEST(EndSignals, AfterTheLauncherIsGoneNothingIsClosed) {
   const auto [code, out] = inChild([](int fd) {
     outFd = fd;
-    px::catchEndSignals([] { say("closed;"); });
-    px::forgetEndSignalFiles();
+    launcher::catchEndSignals([] { say("closed;"); });
+    launcher::forgetEndSignalFiles();
     ::raise(SIGHUP);
   });
   EXPECT_EQ(code, 128 + SIGHUP);

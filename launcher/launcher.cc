@@ -8,7 +8,7 @@
 #include "encoding/packed.h"
 #include "launcher/rules.h"
 
-namespace px {
+namespace launcher {
 
 using pxabi::CommonArea;
 using pxabi::ScreenDataBlock;
@@ -51,14 +51,14 @@ std::string fourDigits(unsigned value) {
 }  // namespace
 
 Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
-                   fs::FileStore& store, platform::Process& process)
+                   datafiles::FileStore& store, platform::Process& process)
     : loader_(loader),
       screen_(screen),
       store_(store),
       process_(process),
-      ft00_(store.file(fs::kInstallationFile)),
-      fx01_(store.file(fs::kMenuFile)),
-      fx02_(store.file(fs::kPermissionFile)),
+      ft00_(store.file(datafiles::kInstallationFile)),
+      fx01_(store.file(datafiles::kMenuFile)),
+      fx02_(store.file(datafiles::kPermissionFile)),
       captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.",
                 "Kalend", "      ", "      ", "      "} {
   settings_.fill(' ');
@@ -125,7 +125,7 @@ void Launcher::startScreenSet() {
 }
 
 void Launcher::checkMenuVersion() {
-  rec::MenuRecord header;
+  datafiles::MenuRecord header;
   header.setKey(0, 0);
   callUtility("UX01L", area_.data(), header.data(), /*unload=*/false);
   if (header.versionStamp() == encoding::view(area_.at<CommonArea::kVersionText>()).substr(0, 6))
@@ -137,8 +137,9 @@ void Launcher::checkMenuVersion() {
 }
 
 void Launcher::setSignOn(char flag) {
-  std::unique_ptr<fs::KeyedFile> fx00 = store_.file(fs::kUserFile);
-  if (!withLockWait("FX00", [&] { return fx00->open(fs::OpenMode::kInputOutput); }).ok()) return;
+  std::unique_ptr<datafiles::KeyedFile> fx00 = store_.file(datafiles::kUserFile);
+  if (!withLockWait("FX00", [&] { return fx00->open(datafiles::OpenMode::kInputOutput); }).ok())
+    return;
 
   // The mark is taken off the user who was signed on at start, even when a
   // called program has changed the user name or client in the common area
@@ -153,15 +154,15 @@ void Launcher::setSignOn(char flag) {
   encoding::putRaw(std::span<char>(u001).subspan(1, 10), signedOnName_);
   callUtility("U001", u001.data(), nullptr, /*unload=*/false);  // the dispatch unloads it
 
-  rec::UserRecord user;
-  encoding::packed3::encode(signedOnClient_, user.at<rec::UserRecord::kClient>());
+  datafiles::UserRecord user;
+  encoding::packed3::encode(signedOnClient_, user.at<datafiles::UserRecord::kClient>());
   user.setEncodedName(std::string_view(u001.data() + 1, 10));
   if (!withLockWait("FX00", [&] { return fx00->read(user.bytes()); }).ok()) {
     (void)fx00->close();
     return;
   }
   user.setSignOnFlag(flag);
-  if (const fs::FileStatus s = fx00->rewrite(user.bytes()); !s.ok())
+  if (const datafiles::FileStatus s = fx00->rewrite(user.bytes()); !s.ok())
     showFileError("Fehler!", "FX00", "REWR", s);
   (void)fx00->close();
 }
@@ -173,13 +174,13 @@ void Launcher::openMenuFiles() {
   date_ = displayDate(encoding::view(area_.at<CommonArea::kWorkingDate>()));
 
   struct Target {
-    fs::KeyedFile* file;
+    datafiles::KeyedFile* file;
     std::string_view code;
   };
   for (const Target& t :
        {Target{ft00_.get(), "FT00"}, Target{fx01_.get(), "FX01"}, Target{fx02_.get(), "FX02"}}) {
-    const fs::FileStatus s =
-        withLockWait(t.code, [&] { return t.file->open(fs::OpenMode::kInput); });
+    const datafiles::FileStatus s =
+        withLockWait(t.code, [&] { return t.file->open(datafiles::OpenMode::kInput); });
     if (!s.ok()) {
       showFileError("Fehler", t.code, "OPEN", s);
       abort_ = true;
@@ -238,7 +239,7 @@ void Launcher::showBox(std::string_view procedure) {
 }
 
 void Launcher::showFileError(std::string_view msg, std::string_view code,
-                             std::string_view operation, fs::FileStatus status) {
+                             std::string_view operation, datafiles::FileStatus status) {
   message_.setText(msg);
   message_.setFileCode(code);
   message_.setOperation(operation);
@@ -246,7 +247,7 @@ void Launcher::showFileError(std::string_view msg, std::string_view code,
   showBox("BOX-FEHLER-OK");
 }
 
-void Launcher::lockWait(std::string_view code, fs::FileStatus status) {
+void Launcher::lockWait(std::string_view code, datafiles::FileStatus status) {
   message_.setFileCode(code);
   message_.setOperation("OPEN");  // whatever the operation that met the lock
   message_.setStatus(status.raw());
@@ -255,10 +256,10 @@ void Launcher::lockWait(std::string_view code, fs::FileStatus status) {
   if (data_.at<ScreenDataBlock::kReply>()[0] == 'C') endAtOnce();
 }
 
-fs::FileStatus Launcher::withLockWait(std::string_view code,
-                                      const std::function<fs::FileStatus()>& op) {
+datafiles::FileStatus Launcher::withLockWait(std::string_view code,
+                                      const std::function<datafiles::FileStatus()>& op) {
   for (;;) {
-    const fs::FileStatus s = op();
+    const datafiles::FileStatus s = op();
     if (!s.locked()) return s;
     lockWait(code, s);
   }
@@ -325,4 +326,4 @@ void Launcher::dispatch() {
   }
 }
 
-}  // namespace px
+}  // namespace launcher

@@ -21,7 +21,7 @@
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
 
-namespace px {
+namespace launcher {
 
 class Launcher {
  public:
@@ -30,8 +30,8 @@ class Launcher {
   static constexpr int kMaxLevel = 20;
   static constexpr std::size_t kMaxRows = 99;
 
-  Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen, fs::FileStore& store,
-           platform::Process& process);
+  Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
+           datafiles::FileStore& store, platform::Process& process);
   Launcher(const Launcher&) = delete;
   Launcher& operator=(const Launcher&) = delete;
 
@@ -78,9 +78,10 @@ class Launcher {
   void runProcedure(std::string_view procedure);
   void showBox(std::string_view procedure);
   void showFileError(std::string_view text, std::string_view code, std::string_view operation,
-                     fs::FileStatus status);
-  void lockWait(std::string_view code, fs::FileStatus status);
-  fs::FileStatus withLockWait(std::string_view code, const std::function<fs::FileStatus()>& op);
+                     datafiles::FileStatus status);
+  void lockWait(std::string_view code, datafiles::FileStatus status);
+  datafiles::FileStatus withLockWait(std::string_view code,
+                                     const std::function<datafiles::FileStatus()>& op);
   [[noreturn]] void endAtOnce();
 
   // Program dispatch.
@@ -90,7 +91,7 @@ class Launcher {
 
   // Access checks.
   bool permitted(std::string_view program);
-  fs::FileStatus readControl();
+  datafiles::FileStatus readControl();
   Step lockedOut();
   void toggleLock();
 
@@ -110,7 +111,7 @@ class Launcher {
 
   platform::ProgramLoader& loader_;
   platform::ScreenSet& screen_;
-  fs::FileStore& store_;
+  datafiles::FileStore& store_;
   platform::Process& process_;
 
   pxabi::CommonArea area_;
@@ -125,8 +126,8 @@ class Launcher {
   std::string signedOnName_ = std::string(10, ' ');
   int signedOnClient_ = 0;
 
-  std::unique_ptr<fs::KeyedFile> ft00_, fx01_, fx02_;
-  rec::ControlRecord control0_;  // the control record as last read
+  std::unique_ptr<datafiles::KeyedFile> ft00_, fx01_, fx02_;
+  datafiles::ControlRecord control0_;  // the control record as last read
 
   int menu_ = 0;
   int level_ = 1;
@@ -141,4 +142,4 @@ class Launcher {
   std::string date_ = std::string(8, ' ');
 };
 
-}  // namespace px
+}  // namespace launcher

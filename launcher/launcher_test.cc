@@ -10,7 +10,7 @@
 #include "testing/fake_screen_set.h"
 #include "testing/memory_store.h"
 
-namespace px {
+namespace launcher {
 
 using pxabi::CommonArea;
 namespace {
@@ -29,14 +29,14 @@ std::string str(std::span<const char> s) { return std::string(s.data(), s.size()
 class LauncherTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    for (const fs::FileSpec* spec :
-         {&fs::kInstallationFile, &fs::kUserFile, &fs::kMenuFile, &fs::kPermissionFile})
+    for (const datafiles::FileSpec* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
+                                            &datafiles::kMenuFile, &datafiles::kPermissionFile})
       ASSERT_TRUE(store.create(*spec).ok());
-    rec::ControlRecord control;
-    encoding::putRaw(control.at<rec::ControlRecord::kReserved>(), "reserved bytes stay");
+    datafiles::ControlRecord control;
+    encoding::putRaw(control.at<datafiles::ControlRecord::kReserved>(), "reserved bytes stay");
     control.setLockFlag('N');
     store.put("FT00.DAT", control.view());
-    rec::MenuRecord header;
+    datafiles::MenuRecord header;
     header.setKey(0, 0);
     header.setVersionStamp("034 - ");
     store.put("FX01.DAT", header.view());
@@ -74,14 +74,14 @@ class LauncherTest : public ::testing::Test {
     loader.add("UX01L", [this](void*, void* h) {
       if (!store.exists("FX01.DAT")) return 0;
       const auto& recs = store.contents("FX01.DAT").records;
-      const auto it = recs.find(str(rec::MenuRecord::key(0, 0)));
+      const auto it = recs.find(str(datafiles::MenuRecord::key(0, 0)));
       if (it != recs.end()) std::copy(it->second.begin(), it->second.end(), static_cast<char*>(h));
       return 0;
     });
   }
 
   void addUser(std::string_view name, char cls) {
-    rec::UserRecord user;
+    datafiles::UserRecord user;
     user.setClient(kClient);
     user.setEncodedName(name);
     user.setUserClass(cls);
@@ -90,11 +90,11 @@ class LauncherTest : public ::testing::Test {
   }
   char signOnFlag() {
     const auto& recs = store.contents("FX00.DAT").records;
-    return recs.at(str(rec::UserRecord::key(kClient, "anna      "))).at(15);
+    return recs.at(str(datafiles::UserRecord::key(kClient, "anna      "))).at(15);
   }
   void addEntry(int menu, int entry, std::string_view text, std::string_view program = "    ",
                 char access = 'N') {
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     r.setKey(menu, entry);
     r.setText(text);
     r.setProgram(program);
@@ -102,23 +102,24 @@ class LauncherTest : public ::testing::Test {
     store.put("FX01.DAT", r.view());
   }
   void permit(std::string_view program, char flag = 'X') {
-    rec::PermissionRecord p;
+    datafiles::PermissionRecord p;
     p.setKey(kClient, "anna", program);
     p.setFlag(flag);
     p.setText("perm-text");
     store.put("FX02.DAT", p.view());
   }
   void install(int application) {
-    rec::ApplicationRecord a;
-    a.setKey(rec::InstallationRecord::kApplicationType, kClient, application);
+    datafiles::ApplicationRecord a;
+    a.setKey(datafiles::InstallationRecord::kApplicationType, kClient, application);
     store.put("FT00.DAT", a.view());
   }
   void setLock(char flag) {
     auto& recs = store.contents("FT00.DAT").records;
-    recs.at(str(rec::InstallationRecord::key('0', 0, 0)))[160] = flag;
+    recs.at(str(datafiles::InstallationRecord::key('0', 0, 0)))[160] = flag;
   }
   std::string controlRecord() {
-    return store.contents("FT00.DAT").records.at(str(rec::InstallationRecord::key('0', 0, 0)));
+    return store.contents("FT00.DAT")
+        .records.at(str(datafiles::InstallationRecord::key('0', 0, 0)));
   }
   // A program that records its calls.
   void addProgram(const std::string& name, std::function<void(CommonArea&)> body = {}) {
@@ -213,7 +214,7 @@ TEST_F(LauncherTest, StaleMenuStampRunsPX00PThenPX07) {
   for (const char* stamp : {"033 - ", "034 - "}) {
     programCalls.clear();
     auto& recs = store.contents("FX01.DAT").records;
-    std::copy_n(stamp, 6, recs.at(str(rec::MenuRecord::key(0, 0))).begin() + 6);
+    std::copy_n(stamp, 6, recs.at(str(datafiles::MenuRecord::key(0, 0))).begin() + 6);
     screen.reply("BOX-FRAGE", 'J');
     run();
     if (std::string(stamp) == "033 - ")
@@ -256,7 +257,7 @@ TEST_F(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
 }
 
 TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
-  store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked, 2);
+  store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FEHLER-RC", 'C');
   EXPECT_EQ(run(), -1);
   ASSERT_TRUE(ended);
@@ -271,7 +272,7 @@ TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
 }
 
 TEST_F(LauncherTest, LockedReadIsReportedAsOpenAndRetried) {
-  store.fail("FX00.DAT", Op::kRead, fs::kRecordLocked, 1);
+  store.fail("FX00.DAT", Op::kRead, datafiles::kRecordLocked, 1);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FRAGE", 'J');
   run();
   EXPECT_EQ(screen.callsOf("BOX-FEHLER-RC")[0]->field(3057 + 70, 9), "FX00 OPEN");
@@ -380,7 +381,8 @@ TEST_F(LauncherTest, ApplicationCheck) {
   };
   for (const Case& c : cases) {
     userClass = c.cls;
-    store.contents("FT00.DAT").records.erase(str(rec::InstallationRecord::key('1', kClient, 17)));
+    store.contents("FT00.DAT")
+        .records.erase(str(datafiles::InstallationRecord::key('1', kClient, 17)));
     if (c.installed) install(17);
     screen = FakeScreenSet();
     screen.select(c.row).event(0).event(0).reply("BOX-FRAGE", 'J');
@@ -434,7 +436,8 @@ TEST_F(LauncherTest, NormalUserLockedOut) {
          a.event = 48;
          a.row = 1;
          a.action = [&](auto&, auto) {
-           store.contents("FT00.DAT").records.erase(str(rec::InstallationRecord::key('0', 0, 0)));
+           store.contents("FT00.DAT")
+               .records.erase(str(datafiles::InstallationRecord::key('0', 0, 0)));
          };
          screen.select(1).then(a);
        }},
@@ -567,9 +570,9 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
 }
 
 }  // namespace
-}  // namespace px
+}  // namespace launcher
 
-namespace px {
+namespace launcher {
 namespace {
 
 TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
@@ -600,4 +603,4 @@ TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
 }
 
 }  // namespace
-}  // namespace px
+}  // namespace launcher

@@ -19,16 +19,16 @@ int main(int argc, char** argv) {
   // Modules reach DSGRUN and the utilities through the same loaded copies.
   platform::setProcessLoader(&loader);
   platform::LoadedScreenSet screen(loader);
-  fs::SqliteStore sqlite;
+  datafiles::SqliteStore sqlite;
   // Ended from outside, the launcher closes its files; a signal that comes
   // during one of its file operations waits for that operation.
-  const std::unique_ptr<fs::FileStore> store = px::guardedStore(sqlite);
+  const std::unique_ptr<datafiles::FileStore> store = launcher::guardedStore(sqlite);
   platform::PosixProcess process(argc, argv);
 
-  px::Launcher launcher(loader, screen, *store, process);
-  px::catchEndSignals([&launcher] { launcher.closeOpenFiles(); });
-  const int rc = launcher.run();
-  px::forgetEndSignalFiles();
+  launcher::Launcher px01(loader, screen, *store, process);
+  launcher::catchEndSignals([&px01] { px01.closeOpenFiles(); });
+  const int rc = px01.run();
+  launcher::forgetEndSignalFiles();
   platform::setProcessLoader(nullptr);
   return rc;
 }

@@ -4,7 +4,7 @@
 #include "launcher/launcher.h"
 #include "launcher/rules.h"
 
-namespace px {
+namespace launcher {
 
 using pxabi::CommonArea;
 using pxabi::ScreenDataBlock;
@@ -26,9 +26,9 @@ void putFour(std::span<char, 4> field, int value) { encoding::putDigits(field, v
 
 // ---- access checks ----------------------------------------------------------
 
-fs::FileStatus Launcher::readControl() {
-  rec::ControlRecord record;
-  const fs::FileStatus s = withLockWait("FT00", [&] { return ft00_->read(record.bytes()); });
+datafiles::FileStatus Launcher::readControl() {
+  datafiles::ControlRecord record;
+  const datafiles::FileStatus s = withLockWait("FT00", [&] { return ft00_->read(record.bytes()); });
   // A failed read leaves the flag last read in force.
   if (s.ok()) control0_ = record;
   return s;
@@ -42,9 +42,9 @@ Launcher::Step Launcher::lockedOut() {
 }
 
 bool Launcher::permitted(std::string_view program) {
-  rec::PermissionRecord record;
+  datafiles::PermissionRecord record;
   record.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
-  const fs::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
+  const datafiles::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
   if (s.invalidKey()) {
     callName_.assign(10, ' ');
     message_.setStatus(s.raw());
@@ -53,7 +53,7 @@ bool Launcher::permitted(std::string_view program) {
     return false;
   }
   encoding::putRaw(area_.at<CommonArea::kPermissionFlag>(),
-              encoding::view(record.at<rec::PermissionRecord::kFlag>()));
+              encoding::view(record.at<datafiles::PermissionRecord::kFlag>()));
   encoding::putRaw(area_.at<CommonArea::kPermissionText>(), record.text());
   return true;
 }
@@ -61,16 +61,16 @@ bool Launcher::permitted(std::string_view program) {
 void Launcher::toggleLock() {
   auto reopenForInput = [&] {
     (void)ft00_->close();
-    (void)ft00_->open(fs::OpenMode::kInput);
+    (void)ft00_->open(datafiles::OpenMode::kInput);
   };
   (void)ft00_->close();
-  if (!withLockWait("FT00", [&] { return ft00_->open(fs::OpenMode::kInputOutput); }).ok()) {
+  if (!withLockWait("FT00", [&] { return ft00_->open(datafiles::OpenMode::kInputOutput); }).ok()) {
     // Left closed, every later read of the control record would fail and
     // lock normal users out; the menu phase needs the file open for input.
     reopenForInput();
     return;
   }
-  rec::ControlRecord record;
+  datafiles::ControlRecord record;
   if (!withLockWait("FT00", [&] { return ft00_->read(record.bytes()); }).ok()) {
     // Not left open for input-output: later reads would take record locks.
     reopenForInput();
@@ -117,10 +117,11 @@ Launcher::Step Launcher::buildList() {
   count_ = 0;
   const char userClass = area_.at<CommonArea::kUserClass>()[0];
 
-  rec::MenuRecord record;
+  datafiles::MenuRecord record;
   record.setKey(menu_, 0);
-  const fs::FileStatus started = withLockWait("FX01", [&] {
-    return fx01_->start(fs::StartMode::kNotLessThan, record.bytes(), rec::MenuRecord::kKeyLength);
+  const datafiles::FileStatus started = withLockWait("FX01", [&] {
+    return fx01_->start(datafiles::StartMode::kNotLessThan, record.bytes(),
+                        datafiles::MenuRecord::kKeyLength);
   });
   if (!started.invalidKey()) {
     for (;;) {
@@ -132,21 +133,21 @@ Launcher::Step Launcher::buildList() {
       const std::string_view program = record.program();
       Visibility v = entryVisibility(userClass, record.accessClass(), program);
       if (v == Visibility::kNeedsPermission) {
-        rec::PermissionRecord key;
+        datafiles::PermissionRecord key;
         key.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
-        const fs::FileStatus s = withLockWait("FX02", [&] {
-          return fx02_->start(fs::StartMode::kEqual, key.bytes(),
-                              rec::PermissionRecord::kKeyLength);
+        const datafiles::FileStatus s = withLockWait("FX02", [&] {
+          return fx02_->start(datafiles::StartMode::kEqual, key.bytes(),
+                              datafiles::PermissionRecord::kKeyLength);
         });
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
       if (v == Visibility::kHidden) continue;
-      if (!encoding::isBlank(record.at<rec::MenuRecord::kProgram>()))
+      if (!encoding::isBlank(record.at<datafiles::MenuRecord::kProgram>()))
         buildStatusLine(std::string(program) + " ");
       if (count_ < kMaxRows) ++count_;  // past 99 rows every entry replaces row 99
       Row& row = rows_[count_ - 1];
       row.entry = record.entry().value_or(0);
-      row.text = std::string(encoding::view(record.at<rec::MenuRecord::kText>()));
+      row.text = std::string(encoding::view(record.at<datafiles::MenuRecord::kText>()));
       row.program = std::string(program) + " ";
       row.flag = record.entryFlag();
     }
@@ -308,8 +309,8 @@ Launcher::Step Launcher::callFromMenu() {
 Launcher::Step Launcher::openSubmenu(const Row& row) {
   const char userClass = area_.at<CommonArea::kUserClass>()[0];
   if (menu_ <= 0 && userClass != 'M' && row.entry != 19) {
-    rec::InstallationRecord app;
-    app.setKey(rec::InstallationRecord::kApplicationType, area_.client(), row.entry);
+    datafiles::InstallationRecord app;
+    app.setKey(datafiles::InstallationRecord::kApplicationType, area_.client(), row.entry);
     if (withLockWait("FT00", [&] { return ft00_->read(app.bytes()); }).invalidKey()) {
       message_.setText("Anwendung nicht installiert!");
       showBox("BOX-WARNUNG");
@@ -349,4 +350,4 @@ Launcher::Step Launcher::goUp() {
   return Step::kList;
 }
 
-}  // namespace px
+}  // namespace launcher

@@ -4,7 +4,7 @@
 
 #include "encoding/field.h"
 
-namespace px {
+namespace launcher {
 
 using pxabi::CommonArea;
 namespace {
@@ -130,4 +130,4 @@ bool storesMenuValue(std::string_view menuValue) {
   return n <= 3000;
 }
 
-}  // namespace px
+}  // namespace launcher

@@ -9,7 +9,7 @@
 
 #include "abi/common_area.h"
 
-namespace px {
+namespace launcher {
 
 inline constexpr std::size_t kStatusLineWidth = 20;  // 19 characters and a blank
 
@@ -42,4 +42,4 @@ std::string headerLine(const pxabi::CommonArea& area);
 // greater than 3000; blanks count as lower.
 bool storesMenuValue(std::string_view menuValue);
 
-}  // namespace px
+}  // namespace launcher

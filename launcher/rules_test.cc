@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace px {
+namespace launcher {
 
 using pxabi::CommonArea;
 namespace {
@@ -105,4 +105,4 @@ TEST(Rules, DateHeaderAndMenuValue) {
 }
 
 }  // namespace
-}  // namespace px
+}  // namespace launcher

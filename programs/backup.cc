@@ -10,7 +10,7 @@ namespace programs {
 
 BackupResult backUpMenuFiles(const std::string& dataDirectory, const std::tm& now,
                              const CopyFile& copy) {
-  BackupResult result{fs::kOk, {}, 0};
+  BackupResult result{datafiles::kOk, {}, 0};
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%04d%02d%02d-%02d%02d%02d", now.tm_year + 1900,
                 now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
@@ -24,16 +24,16 @@ BackupResult backUpMenuFiles(const std::string& dataDirectory, const std::tm& no
     else if (errno != EEXIST) break;
   }
   if (result.directory.empty()) {
-    result.status = fs::kPermanentError;
+    result.status = datafiles::kPermanentError;
     return result;
   }
-  for (const fs::FileSpec* spec : {&fs::kMenuFile, &fs::kPermissionFile}) {
+  for (const datafiles::FileSpec* spec : {&datafiles::kMenuFile, &datafiles::kPermissionFile}) {
     const std::string target =
         dataDirectory + "/" + result.directory + "/" + std::string(spec->name);
-    const fs::FileStatus s = copy(*spec, target);
+    const datafiles::FileStatus s = copy(*spec, target);
     if (s.ok()) {
       ++result.copied;
-    } else if (s != fs::kFileMissing && result.status.ok()) {
+    } else if (s != datafiles::kFileMissing && result.status.ok()) {
       result.status = s;
     }
   }

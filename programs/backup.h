@@ -12,10 +12,11 @@ namespace programs {
 
 // Copies one file of the current directory to `targetPath` (which does not
 // exist yet); the store's consistent copy.
-using CopyFile = std::function<fs::FileStatus(const fs::FileSpec&, const std::string& targetPath)>;
+using CopyFile =
+    std::function<datafiles::FileStatus(const datafiles::FileSpec&, const std::string& targetPath)>;
 
 struct BackupResult {
-  fs::FileStatus status;  // "00", or the first failing copy's status
+  datafiles::FileStatus status;  // "00", or the first failing copy's status
   std::string directory;  // backup/YYYYMMDD-HHMMSS[-N], relative to the data directory
   int copied = 0;
 };

@@ -8,8 +8,8 @@
 
 namespace programs {
 
-inline std::unique_ptr<fs::SqliteStore> openDataStore() {
-  return std::make_unique<fs::SqliteStore>();
+inline std::unique_ptr<datafiles::SqliteStore> openDataStore() {
+  return std::make_unique<datafiles::SqliteStore>();
 }
 
 }  // namespace programs

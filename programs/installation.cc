@@ -7,11 +7,11 @@
 
 namespace programs {
 
-fs::FileStatus readMenuHeader(fs::FileStore& store, std::span<char, 58> area) {
-  rec::MenuRecord header;
-  std::copy_n(area.begin(), rec::MenuRecord::kKeyLength, header.bytes().begin());
-  auto file = store.file(fs::kMenuFile);
-  fs::FileStatus status = file->open(fs::OpenMode::kInput);
+datafiles::FileStatus readMenuHeader(datafiles::FileStore& store, std::span<char, 58> area) {
+  datafiles::MenuRecord header;
+  std::copy_n(area.begin(), datafiles::MenuRecord::kKeyLength, header.bytes().begin());
+  auto file = store.file(datafiles::kMenuFile);
+  datafiles::FileStatus status = file->open(datafiles::OpenMode::kInput);
   if (status.ok()) {
     status = file->read(header.bytes());
     (void)file->close();  // a reader's close has nothing to report
@@ -19,22 +19,23 @@ fs::FileStatus readMenuHeader(fs::FileStore& store, std::span<char, 58> area) {
   if (status.ok()) {
     std::copy(header.bytes().begin(), header.bytes().end(), area.begin());
   } else {
-    encoding::blank(area.subspan<rec::MenuRecord::kVersionStamp.offset,
-                            rec::MenuRecord::kVersionStamp.width>());
+    encoding::blank(area.subspan<datafiles::MenuRecord::kVersionStamp.offset,
+                            datafiles::MenuRecord::kVersionStamp.width>());
   }
   return status;
 }
 
-fs::FileStatus setUpApplication(fs::FileStore& store, std::span<const char, 200> image) {
-  using R = rec::ApplicationRecord;
+datafiles::FileStatus setUpApplication(datafiles::FileStore& store,
+                                       std::span<const char, 200> image) {
+  using R = datafiles::ApplicationRecord;
   const auto client =
       encoding::packed3::decode(image.subspan<R::kClient.offset, R::kClient.width>());
   const auto application =
       encoding::packed3::decode(image.subspan<R::kApplication.offset, R::kApplication.width>());
-  if (!client || !application) return fs::kNotFound;  // no usable key: nothing to set up
+  if (!client || !application) return datafiles::kNotFound;  // no usable key: nothing to set up
 
-  auto file = store.file(fs::kInstallationFile);
-  fs::FileStatus status = file->open(fs::OpenMode::kInputOutput);
+  auto file = store.file(datafiles::kInstallationFile);
+  datafiles::FileStatus status = file->open(datafiles::OpenMode::kInputOutput);
   if (!status.ok()) return status;
   R record;
   // Two rounds: another workstation may write the record between our read

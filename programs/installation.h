@@ -12,13 +12,14 @@ namespace programs {
 // area's first six bytes) into `area`. When there is none or the file cannot
 // be read, the area keeps its key and gets a blank version stamp; its other
 // bytes stay as they were.
-fs::FileStatus readMenuHeader(fs::FileStore& store, std::span<char, 58> area);
+datafiles::FileStatus readMenuHeader(datafiles::FileStore& store, std::span<char, 58> area);
 
 // UT00S: writes the application record for the image's client number
 // (offset 1) and application number (offset 3) with the image's application
 // name (offset 47, 40 characters). An existing record keeps every other byte;
 // a new one gets type "1" and blank reserved bytes. Byte 0 and the other
 // bytes of the image are not used.
-fs::FileStatus setUpApplication(fs::FileStore& store, std::span<const char, 200> image);
+datafiles::FileStatus setUpApplication(datafiles::FileStore& store,
+                                       std::span<const char, 200> image);
 
 }  // namespace programs

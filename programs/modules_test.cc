@@ -20,7 +20,6 @@
 namespace {
 
 using Area = pxabi::CommonArea;
-namespace stdfs = std::filesystem;
 
 std::string buildDir() {
   const char* b = std::getenv("PX_BUILD_DIR");
@@ -30,17 +29,17 @@ std::string buildDir() {
 class ModulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = stdfs::temp_directory_path().string() + "/px-modules-XXXXXX";
+    std::string t = std::filesystem::temp_directory_path().string() + "/px-modules-XXXXXX";
     root = ::mkdtemp(t.data());
     data = root + "/daten";
     ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    saved = stdfs::current_path();
+    saved = std::filesystem::current_path();
     platform::setProcessLoader(&loader);
   }
   void TearDown() override {
     platform::setProcessLoader(nullptr);
-    stdfs::current_path(saved);
-    stdfs::remove_all(root);
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(root);
   }
   int admin(const std::string& args, const std::string& input = "") {
     std::string cmd = buildDir() + "/bin/pxadmin " + args + " >/dev/null 2>&1";
@@ -51,7 +50,7 @@ class ModulesTest : public ::testing::Test {
     ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
     ASSERT_EQ(admin("user add ANNA --class H --password-stdin --dir " + data, "geheim\\n"), 0);
     ASSERT_EQ(admin("user add BERND --no-password --dir " + data), 0);
-    stdfs::current_path(data);
+    std::filesystem::current_path(data);
   }
   // Calls PX00 with `input` on its standard input.
   std::int32_t signOn(Area& area, const std::string& input) {
@@ -75,7 +74,7 @@ class ModulesTest : public ::testing::Test {
 
   platform::DlProgramLoader loader{{buildDir() + "/lib/px01/programs"}};
   std::string root, data;
-  stdfs::path saved;
+  std::filesystem::path saved;
 };
 
 TEST_F(ModulesTest, UtilitiesByName) {
@@ -113,7 +112,7 @@ TEST_F(ModulesTest, UtilitiesByName) {
   EXPECT_EQ(loader.call("U009", settings.data()).returnCode, programs::kDone);
   EXPECT_EQ(std::string(settings.data() + 81, 8), "20240101");
   EXPECT_EQ(std::string(settings.data() + 94, 8), "20221213");
-  EXPECT_TRUE(stdfs::exists(root + "/config/px01/GILDAX-001-PX01.set"));
+  EXPECT_TRUE(std::filesystem::exists(root + "/config/px01/GILDAX-001-PX01.set"));
 
   Area area;
   encoding::putBigEndian(area.at<Area::kPositionsCount>(), 77);
@@ -133,16 +132,16 @@ TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {
   Area area;
   std::array<char, 58> header;
   header.fill('#');
-  const auto key = rec::MenuRecord::key(0, 0);
+  const auto key = datafiles::MenuRecord::key(0, 0);
   std::copy(key.begin(), key.end(), header.begin());
   loader.call("UX01L", area.data(), header.data());
   EXPECT_EQ(std::string(header.data() + 6, 6), "      ");  // no header yet
   EXPECT_EQ(std::string(header.data(), 6), std::string(key.data(), 6));
 
-  fs::SqliteStore store;
-  auto f = store.file(fs::kMenuFile);
-  ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
-  rec::MenuRecord h;
+  datafiles::SqliteStore store;
+  auto f = store.file(datafiles::kMenuFile);
+  ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
+  datafiles::MenuRecord h;
   h.setKey(0, 0);
   h.setVersionStamp("034 - ");
   ASSERT_TRUE(f->write(h.bytes()).ok());
@@ -155,25 +154,25 @@ TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {
 
 TEST_F(ModulesTest, ApplicationSetUpKeepsOtherBytes) {
   makeInstallation();
-  fs::SqliteStore store;
-  rec::ApplicationRecord old;
+  datafiles::SqliteStore store;
+  datafiles::ApplicationRecord old;
   std::mt19937 random(3);
   for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
   old.setKey('1', 0, 17);
   {
-    auto f = store.file(fs::kInstallationFile);
-    ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
+    auto f = store.file(datafiles::kInstallationFile);
+    ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     ASSERT_TRUE(f->write(old.bytes()).ok());
     (void)f->close();
   }
-  rec::ApplicationRecord image;
+  datafiles::ApplicationRecord image;
   image.setKey('1', 0, 17);
   image.setName("Aufgaben");
   Area area;
   EXPECT_EQ(loader.call("UT00S", area.data(), image.data()).returnCode, programs::kDone);
-  auto f = store.file(fs::kInstallationFile);
-  ASSERT_TRUE(f->open(fs::OpenMode::kInput).ok());
-  rec::ApplicationRecord now;
+  auto f = store.file(datafiles::kInstallationFile);
+  ASSERT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
+  datafiles::ApplicationRecord now;
   now.setKey('1', 0, 17);
   ASSERT_TRUE(f->read(now.bytes()).ok());
   (void)f->close();
@@ -207,7 +206,8 @@ TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
     EXPECT_EQ(area.client(), 1);
     EXPECT_EQ(encoding::trimmed(area.at<Area::kIdentification>()), "GILDAX");
     EXPECT_EQ(encoding::trimmed(area.at<Area::kHeaderNumber>()), "007");
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), stdfs::current_path().string());
+    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()),
+              std::filesystem::current_path().string());
     EXPECT_EQ(area.view().find("geheim"), std::string::npos);
   }
 }
@@ -216,13 +216,14 @@ TEST_F(ModulesTest, BackupCopiesTheStoreCanOpen) {
   makeInstallation();
   Area area;
   EXPECT_EQ(loader.call("PX00P", area.data()).returnCode, programs::kDone);
-  std::vector<stdfs::path> made;
-  for (const auto& e : stdfs::directory_iterator(data + "/backup")) made.push_back(e.path());
+  std::vector<std::filesystem::path> made;
+  for (const auto& e : std::filesystem::directory_iterator(data + "/backup"))
+    made.push_back(e.path());
   ASSERT_EQ(made.size(), 1u);
-  fs::SqliteStore store;
-  for (const fs::FileSpec* spec : {&fs::kMenuFile, &fs::kPermissionFile}) {
+  datafiles::SqliteStore store;
+  for (const datafiles::FileSpec* spec : {&datafiles::kMenuFile, &datafiles::kPermissionFile}) {
     auto f = store.file(*spec, made[0].string());
-    EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok()) << spec->name;
+    EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok()) << spec->name;
     (void)f->close();
   }
 }

@@ -24,9 +24,9 @@ struct Refusal {
 };
 
 template <class Op>
-fs::FileStatus retryingLocks(SignOnContext& ctx, Op op) {
+datafiles::FileStatus retryingLocks(SignOnContext& ctx, Op op) {
   for (int attempt = 0;; ++attempt) {
-    const fs::FileStatus s = op();
+    const datafiles::FileStatus s = op();
     if (!s.locked() || attempt >= kLockRetries) return s;
     if (attempt == 0) ctx.console.tell("Datei zur Zeit gesperrt - bitte warten!");
     ctx.waitForLock();
@@ -34,20 +34,21 @@ fs::FileStatus retryingLocks(SignOnContext& ctx, Op op) {
 }
 
 std::string fileFailure(std::string_view what, std::string_view code, std::string_view op,
-                        fs::FileStatus s) {
+                        datafiles::FileStatus s) {
   return std::string(what) + " (" + std::string(code) + " " + std::string(op) + " " +
          s.toString() + ")";
 }
 
 // The control record ("0", 0, 0) of FT00.DAT in the current directory.
-std::optional<rec::ControlRecord> readControl(SignOnContext& ctx, std::string& why) {
-  auto file = ctx.store.file(fs::kInstallationFile);
-  fs::FileStatus s = retryingLocks(ctx, [&] { return file->open(fs::OpenMode::kInput); });
+std::optional<datafiles::ControlRecord> readControl(SignOnContext& ctx, std::string& why) {
+  auto file = ctx.store.file(datafiles::kInstallationFile);
+  datafiles::FileStatus s =
+      retryingLocks(ctx, [&] { return file->open(datafiles::OpenMode::kInput); });
   if (!s.ok()) {
     why = fileFailure("Installationsdatei nicht lesbar", "FT00", "OPEN", s);
     return std::nullopt;
   }
-  rec::ControlRecord control;
+  datafiles::ControlRecord control;
   s = retryingLocks(ctx, [&] { return file->read(control.bytes()); });
   (void)file->close();
   if (!s.ok()) {
@@ -59,12 +60,13 @@ std::optional<rec::ControlRecord> readControl(SignOnContext& ctx, std::string& w
 
 // The client: the second command-line word when it is a number of up to
 // three digits, else the installation's default client.
-int chooseClient(const Area& area, const rec::ControlRecord& control) {
+int chooseClient(const Area& area, const datafiles::ControlRecord& control) {
   std::string_view word = encoding::trimmed(area.at<Area::kSecondWord>());
   if (!word.empty() && word.size() <= 3 &&
       std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::stoi(std::string(word));
-  return encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+  return encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
+      .value_or(0);
 }
 
 // The data directory: the control record's, made absolute against the
@@ -72,8 +74,9 @@ int chooseClient(const Area& area, const rec::ControlRecord& control) {
 // every text of the common area. A path that code page 850 cannot hold or
 // that is longer than the field cannot be handed on.
 std::optional<std::string> dataDirectory(const SignOnContext& ctx,
-                                         const rec::ControlRecord& control) {
-  const std::string named = encoding::getText(control.at<rec::ControlRecord::kDataDirectory>());
+                                         const datafiles::ControlRecord& control) {
+  const std::string named =
+      encoding::getText(control.at<datafiles::ControlRecord::kDataDirectory>());
   std::filesystem::path dir(ctx.currentDirectory);
   if (!named.empty()) dir /= std::filesystem::path(named);
   std::string utf8 = dir.lexically_normal().string();
@@ -96,17 +99,18 @@ std::optional<std::array<char, 10>> encodeName(SignOnContext& ctx, std::string_v
   return out;
 }
 
-std::optional<rec::UserRecord> readUser(SignOnContext& ctx, const std::string& directory,
+std::optional<datafiles::UserRecord> readUser(SignOnContext& ctx, const std::string& directory,
                                         int client, std::span<const char, 10> encoded,
                                         std::string& why) {
-  auto file = ctx.store.file(fs::kUserFile, directory);
-  fs::FileStatus s = retryingLocks(ctx, [&] { return file->open(fs::OpenMode::kInput); });
+  auto file = ctx.store.file(datafiles::kUserFile, directory);
+  datafiles::FileStatus s =
+      retryingLocks(ctx, [&] { return file->open(datafiles::OpenMode::kInput); });
   if (!s.ok()) {
     why = fileFailure("Benutzerdatei nicht lesbar", "FX00", "OPEN", s);
     return std::nullopt;
   }
-  rec::UserRecord user;
-  const auto key = rec::UserRecord::key(client, encoding::view(encoded));
+  datafiles::UserRecord user;
+  const auto key = datafiles::UserRecord::key(client, encoding::view(encoded));
   std::copy(key.begin(), key.end(), user.bytes().begin());
   s = retryingLocks(ctx, [&] { return file->read(user.bytes()); });
   (void)file->close();
@@ -150,8 +154,8 @@ std::string storedMenuValue(SignOnContext& ctx, const Area& area) {
   return std::string(value.begin(), value.end());
 }
 
-void fillInstallation(Area& area, const rec::ControlRecord& c, int client) {
-  using C = rec::ControlRecord;
+void fillInstallation(Area& area, const datafiles::ControlRecord& c, int client) {
+  using C = datafiles::ControlRecord;
   encoding::putRaw(area.at<Area::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
   area.setClient(client);
   encoding::putRaw(area.at<Area::kClubText>(), encoding::view(c.at<C::kClubText>()));

@@ -24,7 +24,7 @@ inline constexpr std::string_view kDefaultMenuValue = "00000000";
 inline constexpr int kPasswordTries = 3;
 
 struct SignOnContext {
-  fs::FileStore& store;            // FT00.DAT in the current directory, FX00.DAT in the data directory
+  datafiles::FileStore& store;  // FT00.DAT in the current directory, FX00.DAT in the data directory
   platform::ProgramLoader& loader; // U001 and U009 are called through it
   Console& console;
   std::string currentDirectory;    // absolute

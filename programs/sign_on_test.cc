@@ -43,9 +43,9 @@ std::string field(const Area& a, encoding::Field f) {
 class SignOnTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(store.create(fs::kInstallationFile).ok());
-    ASSERT_TRUE(store.create(fs::kUserFile).ok());
-    using C = rec::ControlRecord;
+    ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
+    ASSERT_TRUE(store.create(datafiles::kUserFile).ok());
+    using C = datafiles::ControlRecord;
     encoding::putRaw(control.at<C::kIdentification>(), "GILDAX");
     encoding::putText(control.at<C::kClubText>(), "TV Musterstadt 1860 e.V.");
     control.at<C::kEditionOption1>()[0] = 'A';
@@ -70,7 +70,7 @@ class SignOnTest : public ::testing::Test {
     today.tm_year = 126, today.tm_mon = 11, today.tm_mday = 7;
   }
   void addUser(int client, std::string_view name, char cls, std::string_view hash) {
-    rec::UserRecord u;
+    datafiles::UserRecord u;
     std::array<char, 10> plain;
     plain.fill(' ');
     std::copy(name.begin(), name.end(), plain.begin());
@@ -95,7 +95,7 @@ class SignOnTest : public ::testing::Test {
 
   MemoryStore store;
   FakeProgramLoader loader;
-  rec::ControlRecord control;
+  datafiles::ControlRecord control;
   std::tm today{};
   std::string storedMenu = "20240115";
   std::string settingsKey;
@@ -147,7 +147,7 @@ TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
       {"", "Vereinsbüro", "20240115", 3, "/srv/club/Vereinsb\x81ro", "20240115"},  // code page 850
   };
   for (const auto& c : cases) {
-    encoding::putText(control.at<rec::ControlRecord::kDataDirectory>(), c.dataDir);
+    encoding::putText(control.at<datafiles::ControlRecord::kDataDirectory>(), c.dataDir);
     store.put("FT00.DAT", control.view());
     storedMenu = c.stored;
     Area area = withUser("ANNA", c.second);
@@ -175,20 +175,21 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
       {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
       {"directory not in code page 850", "ANNA", "",
        [this] {
-         encoding::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), "");
+         encoding::putRaw(control.at<datafiles::ControlRecord::kDataDirectory>(), "");
          store.put("FT00.DAT", control.view());
          cwd = "/srv/\xE2\x82\xAC";  // the euro sign
        }},
       {"directory too long", "ANNA", "",
        [this] {
-         encoding::putRaw(control.at<rec::ControlRecord::kDataDirectory>(), std::string(94, 'd'));
+         encoding::putRaw(control.at<datafiles::ControlRecord::kDataDirectory>(),
+                          std::string(94, 'd'));
          store.put("FT00.DAT", control.view());  // below a deep current directory
        }},
   };
   for (const auto& c : cases) {
     store = MemoryStore();
     loader = FakeProgramLoader();
-    control = rec::ControlRecord();
+    control = datafiles::ControlRecord();
     SetUp();
     Area area = withUser(c.name, c.second);
     ScriptConsole console;
@@ -219,7 +220,7 @@ TEST_F(SignOnTest, AsksForTheNameWhenTheCommandLineHasNone) {
 }
 
 TEST_F(SignOnTest, LockedFileIsWaitedFor) {
-  store.fail("FX00.DAT", testing_support::Op::kOpen, fs::kFileLocked, 2);
+  store.fail("FX00.DAT", testing_support::Op::kOpen, datafiles::kFileLocked, 2);
   Area area = withUser("ANNA");
   ScriptConsole console;
   int waits = 0;
@@ -300,7 +301,7 @@ TEST(Password, HashesAreSaltedYescryptAndVerify) {
   ASSERT_TRUE(a && b);
   EXPECT_EQ(a->rfind("$y$", 0), 0u);
   EXPECT_NE(*a, *b);
-  EXPECT_LE(a->size(), rec::UserRecord::kPasswordHash.width);
+  EXPECT_LE(a->size(), datafiles::UserRecord::kPasswordHash.width);
   EXPECT_TRUE(programs::password::verify("Kennwort", *a));
   EXPECT_FALSE(programs::password::verify("kennwort", *a));
   EXPECT_FALSE(programs::password::verify("Kennwort", ""));

@@ -185,7 +185,7 @@ TEST(SettingsStore, CrashDuringSaveLeavesTheOldValues) {
 std::array<char, 58> headerArea() {
   std::array<char, 58> a;
   a.fill('#');
-  const auto key = rec::MenuRecord::key(0, 0);
+  const auto key = datafiles::MenuRecord::key(0, 0);
   std::copy(key.begin(), key.end(), a.begin());
   return a;
 }
@@ -196,10 +196,11 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
   EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // no file
   EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
   EXPECT_EQ(std::string(area.begin() + 12, area.end()), std::string(46, '#'));
-  EXPECT_EQ(std::string(area.begin(), area.begin() + 6), std::string(rec::MenuRecord::key(0, 0).data(), 6));
+  EXPECT_EQ(std::string(area.begin(), area.begin() + 6),
+            std::string(datafiles::MenuRecord::key(0, 0).data(), 6));
 
-  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
-  rec::MenuRecord entry;
+  ASSERT_TRUE(store.create(datafiles::kMenuFile).ok());
+  datafiles::MenuRecord entry;
   entry.setKey(17, 10);
   entry.setText("Aufgabenliste");
   store.put("FX01.DAT", entry.view());
@@ -207,7 +208,7 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
   EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // file without header
   EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
 
-  rec::MenuRecord header;
+  datafiles::MenuRecord header;
   header.setKey(0, 0);
   header.setVersionStamp("034 - ");
   store.put("FX01.DAT", header.view());
@@ -219,7 +220,7 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
 // ---- UT00S ---------------------------------------------------------------
 
 std::array<char, 200> image(int client, int application, std::string_view name) {
-  rec::ApplicationRecord r;
+  datafiles::ApplicationRecord r;
   std::fill(r.bytes().begin(), r.bytes().end(), '?');  // bytes the catalogue does not set
   r.setKey('?', client, application);
   r.setName(name);
@@ -230,25 +231,25 @@ std::array<char, 200> image(int client, int application, std::string_view name) 
 
 TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
   MemoryStore store;
-  EXPECT_EQ(programs::setUpApplication(store, image(0, 17, "Aufgaben")), fs::kFileMissing);
-  ASSERT_TRUE(store.create(fs::kInstallationFile).ok());
+  EXPECT_EQ(programs::setUpApplication(store, image(0, 17, "Aufgaben")), datafiles::kFileMissing);
+  ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
 
   ASSERT_TRUE(programs::setUpApplication(store, image(0, 17, "Aufgaben")).ok());
-  const auto key17 = rec::InstallationRecord::key('1', 0, 17);
+  const auto key17 = datafiles::InstallationRecord::key('1', 0, 17);
   std::string stored = store.contents("FT00.DAT").records.at(std::string(key17.data(), 5));
-  rec::ApplicationRecord fresh;
+  datafiles::ApplicationRecord fresh;
   fresh.setKey('1', 0, 17);
   fresh.setName("Aufgaben");
   EXPECT_EQ(stored, std::string(fresh.view()));  // type "1", blank reserved bytes
 
-  rec::ApplicationRecord old;
+  datafiles::ApplicationRecord old;
   std::mt19937 random(7);
   for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
   old.setKey('1', 0, 18);
   old.setName("Alter Name");
   store.put("FT00.DAT", old.view());
   ASSERT_TRUE(programs::setUpApplication(store, image(0, 18, "Hallenverwaltung")).ok());
-  const auto key18 = rec::InstallationRecord::key('1', 0, 18);
+  const auto key18 = datafiles::InstallationRecord::key('1', 0, 18);
   stored = store.contents("FT00.DAT").records.at(std::string(key18.data(), 5));
   for (std::size_t i = 0; i < 200; ++i)
     if (i < 47 || i >= 87) {
@@ -257,7 +258,7 @@ TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
   EXPECT_EQ(stored.substr(47, 40), "Hallenverwaltung" + std::string(24, ' '));
 
   // The record written by someone else between read and write is rewritten.
-  store.fail("FT00.DAT", testing_support::Op::kWrite, fs::kDuplicateKey);
+  store.fail("FT00.DAT", testing_support::Op::kWrite, datafiles::kDuplicateKey);
   ASSERT_TRUE(programs::setUpApplication(store, image(0, 12, "Veranstaltungen")).ok());
 }
 
@@ -268,11 +269,11 @@ TEST(MenuBackup, DatedCopiesOfMenuAndPermissionFiles) {
   std::tm when{};
   when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 7, when.tm_hour = 23, when.tm_min = 5;
   std::vector<std::string> copied;
-  auto copy = [&](const fs::FileSpec& spec, const std::string& target) {
-    if (spec.name == "FX02.DAT" && copied.size() >= 2) return fs::kFileMissing;  // third run
+  auto copy = [&](const datafiles::FileSpec& spec, const std::string& target) {
+    if (spec.name == "FX02.DAT" && copied.size() >= 2) return datafiles::kFileMissing;  // third run
     copied.push_back(target);
     std::ofstream(target) << "x";
-    return fs::kOk;
+    return datafiles::kOk;
   };
   auto first = programs::backUpMenuFiles(dir, when, copy);
   ASSERT_TRUE(first.status.ok());
@@ -285,10 +286,10 @@ TEST(MenuBackup, DatedCopiesOfMenuAndPermissionFiles) {
   ASSERT_TRUE(second.status.ok());
   EXPECT_EQ(second.directory, "backup/20261207-230500-2");
   EXPECT_EQ(second.copied, 1);  // FX02 missing: no failure
-  auto failing = programs::backUpMenuFiles(dir, when, [](const fs::FileSpec&, const std::string&) {
-    return fs::kFileLocked;
-  });
-  EXPECT_EQ(failing.status, fs::kFileLocked);
+  auto failing = programs::backUpMenuFiles(
+      dir, when,
+      [](const datafiles::FileSpec&, const std::string&) { return datafiles::kFileLocked; });
+  EXPECT_EQ(failing.status, datafiles::kFileLocked);
   std::filesystem::remove_all(dir);
 }
 

@@ -17,16 +17,17 @@ namespace testing_support {
 
 enum class Op { kOpen, kClose, kRead, kStart, kReadNext, kWrite, kRewrite, kRemove };
 
-class MemoryStore : public fs::FileStore {
+class MemoryStore : public datafiles::FileStore {
  public:
   struct File {
-    fs::FileSpec spec;
+    datafiles::FileSpec spec;
     std::map<std::string, std::string> records;  // key bytes -> whole record
   };
 
-  std::unique_ptr<fs::KeyedFile> file(const fs::FileSpec& spec,
+  std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec,
                                       std::string_view directory = {}) override;
-  fs::FileStatus create(const fs::FileSpec& spec, std::string_view directory = {}) override;
+  datafiles::FileStatus create(const datafiles::FileSpec& spec,
+                               std::string_view directory = {}) override;
 
   // Direct access for arranging and checking test data.
   File& contents(std::string_view name);
@@ -36,20 +37,20 @@ class MemoryStore : public fs::FileStore {
 
   // The next `times` calls (-1: every call) of `op` on file `name` return
   // `status` without doing anything.
-  void fail(std::string_view name, Op op, fs::FileStatus status, int times = 1);
+  void fail(std::string_view name, Op op, datafiles::FileStatus status, int times = 1);
   // How often `op` was called on `name`.
   int calls(std::string_view name, Op op) const;
   // Every operation in order, as "FX01 open", for order checks.
   const std::vector<std::string>& log() const { return log_; }
 
   // Used by the handles.
-  std::optional<fs::FileStatus> intercept(std::string_view name, Op op);
+  std::optional<datafiles::FileStatus> intercept(std::string_view name, Op op);
 
  private:
   struct Fault {
     std::string name;
     Op op;
-    fs::FileStatus status;
+    datafiles::FileStatus status;
     int times;
   };
   std::map<std::string, File> files_;

@@ -11,37 +11,37 @@ using testing_support::Op;
 
 TEST(MemoryStore, StatusRulesAndKeyOrder) {
   MemoryStore store;
-  auto f = store.file(fs::kMenuFile);
-  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileMissing);
-  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
-  ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
+  auto f = store.file(datafiles::kMenuFile);
+  EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kFileMissing);
+  ASSERT_TRUE(store.create(datafiles::kMenuFile).ok());
+  ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
   for (int e : {30, 10, 20}) {
-    rec::MenuRecord r;
+    datafiles::MenuRecord r;
     r.setKey(5, e);
     EXPECT_TRUE(f->write(r.bytes()).ok());
-    EXPECT_EQ(f->write(r.bytes()), fs::kDuplicateKey);
+    EXPECT_EQ(f->write(r.bytes()), datafiles::kDuplicateKey);
   }
-  rec::MenuRecord k;
+  datafiles::MenuRecord k;
   k.setKey(5, 0);
-  ASSERT_TRUE(f->start(fs::StartMode::kNotLessThan, k.bytes(), 6).ok());
+  ASSERT_TRUE(f->start(datafiles::StartMode::kNotLessThan, k.bytes(), 6).ok());
   std::vector<int> seen;
-  rec::MenuRecord r;
+  datafiles::MenuRecord r;
   while (f->readNext(r.bytes()).ok()) seen.push_back(*r.entry());
   EXPECT_EQ(seen, (std::vector<int>{10, 20, 30}));
   EXPECT_TRUE(f->readNext(r.bytes()).atEnd());
   k.setKey(5, 11);
-  EXPECT_EQ(f->start(fs::StartMode::kEqual, k.bytes(), 6), fs::kNotFound);
-  EXPECT_EQ(f->read(k.bytes()), fs::kNotFound);
+  EXPECT_EQ(f->start(datafiles::StartMode::kEqual, k.bytes(), 6), datafiles::kNotFound);
+  EXPECT_EQ(f->read(k.bytes()), datafiles::kNotFound);
 }
 
 TEST(MemoryStore, InjectedFaultsFireAsOftenAsAsked) {
   MemoryStore store;
-  ASSERT_TRUE(store.create(fs::kMenuFile).ok());
-  store.fail("FX01.DAT", Op::kOpen, fs::kFileLocked, 2);
-  auto f = store.file(fs::kMenuFile);
-  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileLocked);
-  EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kFileLocked);
-  EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
+  ASSERT_TRUE(store.create(datafiles::kMenuFile).ok());
+  store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
+  auto f = store.file(datafiles::kMenuFile);
+  EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kFileLocked);
+  EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kFileLocked);
+  EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
   EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 3);
 }
 

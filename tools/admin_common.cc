@@ -10,25 +10,26 @@
 #include "platform/call_by_name.h"
 #include "tools/verbs.h"
 
-namespace pxadmin {
+namespace tools {
 
 void fail(const std::string& message, int code) {
   std::cerr << "pxadmin: " << message << "\n";
   throw CLI::RuntimeError(code);
 }
 
-std::string describe(fs::FileStatus s) {
-  if (s == fs::kFileMissing) return s.toString() + " (file missing)";
+std::string describe(datafiles::FileStatus s) {
+  if (s == datafiles::kFileMissing) return s.toString() + " (file missing)";
   if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
   if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
   if (s.invalidKey()) return s.toString() + " (no such key, or the key exists already)";
   return s.toString();
 }
 
-std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSpec& spec,
-                                          const std::string& dir, fs::OpenMode mode) {
+std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::FileStore& store,
+                                                 const datafiles::FileSpec& spec,
+                                                 const std::string& dir, datafiles::OpenMode mode) {
   auto f = store.file(spec, dir);
-  if (const fs::FileStatus s = f->open(mode); !s.ok())
+  if (const datafiles::FileStatus s = f->open(mode); !s.ok())
     fail("cannot open " + std::string(spec.name) + " in " + (dir.empty() ? "." : dir) + ": " +
          describe(s));
   return f;
@@ -64,4 +65,4 @@ std::string localNow(const char* format) {
 
 std::string todayYymmdd() { return localNow("%y%m%d"); }
 
-}  // namespace pxadmin
+}  // namespace tools

@@ -11,19 +11,21 @@
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
 
-namespace pxadmin {
+namespace tools {
 
 // The four data files of an installation, in the order they are set up.
-inline constexpr const fs::FileSpec* kAllFiles[] = {&fs::kInstallationFile, &fs::kUserFile,
-                                                    &fs::kMenuFile, &fs::kPermissionFile};
+inline constexpr const datafiles::FileSpec* kAllFiles[] = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile};
 
 // Prints "pxadmin: MESSAGE" to stderr and ends the verb with `code`.
 [[noreturn]] void fail(const std::string& message, int code = 1);
 // "9/065 (locked by another workstation, try again later)".
-std::string describe(fs::FileStatus s);
+std::string describe(datafiles::FileStatus s);
 // Opens `spec` in `dir` or fails the verb naming the file and the status.
-std::unique_ptr<fs::KeyedFile> openOrFail(fs::FileStore& store, const fs::FileSpec& spec,
-                                          const std::string& dir, fs::OpenMode mode);
+std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::FileStore& store,
+                                                 const datafiles::FileSpec& spec,
+                                                 const std::string& dir, datafiles::OpenMode mode);
 // A user name as it stands in the records: code page 850, at most 10
 // characters, no blanks inside. Fails the verb otherwise.
 std::string userNameOrFail(std::string_view utf8);
@@ -34,4 +36,4 @@ std::string localNow(const char* format);
 // Today as YYMMDD.
 std::string todayYymmdd();
 
-}  // namespace pxadmin
+}  // namespace tools

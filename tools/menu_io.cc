@@ -8,10 +8,10 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 
-namespace pxadmin {
+namespace tools {
 namespace {
 
-using R = rec::MenuRecord;
+using R = datafiles::MenuRecord;
 
 struct Row {
   int set, menu, entry;
@@ -167,7 +167,7 @@ std::optional<int> number(const std::string& s) {
 
 }  // namespace
 
-std::optional<std::string> exportMenu(const std::vector<rec::MenuRecord>& records,
+std::optional<std::string> exportMenu(const std::vector<datafiles::MenuRecord>& records,
                                       MenuFormat format, std::string* error) {
   std::vector<Row> rows;
   for (const auto& r : records) {
@@ -196,8 +196,9 @@ std::optional<std::string> exportMenu(const std::vector<rec::MenuRecord>& record
   return out.str();
 }
 
-std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, MenuFormat format,
-                                                       std::string* error) {
+std::optional<std::vector<datafiles::MenuRecord>> importMenu(const std::string& text,
+                                                             MenuFormat format,
+                                                             std::string* error) {
   std::vector<Row> rows;
   if (format == MenuFormat::kJson) {
     const auto doc = nlohmann::json::parse(text, nullptr, false);
@@ -253,7 +254,7 @@ std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, 
       rows.push_back({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]});
     }
   }
-  std::vector<rec::MenuRecord> out;
+  std::vector<datafiles::MenuRecord> out;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     std::string why;
     auto r = fromRow(rows[i], &why);
@@ -266,4 +267,4 @@ std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, 
   return out;
 }
 
-}  // namespace pxadmin
+}  // namespace tools

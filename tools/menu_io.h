@@ -10,17 +10,17 @@
 
 #include "datafiles/records.h"
 
-namespace pxadmin {
+namespace tools {
 
 enum class MenuFormat { kCsv, kJson };
 
 // Fails (empty optional, `error` set) for a record whose key is not three
 // packed numbers with sign C, which would not come back the same.
-std::optional<std::string> exportMenu(const std::vector<rec::MenuRecord>& records,
+std::optional<std::string> exportMenu(const std::vector<datafiles::MenuRecord>& records,
                                       MenuFormat format, std::string* error);
 // Parses a whole export; on the first bad line or field nothing is returned
 // and `error` says where.
-std::optional<std::vector<rec::MenuRecord>> importMenu(const std::string& text, MenuFormat format,
-                                                       std::string* error);
+std::optional<std::vector<datafiles::MenuRecord>> importMenu(const std::string& text,
+                                                             MenuFormat format, std::string* error);
 
-}  // namespace pxadmin
+}  // namespace tools

@@ -4,10 +4,10 @@
 
 namespace {
 
-using pxadmin::exportMenu;
-using pxadmin::importMenu;
-using pxadmin::MenuFormat;
-using rec::MenuRecord;
+using tools::exportMenu;
+using tools::importMenu;
+using tools::MenuFormat;
+using datafiles::MenuRecord;
 
 MenuRecord entry(int menu, int e, const char* text, const char* program, char access,
                  char flag = ' ') {

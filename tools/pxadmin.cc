@@ -6,10 +6,10 @@
 int main(int argc, char** argv) {
   CLI::App app{"pxadmin - administration of a px01 installation"};
   app.require_subcommand(1);
-  pxadmin::addStoreVerbs(app);
-  pxadmin::addUserVerbs(app);
-  pxadmin::addCatalogueVerbs(app);
-  pxadmin::addProductVerbs(app);
+  tools::addStoreVerbs(app);
+  tools::addUserVerbs(app);
+  tools::addCatalogueVerbs(app);
+  tools::addProductVerbs(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
@@ -17,7 +17,7 @@ int main(int argc, char** argv) {
     // usage error gives kExitUsage, --help gives 0.
     const int code = app.exit(e);
     if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr || code == 0) return code;
-    return pxadmin::kExitUsage;
+    return tools::kExitUsage;
   }
-  return pxadmin::kExitOk;
+  return tools::kExitOk;
 }

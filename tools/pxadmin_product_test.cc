@@ -16,12 +16,12 @@
 
 namespace {
 
-namespace stdfs = std::filesystem;
-
 using Result = testing_support::CommandResult;
 Result sh(const std::string& command) { return testing_support::runCommand(command); }
 
-std::string binDir() { return stdfs::read_symlink("/proc/self/exe").parent_path().string(); }
+std::string binDir() {
+  return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
 
 class PxadminProduct : public ::testing::Test {
  protected:
@@ -35,7 +35,7 @@ class PxadminProduct : public ::testing::Test {
     ASSERT_FALSE(root.empty());
   }
   static void makeInstallation() {
-    std::string tmpl = (stdfs::temp_directory_path() / "pxadmin-product-XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pxadmin-product-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     const char* source = std::getenv("PX_SOURCE_DIR");
     ASSERT_NE(source, nullptr) << "PX_SOURCE_DIR names the source tree";
@@ -46,7 +46,7 @@ class PxadminProduct : public ::testing::Test {
   }
   static void TearDownTestSuite() {
     std::error_code ec;
-    stdfs::remove_all(root, ec);
+    std::filesystem::remove_all(root, ec);
   }
   static Result pxadmin(const std::string& args) {
     return sh(binDir() + "/pxadmin " + args + " --dir " + root + "/demo");
@@ -141,7 +141,7 @@ TEST_F(PxadminProduct, CheckBackupAndRestore) {
   const Result check = pxadmin("check");
   EXPECT_EQ(check.exitCode, 0) << check.out;
   EXPECT_NE(check.out.find("FX02.DAT: ok"), std::string::npos);
-  stdfs::create_directories(root + "/backups");
+  std::filesystem::create_directories(root + "/backups");
   const Result backup = pxadmin("backup " + root + "/backups");
   ASSERT_EQ(backup.exitCode, 0) << backup.out;
   const std::string folder = backup.out.substr(0, backup.out.find('\n'));
@@ -154,7 +154,7 @@ TEST_F(PxadminProduct, CheckBackupAndRestore) {
 
   // A damaged backup is refused before anything changes.
   std::ofstream(folder + "/FX01.DAT", std::ios::trunc) << "not a data file";
-  stdfs::remove(folder + "/FX01.DAT-wal");
+  std::filesystem::remove(folder + "/FX01.DAT-wal");
   const Result refused = pxadmin("restore " + folder);
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.out.find("not usable"), std::string::npos) << refused.out;

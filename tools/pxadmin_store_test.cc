@@ -14,33 +14,32 @@
 
 namespace {
 
-namespace stdfs = std::filesystem;
-
 using Result = testing_support::CommandResult;
 
 // pxadmin sits beside this test in the build tree.
 Result pxadmin(const std::string& args) {
-  const std::string tool = (stdfs::read_symlink("/proc/self/exe").parent_path() / "pxadmin").string();
+  const std::string tool =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "pxadmin").string();
   return testing_support::runCommand(tool + " " + args);
 }
 
 class PxadminStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (stdfs::temp_directory_path() / "pxadmin-XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "pxadmin-XXXXXX").string();
     ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
     dir = tmpl;
   }
   void TearDown() override {
     std::error_code ec;
-    stdfs::remove_all(dir, ec);
+    std::filesystem::remove_all(dir, ec);
   }
-  rec::ControlRecord control() {
-    fs::SqliteStore store;
-    auto f = store.file(fs::kInstallationFile, dir + "/inst");
-    rec::ControlRecord r;
-    EXPECT_EQ(f->open(fs::OpenMode::kInput), fs::kOk);
-    EXPECT_EQ(f->read(r.bytes()), fs::kOk);
+  datafiles::ControlRecord control() {
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kInstallationFile, dir + "/inst");
+    datafiles::ControlRecord r;
+    EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kOk);
+    EXPECT_EQ(f->read(r.bytes()), datafiles::kOk);
     return r;
   }
   std::string dir;
@@ -68,7 +67,7 @@ TEST_F(PxadminStore, InitLockAndDump) {
       {"status --dir " + dir + "/nowhere", 1, "status 35"},
       {"init " + dir + "/other --installation 12a45", 2, "--installation"},
   };
-  rec::ControlRecord before;
+  datafiles::ControlRecord before;
   for (const Step& s : steps) {
     SCOPED_TRACE(s.args);
     const Result r = pxadmin(s.args);
@@ -81,7 +80,7 @@ TEST_F(PxadminStore, InitLockAndDump) {
   EXPECT_EQ(control(), before);
   EXPECT_EQ(control().lockFlag(), 'N');
   EXPECT_EQ(control().client(), 0);
-  EXPECT_FALSE(stdfs::exists(dir + "/other/FT00.DAT"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/other/FT00.DAT"));
 }
 
 // A dump shows whether a user has a password, never the hash itself, in
@@ -91,10 +90,10 @@ TEST_F(PxadminStore, DumpNeverShowsPasswordHash) {
   ASSERT_EQ(pxadmin("init " + inst).exitCode, 0);
   const std::string hash = "$y$j9T$SECRETSALT$SECRETHASHVALUE";
   {
-    fs::SqliteStore store;
-    auto f = store.file(fs::kUserFile, inst);
-    ASSERT_EQ(f->open(fs::OpenMode::kInputOutput), fs::kOk);
-    rec::UserRecord withHash, without;
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kUserFile, inst);
+    ASSERT_EQ(f->open(datafiles::OpenMode::kInputOutput), datafiles::kOk);
+    datafiles::UserRecord withHash, without;
     withHash.setClient(3);
     withHash.setEncodedName("AAAAAAAAAA");
     withHash.setUserClass('N');
@@ -102,8 +101,8 @@ TEST_F(PxadminStore, DumpNeverShowsPasswordHash) {
     without.setClient(3);
     without.setEncodedName("BBBBBBBBBB");
     without.setUserClass('N');
-    ASSERT_EQ(f->write(withHash.bytes()), fs::kOk);
-    ASSERT_EQ(f->write(without.bytes()), fs::kOk);
+    ASSERT_EQ(f->write(withHash.bytes()), datafiles::kOk);
+    ASSERT_EQ(f->write(without.bytes()), datafiles::kOk);
   }
   const struct {
     const char* option;

@@ -4,7 +4,7 @@
 
 #include <CLI/CLI.hpp>
 
-namespace pxadmin {
+namespace tools {
 
 // Exit codes every verb uses. A verb that fails throws CLI::RuntimeError(code)
 // from its callback, after printing a clear message to stderr.
@@ -17,4 +17,4 @@ void addUserVerbs(CLI::App& app);       // user add/list/remove/passwd/class
 void addCatalogueVerbs(CLI::App& app);  // catalogue
 void addProductVerbs(CLI::App& app);    // grant, revoke, permissions, menu, app, check, backup, restore
 
-}  // namespace pxadmin
+}  // namespace tools

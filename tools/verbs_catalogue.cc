@@ -21,7 +21,7 @@
 #include "platform/screen_set.h"
 #include "tools/verbs.h"
 
-namespace pxadmin {
+namespace tools {
 namespace {
 
 using CA = pxabi::CommonArea;
@@ -38,7 +38,7 @@ class StderrScreenSet : public platform::ScreenSet {
   std::int32_t call(pxabi::ScreenControlBlock& control,
                     std::span<char, pxabi::kScreenDataSize> data) override {
     const auto message = data.subspan<pxabi::ScreenDataBlock::kMessage.offset, 82>();
-    const fs::FileStatus status{message[79], message[80]};
+    const datafiles::FileStatus status{message[79], message[80]};
     std::cerr << "PX07 " << control.procedure() << ": "
               << encoding::getText(message.first<70>()) << " "
               << encoding::view(message.subspan<70, 9>()) << " " << status.toString() << "\n";
@@ -77,21 +77,21 @@ struct Options {
   int client = -1;  // -1: the installation's default client
 };
 
-rec::ControlRecord readControl(const std::string& dir) {
-  fs::SqliteStore store;
-  auto file = store.file(fs::kInstallationFile, dir);
-  if (const fs::FileStatus s = file->open(fs::OpenMode::kInput); !s.ok())
+datafiles::ControlRecord readControl(const std::string& dir) {
+  datafiles::SqliteStore store;
+  auto file = store.file(datafiles::kInstallationFile, dir);
+  if (const datafiles::FileStatus s = file->open(datafiles::OpenMode::kInput); !s.ok())
     fail("FT00.DAT in " + dir + ": open " + s.toString());
-  rec::ControlRecord control;
-  const fs::FileStatus s = file->read(control.bytes());
+  datafiles::ControlRecord control;
+  const datafiles::FileStatus s = file->read(control.bytes());
   (void)file->close();
   if (!s.ok()) fail("FT00.DAT in " + dir + ": no control record (" + s.toString() + ")");
   return control;
 }
 
 // The common area as the sign-on leaves it for the start-up's catalogue call.
-std::unique_ptr<CA> commonArea(const rec::ControlRecord& c, int client) {
-  using C = rec::ControlRecord;
+std::unique_ptr<CA> commonArea(const datafiles::ControlRecord& c, int client) {
+  using C = datafiles::ControlRecord;
   auto area = std::make_unique<CA>();
   encoding::putRaw(area->at<CA::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
   area->setClient(client);
@@ -121,11 +121,11 @@ std::unique_ptr<CA> commonArea(const rec::ControlRecord& c, int client) {
 }
 
 void runCatalogueVerb(const Options& o) {
-  const rec::ControlRecord control = readControl(o.dir);
+  const datafiles::ControlRecord control = readControl(o.dir);
   int client = o.client;
   if (client < 0)
-    client =
-        encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+    client = encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
+                 .value_or(0);
   auto area = commonArea(control, client);
   // PX07 works in the current directory, as when the launcher calls it.
   if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);
@@ -163,4 +163,4 @@ void addCatalogueVerbs(CLI::App& app) {
   cmd->callback([options] { runCatalogueVerb(*options); });
 }
 
-}  // namespace pxadmin
+}  // namespace tools

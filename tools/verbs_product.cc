@@ -18,12 +18,11 @@
 #include "tools/menu_io.h"
 #include "tools/verbs.h"
 
-namespace pxadmin {
+namespace tools {
 namespace {
 
-namespace stdfs = std::filesystem;
-using rec::MenuRecord;
-using rec::PermissionRecord;
+using datafiles::MenuRecord;
+using datafiles::PermissionRecord;
 
 std::string programOrFail(std::string_view utf8) {
   const std::string p = encoding::cp850::fromUtf8(utf8);
@@ -48,17 +47,17 @@ struct PermissionOptions {
 
 void runGrant(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  fs::SqliteStore store;
-  auto f = openOrFail(store, fs::kPermissionFile, o.dir, fs::OpenMode::kInputOutput);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
   r.setGrantDate(todayYymmdd());
   r.setLevel('1');
   r.setFlag(flagOrFail(o.flag));
   encoding::putText(r.at<PermissionRecord::kText>(), o.text);
-  fs::FileStatus s = f->write(r.bytes());
+  datafiles::FileStatus s = f->write(r.bytes());
   const char* what = "granted";
-  if (s == fs::kDuplicateKey) {
+  if (s == datafiles::kDuplicateKey) {
     // Keep the grant date and level of the existing record; change flag and text.
     PermissionRecord old;
     old.setKey(o.client, user, program);
@@ -78,11 +77,11 @@ void runGrant(const PermissionOptions& o) {
 
 void runRevoke(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  fs::SqliteStore store;
-  auto f = openOrFail(store, fs::kPermissionFile, o.dir, fs::OpenMode::kInputOutput);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
-  const fs::FileStatus s = f->remove(r.bytes());
+  const datafiles::FileStatus s = f->remove(r.bytes());
   (void)f->close();
   if (s.invalidKey()) fail(o.user + " holds no permission for " + o.program);
   if (!s.ok()) fail("cannot remove the permission: " + describe(s));
@@ -90,13 +89,15 @@ void runRevoke(const PermissionOptions& o) {
 }
 
 // Every permission record of one user of one client, in key order.
-std::vector<PermissionRecord> permissionsOf(fs::KeyedFile& f, int client, const std::string& user) {
+std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
+                                            const std::string& user) {
   std::vector<PermissionRecord> out;
   PermissionRecord k;
   k.setKey(client, user, "");
   encoding::zero(k.at<PermissionRecord::kProgram>());
   encoding::zero(k.at<PermissionRecord::kKeyBlank>());
-  if (!f.start(fs::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok()) return out;
+  if (!f.start(datafiles::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok())
+    return out;
   PermissionRecord r;
   while (f.readNext(r.bytes()).ok()) {
     if (r.view().substr(0, 12) != k.view().substr(0, 12)) break;
@@ -107,8 +108,8 @@ std::vector<PermissionRecord> permissionsOf(fs::KeyedFile& f, int client, const 
 
 void runPermissions(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user);
-  fs::SqliteStore store;
-  auto f = openOrFail(store, fs::kPermissionFile, o.dir, fs::OpenMode::kInput);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
   const auto list = permissionsOf(*f, o.client, user);
   (void)f->close();
   if (list.empty()) {
@@ -133,9 +134,9 @@ struct TreeOptions {
 };
 
 struct TreeContext {
-  fs::KeyedFile* menu;
-  fs::KeyedFile* permissions;
-  fs::KeyedFile* installation;
+  datafiles::KeyedFile* menu;
+  datafiles::KeyedFile* permissions;
+  datafiles::KeyedFile* installation;
   char userClass;
   int client;
   std::string user;  // code page 850, blank-padded to 10
@@ -143,11 +144,11 @@ struct TreeContext {
   std::set<int> path;  // menus on the way down, against cycles
 };
 
-std::vector<MenuRecord> listMenu(fs::KeyedFile& f, int menu) {
+std::vector<MenuRecord> listMenu(datafiles::KeyedFile& f, int menu) {
   std::vector<MenuRecord> out;
   MenuRecord k;
   k.setKey(menu, 0);
-  if (f.start(fs::StartMode::kNotLessThan, k.bytes(), MenuRecord::kKeyLength).invalidKey())
+  if (f.start(datafiles::StartMode::kNotLessThan, k.bytes(), MenuRecord::kKeyLength).invalidKey())
     return out;
   MenuRecord r;
   while (f.readNext(r.bytes()).ok()) {
@@ -161,26 +162,27 @@ std::vector<MenuRecord> listMenu(fs::KeyedFile& f, int menu) {
 // Why the user does not see or cannot open the entry; empty when she can.
 std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
   const std::string_view program = r.program();
-  switch (px::entryVisibility(c.userClass, r.accessClass(), program)) {
-    case px::Visibility::kHidden:
+  switch (launcher::entryVisibility(c.userClass, r.accessClass(), program)) {
+    case launcher::Visibility::kHidden:
       return "hidden: access class " + std::string(1, r.accessClass()) + " is for class M only";
-    case px::Visibility::kNeedsPermission: {
+    case launcher::Visibility::kNeedsPermission: {
       PermissionRecord k;
       k.setKey(c.client, c.user, program);
-      if (c.permissions->start(fs::StartMode::kEqual, k.bytes(), PermissionRecord::kKeyLength)
+      if (c.permissions
+              ->start(datafiles::StartMode::kEqual, k.bytes(), PermissionRecord::kKeyLength)
               .invalidKey())
         return "hidden: no permission record for " +
                encoding::getText(r.at<MenuRecord::kProgram>());
       break;
     }
-    case px::Visibility::kShown:
+    case launcher::Visibility::kShown:
       break;
   }
   if (menu == 0 && r.opensSubmenu() && c.userClass != 'M' && r.entry() != 19) {
-    rec::InstallationRecord k;
-    k.setKey(rec::InstallationRecord::kApplicationType, c.client, r.entry().value_or(0));
-    rec::InstallationRecord app;
-    std::copy_n(k.data(), rec::InstallationRecord::kKeyLength, app.data());
+    datafiles::InstallationRecord k;
+    k.setKey(datafiles::InstallationRecord::kApplicationType, c.client, r.entry().value_or(0));
+    datafiles::InstallationRecord app;
+    std::copy_n(k.data(), datafiles::InstallationRecord::kKeyLength, app.data());
     if (c.installation->read(app.bytes()).invalidKey()) return "refused: Anwendung nicht installiert!";
   }
   return "";
@@ -204,21 +206,21 @@ void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
 }
 
 void runMenuTree(const TreeOptions& o) {
-  fs::SqliteStore store;
-  auto menu = openOrFail(store, fs::kMenuFile, o.dir, fs::OpenMode::kInput);
-  auto perms = openOrFail(store, fs::kPermissionFile, o.dir, fs::OpenMode::kInput);
-  auto inst = openOrFail(store, fs::kInstallationFile, o.dir, fs::OpenMode::kInput);
+  datafiles::SqliteStore store;
+  auto menu = openOrFail(store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
+  auto perms = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  auto inst = openOrFail(store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
   TreeContext c{menu.get(), perms.get(), inst.get(), 'M', o.client, "", o.all, {}};
   std::ostringstream out;
   if (!o.user.empty()) {
     const std::string name = userNameOrFail(o.user);
     const auto encoded = encodeUserName(name);
     if (!encoded) fail("U001 cannot be loaded: check the program directory");
-    auto users = openOrFail(store, fs::kUserFile, o.dir, fs::OpenMode::kInput);
-    rec::UserRecord u;
-    const auto key = rec::UserRecord::key(o.client, *encoded);
+    auto users = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    datafiles::UserRecord u;
+    const auto key = datafiles::UserRecord::key(o.client, *encoded);
     std::copy(key.begin(), key.end(), u.data());
-    if (const fs::FileStatus s = users->read(u.bytes()); !s.ok())
+    if (const datafiles::FileStatus s = users->read(u.bytes()); !s.ok())
       fail("no user " + o.user + " for client " + std::to_string(o.client) + ": " + describe(s));
     (void)users->close();
     c.userClass = u.userClass();
@@ -226,9 +228,9 @@ void runMenuTree(const TreeOptions& o) {
     c.user.resize(10, ' ');
     out << "Menu tree for " << o.user << " (class " << c.userClass << ", client " << o.client
         << ")\n";
-    rec::ControlRecord control;
+    datafiles::ControlRecord control;
     if (inst->read(control.bytes()).ok() && control.locked())
-      out << (px::isAdministrator(c.userClass)
+      out << (launcher::isAdministrator(c.userClass)
                   ? "Note: the system is locked for normal users.\n"
                   : "Note: the system is locked for normal users: this user cannot sign on now.\n");
   } else {
@@ -250,12 +252,12 @@ MenuFormat formatOf(const std::string& format, const std::string& file) {
 }
 
 void runMenuExport(const std::string& dir, const std::string& format, const std::string& output) {
-  fs::SqliteStore store;
-  auto f = openOrFail(store, fs::kMenuFile, dir, fs::OpenMode::kInput);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
   std::vector<MenuRecord> all;
   MenuRecord r;
   encoding::zero(r.bytes());
-  if (f->start(fs::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
+  if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
     while (f->readNext(r.bytes()).ok()) all.push_back(r);
   (void)f->close();
   std::string error;
@@ -280,30 +282,31 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
   std::string error;
   const auto records = importMenu(buf.str(), formatOf(format, input), &error);
   if (!records) fail(input + ": " + error);
-  fs::SqliteStore store;
-  auto f = openOrFail(store, fs::kMenuFile, dir, fs::OpenMode::kInputOutput);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
   // One unit: the import stands whole or not at all.
-  if (const fs::FileStatus s = f->begin(); !s.ok()) fail("cannot start the import: " + describe(s));
+  if (const datafiles::FileStatus s = f->begin(); !s.ok())
+    fail("cannot start the import: " + describe(s));
   int added = 0, replaced = 0, removed = 0;
-  fs::FileStatus failed = fs::kOk;
+  datafiles::FileStatus failed = datafiles::kOk;
   if (replace) {
     std::set<std::string> keep;
     for (const auto& r : *records) keep.insert(std::string(r.view().substr(0, 6)));
     std::vector<MenuRecord> drop;
     MenuRecord r;
     encoding::zero(r.bytes());
-    if (f->start(fs::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
+    if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
       while (f->readNext(r.bytes()).ok())
         if (!keep.count(std::string(r.view().substr(0, 6)))) drop.push_back(r);
     for (const auto& d : drop) {
-      if (const fs::FileStatus s = f->remove(d.bytes()); !s.ok()) failed = s;
+      if (const datafiles::FileStatus s = f->remove(d.bytes()); !s.ok()) failed = s;
       ++removed;
     }
   }
   for (const auto& r : *records) {
     if (!failed.ok()) break;
-    fs::FileStatus s = f->write(r.bytes());
-    if (s == fs::kDuplicateKey) {
+    datafiles::FileStatus s = f->write(r.bytes());
+    if (s == datafiles::kDuplicateKey) {
       s = f->rewrite(r.bytes());
       ++replaced;
     } else {
@@ -316,7 +319,7 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
     (void)f->close();
     fail("import abandoned, nothing changed: " + describe(failed));
   }
-  if (const fs::FileStatus s = f->commit(); !s.ok()) {
+  if (const datafiles::FileStatus s = f->commit(); !s.ok()) {
     (void)f->rollback();
     (void)f->close();
     fail("import abandoned, nothing changed: " + describe(s));
@@ -331,15 +334,15 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
 
 void runApp(const std::string& verb, const std::string& dir, int client, int number,
             const std::string& name) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   const bool change = verb != "list";
-  auto f = openOrFail(store, fs::kInstallationFile, dir,
-                      change ? fs::OpenMode::kInputOutput : fs::OpenMode::kInput);
-  rec::ApplicationRecord r;
+  auto f = openOrFail(store, datafiles::kInstallationFile, dir,
+                      change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
+  datafiles::ApplicationRecord r;
   if (verb == "list") {
-    r.setKey(rec::InstallationRecord::kApplicationType, client, 0);
+    r.setKey(datafiles::InstallationRecord::kApplicationType, client, 0);
     bool any = false;
-    if (f->start(fs::StartMode::kNotLessThan, r.bytes(), 3).ok()) {
+    if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 3).ok()) {
       while (f->readNext(r.bytes()).ok() && r.type() == '1' && r.client() == client) {
         std::printf("%3d  %s\n", r.application().value_or(-1), r.name().c_str());
         any = true;
@@ -350,11 +353,11 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
     return;
   }
   if (number < 0 || number > 999) fail("an application number is 0-999", kExitUsage);
-  r.setKey(rec::InstallationRecord::kApplicationType, client, number);
-  fs::FileStatus s;
+  r.setKey(datafiles::InstallationRecord::kApplicationType, client, number);
+  datafiles::FileStatus s;
   if (verb == "install") {
-    rec::ApplicationRecord old;
-    std::copy_n(r.data(), rec::InstallationRecord::kKeyLength, old.data());
+    datafiles::ApplicationRecord old;
+    std::copy_n(r.data(), datafiles::InstallationRecord::kKeyLength, old.data());
     s = f->read(old.bytes());
     if (s.ok()) {
       // Keep the bytes other programs maintain; set only the name.
@@ -381,11 +384,11 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
 // ---- check, backup, restore ------------------------------------------------------------
 
 void runCheck(const std::string& dir) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   bool clean = true;
-  for (const fs::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    const fs::FileStatus s = store.checkIntegrity(*spec, dir, &problems);
+    const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems);
     if (s.ok()) {
       std::cout << spec->name << ": ok\n";
       continue;
@@ -400,16 +403,16 @@ void runCheck(const std::string& dir) {
 std::string timestamp() { return localNow("%Y%m%d-%H%M%S"); }
 
 void runBackup(const std::string& dir, const std::string& target) {
-  const stdfs::path into = stdfs::path(target) / ("px-backup-" + timestamp());
+  const std::filesystem::path into = std::filesystem::path(target) / ("px-backup-" + timestamp());
   std::error_code ec;
-  if (stdfs::exists(into)) fail(into.string() + " exists already");
-  stdfs::create_directories(into, ec);
+  if (std::filesystem::exists(into)) fail(into.string() + " exists already");
+  std::filesystem::create_directories(into, ec);
   if (ec) fail("cannot create " + into.string() + ": " + ec.message());
-  fs::SqliteStore store;
-  for (const fs::FileSpec* spec : kAllFiles) {
-    const fs::FileStatus s = store.copyTo(*spec, dir, (into / spec->name).string());
+  datafiles::SqliteStore store;
+  for (const datafiles::FileSpec* spec : kAllFiles) {
+    const datafiles::FileStatus s = store.copyTo(*spec, dir, (into / spec->name).string());
     if (!s.ok()) {
-      stdfs::remove_all(into, ec);  // no half backup left behind
+      std::filesystem::remove_all(into, ec);  // no half backup left behind
       fail("cannot copy " + std::string(spec->name) + ": " + describe(s));
     }
   }
@@ -419,22 +422,22 @@ void runBackup(const std::string& dir, const std::string& target) {
 // Replaces the live file's records with the backup's in one unit, while the
 // live file is held exclusively: nobody works with it during the restore,
 // and a failure leaves it as it was.
-fs::FileStatus restoreFile(fs::SqliteStore& store, const fs::FileSpec& spec,
+datafiles::FileStatus restoreFile(datafiles::SqliteStore& store, const datafiles::FileSpec& spec,
                            const std::string& dir, const std::string& from, std::size_t* count) {
   auto src = store.file(spec, from);
-  if (fs::FileStatus s = src->open(fs::OpenMode::kInput); !s.ok()) return s;
+  if (datafiles::FileStatus s = src->open(datafiles::OpenMode::kInput); !s.ok()) return s;
   std::vector<std::string> records;
   std::string r(spec.recordLength, '\0');
   std::string k(spec.recordLength, '\0');
-  if (src->start(fs::StartMode::kNotLessThan, k, spec.keyLength).ok())
+  if (src->start(datafiles::StartMode::kNotLessThan, k, spec.keyLength).ok())
     while (src->readNext(r).ok()) records.push_back(r);
   (void)src->close();
 
   auto dst = store.file(spec, dir);
-  if (fs::FileStatus s = dst->open(fs::OpenMode::kExclusive); !s.ok()) return s;
-  fs::FileStatus s = dst->begin();
+  if (datafiles::FileStatus s = dst->open(datafiles::OpenMode::kExclusive); !s.ok()) return s;
+  datafiles::FileStatus s = dst->begin();
   std::vector<std::string> old;
-  if (s.ok() && dst->start(fs::StartMode::kNotLessThan, k, spec.keyLength).ok())
+  if (s.ok() && dst->start(datafiles::StartMode::kNotLessThan, k, spec.keyLength).ok())
     while (dst->readNext(r).ok()) old.push_back(r);
   for (const auto& o : old)
     if (s.ok()) s = dst->remove(o);
@@ -448,16 +451,16 @@ fs::FileStatus restoreFile(fs::SqliteStore& store, const fs::FileSpec& spec,
 }
 
 void runRestore(const std::string& dir, const std::string& from) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   // Check the whole backup first, so that a bad one changes nothing.
-  for (const fs::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const fs::FileStatus s = store.checkIntegrity(*spec, from, &problems); !s.ok())
+    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, from, &problems); !s.ok())
       fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s));
   }
-  for (const fs::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kAllFiles) {
     std::size_t n = 0;
-    if (const fs::FileStatus s = restoreFile(store, *spec, dir, from, &n); !s.ok())
+    if (const datafiles::FileStatus s = restoreFile(store, *spec, dir, from, &n); !s.ok())
       fail("cannot restore " + std::string(spec->name) + " (it is unchanged): " + describe(s) +
            (s.locked() ? "; every workstation must leave the program first" : ""));
     std::cout << spec->name << ": " << n << " records restored\n";
@@ -550,4 +553,4 @@ void addProductVerbs(CLI::App& app) {
   cmd->callback([dir, target] { runRestore(*dir, *target); });
 }
 
-}  // namespace pxadmin
+}  // namespace tools

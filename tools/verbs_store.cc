@@ -14,12 +14,10 @@
 #include "tools/admin_common.h"
 #include "tools/verbs.h"
 
-namespace pxadmin {
+namespace tools {
 namespace {
 
-namespace stdfs = std::filesystem;
-
-std::string statusText(fs::FileStatus s) { return describe(s); }
+std::string statusText(datafiles::FileStatus s) { return describe(s); }
 
 // ---- init -------------------------------------------------------------------
 
@@ -29,8 +27,8 @@ struct InitOptions {
   int client = 0;
 };
 
-rec::ControlRecord controlRecord(const InitOptions& o) {
-  using R = rec::ControlRecord;
+datafiles::ControlRecord controlRecord(const InitOptions& o) {
+  using R = datafiles::ControlRecord;
   R r;
   r.setLockFlag('N');
   encoding::putText(r.at<R::kIdentification>(), o.id);
@@ -57,22 +55,22 @@ rec::ControlRecord controlRecord(const InitOptions& o) {
 }
 
 void runInit(const InitOptions& o) {
-  const rec::ControlRecord control = controlRecord(o);
+  const datafiles::ControlRecord control = controlRecord(o);
   std::error_code ec;
-  stdfs::create_directories(o.dir, ec);
-  if (!stdfs::is_directory(o.dir)) fail("cannot create directory " + o.dir);
-  for (const fs::FileSpec* spec : kAllFiles) {
-    if (stdfs::exists(fs::SqliteStore::pathOf(spec->name, o.dir)))
+  std::filesystem::create_directories(o.dir, ec);
+  if (!std::filesystem::is_directory(o.dir)) fail("cannot create directory " + o.dir);
+  for (const datafiles::FileSpec* spec : kAllFiles) {
+    if (std::filesystem::exists(datafiles::SqliteStore::pathOf(spec->name, o.dir)))
       fail(std::string(spec->name) + " exists already in " + o.dir +
            ": refusing to overwrite an installation");
   }
-  fs::SqliteStore store;
-  for (const fs::FileSpec* spec : kAllFiles) {
-    if (const fs::FileStatus s = store.create(*spec, o.dir); !s.ok())
+  datafiles::SqliteStore store;
+  for (const datafiles::FileSpec* spec : kAllFiles) {
+    if (const datafiles::FileStatus s = store.create(*spec, o.dir); !s.ok())
       fail("cannot create " + std::string(spec->name) + ": status " + statusText(s));
   }
-  auto f = store.file(fs::kInstallationFile, o.dir);
-  fs::FileStatus s = f->open(fs::OpenMode::kInputOutput);
+  auto f = store.file(datafiles::kInstallationFile, o.dir);
+  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
   if (s.ok()) s = f->write(control.bytes());
   (void)f->close();
   if (!s.ok()) fail("cannot write the control record: status " + statusText(s));
@@ -90,11 +88,11 @@ struct Column {
   Kind kind;
 };
 
-using UR = rec::UserRecord;
-using MR = rec::MenuRecord;
-using PR = rec::PermissionRecord;
-using CR = rec::ControlRecord;
-using AR = rec::ApplicationRecord;
+using UR = datafiles::UserRecord;
+using MR = datafiles::MenuRecord;
+using PR = datafiles::PermissionRecord;
+using CR = datafiles::ControlRecord;
+using AR = datafiles::ApplicationRecord;
 
 const std::vector<Column> kUserColumns = {
     {"client", UR::kClient, Kind::kPacked},         {"encoded_name", UR::kEncodedName, Kind::kHex},
@@ -206,35 +204,36 @@ std::string csvField(const std::string& s) {
 enum class Format { kTable, kJson, kCsv };
 
 void runDump(const std::string& file, Format format) {
-  const stdfs::path p(file);
+  const std::filesystem::path p(file);
   std::string name = p.filename().string();
   for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  const fs::FileSpec* spec = nullptr;
-  for (const fs::FileSpec* s : kAllFiles)
+  const datafiles::FileSpec* spec = nullptr;
+  for (const datafiles::FileSpec* s : kAllFiles)
     if (s->name == name) spec = s;
   if (spec == nullptr)
     fail("cannot tell the layout of " + file + ": expected FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT",
          kExitUsage);
   // The file may carry another name (a copy); its layout is the named one's.
   const std::string filename = p.filename().string();
-  const fs::FileSpec actual{filename, spec->recordLength, spec->keyLength};
-  fs::SqliteStore store;
+  const datafiles::FileSpec actual{filename, spec->recordLength, spec->keyLength};
+  datafiles::SqliteStore store;
   auto f = store.file(actual, p.parent_path().string());
-  if (const fs::FileStatus s = f->open(fs::OpenMode::kInput); !s.ok())
+  if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
     fail("cannot open " + file + ": status " + statusText(s));
   std::vector<char> record(spec->recordLength);
-  fs::FileStatus s = f->start(fs::StartMode::kNotLessThan, record, 0);
+  datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, record, 0);
   bool first = true;
   const std::vector<Column>* lastColumns = nullptr;
   if (format == Format::kJson) std::cout << "[";
   while (s.ok() && (s = f->readNext(record)).ok()) {
     const std::vector<Column>* columns = &kMenuColumns;
-    if (spec == &fs::kUserFile) columns = &kUserColumns;
-    if (spec == &fs::kPermissionFile) columns = &kPermissionColumns;
-    if (spec == &fs::kInstallationFile) {
-      columns = record[0] == rec::InstallationRecord::kControlType       ? &kControlColumns
-                : record[0] == rec::InstallationRecord::kApplicationType ? &kApplicationColumns
-                                                                         : &kOtherInstallationColumns;
+    if (spec == &datafiles::kUserFile) columns = &kUserColumns;
+    if (spec == &datafiles::kPermissionFile) columns = &kPermissionColumns;
+    if (spec == &datafiles::kInstallationFile) {
+      columns = record[0] == datafiles::InstallationRecord::kControlType ? &kControlColumns
+                : record[0] == datafiles::InstallationRecord::kApplicationType
+                    ? &kApplicationColumns
+                    : &kOtherInstallationColumns;
     }
     std::vector<std::pair<std::string, bool>> values;
     for (const Column& c : *columns) values.push_back(decode(record, c));
@@ -272,11 +271,12 @@ void runDump(const std::string& file, Format format) {
 // ---- lock, unlock, status ------------------------------------------------------
 
 void runLockFlag(const std::string& dir, std::optional<char> set) {
-  fs::SqliteStore store;
-  auto f = store.file(fs::kInstallationFile, dir);
-  fs::FileStatus s = f->open(set ? fs::OpenMode::kInputOutput : fs::OpenMode::kInput);
+  datafiles::SqliteStore store;
+  auto f = store.file(datafiles::kInstallationFile, dir);
+  datafiles::FileStatus s =
+      f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
   if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + statusText(s));
-  rec::ControlRecord control;
+  datafiles::ControlRecord control;
   s = f->read(control.bytes());
   if (!s.ok()) {
     (void)f->close();
@@ -338,4 +338,4 @@ void addStoreVerbs(CLI::App& app) {
   }
 }
 
-}  // namespace pxadmin
+}  // namespace tools

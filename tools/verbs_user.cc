@@ -18,7 +18,7 @@
 #include "programs/password.h"
 #include "tools/verbs.h"
 
-namespace pxadmin {
+namespace tools {
 namespace {
 
 struct UserOptions {
@@ -35,8 +35,8 @@ struct UserOptions {
   throw CLI::RuntimeError(code);
 }
 
-std::string describe(fs::FileStatus s) {
-  if (s == fs::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
+std::string describe(datafiles::FileStatus s) {
+  if (s == datafiles::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
   if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
   return s.toString();
 }
@@ -62,26 +62,27 @@ std::string plainName(const std::string& utf8) {
 }
 
 // --client, else the installation's default client, else 0.
-int clientOf(fs::FileStore& store, const UserOptions& o) {
+int clientOf(datafiles::FileStore& store, const UserOptions& o) {
   if (o.client) {
     if (*o.client < 0 || *o.client > 999) refuse("--client takes 0-999", kExitUsage);
     return *o.client;
   }
-  auto f = store.file(fs::kInstallationFile, o.dir);
-  rec::ControlRecord control;
-  fs::FileStatus s = f->open(fs::OpenMode::kInput);
+  auto f = store.file(datafiles::kInstallationFile, o.dir);
+  datafiles::ControlRecord control;
+  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput);
   if (s.ok()) {
     s = f->read(control.bytes());
     (void)f->close();
   }
   if (!s.ok()) return 0;
-  return encoding::packed3::decode(control.at<rec::ControlRecord::kDefaultClient>()).value_or(0);
+  return encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
+      .value_or(0);
 }
 
-std::unique_ptr<fs::KeyedFile> openUsers(fs::FileStore& store, const UserOptions& o,
-                                         fs::OpenMode mode) {
-  auto f = store.file(fs::kUserFile, o.dir);
-  if (const fs::FileStatus s = f->open(mode); !s.ok())
+std::unique_ptr<datafiles::KeyedFile> openUsers(datafiles::FileStore& store, const UserOptions& o,
+                                         datafiles::OpenMode mode) {
+  auto f = store.file(datafiles::kUserFile, o.dir);
+  if (const datafiles::FileStatus s = f->open(mode); !s.ok())
     refuse("cannot open FX00.DAT in " + o.dir + ": " + describe(s));
   return f;
 }
@@ -133,42 +134,42 @@ std::string newPasswordHash(const UserOptions& o) {
   const auto hash = programs::password::hash(phrase);
   programs::password::wipe(phrase);
   if (!hash) refuse("the crypt library could not make a password hash");
-  if (hash->size() > rec::UserRecord::kPasswordHash.width) refuse("password hash too long");
+  if (hash->size() > datafiles::UserRecord::kPasswordHash.width) refuse("password hash too long");
   return *hash;
 }
 
 // Reads the user's record for update; fails the verb when there is none.
-rec::UserRecord readUser(fs::KeyedFile& f, int client, const std::string& name) {
-  rec::UserRecord u;
-  const auto key = rec::UserRecord::key(client, userNameCode('V', name));
+datafiles::UserRecord readUser(datafiles::KeyedFile& f, int client, const std::string& name) {
+  datafiles::UserRecord u;
+  const auto key = datafiles::UserRecord::key(client, userNameCode('V', name));
   std::copy(key.begin(), key.end(), u.bytes().begin());
-  const fs::FileStatus s = f.read(u.bytes());
+  const datafiles::FileStatus s = f.read(u.bytes());
   if (s.invalidKey())
     refuse("no user " + encoding::cp850::toUtf8(name) + " for client " + std::to_string(client));
   if (!s.ok()) refuse("cannot read FX00.DAT: " + describe(s));
   return u;
 }
 
-void rewriteUser(fs::KeyedFile& f, const rec::UserRecord& u) {
-  const fs::FileStatus s = f.rewrite(u.bytes());
+void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
+  const datafiles::FileStatus s = f.rewrite(u.bytes());
   (void)f.close();
   if (!s.ok()) refuse("cannot rewrite the user record: " + describe(s));
 }
 
 void runAdd(const UserOptions& o) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   const std::string name = plainName(o.name);
   const char cls = classOf(o.userClass);
   const int client = clientOf(store, o);
   const std::string hash = newPasswordHash(o);
-  rec::UserRecord u;
+  datafiles::UserRecord u;
   u.setClient(client);
   u.setEncodedName(userNameCode('V', name));
   u.setSignOnFlag('N');
   u.setUserClass(cls);
   u.setPasswordHash(hash);
-  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
-  const fs::FileStatus s = f->write(u.bytes());
+  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
+  const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
     refuse("user " + o.name + " exists already for client " + std::to_string(client));
@@ -178,16 +179,16 @@ void runAdd(const UserOptions& o) {
 }
 
 void runList(const UserOptions& o) {
-  fs::SqliteStore store;
-  auto f = openUsers(store, o, fs::OpenMode::kInput);
-  rec::UserRecord u;
+  datafiles::SqliteStore store;
+  auto f = openUsers(store, o, datafiles::OpenMode::kInput);
+  datafiles::UserRecord u;
   std::fill(u.bytes().begin(), u.bytes().end(), '\0');
-  fs::FileStatus s = fs::kOk;
+  datafiles::FileStatus s = datafiles::kOk;
   if (o.client) {
     u.setClient(*o.client);
-    s = f->start(fs::StartMode::kNotLessThan, u.bytes(), rec::UserRecord::kKeyLength);
+    s = f->start(datafiles::StartMode::kNotLessThan, u.bytes(), datafiles::UserRecord::kKeyLength);
   } else {
-    s = f->start(fs::StartMode::kNotLessThan, u.bytes(), 1);
+    s = f->start(datafiles::StartMode::kNotLessThan, u.bytes(), 1);
   }
   std::cout << "client  user        class  signed-on  password\n";
   while (s.ok()) {
@@ -207,23 +208,23 @@ void runList(const UserOptions& o) {
 }
 
 void runRemove(const UserOptions& o) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   const std::string name = plainName(o.name);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
-  const rec::UserRecord u = readUser(*f, client, name);
-  const fs::FileStatus s = f->remove(u.bytes());
+  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
+  const datafiles::UserRecord u = readUser(*f, client, name);
+  const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
   if (!s.ok()) refuse("cannot remove the user record: " + describe(s));
   std::cout << "User " << o.name << " removed (client " << client << ")\n";
 }
 
 void runPasswd(const UserOptions& o) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   const std::string name = plainName(o.name);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
-  rec::UserRecord u = readUser(*f, client, name);
+  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
+  datafiles::UserRecord u = readUser(*f, client, name);
   u.setPasswordHash(newPasswordHash(o));
   const bool none = u.passwordHash().empty();
   rewriteUser(*f, u);
@@ -231,12 +232,12 @@ void runPasswd(const UserOptions& o) {
 }
 
 void runClass(const UserOptions& o) {
-  fs::SqliteStore store;
+  datafiles::SqliteStore store;
   const std::string name = plainName(o.name);
   const char cls = classOf(o.userClass);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, fs::OpenMode::kInputOutput);
-  rec::UserRecord u = readUser(*f, client, name);
+  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
+  datafiles::UserRecord u = readUser(*f, client, name);
   u.setUserClass(cls);
   rewriteUser(*f, u);
   std::cout << "User " << o.name << " now has class " << cls << "\n";
@@ -289,4 +290,4 @@ void addUserVerbs(CLI::App& app) {
   cls->callback([o] { runClass(*o); });
 }
 
-}  // namespace pxadmin
+}  // namespace tools

@@ -79,7 +79,7 @@ bool isBox(Procedure p) {
 
 std::string formatStatus(char first, char second) {
   if (first == ' ' && second == ' ') return "";
-  return fs::FileStatus(first, second).toString();
+  return datafiles::FileStatus(first, second).toString();
 }
 
 Request readRequest(ConstControlBytes control, ConstDataBytes data) {

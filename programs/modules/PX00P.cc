@@ -20,7 +20,7 @@ PX_PROGRAM(PX00P) {
     std::error_code ec;
     const std::string here = std::filesystem::current_path(ec).string();
     const auto result = programs::backUpMenuFiles(
-        here, now, [&](const fs::FileSpec& spec, const std::string& target) {
+        here, now, [&](const datafiles::FileSpec& spec, const std::string& target) {
           return store->copyTo(spec, "", target);
         });
     if (result.status.ok()) return programs::kDone;

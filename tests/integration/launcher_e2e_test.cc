@@ -22,25 +22,23 @@ using testing_support::buildDir;
 using testing_support::readFile;
 using testing_support::lines;
 
-namespace stdfs = std::filesystem;
-
 class LauncherEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = stdfs::temp_directory_path().string() + "/px-e2e-XXXXXX";
+    std::string t = std::filesystem::temp_directory_path().string() + "/px-e2e-XXXXXX";
     root = ::mkdtemp(t.data());
     data = root + "/daten";
     ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
     ASSERT_EQ(admin("user add ADMIN --class M --no-password --dir " + data), 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data), 0);
-    saved = stdfs::current_path();
-    stdfs::current_path(data);
+    saved = std::filesystem::current_path();
+    std::filesystem::current_path(data);
     putMenu(0, 19, "Prüfung", "    ");
     putMenu(19, 1, "Recorder", "PXRA");
   }
   void TearDown() override {
-    stdfs::current_path(saved);
-    stdfs::remove_all(root);
+    std::filesystem::current_path(saved);
+    std::filesystem::remove_all(root);
   }
 
   int admin(const std::string& args) {
@@ -48,10 +46,10 @@ class LauncherEndToEnd : public ::testing::Test {
     return std::system(cmd.c_str());
   }
   void putMenu(int menu, int entry, std::string_view text, std::string_view program) {
-    fs::SqliteStore store;
-    auto f = store.file(fs::kMenuFile);
-    ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
-    rec::MenuRecord r;
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kMenuFile);
+    ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
+    datafiles::MenuRecord r;
     r.setKey(menu, entry);
     r.setText(text);
     r.setProgram(program);
@@ -62,10 +60,10 @@ class LauncherEndToEnd : public ::testing::Test {
     (void)f->close();
   }
   void stampMenus(std::string_view stamp) {
-    fs::SqliteStore store;
-    auto f = store.file(fs::kMenuFile);
-    ASSERT_TRUE(f->open(fs::OpenMode::kInputOutput).ok());
-    rec::MenuRecord r;
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kMenuFile);
+    ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
+    datafiles::MenuRecord r;
     r.setKey(0, 0);
     r.setVersionStamp(stamp);
     if (!f->write(r.bytes()).ok()) {
@@ -75,13 +73,13 @@ class LauncherEndToEnd : public ::testing::Test {
   }
   // Sign-on flags of all users in key order.
   std::string signOnFlags() {
-    fs::SqliteStore store;
-    auto f = store.file(fs::kUserFile);
-    EXPECT_TRUE(f->open(fs::OpenMode::kInput).ok());
-    rec::UserRecord u;
-    encoding::zero(u.at<rec::UserRecord::kClient>());
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kUserFile);
+    EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
+    datafiles::UserRecord u;
+    encoding::zero(u.at<datafiles::UserRecord::kClient>());
     std::string flags;
-    if (f->start(fs::StartMode::kNotLessThan, u.bytes(), 12).ok())
+    if (f->start(datafiles::StartMode::kNotLessThan, u.bytes(), 12).ok())
       while (f->readNext(u.bytes()).ok()) flags += u.signOnFlag();
     (void)f->close();
     return flags;
@@ -90,7 +88,7 @@ class LauncherEndToEnd : public ::testing::Test {
   int px01(const std::string& args, const std::string& script, const std::string& commands = "") {
     std::ofstream(root + "/run.script") << script;
     std::ofstream(data + "/PXREC.cmd") << commands;
-    stdfs::remove(root + "/run.jsonl");
+    std::filesystem::remove(root + "/run.jsonl");
     const std::string b = buildDir();
     const std::string cmd = "cd '" + data + "' && env PX_PROGRAM_PATH=" + b +
                             "/lib/px01/scripted:" + b + "/lib/px01/e2e DSGRUN_SCRIPT=" + root +
@@ -110,7 +108,7 @@ class LauncherEndToEnd : public ::testing::Test {
   std::vector<std::string> recorded() { return lines(readFile(data + "/PXREC.log")); }
 
   std::string root, data;
-  stdfs::path saved;
+  std::filesystem::path saved;
 };
 
 TEST_F(LauncherEndToEnd, UnknownUserEndsWithoutScreenOrFiles) {
@@ -154,8 +152,8 @@ TEST_F(LauncherEndToEnd, SignOnFlagAndFollowUpsThroughTheMenu) {
 
 TEST_F(LauncherEndToEnd, MissingMenuFileGivesFehlerAndEndsInOrder) {
   stampMenus("034 - ");
-  for (const auto& e : stdfs::directory_iterator(data))
-    if (e.path().filename().string().rfind("FX01.DAT", 0) == 0) stdfs::remove(e.path());
+  for (const auto& e : std::filesystem::directory_iterator(data))
+    if (e.path().filename().string().rfind("FX01.DAT", 0) == 0) std::filesystem::remove(e.path());
   px01("ADMIN", "");
   const auto boxes = callsOf("BOX-FEHLER-OK");
   ASSERT_EQ(boxes.size(), 1u) << readFile(root + "/run.jsonl");
@@ -170,9 +168,9 @@ TEST_F(LauncherEndToEnd, MissingMenuFileGivesFehlerAndEndsInOrder) {
 
 TEST_F(LauncherEndToEnd, FileHeldExclusivelyWaitsRetriesAndCancelKeepsSignOn) {
   stampMenus("034 - ");
-  fs::SqliteStore store;
-  auto held = store.file(fs::kPermissionFile);
-  ASSERT_TRUE(held->open(fs::OpenMode::kExclusive).ok());
+  datafiles::SqliteStore store;
+  auto held = store.file(datafiles::kPermissionFile);
+  ASSERT_TRUE(held->open(datafiles::OpenMode::kExclusive).ok());
   px01("ADMIN", "reply W\nreply W\nreply C\n");
   (void)held->close();
   const auto waits = callsOf("BOX-FEHLER-RC");

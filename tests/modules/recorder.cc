@@ -27,23 +27,25 @@ using Area = pxabi::CommonArea;
 constexpr const char* kName = PX_STR(PX_RECORDER_NAME);
 
 std::string signOnFlags() {
-  fs::SqliteStore store;
-  auto file = store.file(fs::kUserFile);
-  if (!file->open(fs::OpenMode::kInput).ok()) return "?";
+  datafiles::SqliteStore store;
+  auto file = store.file(datafiles::kUserFile);
+  if (!file->open(datafiles::OpenMode::kInput).ok()) return "?";
   std::string flags;
-  rec::UserRecord user;
-  encoding::zero(user.at<rec::UserRecord::kClient>());
-  if (file->start(fs::StartMode::kNotLessThan, user.bytes(), rec::UserRecord::kKeyLength).ok())
+  datafiles::UserRecord user;
+  encoding::zero(user.at<datafiles::UserRecord::kClient>());
+  if (file->start(datafiles::StartMode::kNotLessThan, user.bytes(),
+                  datafiles::UserRecord::kKeyLength)
+          .ok())
     while (file->readNext(user.bytes()).ok()) flags += user.signOnFlag();
   (void)file->close();
   return flags;
 }
 
 void writeStamp(Area& area) {
-  fs::SqliteStore store;
-  auto file = store.file(fs::kMenuFile);
-  if (!file->open(fs::OpenMode::kInputOutput).ok()) return;
-  rec::MenuRecord header;
+  datafiles::SqliteStore store;
+  auto file = store.file(datafiles::kMenuFile);
+  if (!file->open(datafiles::OpenMode::kInputOutput).ok()) return;
+  datafiles::MenuRecord header;
   header.setKey(0, 0);
   header.setVersionStamp(encoding::view(area.at<Area::kVersionText>()).substr(0, 6));
   if (!file->write(header.bytes()).ok()) (void)file->rewrite(header.bytes());
