@@ -12,11 +12,11 @@ namespace {
 TEST(CommonArea, InitialContents) {
   CommonArea a;
   EXPECT_EQ(a.kSize, 2129u);
-  EXPECT_TRUE(encoding::isBlank(a.at<CommonArea::kUserName>()));
+  EXPECT_TRUE(encoding::isBlank(a.userName()));
   EXPECT_EQ(a.client(), 0);
-  EXPECT_EQ(encoding::view(a.at<CommonArea::kMenuValue>()), "00000000");
+  EXPECT_EQ(encoding::view(a.menuValue()), "00000000");
   EXPECT_EQ(a.functionKeyAction(1), 0);
-  EXPECT_EQ(encoding::getBigEndian(a.at<CommonArea::kAddressesCount>()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(a.addressesCount()), 0u);
   EXPECT_EQ(CommonArea::kVersionConstant.substr(0, 6), "034 - ");
 }
 
@@ -26,7 +26,7 @@ TEST(ScreenDataBlock, EventCodeIsBigEndian) {
   d.setEventCode(0x0130);
   EXPECT_EQ(d.bytes()[2790], 0x01);
   EXPECT_EQ(d.bytes()[2791], 0x30);
-  EXPECT_EQ(encoding::view(d.at<ScreenDataBlock::kSelection>()), "0000");
+  EXPECT_EQ(encoding::view(d.selection()), "0000");
   encoding::putText(d.row(99), "last");
   EXPECT_EQ(d.bytes()[3218 + 98 * 40], 'l');
 }
@@ -39,7 +39,8 @@ TEST(ScreenControlBlock, ErrorCodeAndProcedure) {
   EXPECT_EQ(c.bytes()[7], 0x02);
   c.setProcedure("NEUSTART");
   EXPECT_EQ(c.procedure(), "NEUSTART");
-  EXPECT_EQ(encoding::view(c.at<ScreenControlBlock::kProcedure>()).size(), 32u);
+  EXPECT_EQ(c.view().substr(ScreenControlBlock::kProcedure.offset, 32),
+            "NEUSTART" + std::string(24, ' '));
 }
 
 TEST(MessageArea, CarriesTheRawStatusBytes) {

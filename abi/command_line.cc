@@ -18,8 +18,8 @@ void applyCommandLine(std::string_view utf8Line, CommonArea& area) {
     const std::string_view rest = std::string_view(line).substr(first + 1);
     second = rest.substr(0, rest.find(' '));
   }
-  encoding::putRaw(area.at<CommonArea::kUserName>(), user);
-  encoding::putRaw(area.at<CommonArea::kSecondWord>(), second);
+  encoding::putRaw(area.userName(), user);
+  encoding::putRaw(area.secondWord(), second);
 }
 
 }  // namespace pxabi

@@ -11,8 +11,8 @@ struct Split {
 Split split(std::string_view line) {
   pxabi::CommonArea area;
   pxabi::applyCommandLine(line, area);
-  return {std::string(encoding::view(area.at<pxabi::CommonArea::kUserName>())),
-          std::string(encoding::view(area.at<pxabi::CommonArea::kSecondWord>()))};
+  return {std::string(encoding::view(area.userName())),
+          std::string(encoding::view(area.secondWord()))};
 }
 
 TEST(CommandLine, SplitsAtSingleBlanks) {

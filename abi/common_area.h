@@ -55,7 +55,9 @@ class CommonArea : public encoding::FixedRecord<2129> {
   static constexpr Field kCheckValue{1095, 8};    // digits
   static constexpr Field kGap10{1103, 5};
   static constexpr Field kRegionCode{1108, 3};
-  static constexpr Field kGap11{1111, 162};
+  static constexpr Field kGap11{1111, 139};
+  // Belongs to called programs; PX07 leaves its report here (catalogue_report.h).
+  static constexpr Field kCatalogueReport{1250, 23};
   static constexpr Field kVersionText{1273, 19};
   static constexpr Field kCallName{1292, 256};
   static constexpr Field kGap12{1548, 18};
@@ -68,12 +70,12 @@ class CommonArea : public encoding::FixedRecord<2129> {
   static_assert(encoding::tiles(
       {kIdentification, kClient, kUserName, kSecondWord, kHeaderNumber, kClubText, kWindowTitle,
        kGap1, kEditionOption1, kEditionOption2, kGap2, kPermissionFlag, kPermissionText, kGap3,
-       kStatusValue, kStatusText, kDataDirectory, kUserClass, kGap4, kNextProgram1,
-       kNextProgram2, kGap5, kWorkingDate, kGap6, kFunctionKeys, kGap7, kCalendarStart,
-       kPositionsCount, kGap8, kHelpText, kHelpTopic, kHelpMode, kInstallationNumber,
-       kScreenValueB, kMenuValue, kScreenValueA, kGap9, kEntryFlag, kCheckValue, kGap10,
-       kRegionCode, kGap11, kVersionText, kCallName, kGap12, kAddressesCount, kGap13, kMenuText,
-       kSavedControlBlock, kSavedControlTail, kCarriedValues},
+       kStatusValue, kStatusText, kDataDirectory, kUserClass, kGap4, kNextProgram1, kNextProgram2,
+       kGap5, kWorkingDate, kGap6, kFunctionKeys, kGap7, kCalendarStart, kPositionsCount, kGap8,
+       kHelpText, kHelpTopic, kHelpMode, kInstallationNumber, kScreenValueB, kMenuValue,
+       kScreenValueA, kGap9, kEntryFlag, kCheckValue, kGap10, kRegionCode, kGap11, kCatalogueReport,
+       kVersionText, kCallName, kGap12, kAddressesCount, kGap13, kMenuText, kSavedControlBlock,
+       kSavedControlTail, kCarriedValues},
       kSize));
 
   // The launcher's version text constant: "034 - 13.12.2022" followed by "019".
@@ -83,6 +85,51 @@ class CommonArea : public encoding::FixedRecord<2129> {
   // Every text blank, every number zero.
   CommonArea() { reset(); }
   void reset();
+
+  // The fields by name. One-character fields read and set as a character.
+  PX_FIELD(identification, kIdentification)
+  PX_FIELD(userName, kUserName)
+  PX_FIELD(secondWord, kSecondWord)
+  PX_FIELD(headerNumber, kHeaderNumber)
+  PX_FIELD(clubText, kClubText)
+  PX_FIELD(windowTitle, kWindowTitle)
+  PX_FIELD(permissionText, kPermissionText)
+  PX_FIELD(statusValue, kStatusValue)
+  PX_FIELD(statusText, kStatusText)
+  PX_FIELD(dataDirectory, kDataDirectory)
+  PX_FIELD(nextProgram1, kNextProgram1)
+  PX_FIELD(nextProgram2, kNextProgram2)
+  PX_FIELD(workingDate, kWorkingDate)
+  PX_FIELD(calendarStart, kCalendarStart)
+  PX_FIELD(positionsCount, kPositionsCount)
+  PX_FIELD(helpText, kHelpText)
+  PX_FIELD(helpTopic, kHelpTopic)
+  PX_FIELD(installationNumber, kInstallationNumber)
+  PX_FIELD(screenValueB, kScreenValueB)
+  PX_FIELD(menuValue, kMenuValue)
+  PX_FIELD(screenValueA, kScreenValueA)
+  PX_FIELD(checkValue, kCheckValue)
+  PX_FIELD(regionCode, kRegionCode)
+  PX_FIELD(catalogueReport, kCatalogueReport)
+  PX_FIELD(versionText, kVersionText)
+  PX_FIELD(callName, kCallName)
+  PX_FIELD(addressesCount, kAddressesCount)
+  PX_FIELD(menuText, kMenuText)
+  PX_FIELD(savedControlBlock, kSavedControlBlock)
+  PX_FIELD(savedControlTail, kSavedControlTail)
+  PX_FIELD(carriedValues, kCarriedValues)
+  char editionOption1() const { return at<kEditionOption1>()[0]; }
+  void setEditionOption1(char c) { at<kEditionOption1>()[0] = c; }
+  char editionOption2() const { return at<kEditionOption2>()[0]; }
+  void setEditionOption2(char c) { at<kEditionOption2>()[0] = c; }
+  char permissionFlag() const { return at<kPermissionFlag>()[0]; }
+  void setPermissionFlag(char c) { at<kPermissionFlag>()[0] = c; }
+  char userClass() const { return at<kUserClass>()[0]; }
+  void setUserClass(char c) { at<kUserClass>()[0] = c; }
+  char helpMode() const { return at<kHelpMode>()[0]; }
+  void setHelpMode(char c) { at<kHelpMode>()[0] = c; }
+  char entryFlag() const { return at<kEntryFlag>()[0]; }
+  void setEntryFlag(char c) { at<kEntryFlag>()[0] = c; }
 
   int client() const;  // 0 when the field is not a valid packed number
   void setClient(int n) { encoding::packed3::encode(n, at<kClient>()); }

@@ -27,6 +27,11 @@ class MessageArea : public encoding::FixedRecord<82> {
     at<kStatus>()[1] = raw[1];
   }
   std::array<char, 2> status() const { return {at<kStatus>()[0], at<kStatus>()[1]}; }
+  char reply() const { return at<kReply>()[0]; }
+  void setReply(char c) { at<kReply>()[0] = c; }
+  PX_FIELD(text, kText)
+  PX_FIELD(fileCode, kFileCode)
+  PX_FIELD(operation, kOperation)
 };
 
 }  // namespace pxabi

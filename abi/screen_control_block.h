@@ -58,6 +58,24 @@ class ScreenControlBlock : public encoding::FixedRecord<400> {
   std::string_view procedure() const { return encoding::trimmed(at<kProcedure>()); }
   void setProcedure(std::string_view p) { encoding::putRaw(at<kProcedure>(), p); }
   std::string_view setName() const { return encoding::trimmed(at<kSetName>()); }
+  void setSetName(std::string_view name) { encoding::putRaw(at<kSetName>(), name); }
+  std::uint32_t dataBlockVersion() const { return encoding::getBigEndian(at<kDataBlockVersion>()); }
+  void setDataBlockVersion(std::uint32_t v) { encoding::putBigEndian(at<kDataBlockVersion>(), v); }
+  std::uint8_t interfaceVersion() const {
+    return static_cast<std::uint8_t>(encoding::getBigEndian(at<kInterfaceVersion>()));
+  }
+  void setInterfaceVersion(std::uint8_t v) { encoding::putBigEndian(at<kInterfaceVersion>(), v); }
+  // The two versions and the name of the set "MPX01", as every caller of
+  // the set writes them before its first call.
+  void identifyMPX01() {
+    setDataBlockVersion(kVersion76);
+    setInterfaceVersion(kVersion2);
+    setSetName(kSetMPX01);
+  }
+  bool identifiesMPX01() const {
+    return dataBlockVersion() == kVersion76 && interfaceVersion() == kVersion2 &&
+           setName() == kSetMPX01;
+  }
 };
 
 }  // namespace pxabi

@@ -90,6 +90,39 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
   // Every text blank, every number zero.
   void reset();
 
+  // The fields by name.
+  PX_FIELD(carriedValues, kCarriedValues)
+  PX_FIELD(screenValueA, kScreenValueA)
+  PX_FIELD(menuValue, kMenuValue)
+  PX_FIELD(screenValueB, kScreenValueB)
+  PX_FIELD(identification, kIdentification)
+  PX_FIELD(clubText, kClubText)
+  PX_FIELD(client, kClient)
+  PX_FIELD(menuText, kMenuText)
+  PX_FIELD(headerLine, kHeaderLine)
+  PX_FIELD(moduleId, kModuleId)
+  PX_FIELD(moduleName, kModuleName)
+  PX_FIELD(date, kDate)
+  PX_FIELD(message, kMessage)
+  PX_FIELD(title, kTitle)
+  PX_FIELD(rowTexts, kRowTexts)
+  PX_FIELD(entryCount, kEntryCount)
+  PX_FIELD(selection, kSelection)
+  PX_FIELD(chosenRow, kChosenRow)
+  PX_FIELD(listPosition, kListPosition)
+  PX_FIELD(banner, kBanner)
+  PX_FIELD(statusLine, kStatusLine)
+  PX_FIELD(pageTitle, kPageTitle)
+  PX_FIELD(pageLines, kPageLines)
+  PX_FIELD(pageUsed, kPageUsed)
+  PX_FIELD(inputText, kInputText)
+  char permissionFlag() const { return at<kPermissionFlag>()[0]; }
+  void setPermissionFlag(char c) { at<kPermissionFlag>()[0] = c; }
+  char reply() const { return at<kReply>()[0]; }
+  void setReply(char c) { at<kReply>()[0] = c; }
+  char inputHidden() const { return at<kInputHidden>()[0]; }
+  void setInputHidden(char c) { at<kInputHidden>()[0] = c; }
+
   std::uint16_t eventCode() const {
     return static_cast<std::uint16_t>(encoding::getBigEndian(at<kEventCode>()));
   }

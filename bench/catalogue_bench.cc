@@ -148,13 +148,13 @@ void makeInstallation(const std::string& dir) {
 
 std::unique_ptr<CA> commonArea(const std::string& dir) {
   auto common = std::make_unique<CA>();
-  encoding::putRaw(common->at<CA::kIdentification>(), "PEDRIX");
-  common->at<CA::kEditionOption2>()[0] = 'B';
-  encoding::putRaw(common->at<CA::kInstallationNumber>(), "30005");
-  encoding::putRaw(common->at<CA::kVersionText>(), CA::kVersionConstant);
-  encoding::putDigits(common->at<CA::kWorkingDate>(), 261207);
+  encoding::putRaw(common->identification(), "PEDRIX");
+  common->setEditionOption2('B');
+  encoding::putRaw(common->installationNumber(), "30005");
+  encoding::putRaw(common->versionText(), CA::kVersionConstant);
+  encoding::putDigits(common->workingDate(), 261207);
   common->setClient(kClient);
-  encoding::putBigEndian(common->at<CA::kSavedControlBlock>().subspan<6, 2>(), 0);
+  encoding::putBigEndian(common->savedControlBlock().subspan<6, 2>(), 0);
   (void)dir;
   return common;
 }

@@ -5,9 +5,11 @@
 #include <memory>
 #include <thread>
 
+#include "abi/catalogue_report.h"
 #include "abi/common_area.h"
 #include "abi/message_area.h"
 #include "abi/screen_data_block.h"
+#include "abi/utility_blocks.h"
 #include "catalogue/groups.h"
 #include "catalogue/permissions.h"
 #include "datafiles/records.h"
@@ -17,10 +19,6 @@ namespace {
 
 using CA = pxabi::CommonArea;
 using SDB = pxabi::ScreenDataBlock;
-
-static_assert(ReportArea::kOutcome.offset >= CA::kGap11.offset &&
-                  ReportArea::kPermissions.end() <= CA::kGap11.end(),
-              "the report must stay in the range that belongs to called programs");
 
 constexpr std::chrono::milliseconds kLockPause{20};
 
@@ -70,8 +68,8 @@ class Run {
 
   RunReport execute() {
     takeOverScreen();
-    encoding::putRaw(common_.at<CA::kHelpTopic>(), "PX07");
-    std::copy_n(common_.at<CA::kWorkingDate>().begin(), date_.size(), date_.begin());
+    encoding::putRaw(common_.helpTopic(), "PX07");
+    std::copy_n(common_.workingDate().begin(), date_.size(), date_.begin());
     if (openFiles() && beginUnits()) {
       writeHeader();
       renumber();
@@ -89,17 +87,15 @@ class Run {
   // Step 1 and the last step: the caller's screen-set state travels through
   // the run in the common area.
   void takeOverScreen() {
-    std::copy_n(common_.at<CA::kSavedControlBlock>().begin(), control_.kSize,
-                control_.bytes().begin());
-    std::copy_n(common_.at<CA::kCarriedValues>().begin(), SDB::kCarriedValues.width,
-                data_->at<SDB::kCarriedValues>().begin());
+    std::copy_n(common_.savedControlBlock().begin(), control_.kSize, control_.bytes().begin());
+    std::copy_n(common_.carriedValues().begin(), SDB::kCarriedValues.width,
+                data_->carriedValues().begin());
   }
   void handBackScreen() {
-    std::copy_n(control_.bytes().begin(), control_.kSize,
-                common_.at<CA::kSavedControlBlock>().begin());
-    encoding::blank(common_.at<CA::kSavedControlTail>());
-    std::copy_n(data_->at<SDB::kCarriedValues>().begin(), SDB::kCarriedValues.width,
-                common_.at<CA::kCarriedValues>().begin());
+    std::copy_n(control_.bytes().begin(), control_.kSize, common_.savedControlBlock().begin());
+    encoding::blank(common_.savedControlTail());
+    std::copy_n(data_->carriedValues().begin(), SDB::kCarriedValues.width,
+                common_.carriedValues().begin());
   }
 
   // The error box; false when the screen set itself failed.
@@ -110,7 +106,7 @@ class Run {
     message_.setFileCode(fileCode);
     message_.setOperation(operation);
     message_.setStatus(status.raw());
-    auto field = data_->at<SDB::kMessage>();
+    auto field = data_->message();
     encoding::blank(field);
     std::copy_n(message_.bytes().begin(), message_.kSize, field.begin());
     control_.setProcedure("BOX-FEHLER-OK");
@@ -209,7 +205,7 @@ class Run {
     probe.setKey(0, 0);
     const datafiles::FileStatus s = file(kMenus).read(probe.bytes());
     if (s.ok()) buffer_ = probe;
-    const auto version = common_.at<CA::kVersionText>();
+    const auto version = common_.versionText();
     buffer_.setVersionStamp({version.data(), 6});
     if (s.notFound())
       (void)file(kMenus).write(buffer_.bytes());
@@ -252,10 +248,9 @@ class Run {
   // Hands the application to UT00S before its top-level entry is written;
   // the outcome is not examined.
   void setUpApplication(const Application& app) {
-    datafiles::ApplicationRecord image;
+    pxabi::ApplicationImage image;
     image.setKey(' ', 0, app.number);
-    std::copy_n(app.name.bytes.begin(), app.name.bytes.size(),
-                image.at<datafiles::ApplicationRecord::kName>().begin());
+    std::copy_n(app.name.bytes.begin(), app.name.bytes.size(), image.name().begin());
     (void)loader_.call("UT00S", common_.data(), image.data());
   }
 
@@ -273,8 +268,7 @@ class Run {
     if (!isWritten(e, installation_)) return;
     buffer_.setKey(e.menu, e.entry);
     buffer_.setEntryFlag(' ');
-    std::copy_n(e.text.bytes.begin(), e.text.bytes.size(),
-                buffer_.at<datafiles::MenuRecord::kText>().begin());
+    std::copy_n(e.text.bytes.begin(), e.text.bytes.size(), buffer_.textField().begin());
     buffer_.setProgram(programFor(e, installation_));
     buffer_.setAccessClass(e.access);
     RunCounts& c = report_.counts;
@@ -297,8 +291,8 @@ class Run {
       c.usersScanned = true;
       c.normalUsers = static_cast<int>(users_.names().size());
     }
-    c.permissions += grantToAll(file(kPermissions), users_.names(), client_,
-                                buffer_.at<datafiles::MenuRecord::kProgram>(), date_, flag);
+    c.permissions += grantToAll(file(kPermissions), users_.names(), client_, buffer_.programField(),
+                                date_, flag);
   }
 
   CA& common_;
@@ -328,32 +322,29 @@ RunReport runCatalogue(pxabi::CommonArea& common, datafiles::FileStore& store,
   return run.execute();
 }
 
-void clearReport(pxabi::CommonArea& common) {
-  encoding::blank(common.at<ReportArea::kOutcome>());
-  encoding::blank(common.at<ReportArea::kNewEntries>());
-  encoding::blank(common.at<ReportArea::kRewritten>());
-  encoding::blank(common.at<ReportArea::kKept>());
-  encoding::blank(common.at<ReportArea::kPermissions>());
-}
+void clearReport(pxabi::CommonArea& common) { pxabi::CatalogueReport().storeIn(common); }
 
 void storeReport(pxabi::CommonArea& common, const RunReport& report) {
-  common.at<ReportArea::kOutcome>()[0] = static_cast<char>(report.outcome);
+  pxabi::CatalogueReport r;
+  r.setOutcome(static_cast<char>(report.outcome));
   const RunCounts& c = report.counts;
-  (void)encoding::putDigits(common.at<ReportArea::kNewEntries>(), c.newEntries);
-  (void)encoding::putDigits(common.at<ReportArea::kRewritten>(), c.rewritten);
-  (void)encoding::putDigits(common.at<ReportArea::kKept>(), c.kept);
-  (void)encoding::putDigits(common.at<ReportArea::kPermissions>(), c.permissions);
+  (void)encoding::putDigits(r.newEntries(), c.newEntries);
+  (void)encoding::putDigits(r.rewritten(), c.rewritten);
+  (void)encoding::putDigits(r.kept(), c.kept);
+  (void)encoding::putDigits(r.permissions(), c.permissions);
+  r.storeIn(common);
 }
 
 std::optional<StoredReport> loadReport(const pxabi::CommonArea& common) {
-  const char o = common.at<ReportArea::kOutcome>()[0];
+  const pxabi::CatalogueReport r = pxabi::CatalogueReport::from(common);
+  const char o = r.outcome();
   if (o < '0' || o > '3') return std::nullopt;
-  const auto n = encoding::getDigits(common.at<ReportArea::kNewEntries>());
-  const auto r = encoding::getDigits(common.at<ReportArea::kRewritten>());
-  const auto k = encoding::getDigits(common.at<ReportArea::kKept>());
-  const auto p = encoding::getDigits(common.at<ReportArea::kPermissions>());
-  if (!n || !r || !k || !p) return std::nullopt;
-  return StoredReport{static_cast<RunOutcome>(o), static_cast<int>(*n), static_cast<int>(*r),
+  const auto n = encoding::getDigits(r.newEntries());
+  const auto w = encoding::getDigits(r.rewritten());
+  const auto k = encoding::getDigits(r.kept());
+  const auto p = encoding::getDigits(r.permissions());
+  if (!n || !w || !k || !p) return std::nullopt;
+  return StoredReport{static_cast<RunOutcome>(o), static_cast<int>(*n), static_cast<int>(*w),
                       static_cast<int>(*k), static_cast<int>(*p)};
 }
 

@@ -70,14 +70,8 @@ RunReport runCatalogue(pxabi::CommonArea& common, datafiles::FileStore& store,
                        platform::ProgramLoader& loader, platform::ScreenSet& screen,
                        const RunOptions& options = {});
 
-// The report as PX07 leaves it in the common area, in a range that belongs to
-// called programs (offsets 1250-1272), for callers that run PX07 by name:
-// outcome (1 character, RunOutcome; blank: PX07 did not run), new entries
-// (5 digits), rewritten entries (5), kept entries (5), permission records (7).
-struct ReportArea {
-  static constexpr encoding::Field kOutcome{1250, 1}, kNewEntries{1251, 5}, kRewritten{1256, 5},
-      kKept{1261, 5}, kPermissions{1266, 7};
-};
+// The report as PX07 leaves it in the common area for callers that run it
+// by name (pxabi::CatalogueReport).
 void storeReport(pxabi::CommonArea& common, const RunReport& report);
 // Blanks the report range before a call.
 void clearReport(pxabi::CommonArea& common);

@@ -59,22 +59,22 @@ class CatalogueRun : public ::testing::Test {
     });
     pxabi::ScreenControlBlock callers;
     callers.setProcedure("");
-    encoding::putRaw(callers.at<pxabi::ScreenControlBlock::kSetName>(), "MPX01");
-    std::copy_n(callers.bytes().begin(), 400, common.at<CA::kSavedControlBlock>().begin());
-    encoding::putRaw(common.at<CA::kCarriedValues>(), "CARRIED!");
-    encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-    encoding::putDigits(common.at<CA::kWorkingDate>(), 261207);
+    callers.setSetName("MPX01");
+    std::copy_n(callers.bytes().begin(), 400, common.savedControlBlock().begin());
+    encoding::putRaw(common.carriedValues(), "CARRIED!");
+    encoding::putRaw(common.versionText(), CA::kVersionConstant);
+    encoding::putDigits(common.workingDate(), 261207);
     common.setClient(kClient);
     configure("GILDAX", 'N', ' ', "00001");
   }
 
   void configure(std::string_view id, char option1, char option2, std::string_view number,
                  std::string_view region = "") {
-    encoding::putRaw(common.at<CA::kIdentification>(), id);
-    common.at<CA::kEditionOption1>()[0] = option1;
-    common.at<CA::kEditionOption2>()[0] = option2;
-    encoding::putRaw(common.at<CA::kInstallationNumber>(), number);
-    encoding::putRaw(common.at<CA::kRegionCode>(), region);
+    encoding::putRaw(common.identification(), id);
+    common.setEditionOption1(option1);
+    common.setEditionOption2(option2);
+    encoding::putRaw(common.installationNumber(), number);
+    encoding::putRaw(common.regionCode(), region);
   }
 
   void addUser(int client, const std::string& name, char cls) {
@@ -260,11 +260,11 @@ TEST_F(CatalogueRun, EmptyFileThenFullFile) {
 }
 
 TEST_F(CatalogueRun, ScreenStateTravelsThroughTheRun) {
-  encoding::putRaw(common.at<CA::kSavedControlTail>(), "junk");
+  encoding::putRaw(common.savedControlTail(), "junk");
   run();
-  EXPECT_EQ(encoding::view(common.at<CA::kHelpTopic>()), "PX07");
-  EXPECT_TRUE(encoding::isBlank(common.at<CA::kSavedControlTail>()));
-  EXPECT_EQ(encoding::view(common.at<CA::kCarriedValues>()), "CARRIED!");
+  EXPECT_EQ(encoding::view(common.helpTopic()), "PX07");
+  EXPECT_TRUE(encoding::isBlank(common.savedControlTail()));
+  EXPECT_EQ(encoding::view(common.carriedValues()), "CARRIED!");
   EXPECT_TRUE(screen.calls().empty());
 }
 
@@ -330,7 +330,7 @@ TEST_F(CatalogueRun, ScreenFailureInTheBoxStopsAndIsHandedBack) {
   const RunReport r = run();
   EXPECT_EQ(r.outcome, RunOutcome::kScreenFailed);
   pxabi::ScreenControlBlock back;
-  std::copy_n(common.at<CA::kSavedControlBlock>().begin(), 400, back.bytes().begin());
+  std::copy_n(common.savedControlBlock().begin(), 400, back.bytes().begin());
   EXPECT_EQ(back.errorCode(), 17);
   EXPECT_EQ(back.procedure(), "");
 }

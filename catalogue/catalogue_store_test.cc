@@ -106,12 +106,12 @@ class CatalogueStore : public ::testing::Test {
   static RunReport run(datafiles::FileStore& store, const std::string& dir,
                        bool dieAtSetUp = false) {
     CA common;
-    encoding::putRaw(common.at<CA::kIdentification>(), "GILDAX");
-    common.at<CA::kEditionOption1>()[0] = 'N';
-    encoding::putRaw(common.at<CA::kInstallationNumber>(), "30005");
-    encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-    encoding::putDigits(common.at<CA::kWorkingDate>(), 261207);
-    encoding::zero(common.at<CA::kSavedControlBlock>());
+    encoding::putRaw(common.identification(), "GILDAX");
+    common.setEditionOption1('N');
+    encoding::putRaw(common.installationNumber(), "30005");
+    encoding::putRaw(common.versionText(), CA::kVersionConstant);
+    encoding::putDigits(common.workingDate(), 261207);
+    encoding::zero(common.savedControlBlock());
     common.setClient(kClient);
     testing_support::FakeProgramLoader loader;
     loader.add("U001", [](void*, void*) { return 0; });
@@ -227,8 +227,8 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   ASSERT_TRUE(other->open(datafiles::OpenMode::kInputOutput).ok());
   ASSERT_TRUE(other->begin().ok());
   CA common;
-  encoding::putRaw(common.at<CA::kVersionText>(), CA::kVersionConstant);
-  encoding::zero(common.at<CA::kSavedControlBlock>());
+  encoding::putRaw(common.versionText(), CA::kVersionConstant);
+  encoding::zero(common.savedControlBlock());
   testing_support::FakeProgramLoader loader;
   testing_support::FakeScreenSet screen;
   RunOptions options;

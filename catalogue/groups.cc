@@ -79,13 +79,12 @@ std::optional<Application> applicationOf(Group group) {
 }
 
 Installation Installation::from(const pxabi::CommonArea& common) {
-  using CA = pxabi::CommonArea;
   Installation inst;
-  inst.identification = rawField(common.at<CA::kIdentification>());
-  inst.option1 = common.at<CA::kEditionOption1>()[0];
-  inst.option2 = common.at<CA::kEditionOption2>()[0];
-  inst.number = rawField(common.at<CA::kInstallationNumber>());
-  inst.region = rawField(common.at<CA::kRegionCode>());
+  inst.identification = rawField(common.identification());
+  inst.option1 = common.editionOption1();
+  inst.option2 = common.editionOption2();
+  inst.number = rawField(common.installationNumber());
+  inst.region = rawField(common.regionCode());
   return inst;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "abi/utility_blocks.h"
 #include "datafiles/records.h"
 
 namespace catalogue {
@@ -13,13 +14,10 @@ constexpr std::chrono::milliseconds kLockPause{5};
 // U001 function "E": the plain name for an encoded one, or nothing when
 // U001 cannot be loaded.
 std::optional<UserName> decodeName(platform::ProgramLoader& loader, std::string_view encoded) {
-  std::array<char, 41> block;
-  block.fill(' ');
-  block[0] = 'E';
-  std::copy_n(encoded.begin(), std::min<std::size_t>(encoded.size(), 10), block.begin() + 1);
+  pxabi::UserNameBlock block(pxabi::UserNameBlock::kDecode, encoded);
   if (!loader.call("U001", block.data()).loaded) return std::nullopt;
   UserName name;
-  std::copy_n(block.begin() + 1, name.size(), name.begin());
+  std::copy_n(block.name().begin(), name.size(), name.begin());
   return name;
 }
 
@@ -31,7 +29,7 @@ void NormalUsers::build(datafiles::KeyedFile& users, int client, platform::Progr
   names_.clear();
   datafiles::UserRecord probe;
   probe.setClient(client);
-  encoding::zero(probe.at<datafiles::UserRecord::kEncodedName>());
+  encoding::zero(probe.encodedNameField());
   if (!users
            .start(datafiles::StartMode::kGreaterThan, probe.bytes(),
                   datafiles::UserRecord::kKeyLength)

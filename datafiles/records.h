@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "abi/utility_blocks.h"
 #include "encoding/field.h"
 #include "encoding/packed.h"
 
@@ -37,6 +38,8 @@ class UserRecord : public encoding::FixedRecord<210> {
   void setPasswordHash(std::string_view h) { encoding::putRaw(at<kPasswordHash>(), h); }
   // Key: client followed by the encoded user name.
   static std::array<char, kKeyLength> key(int client, std::string_view encodedName);
+  PX_FIELD(clientField, kClient)
+  PX_FIELD(encodedNameField, kEncodedName)
 };
 
 // FX01.DAT, 58 bytes, key bytes 0-5 (menu set 0, menu number, entry number).
@@ -73,6 +76,14 @@ class MenuRecord : public encoding::FixedRecord<58> {
   char accessClass() const { return at<kAccessClass>()[0]; }
   void setAccessClass(char c) { at<kAccessClass>()[0] = c; }
   static std::array<char, kKeyLength> key(int menu, int entry);
+  PX_FIELD(menuSetField, kMenuSet)
+  PX_FIELD(menuField, kMenu)
+  PX_FIELD(entryField, kEntry)
+  PX_FIELD(versionStampField, kVersionStamp)
+  PX_FIELD(entryFlagField, kEntryFlag)
+  PX_FIELD(textField, kText)
+  PX_FIELD(programField, kProgram)
+  PX_FIELD(accessClassField, kAccessClass)
 };
 
 // FX02.DAT, 35 bytes, key bytes 0-16 (client, user name, program, blank).
@@ -103,6 +114,10 @@ class PermissionRecord : public encoding::FixedRecord<35> {
   void setText(std::string_view t) { encoding::putRaw(at<kText>(), t); }
   static std::array<char, kKeyLength> key(int client, std::string_view userName,
                                           std::string_view program);
+  PX_FIELD(programField, kProgram)
+  PX_FIELD(keyBlankField, kKeyBlank)
+  PX_FIELD(flagField, kFlag)
+  PX_FIELD(textField, kText)
 };
 
 // FT00.DAT, 200 bytes, key bytes 0-4 (record type, client, application).
@@ -139,6 +154,16 @@ class ControlRecord : public InstallationRecord {
   char lockFlag() const { return at<kLockFlag>()[0]; }
   void setLockFlag(char c) { at<kLockFlag>()[0] = c; }
   bool locked() const { return lockFlag() == 'J'; }
+  PX_FIELD(identification, kIdentification)
+  PX_FIELD(clubText, kClubText)
+  PX_FIELD(editionOption1, kEditionOption1)
+  PX_FIELD(editionOption2, kEditionOption2)
+  PX_FIELD(installationNumber, kInstallationNumber)
+  PX_FIELD(regionCode, kRegionCode)
+  PX_FIELD(headerNumber, kHeaderNumber)
+  PX_FIELD(defaultClient, kDefaultClient)
+  PX_FIELD(dataDirectory, kDataDirectory)
+  PX_FIELD(reserved, kReserved)
 };
 
 // An application record ("1", client, application number).
@@ -149,6 +174,12 @@ class ApplicationRecord : public InstallationRecord {
                                 kSize));
   std::string name() const { return encoding::getText(at<kName>()); }
   void setName(std::string_view utf8) { encoding::putText(at<kName>(), utf8); }
+  PX_FIELD(nameField, kName)
 };
+// UT00S receives application records as the image of its block.
+static_assert(ApplicationRecord::kSize == pxabi::ApplicationImage::kSize &&
+              ApplicationRecord::kClient == pxabi::ApplicationImage::kClient &&
+              ApplicationRecord::kApplication == pxabi::ApplicationImage::kApplication &&
+              ApplicationRecord::kName == pxabi::ApplicationImage::kName);
 
 }  // namespace datafiles

@@ -10,7 +10,7 @@ namespace {
 
 TEST(MenuRecord, ExampleEntryIsByteExact) {
   datafiles::MenuRecord r;
-  encoding::zero(r.at<datafiles::MenuRecord::kVersionStamp>());
+  encoding::zero(r.versionStampField());
   r.setKey(17, 10);
   r.setEntryFlag(' ');
   r.setText("Aufgabenliste");
@@ -24,7 +24,7 @@ TEST(MenuRecord, ExampleEntryIsByteExact) {
 TEST(MenuRecord, HeaderIsRecognisedWhateverTheSign) {
   datafiles::MenuRecord r;
   r.setKey(0, 0);
-  r.at<datafiles::MenuRecord::kEntry>()[1] = 0x0F;
+  r.entryField()[1] = 0x0F;
   EXPECT_TRUE(r.isHeader());
   r.setKey(0, 5);
   EXPECT_FALSE(r.isHeader());

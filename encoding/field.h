@@ -19,6 +19,7 @@ namespace encoding {
 struct Field {
   std::size_t offset, width;
   constexpr std::size_t end() const { return offset + width; }
+  constexpr bool operator==(const Field&) const = default;
 };
 
 // True when `fields`, in order, cover [0, size) with no gap and no overlap.
@@ -32,7 +33,9 @@ consteval bool tiles(std::initializer_list<Field> fields, std::size_t size) {
 }
 
 // Owned bytes of one record; subclasses name the fields. Bytes that no
-// accessor touches stay as they were read.
+// accessor touches stay as they were read. Access by field table (at<F>) is
+// for the subclasses; everyone else reads and writes a record through the
+// names it gives its fields (PX_FIELD).
 template <std::size_t Size>
 class FixedRecord {
  public:
@@ -45,6 +48,7 @@ class FixedRecord {
   std::string_view view() const { return {bytes_.data(), Size}; }
   bool operator==(const FixedRecord&) const = default;
 
+ protected:
   template <Field F>
   std::span<char, F.width> at() {
     static_assert(F.end() <= Size, "field runs past the record");
@@ -59,6 +63,11 @@ class FixedRecord {
  private:
   std::array<char, Size> bytes_;
 };
+
+// Declares `name()`, the bytes of field `F`, in a mutable and a const form.
+#define PX_FIELD(name, F)                               \
+  std::span<char, (F).width> name() { return at<F>(); } \
+  std::span<const char, (F).width> name() const { return at<F>(); }
 
 inline std::string_view view(std::span<const char> s) { return {s.data(), s.size()}; }
 

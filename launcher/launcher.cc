@@ -16,21 +16,9 @@ using pxabi::MessageArea;
 using pxabi::applyCommandLine;
 namespace {
 
-using encoding::Field;
-
-// Blocks of the utilities the launcher calls (U009, U001, U007).
-constexpr Field kSetFunction{0, 1}, kSetIdentification{1, 6}, kSetClient{7, 3}, kSetModule{10, 8},
-    kSetMenuValue{81, 8}, kSetCheckValue{94, 8};
-constexpr std::size_t kU001Size = 41, kU007Size = 103;
-
 constexpr std::string_view kUnloadList[] = {
     "U001", "U002", "U003", "U004", "U005", "U006", "U007", "U009", "U010", "U012", "U014", "U018",
     "U025", "U026", "U027", "U028", "U039", "U041", "U070", "U097", "U200", "UPLZ", "UTAB"};
-
-template <std::size_t N>
-std::span<char> part(std::array<char, N>& block, Field f) {
-  return std::span<char>(block).subspan(f.offset, f.width);
-}
 
 std::string padded(std::string_view s, std::size_t width) {
   std::string out(s.substr(0, std::min(width, s.size())));
@@ -61,7 +49,6 @@ Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
       fx02_(store.file(datafiles::kPermissionFile)),
       captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.",
                 "Kalend", "      ", "      ", "      "} {
-  settings_.fill(' ');
   message_.clear();
 }
 
@@ -70,22 +57,20 @@ Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
 int Launcher::run() {
   applyCommandLine(process_.commandLine(), area_);
   callName_ = padded("PX00", 10);
-  encoding::blank(area_.at<CommonArea::kNextProgram1>());
-  encoding::blank(area_.at<CommonArea::kNextProgram2>());
-  encoding::putRaw(area_.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
+  encoding::blank(area_.nextProgram1());
+  encoding::blank(area_.nextProgram2());
+  encoding::putRaw(area_.versionText(), CommonArea::kVersionConstant);
   dispatch();
   // No user signed on: end without a dialog and without touching a file.
-  if (blankOrZero(area_.at<CommonArea::kUserName>())) return rc_;
+  if (blankOrZero(area_.userName())) return rc_;
 
   callSettings('L');
-  if (encoding::view(part(settings_, kSetCheckValue)) !=
-      encoding::view(area_.at<CommonArea::kCheckValue>()))
+  if (encoding::view(settings_.checkValue()) != encoding::view(area_.checkValue()))
     callUtility("PM3G", area_.data(), nullptr, /*unload=*/false);
 
   control_.reset();
   data_.reset();
-  encoding::putRaw(data_.at<ScreenDataBlock::kMenuValue>(),
-              encoding::view(area_.at<CommonArea::kMenuValue>()));
+  encoding::putRaw(data_.menuValue(), encoding::view(area_.menuValue()));
   startScreenSet();
   checkMenuVersion();
   setSignOn('J');
@@ -99,26 +84,20 @@ int Launcher::run() {
 }
 
 void Launcher::callSettings(char function) {
-  part(settings_, kSetFunction)[0] = function;
-  encoding::putRaw(part(settings_, kSetIdentification),
-              encoding::view(area_.at<CommonArea::kIdentification>()));
-  encoding::putDigits(part(settings_, kSetClient), area_.client());
-  encoding::putRaw(part(settings_, kSetModule), kModuleName);
+  settings_.setFunction(function);
+  encoding::putRaw(settings_.identification(), encoding::view(area_.identification()));
+  encoding::putDigits(settings_.client(), area_.client());
+  encoding::putRaw(settings_.module(), kModuleName);
   callUtility("U009", settings_.data());
 }
 
 void Launcher::startScreenSet() {
   using SCB = pxabi::ScreenControlBlock;
   control_.setSetCommand(SCB::kStart);
-  encoding::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
-  encoding::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
-  encoding::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
-  encoding::putRaw(data_.at<ScreenDataBlock::kClubText>(),
-                   encoding::view(area_.at<CommonArea::kClubText>()));
-  encoding::putRaw(data_.at<ScreenDataBlock::kScreenValueA>(),
-              encoding::view(area_.at<CommonArea::kScreenValueA>()));
-  encoding::putRaw(data_.at<ScreenDataBlock::kScreenValueB>(),
-              encoding::view(area_.at<CommonArea::kScreenValueB>()));
+  control_.identifyMPX01();
+  encoding::putRaw(data_.clubText(), encoding::view(area_.clubText()));
+  encoding::putRaw(data_.screenValueA(), encoding::view(area_.screenValueA()));
+  encoding::putRaw(data_.screenValueB(), encoding::view(area_.screenValueB()));
   control_.setProcedure("");
   message_.clear();
   callScreen();
@@ -128,8 +107,7 @@ void Launcher::checkMenuVersion() {
   datafiles::MenuRecord header;
   header.setKey(0, 0);
   callUtility("UX01L", area_.data(), header.data(), /*unload=*/false);
-  if (header.versionStamp() == encoding::view(area_.at<CommonArea::kVersionText>()).substr(0, 6))
-    return;
+  if (header.versionStamp() == encoding::view(area_.versionText()).substr(0, 6)) return;
   callName_ = padded("PX00P", 10);
   dispatch();
   callName_ = padded("PX07", 10);
@@ -145,18 +123,15 @@ void Launcher::setSignOn(char flag) {
   // called program has changed the user name or client in the common area
   // since: otherwise that user would stay marked as signed on for good.
   if (flag == 'J') {
-    signedOnName_ = std::string(encoding::view(area_.at<CommonArea::kUserName>()));
+    signedOnName_ = std::string(encoding::view(area_.userName()));
     signedOnClient_ = area_.client();
   }
-  std::array<char, kU001Size> u001;
-  u001.fill(' ');
-  u001[0] = 'V';
-  encoding::putRaw(std::span<char>(u001).subspan(1, 10), signedOnName_);
+  pxabi::UserNameBlock u001(pxabi::UserNameBlock::kEncode, signedOnName_);
   callUtility("U001", u001.data(), nullptr, /*unload=*/false);  // the dispatch unloads it
 
   datafiles::UserRecord user;
-  encoding::packed3::encode(signedOnClient_, user.at<datafiles::UserRecord::kClient>());
-  user.setEncodedName(std::string_view(u001.data() + 1, 10));
+  user.setClient(signedOnClient_);
+  user.setEncodedName(encoding::view(u001.name()));
   if (!withLockWait("FX00", [&] { return fx00->read(user.bytes()); }).ok()) {
     (void)fx00->close();
     return;
@@ -168,10 +143,10 @@ void Launcher::setSignOn(char flag) {
 }
 
 void Launcher::openMenuFiles() {
-  encoding::putText(area_.at<CommonArea::kWindowTitle>(), "                M e n ü");
-  encoding::putText(area_.at<CommonArea::kMenuText>(), "M e n ü");
-  encoding::putRaw(area_.at<CommonArea::kHelpTopic>(), kModuleName);
-  date_ = displayDate(encoding::view(area_.at<CommonArea::kWorkingDate>()));
+  encoding::putText(area_.windowTitle(), "                M e n ü");
+  encoding::putText(area_.menuText(), "M e n ü");
+  encoding::putRaw(area_.helpTopic(), kModuleName);
+  date_ = displayDate(encoding::view(area_.workingDate()));
 
   struct Target {
     datafiles::KeyedFile* file;
@@ -194,11 +169,10 @@ void Launcher::openMenuFiles() {
 void Launcher::closeMenuFilesAndStore() {
   closeOpenFiles();
   callSettings('L');
-  const std::string_view menuValue = encoding::view(area_.at<CommonArea::kMenuValue>());
+  const std::string_view menuValue = encoding::view(area_.menuValue());
   if (!storesMenuValue(menuValue)) return;
-  encoding::putRaw(part(settings_, kSetCheckValue),
-                   encoding::view(area_.at<CommonArea::kCheckValue>()));
-  encoding::putRaw(part(settings_, kSetMenuValue), menuValue);
+  encoding::putRaw(settings_.checkValue(), encoding::view(area_.checkValue()));
+  encoding::putRaw(settings_.menuValue(), menuValue);
   callSettings('S');
 }
 
@@ -210,21 +184,21 @@ void Launcher::closeOpenFiles() {
 void Launcher::endScreenSet() {
   control_.setSetCommand(pxabi::ScreenControlBlock::kEnd);
   control_.setProcedure("");
-  encoding::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  encoding::putRaw(data_.message(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());  // error code not examined
 }
 
 // ---- messages and error stops ---------------------------------------------
 
 void Launcher::callScreen() {
-  encoding::putRaw(data_.at<ScreenDataBlock::kMessage>(), message_.view());
+  encoding::putRaw(data_.message(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());
   control_.setProcedure("");
   if (control_.errorCode() == 0) return;
   process_.writeConsoleLine("Fehlernr. : " + fourDigits(control_.errorCode()));
   process_.writeConsoleLine("Details 1 : " + fourDigits(control_.errorDetail1()));
   process_.writeConsoleLine("Details 2 : " + fourDigits(control_.errorDetail2()));
-  message_.at<MessageArea::kReply>()[0] = process_.readKey();
+  message_.setReply(process_.readKey());
   endAtOnce();
 }
 
@@ -253,7 +227,7 @@ void Launcher::lockWait(std::string_view code, datafiles::FileStatus status) {
   message_.setStatus(status.raw());
   message_.setText("Datei zur Zeit gesperrt - bitte warten!");
   showBox("BOX-FEHLER-RC");
-  if (data_.at<ScreenDataBlock::kReply>()[0] == 'C') endAtOnce();
+  if (data_.reply() == 'C') endAtOnce();
 }
 
 datafiles::FileStatus Launcher::withLockWait(std::string_view code,
@@ -282,11 +256,10 @@ void Launcher::callUtility(std::string_view name, void* first, void* second, boo
 void Launcher::dispatch() {
   for (;;) {
     loader_.unload("U001");
-    encoding::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
-    encoding::blank(area_.at<CommonArea::kSavedControlTail>());
-    encoding::putRaw(area_.at<CommonArea::kCarriedValues>(),
-                encoding::view(data_.at<ScreenDataBlock::kCarriedValues>()));
-    encoding::putRaw(area_.at<CommonArea::kCallName>(), callName_);
+    encoding::putRaw(area_.savedControlBlock(), control_.view());
+    encoding::blank(area_.savedControlTail());
+    encoding::putRaw(area_.carriedValues(), encoding::view(data_.carriedValues()));
+    encoding::putRaw(area_.callName(), callName_);
     callUtility("UX10", area_.data());
 
     const platform::CallOutcome out = loader_.call(callName_, area_.data());
@@ -298,10 +271,9 @@ void Launcher::dispatch() {
       return;
     }
     rc_ = out.returnCode;
-    rc_ = process_.changeDirectory(encoding::getText(area_.at<CommonArea::kDataDirectory>()));
-    encoding::putRaw(control_.bytes(), encoding::view(area_.at<CommonArea::kSavedControlBlock>()));
-    encoding::putRaw(data_.at<ScreenDataBlock::kCarriedValues>(),
-                encoding::view(area_.at<CommonArea::kCarriedValues>()));
+    rc_ = process_.changeDirectory(encoding::getText(area_.dataDirectory()));
+    encoding::putRaw(control_.bytes(), encoding::view(area_.savedControlBlock()));
+    encoding::putRaw(data_.carriedValues(), encoding::view(area_.carriedValues()));
     if (platform::trimName(callName_) == "PX00")
       callName_.assign(10, ' ');
     else
@@ -310,8 +282,8 @@ void Launcher::dispatch() {
     for (std::string_view name : kUnloadList) loader_.unload(name);
     statusName_ = callName_.substr(0, 5);
 
-    auto next1 = area_.at<CommonArea::kNextProgram1>();
-    auto next2 = area_.at<CommonArea::kNextProgram2>();
+    auto next1 = area_.nextProgram1();
+    auto next2 = area_.nextProgram2();
     if (!encoding::isBlank(next2)) {
       // Next program 2 runs only behind next program 1, even a blank one.
       callName_ = std::string(encoding::view(next1));

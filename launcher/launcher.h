@@ -15,6 +15,7 @@
 #include "abi/common_area.h"
 #include "abi/message_area.h"
 #include "abi/screen_data_block.h"
+#include "abi/utility_blocks.h"
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
 #include "platform/process.h"
@@ -118,7 +119,7 @@ class Launcher {
   pxabi::ScreenControlBlock control_;
   pxabi::ScreenDataBlock data_;
   pxabi::MessageArea message_;
-  std::array<char, 258> settings_{};
+  pxabi::SettingsBlock settings_;  // U009's block, loaded at start and saved at the end
   std::int32_t rc_ = 0;
   std::string callName_ = std::string(10, ' ');
   std::string statusName_ = std::string(5, ' ');

@@ -33,7 +33,7 @@ class LauncherTest : public ::testing::Test {
                                             &datafiles::kMenuFile, &datafiles::kPermissionFile})
       ASSERT_TRUE(store.create(*spec).ok());
     datafiles::ControlRecord control;
-    encoding::putRaw(control.at<datafiles::ControlRecord::kReserved>(), "reserved bytes stay");
+    encoding::putRaw(control.reserved(), "reserved bytes stay");
     control.setLockFlag('N');
     store.put("FT00.DAT", control.view());
     datafiles::MenuRecord header;
@@ -45,15 +45,15 @@ class LauncherTest : public ::testing::Test {
     loader.add("PX00", [this](void* a, void*) {
       auto& area = *static_cast<CommonArea*>(a);
       if (blankUser) {
-        encoding::blank(area.at<CommonArea::kUserName>());
+        encoding::blank(area.userName());
         return 7;
       }
       area.setClient(kClient);
-      encoding::putRaw(area.at<CommonArea::kUserName>(), "anna");
-      area.at<CommonArea::kUserClass>()[0] = userClass;
-      encoding::putRaw(area.at<CommonArea::kDataDirectory>(), "/data");
-      encoding::putRaw(area.at<CommonArea::kWorkingDate>(), "240131");
-      encoding::putRaw(area.at<CommonArea::kMenuValue>(), menuValue);
+      encoding::putRaw(area.userName(), "anna");
+      area.setUserClass(userClass);
+      encoding::putRaw(area.dataDirectory(), "/data");
+      encoding::putRaw(area.workingDate(), "240131");
+      encoding::putRaw(area.menuValue(), menuValue);
       for (int k = 1; k <= 10; ++k) area.setFunctionKeyAction(k, static_cast<unsigned char>(k));
       return 0;
     });
@@ -68,7 +68,7 @@ class LauncherTest : public ::testing::Test {
     loader.add("U007", [](void*, void*) { return 0; });
     loader.add("U000", [](void*, void*) { return 0; });
     loader.add("UM21", [](void* a, void*) {
-      encoding::putBigEndian(static_cast<CommonArea*>(a)->at<CommonArea::kPositionsCount>(), 5);
+      encoding::putBigEndian(static_cast<CommonArea*>(a)->positionsCount(), 5);
       return 0;
     });
     loader.add("UX01L", [this](void*, void* h) {
@@ -509,8 +509,8 @@ TEST_F(LauncherTest, FollowUpChain) {
     screen = FakeScreenSet();
     loader.clearEvents();
     addProgram("PA01", [&](CommonArea& a) {
-      encoding::putRaw(a.at<CommonArea::kNextProgram1>(), c.next1);
-      encoding::putRaw(a.at<CommonArea::kNextProgram2>(), c.next2);
+      encoding::putRaw(a.nextProgram1(), c.next1);
+      encoding::putRaw(a.nextProgram2(), c.next2);
     });
     addProgram("PA02");
     addProgram("PA03");
@@ -545,9 +545,9 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   addEntry(0, 19, "Anw");
   addEntry(19, 1, "Liste", "PM44");
   addProgram("PM44", [](CommonArea& a) {
-    a.at<CommonArea::kSavedControlBlock>()[200] = 'Z';  // becomes the launcher's block
-    a.at<CommonArea::kCarriedValues>()[0] = 'c';
-    encoding::putRaw(a.at<CommonArea::kUserName>(), "");  // does not end the launcher
+    a.savedControlBlock()[200] = 'Z';  // becomes the launcher's block
+    a.carriedValues()[0] = 'c';
+    encoding::putRaw(a.userName(), "");  // does not end the launcher
   });
   screen.select(1).select(1).event(0).event(0).reply("BOX-FRAGE", 'J');
   run();
@@ -581,11 +581,11 @@ TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
   loader.add("U000", [&](void* a, void*) {
     auto& area = *static_cast<CommonArea*>(a);
     pxabi::ScreenControlBlock saved;
-    encoding::putRaw(saved.bytes(), encoding::view(area.at<CommonArea::kSavedControlBlock>()));
+    encoding::putRaw(saved.bytes(), encoding::view(area.savedControlBlock()));
     savedSetName = std::string(saved.setName());
-    helpMode += area.at<CommonArea::kHelpMode>()[0];
-    helpTopic = std::string(encoding::view(area.at<CommonArea::kHelpTopic>()));
-    if (helpText.empty()) helpText = encoding::getText(area.at<CommonArea::kHelpText>());
+    helpMode += area.helpMode();
+    helpTopic = std::string(encoding::view(area.helpTopic()));
+    if (helpText.empty()) helpText = encoding::getText(area.helpText());
     return 0;
   });
   FakeScreenSet::Answer info;  // F2 on row 1: information on that row

@@ -43,7 +43,7 @@ Launcher::Step Launcher::lockedOut() {
 
 bool Launcher::permitted(std::string_view program) {
   datafiles::PermissionRecord record;
-  record.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
+  record.setKey(area_.client(), encoding::view(area_.userName()), program);
   const datafiles::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
   if (s.invalidKey()) {
     callName_.assign(10, ' ');
@@ -52,9 +52,8 @@ bool Launcher::permitted(std::string_view program) {
     showBox("BOX-WARNUNG");
     return false;
   }
-  encoding::putRaw(area_.at<CommonArea::kPermissionFlag>(),
-              encoding::view(record.at<datafiles::PermissionRecord::kFlag>()));
-  encoding::putRaw(area_.at<CommonArea::kPermissionText>(), record.text());
+  area_.setPermissionFlag(record.flag());
+  encoding::putRaw(area_.permissionText(), record.text());
   return true;
 }
 
@@ -93,8 +92,8 @@ void Launcher::toggleLock() {
 void Launcher::runMenu() {
   level_ = 1;
   stack_.fill(Level{});
-  putFour(data_.at<ScreenDataBlock::kListPosition>(), 1);
-  putFour(data_.at<ScreenDataBlock::kSelection>(), 1);
+  putFour(data_.listPosition(), 1);
+  putFour(data_.selection(), 1);
   title_ = kTopTitle;
   menu_ = 0;
   for (Step step = Step::kList;;) {
@@ -115,7 +114,7 @@ Launcher::Step Launcher::buildList() {
   statusLine_.assign(kStatusLineWidth, ' ');
   rows_.fill(Row{});
   count_ = 0;
-  const char userClass = area_.at<CommonArea::kUserClass>()[0];
+  const char userClass = area_.userClass();
 
   datafiles::MenuRecord record;
   record.setKey(menu_, 0);
@@ -134,7 +133,7 @@ Launcher::Step Launcher::buildList() {
       Visibility v = entryVisibility(userClass, record.accessClass(), program);
       if (v == Visibility::kNeedsPermission) {
         datafiles::PermissionRecord key;
-        key.setKey(area_.client(), encoding::view(area_.at<CommonArea::kUserName>()), program);
+        key.setKey(area_.client(), encoding::view(area_.userName()), program);
         const datafiles::FileStatus s = withLockWait("FX02", [&] {
           return fx02_->start(datafiles::StartMode::kEqual, key.bytes(),
                               datafiles::PermissionRecord::kKeyLength);
@@ -142,19 +141,18 @@ Launcher::Step Launcher::buildList() {
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
       if (v == Visibility::kHidden) continue;
-      if (!encoding::isBlank(record.at<datafiles::MenuRecord::kProgram>()))
-        buildStatusLine(std::string(program) + " ");
+      if (!encoding::isBlank(record.programField())) buildStatusLine(std::string(program) + " ");
       if (count_ < kMaxRows) ++count_;  // past 99 rows every entry replaces row 99
       Row& row = rows_[count_ - 1];
       row.entry = record.entry().value_or(0);
-      row.text = std::string(encoding::view(record.at<datafiles::MenuRecord::kText>()));
+      row.text = std::string(encoding::view(record.textField()));
       row.program = std::string(program) + " ";
       row.flag = record.entryFlag();
     }
   }
   for (std::size_t i = 0; i < kMaxRows; ++i)
     encoding::putRaw(data_.row(i + 1), i < count_ ? std::string_view(rows_[i].text) : kBlank40);
-  putFour(data_.at<ScreenDataBlock::kEntryCount>(), static_cast<int>(count_));
+  putFour(data_.entryCount(), static_cast<int>(count_));
   return Step::kShow;
 }
 
@@ -163,36 +161,34 @@ void Launcher::buildStatusLine(std::string_view program5) {
   if (group == StatusGroup::kPositions) callUtility("UM21", area_.data());
   if (group == StatusGroup::kAddresses) callUtility("UM30", area_.data());
   statusLine_ = statusLineFor(group, area_, statusLine_);
-  encoding::putRaw(data_.at<ScreenDataBlock::kStatusLine>(), statusLine_);
+  encoding::putRaw(data_.statusLine(), statusLine_);
 }
 
 void Launcher::fillDisplay() {
   using D = ScreenDataBlock;
   data_.setEventCode(D::kEventNone);
-  encoding::putRaw(data_.at<D::kTitle>(), title_);
-  encoding::putRaw(data_.at<D::kBanner>(), banner_);
+  encoding::putRaw(data_.title(), title_);
+  encoding::putRaw(data_.banner(), banner_);
   for (int key = 1; key <= 9; ++key) {
     const int action = area_.functionKeyAction(key);
     encoding::putRaw(data_.caption(key), action >= 1 && action <= 9 ? captions_[action - 1] : "");
   }
-  encoding::putRaw(data_.at<D::kIdentification>(),
-                   encoding::view(area_.at<CommonArea::kIdentification>()));
-  encoding::putDigits(data_.at<D::kClient>(), area_.client());
-  encoding::putRaw(data_.at<D::kClubText>(), encoding::view(area_.at<CommonArea::kClubText>()));
-  encoding::putRaw(data_.at<D::kMenuText>(), encoding::view(area_.at<CommonArea::kMenuText>()));
-  encoding::putRaw(data_.at<D::kPermissionFlag>(),
-                   encoding::view(area_.at<CommonArea::kPermissionFlag>()));
-  encoding::putRaw(data_.at<D::kDate>(), date_);
-  encoding::putRaw(data_.at<D::kModuleId>(), kModuleId);
-  encoding::putRaw(data_.at<D::kModuleName>(), kModuleName);
-  encoding::putRaw(data_.at<D::kHeaderLine>(), headerLine(area_));
-  encoding::putRaw(data_.at<D::kMenuValue>(), encoding::view(area_.at<CommonArea::kMenuValue>()));
+  encoding::putRaw(data_.identification(), encoding::view(area_.identification()));
+  encoding::putDigits(data_.client(), area_.client());
+  encoding::putRaw(data_.clubText(), encoding::view(area_.clubText()));
+  encoding::putRaw(data_.menuText(), encoding::view(area_.menuText()));
+  data_.setPermissionFlag(area_.permissionFlag());
+  encoding::putRaw(data_.date(), date_);
+  encoding::putRaw(data_.moduleId(), kModuleId);
+  encoding::putRaw(data_.moduleName(), kModuleName);
+  encoding::putRaw(data_.headerLine(), headerLine(area_));
+  encoding::putRaw(data_.menuValue(), encoding::view(area_.menuValue()));
 }
 
 Launcher::Step Launcher::show() {
   (void)readControl();  // status not examined: the flag last read counts
   if (control0_.locked()) {
-    if (!isAdministrator(area_.at<CommonArea::kUserClass>()[0])) return lockedOut();
+    if (!isAdministrator(area_.userClass())) return lockedOut();
     banner_ = kLockBanner;
   } else {
     banner_ = kBlank40;
@@ -200,9 +196,8 @@ Launcher::Step Launcher::show() {
   fillDisplay();
   runProcedure("NEUSTART");
   message_.clear();
-  encoding::putRaw(area_.at<CommonArea::kMenuValue>(),
-              encoding::view(data_.at<ScreenDataBlock::kMenuValue>()));
-  const auto chosen = encoding::getDigits(data_.at<ScreenDataBlock::kChosenRow>());
+  encoding::putRaw(area_.menuValue(), encoding::view(data_.menuValue()));
+  const auto chosen = encoding::getDigits(data_.chosenRow());
   chosen_ = chosen ? static_cast<std::size_t>(*chosen) : 0;
   return act(actionForEvent(data_.eventCode(), area_));
 }
@@ -229,13 +224,13 @@ Launcher::Step Launcher::act(int action) {
       }
       return Step::kShow;
     case 3:
-      if (isAdministrator(area_.at<CommonArea::kUserClass>()[0])) toggleLock();
+      if (isAdministrator(area_.userClass())) toggleLock();
       return Step::kShow;
     case 4:
       callName_ = "PX98      ";
       return callFromMenu();
     case 6:
-      encoding::putRaw(area_.at<CommonArea::kCalendarStart>(), "000000000");
+      encoding::putRaw(area_.calendarStart(), "000000000");
       callName_ = "PX97      ";
       return callFromMenu();
     case 10:
@@ -249,52 +244,49 @@ Launcher::Step Launcher::act(int action) {
 }
 
 void Launcher::help(char mode, std::string_view topic, std::string_view helpText) {
-  area_.at<CommonArea::kHelpMode>()[0] = mode;
-  encoding::putRaw(area_.at<CommonArea::kHelpTopic>(), topic);
-  if (mode == 'I') encoding::putRaw(area_.at<CommonArea::kHelpText>(), helpText);
+  area_.setHelpMode(mode);
+  encoding::putRaw(area_.helpTopic(), topic);
+  if (mode == 'I') encoding::putRaw(area_.helpText(), helpText);
   // The help shows its text through the screen set: hand it the live screen
   // state, not the copy left from the last program call.
-  encoding::putRaw(area_.at<CommonArea::kSavedControlBlock>(), control_.view());
-  encoding::blank(area_.at<CommonArea::kSavedControlTail>());
-  encoding::putRaw(area_.at<CommonArea::kCarriedValues>(),
-              encoding::view(data_.at<ScreenDataBlock::kCarriedValues>()));
+  encoding::putRaw(area_.savedControlBlock(), control_.view());
+  encoding::blank(area_.savedControlTail());
+  encoding::putRaw(area_.carriedValues(), encoding::view(data_.carriedValues()));
   callUtility("U000", area_.data());
 }
 
 Launcher::Step Launcher::choose() {
-  if (encoding::view(data_.at<ScreenDataBlock::kSelection>()) == "0000") return Step::kShow;
+  if (encoding::view(data_.selection()) == "0000") return Step::kShow;
   const Row* row = currentRow();
   if (row == nullptr) return Step::kShow;
   if (encoding::isBlank(std::string_view(row->program).substr(0, 4))) return openSubmenu(*row);
 
   const Row chosen = *row;
   callName_ = chosen.program.substr(0, 4) + "      ";
-  area_.at<CommonArea::kEntryFlag>()[0] = chosen.flag;
-  if (!isAdministrator(area_.at<CommonArea::kUserClass>()[0])) {
+  area_.setEntryFlag(chosen.flag);
+  if (!isAdministrator(area_.userClass())) {
     if (!permitted(chosen.program.substr(0, 4))) return Step::kShow;
     if (!readControl().ok() || control0_.locked()) {
       callName_.assign(10, ' ');
       return lockedOut();
     }
   } else {
-    area_.at<CommonArea::kPermissionFlag>()[0] = 'J';
-    encoding::blank(area_.at<CommonArea::kPermissionText>());
+    area_.setPermissionFlag('J');
+    encoding::blank(area_.permissionText());
   }
-  encoding::putRaw(area_.at<CommonArea::kMenuText>(), chosen.text);
+  encoding::putRaw(area_.menuText(), chosen.text);
 
-  std::array<char, 103> u007;
-  u007.fill(' ');
-  u007[0] = 'Z';
-  encoding::putBigEndian(std::span<char>(u007).subspan(1, 2), 40);
-  encoding::putRaw(std::span<char>(u007).subspan(3, 40), chosen.text);
+  pxabi::TitleBlock u007;
+  u007.setFunction(pxabi::TitleBlock::kCentre);
+  u007.setLength(40);
+  encoding::putRaw(u007.text(), chosen.text);
   callUtility("U007", u007.data());
-  encoding::putRaw(area_.at<CommonArea::kWindowTitle>(), std::string_view(u007.data() + 3, 40));
+  encoding::putRaw(area_.windowTitle(), encoding::view(u007.text().first<40>()));
   return callFromMenu();
 }
 
 Launcher::Step Launcher::callFromMenu() {
-  if (!isAdministrator(area_.at<CommonArea::kUserClass>()[0]) &&
-      (!readControl().ok() || control0_.locked())) {
+  if (!isAdministrator(area_.userClass()) && (!readControl().ok() || control0_.locked())) {
     callName_.assign(10, ' ');
     return lockedOut();
   }
@@ -307,7 +299,7 @@ Launcher::Step Launcher::callFromMenu() {
 }
 
 Launcher::Step Launcher::openSubmenu(const Row& row) {
-  const char userClass = area_.at<CommonArea::kUserClass>()[0];
+  const char userClass = area_.userClass();
   if (menu_ <= 0 && userClass != 'M' && row.entry != 19) {
     datafiles::InstallationRecord app;
     app.setKey(datafiles::InstallationRecord::kApplicationType, area_.client(), row.entry);
@@ -320,15 +312,14 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
   Level& saved = stack_[level_];
   saved.menu = menu_;
   saved.title = title_;
-  saved.positions =
-      (encoding::getDigits(data_.at<ScreenDataBlock::kListPosition>()).value_or(0) % 100) * 100 +
-      encoding::getDigits(data_.at<ScreenDataBlock::kSelection>()).value_or(0) % 100;
+  saved.positions = (encoding::getDigits(data_.listPosition()).value_or(0) % 100) * 100 +
+                    encoding::getDigits(data_.selection()).value_or(0) % 100;
   if (level_ < kMaxLevel) ++level_;  // at the deepest level the new menu replaces the current one
   menu_ = row.entry;
   title_ = row.text;
-  encoding::putRaw(data_.at<ScreenDataBlock::kTitle>(), title_);
-  putFour(data_.at<ScreenDataBlock::kListPosition>(), 1);
-  putFour(data_.at<ScreenDataBlock::kSelection>(), 1);
+  encoding::putRaw(data_.title(), title_);
+  putFour(data_.listPosition(), 1);
+  putFour(data_.selection(), 1);
   return Step::kList;
 }
 
@@ -336,16 +327,16 @@ Launcher::Step Launcher::goUp() {
   if (level_ <= 1) {
     message_.setText("Wollen Sie das System verlassen?");
     showBox("BOX-FRAGE");
-    return data_.at<ScreenDataBlock::kReply>()[0] == 'J' ? Step::kLeave : Step::kShow;
+    return data_.reply() == 'J' ? Step::kLeave : Step::kShow;
   }
   statusLine_.assign(kStatusLineWidth, ' ');
-  encoding::blank(data_.at<ScreenDataBlock::kStatusLine>());
+  encoding::blank(data_.statusLine());
   --level_;
   const Level& saved = stack_[level_];
   menu_ = saved.menu;
   title_ = saved.title;
-  putFour(data_.at<ScreenDataBlock::kListPosition>(), saved.positions / 100);
-  putFour(data_.at<ScreenDataBlock::kSelection>(), saved.positions % 100);
+  putFour(data_.listPosition(), saved.positions / 100);
+  putFour(data_.selection(), saved.positions % 100);
   if (level_ == 1) title_ = kTopTitle;
   return Step::kList;
 }

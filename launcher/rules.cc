@@ -77,11 +77,11 @@ StatusGroup statusGroup(std::string_view program5) {
 }
 
 std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string_view current) {
-  const std::string_view value = encoding::view(area.at<CommonArea::kStatusValue>());
+  const std::string_view value = encoding::view(area.statusValue());
   std::string line;
   switch (group) {
     case StatusGroup::kTextAndValue:
-      line = std::string(upToDoubleBlank(encoding::view(area.at<CommonArea::kStatusText>()), 15));
+      line = std::string(upToDoubleBlank(encoding::view(area.statusText()), 15));
       line += ' ';
       line += upToDoubleBlank(value, 4);
       line = padded(std::move(line), kStatusLineWidth - 1);
@@ -90,11 +90,10 @@ std::string statusLineFor(StatusGroup group, const CommonArea& area, std::string
       line = padded(std::string(value.substr(0, 4)), kStatusLineWidth - 1);
       break;
     case StatusGroup::kPositions:
-      line =
-          countLine(encoding::getBigEndian(area.at<CommonArea::kPositionsCount>()), "Positionen");
+      line = countLine(encoding::getBigEndian(area.positionsCount()), "Positionen");
       break;
     case StatusGroup::kAddresses:
-      line = countLine(encoding::getBigEndian(area.at<CommonArea::kAddressesCount>()), "Adressen");
+      line = countLine(encoding::getBigEndian(area.addressesCount()), "Adressen");
       break;
     case StatusGroup::kUnchanged:
       return padded(std::string(current), kStatusLineWidth);
@@ -111,11 +110,11 @@ std::string displayDate(std::string_view d) {
 }
 
 std::string headerLine(const CommonArea& area) {
-  std::string line(encoding::view(area.at<CommonArea::kIdentification>()));
+  std::string line(encoding::view(area.identification()));
   line += ' ';
-  line += encoding::view(area.at<CommonArea::kHeaderNumber>());
+  line += encoding::view(area.headerNumber());
   line += " - ";
-  line += encoding::view(area.at<CommonArea::kVersionText>()).substr(0, 16);
+  line += encoding::view(area.versionText()).substr(0, 16);
   return padded(std::move(line), 30);
 }
 

@@ -51,10 +51,10 @@ TEST(Rules, EventsMapToActions) {
 
 TEST(Rules, StatusLinePerProgramGroup) {
   CommonArea area;
-  encoding::putRaw(area.at<CommonArea::kStatusText>(), "Kasse 2024  xyz");
-  encoding::putRaw(area.at<CommonArea::kStatusValue>(), "12  99");
-  encoding::putBigEndian(area.at<CommonArea::kPositionsCount>(), 42);
-  encoding::putBigEndian(area.at<CommonArea::kAddressesCount>(), 70000);
+  encoding::putRaw(area.statusText(), "Kasse 2024  xyz");
+  encoding::putRaw(area.statusValue(), "12  99");
+  encoding::putBigEndian(area.positionsCount(), 42);
+  encoding::putBigEndian(area.addressesCount(), 70000);
   const std::string old = "alter Stand         ";
   struct Case {
     std::string_view program;
@@ -81,8 +81,8 @@ TEST(Rules, StatusLinePerProgramGroup) {
 
 TEST(Rules, StatusTextLongFieldsStayWithin19) {
   CommonArea area;
-  encoding::putRaw(area.at<CommonArea::kStatusText>(), "ABCDEFGHIJKLMNO");
-  encoding::putRaw(area.at<CommonArea::kStatusValue>(), "123456");
+  encoding::putRaw(area.statusText(), "ABCDEFGHIJKLMNO");
+  encoding::putRaw(area.statusValue(), "123456");
   EXPECT_EQ(statusLineFor(StatusGroup::kTextAndValue, area, ""), "ABCDEFGHIJKLMNO 123 ");
 }
 
@@ -91,9 +91,9 @@ TEST(Rules, DateHeaderAndMenuValue) {
   EXPECT_EQ(displayDate("2212"), "        ");
 
   CommonArea area;
-  encoding::putRaw(area.at<CommonArea::kIdentification>(), "GILDAX");
-  encoding::putRaw(area.at<CommonArea::kHeaderNumber>(), "007");
-  encoding::putRaw(area.at<CommonArea::kVersionText>(), CommonArea::kVersionConstant);
+  encoding::putRaw(area.identification(), "GILDAX");
+  encoding::putRaw(area.headerNumber(), "007");
+  encoding::putRaw(area.versionText(), CommonArea::kVersionConstant);
   EXPECT_EQ(headerLine(area), "GILDAX 007 - 034 - 13.12.2022 ");
 
   struct Case {

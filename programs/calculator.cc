@@ -144,13 +144,12 @@ std::string formatNumber(double value) {
 }
 
 std::int32_t runCalculator(pxabi::CommonArea& area, platform::ScreenSet& screen) {
-  using Data = pxabi::ScreenDataBlock;
   ModuleScreen module(area, screen);
   for (int round = 0; round < kMaxRounds; ++round) {
-    encoding::blank(module.data().at<Data::kInputText>());
-    module.data().at<Data::kInputHidden>()[0] = 'N';
+    encoding::blank(module.data().inputText());
+    module.data().setInputHidden('N');
     if (!module.run("EINGABE", "Rechnung, z.B. (12,5 + 3) * 4 - leer beendet:")) break;
-    const std::string text = encoding::getText(module.data().at<Data::kInputText>());
+    const std::string text = encoding::getText(module.data().inputText());
     if (module.reply() != 'J' || text.empty()) break;
     std::string error;
     const auto result = calculate(text, error);

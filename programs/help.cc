@@ -40,8 +40,8 @@ std::optional<std::vector<std::string>> readHelp(const std::string& helpDirector
 
 std::int32_t showHelp(pxabi::CommonArea& area, platform::ScreenSet& screen,
                       const std::string& helpDirectory) {
-  const char mode = area.at<Area::kHelpMode>()[0];
-  const std::string topic = encoding::getText(area.at<Area::kHelpTopic>());
+  const char mode = area.helpMode();
+  const std::string topic = encoding::getText(area.helpTopic());
   const auto text = readHelp(helpDirectory, topic);
   ModuleScreen module(area, screen);
   if (mode == '1') {
@@ -57,7 +57,7 @@ std::int32_t showHelp(pxabi::CommonArea& area, platform::ScreenSet& screen,
       return c >= '0' && c <= '9';
     });
     std::vector<std::string> lines = {
-        "Eintrag:  " + encoding::getText(area.at<Area::kHelpText>()),
+        "Eintrag:  " + encoding::getText(area.helpText()),
         std::string(isMenu ? "Menü:     " : "Programm: ") + topic,
     };
     if (text) {

@@ -2,36 +2,29 @@
 
 #include <algorithm>
 
-#include "datafiles/records.h"
-#include "encoding/packed.h"
-
 namespace programs {
 
-datafiles::FileStatus readMenuHeader(datafiles::FileStore& store, std::span<char, 58> area) {
+datafiles::FileStatus readMenuHeader(datafiles::FileStore& store, datafiles::MenuRecord& area) {
   datafiles::MenuRecord header;
-  std::copy_n(area.begin(), datafiles::MenuRecord::kKeyLength, header.bytes().begin());
+  std::copy_n(area.bytes().begin(), datafiles::MenuRecord::kKeyLength, header.bytes().begin());
   auto file = store.file(datafiles::kMenuFile);
   datafiles::FileStatus status = file->open(datafiles::OpenMode::kInput);
   if (status.ok()) {
     status = file->read(header.bytes());
     (void)file->close();  // a reader's close has nothing to report
   }
-  if (status.ok()) {
-    std::copy(header.bytes().begin(), header.bytes().end(), area.begin());
-  } else {
-    encoding::blank(area.subspan<datafiles::MenuRecord::kVersionStamp.offset,
-                            datafiles::MenuRecord::kVersionStamp.width>());
-  }
+  if (status.ok())
+    area = header;
+  else
+    encoding::blank(area.versionStampField());
   return status;
 }
 
 datafiles::FileStatus setUpApplication(datafiles::FileStore& store,
-                                       std::span<const char, 200> image) {
+                                       const pxabi::ApplicationImage& image) {
   using R = datafiles::ApplicationRecord;
-  const auto client =
-      encoding::packed3::decode(image.subspan<R::kClient.offset, R::kClient.width>());
-  const auto application =
-      encoding::packed3::decode(image.subspan<R::kApplication.offset, R::kApplication.width>());
+  const auto client = image.client();
+  const auto application = image.application();
   if (!client || !application) return datafiles::kNotFound;  // no usable key: nothing to set up
 
   auto file = store.file(datafiles::kInstallationFile);
@@ -47,8 +40,7 @@ datafiles::FileStatus setUpApplication(datafiles::FileStore& store,
       encoding::blank(record.bytes());
       record.setKey(R::kApplicationType, *client, *application);
     }
-    std::copy_n(image.begin() + R::kName.offset, R::kName.width,
-                record.bytes().begin() + R::kName.offset);
+    encoding::putRaw(record.nameField(), encoding::view(image.name()));
     status = exists ? file->rewrite(record.bytes()) : file->write(record.bytes());
     if (exists || !status.invalidKey()) break;
   }

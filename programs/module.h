@@ -22,34 +22,26 @@ inline constexpr std::int32_t kRefused = 1;     // the program ran and could not
 inline constexpr std::int32_t kBadCall = 2;     // missing record or unknown function
 inline constexpr std::int32_t kFailed = 9;      // internal failure; record untouched
 
-// Runs `body(pxabi::CommonArea&)` on a copy of the common area at `record`.
-template <class Body>
-std::int32_t withCommonArea(void* record, Body body) noexcept {
-  if (record == nullptr) return kBadCall;
+// Runs `body(Record&)` on a copy of the record at `raw`, one of the records
+// of abi/ (the common area, a utility's block).
+template <class Record, class Body>
+std::int32_t withRecord(void* raw, Body body) noexcept {
+  if (raw == nullptr) return kBadCall;
   try {
-    auto area = std::make_unique<pxabi::CommonArea>();
-    std::memcpy(area->data(), record, pxabi::CommonArea::kSize);
-    const std::int32_t rc = body(*area);
-    std::memcpy(record, area->data(), pxabi::CommonArea::kSize);
+    auto record = std::make_unique<Record>();
+    std::memcpy(record->data(), raw, Record::kSize);
+    const std::int32_t rc = body(*record);
+    std::memcpy(raw, record->data(), Record::kSize);
     return rc;
   } catch (...) {
     return kFailed;
   }
 }
 
-// Runs `body(std::span<char, N>)` on a copy of an N-byte block at `record`.
-template <std::size_t N, class Body>
-std::int32_t withBlock(void* record, Body body) noexcept {
-  if (record == nullptr) return kBadCall;
-  try {
-    auto block = std::make_unique<std::array<char, N>>();
-    std::memcpy(block->data(), record, N);
-    const std::int32_t rc = body(std::span<char, N>(*block));
-    std::memcpy(record, block->data(), N);
-    return rc;
-  } catch (...) {
-    return kFailed;
-  }
+// Runs `body(pxabi::CommonArea&)` on a copy of the common area at `record`.
+template <class Body>
+std::int32_t withCommonArea(void* record, Body body) noexcept {
+  return withRecord<pxabi::CommonArea>(record, body);
 }
 
 }  // namespace programs

@@ -9,21 +9,16 @@ using Data = pxabi::ScreenDataBlock;
 
 ModuleScreen::ModuleScreen(pxabi::CommonArea& area, platform::ScreenSet& screen)
     : area_(area), screen_(screen), data_(std::make_unique<Data>()) {
-  const auto saved = area_.at<Area::kSavedControlBlock>();
+  const auto saved = area_.savedControlBlock();
   std::copy(saved.begin(), saved.end(), control_.bytes().begin());
-  const auto carried = area_.at<Area::kCarriedValues>();
-  std::copy(carried.begin(), carried.end(), data_->at<Data::kCarriedValues>().begin());
-  encoding::putRaw(data_->at<Data::kClubText>(), encoding::view(area_.at<Area::kClubText>()));
+  const auto carried = area_.carriedValues();
+  std::copy(carried.begin(), carried.end(), data_->carriedValues().begin());
+  encoding::putRaw(data_->clubText(), encoding::view(area_.clubText()));
   // Only the program dispatch hands over the launcher's block; a program
   // called from elsewhere (the help) may find an old or empty copy, which is
   // made to name the running set so that the runtime accepts it.
-  using SCB = pxabi::ScreenControlBlock;
-  if (encoding::getBigEndian(control_.at<SCB::kDataBlockVersion>()) != SCB::kVersion76 ||
-      encoding::getBigEndian(control_.at<SCB::kInterfaceVersion>()) != SCB::kVersion2 ||
-      control_.setName() != SCB::kSetMPX01) {
-    encoding::putBigEndian(control_.at<SCB::kDataBlockVersion>(), SCB::kVersion76);
-    encoding::putBigEndian(control_.at<SCB::kInterfaceVersion>(), SCB::kVersion2);
-    encoding::putRaw(control_.at<SCB::kSetName>(), SCB::kSetMPX01);
+  if (!control_.identifiesMPX01()) {
+    control_.identifyMPX01();
     control_.setSetCommand(' ');
     control_.setError(0, 0, 0);
   }
@@ -31,16 +26,16 @@ ModuleScreen::ModuleScreen(pxabi::CommonArea& area, platform::ScreenSet& screen)
 
 ModuleScreen::~ModuleScreen() {
   const auto control = control_.bytes();
-  std::copy(control.begin(), control.end(), area_.at<Area::kSavedControlBlock>().begin());
-  const auto carried = data_->at<Data::kCarriedValues>();
-  std::copy(carried.begin(), carried.end(), area_.at<Area::kCarriedValues>().begin());
+  std::copy(control.begin(), control.end(), area_.savedControlBlock().begin());
+  const auto carried = data_->carriedValues();
+  std::copy(carried.begin(), carried.end(), area_.carriedValues().begin());
 }
 
 bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
   if (failed_) return false;
   // The message area's text is 70 characters; file code, operation and
   // status behind it stay blank.
-  const auto box = data_->at<Data::kMessage>();
+  const auto box = data_->message();
   encoding::blank(box);
   encoding::putText(box.first<70>(), message);
   control_.setProcedure(procedure);
@@ -51,11 +46,11 @@ bool ModuleScreen::run(std::string_view procedure, std::string_view message) {
 }
 
 bool ModuleScreen::showPage(std::string_view title, const std::vector<std::string>& lines) {
-  encoding::putText(data_->at<Data::kPageTitle>(), title);
-  encoding::blank(data_->at<Data::kPageLines>());
+  encoding::putText(data_->pageTitle(), title);
+  encoding::blank(data_->pageLines());
   const std::size_t used = std::min(lines.size(), Data::kPageLineCount);
   for (std::size_t i = 0; i < used; ++i) encoding::putText(data_->pageLine(i + 1), lines[i]);
-  encoding::putDigits(data_->at<Data::kPageUsed>(), static_cast<long long>(used));
+  encoding::putDigits(data_->pageUsed(), static_cast<long long>(used));
   return run("TEXT-ANZEIGEN");
 }
 

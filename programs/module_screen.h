@@ -32,7 +32,7 @@ class ModuleScreen {
   // screen set has reported an error, after which nothing more is shown.
   bool run(std::string_view procedure, std::string_view message = {});
   bool failed() const { return failed_; }
-  char reply() const { return data_->at<pxabi::ScreenDataBlock::kReply>()[0]; }
+  char reply() const { return data_->reply(); }
   // Shows text lines with "TEXT-ANZEIGEN" (UTF-8, cut to 40 lines of 78).
   bool showPage(std::string_view title, const std::vector<std::string>& lines);
 

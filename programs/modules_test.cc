@@ -115,13 +115,13 @@ TEST_F(ModulesTest, UtilitiesByName) {
   EXPECT_TRUE(std::filesystem::exists(root + "/config/px01/GILDAX-001-PX01.set"));
 
   Area area;
-  encoding::putBigEndian(area.at<Area::kPositionsCount>(), 77);
-  encoding::putBigEndian(area.at<Area::kAddressesCount>(), 77);
+  encoding::putBigEndian(area.positionsCount(), 77);
+  encoding::putBigEndian(area.addressesCount(), 77);
   const Area before = area;
   loader.call("UM21", area.data());
   loader.call("UM30", area.data());
-  EXPECT_EQ(encoding::getBigEndian(area.at<Area::kPositionsCount>()), 0u);
-  EXPECT_EQ(encoding::getBigEndian(area.at<Area::kAddressesCount>()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(area.positionsCount()), 0u);
+  EXPECT_EQ(encoding::getBigEndian(area.addressesCount()), 0u);
   EXPECT_EQ(loader.call("PM3G", area.data()).returnCode, programs::kDone);
   EXPECT_EQ(loader.call("UX10", area.data()).returnCode, programs::kDone);
   EXPECT_EQ(area.view().substr(0, 936), before.view().substr(0, 936));
@@ -197,17 +197,16 @@ TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
   };
   for (const auto& c : cases) {
     Area area;
-    encoding::putRaw(area.at<Area::kUserName>(), c.name);
+    encoding::putRaw(area.userName(), c.name);
     const auto rc = signOn(area, c.input);
     EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.name << c.input;
-    EXPECT_EQ(encoding::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.name << c.input;
+    EXPECT_EQ(encoding::isBlank(area.userName()), !c.accepted) << c.name << c.input;
     if (!c.accepted) continue;
-    EXPECT_EQ(area.at<Area::kUserClass>()[0], c.userClass);
+    EXPECT_EQ(area.userClass(), c.userClass);
     EXPECT_EQ(area.client(), 1);
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kIdentification>()), "GILDAX");
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kHeaderNumber>()), "007");
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()),
-              std::filesystem::current_path().string());
+    EXPECT_EQ(encoding::trimmed(area.identification()), "GILDAX");
+    EXPECT_EQ(encoding::trimmed(area.headerNumber()), "007");
+    EXPECT_EQ(encoding::trimmed(area.dataDirectory()), std::filesystem::current_path().string());
     EXPECT_EQ(area.view().find("geheim"), std::string::npos);
   }
 }
@@ -238,13 +237,13 @@ TEST_F(ModulesTest, SampleProgramsUseTheScreenSetAndChain) {
   platform::setProcessLoader(&screen);
   for (int n = 60; n <= 69; ++n) {
     Area area;
-    encoding::putRaw(area.at<Area::kUserName>(), "ANNA");
+    encoding::putRaw(area.userName(), "ANNA");
     const std::string name = "PA" + std::to_string(n);
     ASSERT_TRUE(loader.call(name, area.data()).loaded) << loader.lastError();
     loader.unload(name);
     ASSERT_EQ(shown.size(), static_cast<std::size_t>(n - 59));
     EXPECT_EQ(shown.back().rfind(name + " Benutzer ANNA", 0), 0u) << shown.back();
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kNextProgram1>()), n == 61 ? "PA62" : "") << name;
+    EXPECT_EQ(encoding::trimmed(area.nextProgram1()), n == 61 ? "PA62" : "") << name;
   }
 }
 

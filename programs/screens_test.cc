@@ -27,10 +27,9 @@ Area handedOver() {
   control.bytes()[4] = 2;
   encoding::putRaw(control.bytes().subspan(144, 256), "MPX01");
   control.bytes()[20] = 'R';  // a runtime byte
-  std::copy(control.bytes().begin(), control.bytes().end(),
-            area.at<Area::kSavedControlBlock>().begin());
-  encoding::putRaw(area.at<Area::kCarriedValues>(), "CARRY-01");
-  encoding::putRaw(area.at<Area::kUserName>(), "ANNA");
+  std::copy(control.bytes().begin(), control.bytes().end(), area.savedControlBlock().begin());
+  encoding::putRaw(area.carriedValues(), "CARRY-01");
+  encoding::putRaw(area.userName(), "ANNA");
   return area;
 }
 
@@ -60,31 +59,31 @@ TEST(ModuleScreen, UsesAndReturnsTheLaunchersScreenSetState) {
   EXPECT_EQ(call.control.setName(), "MPX01");
   EXPECT_EQ(call.control.bytes()[20], 'R');
   EXPECT_EQ(call.field(883, 8), "CARRY-01");
-  EXPECT_EQ(area.at<Area::kSavedControlBlock>()[20], 'S');
-  EXPECT_EQ(encoding::view(area.at<Area::kCarriedValues>()), "CARRY-02");
-  EXPECT_EQ(encoding::trimmed(area.at<Area::kSavedControlBlock>().subspan(100, 32)),
+  EXPECT_EQ(area.savedControlBlock()[20], 'S');
+  EXPECT_EQ(encoding::view(area.carriedValues()), "CARRY-02");
+  EXPECT_EQ(encoding::trimmed(area.savedControlBlock().subspan(100, 32)),
             "");  // no procedure left
 }
 
 TEST(SamplePrograms, ShowWhatTheyReceivedAndPA61ChainsToPA62) {
   Area area = handedOver();
-  encoding::putText(area.at<Area::kWindowTitle>(), "             Aufgabenliste");
-  area.at<Area::kPermissionFlag>()[0] = 'J';
-  encoding::putRaw(area.at<Area::kPermissionText>(), "LESEN");
-  area.at<Area::kEntryFlag>()[0] = 'X';
+  encoding::putText(area.windowTitle(), "             Aufgabenliste");
+  area.setPermissionFlag('J');
+  encoding::putRaw(area.permissionText(), "LESEN");
+  area.setEntryFlag('X');
   FakeScreenSet screen;
   EXPECT_EQ(programs::showReceived(area, screen, "PA61", "PA62"), programs::kDone);
   ASSERT_EQ(screen.procedures(), std::vector<std::string>{"BOX-INFO"});
   const std::string shown = screen.calls()[0].message();
   for (const char* part : {"PA61", "ANNA", "J LESEN", "Kz. X", "Aufgabenliste"})
     EXPECT_NE(shown.find(part), std::string::npos) << part << " in " << shown;
-  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA62      ");
+  EXPECT_EQ(encoding::view(area.nextProgram1()), "PA62      ");
   // A next program the caller set already is not replaced.
-  encoding::putRaw(area.at<Area::kNextProgram1>(), "PA65");
+  encoding::putRaw(area.nextProgram1(), "PA65");
   programs::showReceived(area, screen, "PA61", "PA62");
-  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA65      ");
+  EXPECT_EQ(encoding::view(area.nextProgram1()), "PA65      ");
   programs::showReceived(area, screen, "PA63", "");
-  EXPECT_EQ(encoding::view(area.at<Area::kNextProgram1>()), "PA65      ");
+  EXPECT_EQ(encoding::view(area.nextProgram1()), "PA65      ");
 }
 
 TEST(ModuleScreen, StopsAfterAScreenSetError) {
@@ -97,7 +96,7 @@ TEST(ModuleScreen, StopsAfterAScreenSetError) {
   EXPECT_EQ(programs::runCalculator(area, screen), programs::kRefused);
   EXPECT_EQ(screen.calls().size(), 1u);
   pxabi::ScreenControlBlock back;
-  std::copy_n(area.at<Area::kSavedControlBlock>().begin(), 400, back.bytes().begin());
+  std::copy_n(area.savedControlBlock().begin(), 400, back.bytes().begin());
   EXPECT_EQ(back.errorCode(), 7);  // the launcher sees the failure
 }
 
@@ -189,9 +188,9 @@ class HelpTest : public ::testing::Test {
   }
   Area asking(char mode, std::string_view topic, std::string_view text = "") {
     Area area = handedOver();
-    area.at<Area::kHelpMode>()[0] = mode;
-    encoding::putRaw(area.at<Area::kHelpTopic>(), topic);
-    encoding::putText(area.at<Area::kHelpText>(), text);
+    area.setHelpMode(mode);
+    encoding::putRaw(area.helpTopic(), topic);
+    encoding::putText(area.helpText(), text);
     return area;
   }
   std::string dir;

@@ -13,8 +13,7 @@ namespace programs {
 namespace {
 
 constexpr std::string_view kMagic = "PXSET01\n";
-constexpr std::size_t kStoredOffset = SettingsBlock::kStored.offset;
-constexpr std::size_t kStoredWidth = SettingsBlock::kStored.width;
+constexpr std::size_t kStoredWidth = pxabi::SettingsBlock::kStored.width;
 
 void appendSafe(std::string& out, std::string_view raw) {
   raw = encoding::trimmed({raw.data(), raw.size()});
@@ -53,17 +52,17 @@ std::string SettingsStore::defaultDirectory() {
   return std::string(home != nullptr && home[0] != '\0' ? home : ".") + "/.config/px01";
 }
 
-std::string SettingsStore::fileFor(std::span<const char, SettingsBlock::kSize> block) const {
+std::string SettingsStore::fileFor(const pxabi::SettingsBlock& block) const {
   std::string name;
-  appendSafe(name, encoding::view(block.subspan<1, 6>()));
+  appendSafe(name, encoding::view(block.identification()));
   name += '-';
-  appendSafe(name, encoding::view(block.subspan<7, 3>()));
+  appendSafe(name, encoding::view(block.client()));
   name += '-';
-  appendSafe(name, encoding::view(block.subspan<10, 8>()));
+  appendSafe(name, encoding::view(block.module()));
   return directory_ + "/" + name + ".set";
 }
 
-bool SettingsStore::load(std::span<char, SettingsBlock::kSize> block) const {
+bool SettingsStore::load(pxabi::SettingsBlock& block) const {
   const std::string path = fileFor(block);
   char buffer[kMagic.size() + kStoredWidth + 1];
   std::size_t got = 0;
@@ -81,17 +80,15 @@ bool SettingsStore::load(std::span<char, SettingsBlock::kSize> block) const {
   // Only a whole file counts; anything else reads as "nothing stored".
   if (fd < 0 || got != kMagic.size() + kStoredWidth ||
       std::string_view(buffer, kMagic.size()) != kMagic) {
-    encoding::blank(
-        block.subspan<SettingsBlock::kMenuValue.offset, SettingsBlock::kMenuValue.width>());
-    encoding::blank(
-        block.subspan<SettingsBlock::kCheckValue.offset, SettingsBlock::kCheckValue.width>());
+    encoding::blank(block.menuValue());
+    encoding::blank(block.checkValue());
     return false;
   }
-  std::memcpy(block.data() + kStoredOffset, buffer + kMagic.size(), kStoredWidth);
+  std::memcpy(block.stored().data(), buffer + kMagic.size(), kStoredWidth);
   return true;
 }
 
-bool SettingsStore::save(std::span<const char, SettingsBlock::kSize> block) const {
+bool SettingsStore::save(const pxabi::SettingsBlock& block) const {
   std::error_code ec;
   std::filesystem::create_directories(directory_, ec);
   const std::string path = fileFor(block);
@@ -100,7 +97,7 @@ bool SettingsStore::save(std::span<const char, SettingsBlock::kSize> block) cons
   const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   std::string content(kMagic);
-  content.append(block.data() + kStoredOffset, kStoredWidth);
+  content.append(block.stored().data(), kStoredWidth);
   const bool written = writeAll(fd, content.data(), content.size()) && ::fsync(fd) == 0;
   const bool closed = ::close(fd) == 0;
   if (!written || !closed || ::rename(temp.c_str(), path.c_str()) != 0) {
@@ -116,10 +113,12 @@ bool SettingsStore::save(std::span<const char, SettingsBlock::kSize> block) cons
   return true;
 }
 
-bool SettingsStore::apply(std::span<char, SettingsBlock::kSize> block) const {
-  switch (block[0]) {
-    case 'L': return load(block);
-    case 'S': return save(block);
+bool SettingsStore::apply(pxabi::SettingsBlock& block) const {
+  switch (block.function()) {
+    case pxabi::SettingsBlock::kLoad:
+      return load(block);
+    case pxabi::SettingsBlock::kSave:
+      return save(block);
     default: return false;
   }
 }

@@ -9,19 +9,9 @@
 #include <span>
 #include <string>
 
-#include "encoding/field.h"
+#include "abi/utility_blocks.h"
 
 namespace programs {
-
-// The 258-byte block: function "L" load or "S" save, then the key
-// (identification code 6, client 3 digits, module 8) and the stored part.
-struct SettingsBlock {
-  static constexpr std::size_t kSize = 258;
-  static constexpr encoding::Field kFunction{0, 1}, kIdentification{1, 6}, kClient{7, 3},
-      kModule{10, 8}, kStored{18, 240};
-  static constexpr encoding::Field kMenuValue{81, 8}, kCheckValue{94, 8};  // inside kStored
-  static_assert(encoding::tiles({kFunction, kIdentification, kClient, kModule, kStored}, kSize));
-};
 
 class SettingsStore {
  public:
@@ -33,13 +23,13 @@ class SettingsStore {
   // menu value and check value become blank and the rest is left alone.
   // "S": stores the block's stored part. False for an unknown function or a
   // failed save.
-  bool apply(std::span<char, SettingsBlock::kSize> block) const;
+  bool apply(pxabi::SettingsBlock& block) const;
 
-  bool load(std::span<char, SettingsBlock::kSize> block) const;
-  bool save(std::span<const char, SettingsBlock::kSize> block) const;
+  bool load(pxabi::SettingsBlock& block) const;
+  bool save(const pxabi::SettingsBlock& block) const;
   // The file for the block's key; key bytes other than letters and digits
   // are written as %XX, so that no key can name another path.
-  std::string fileFor(std::span<const char, SettingsBlock::kSize> block) const;
+  std::string fileFor(const pxabi::SettingsBlock& block) const;
 
  private:
   std::string directory_;

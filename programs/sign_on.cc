@@ -61,12 +61,11 @@ std::optional<datafiles::ControlRecord> readControl(SignOnContext& ctx, std::str
 // The client: the second command-line word when it is a number of up to
 // three digits, else the installation's default client.
 int chooseClient(const Area& area, const datafiles::ControlRecord& control) {
-  std::string_view word = encoding::trimmed(area.at<Area::kSecondWord>());
+  std::string_view word = encoding::trimmed(area.secondWord());
   if (!word.empty() && word.size() <= 3 &&
       std::all_of(word.begin(), word.end(), [](char c) { return c >= '0' && c <= '9'; }))
     return std::stoi(std::string(word));
-  return encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
-      .value_or(0);
+  return encoding::packed3::decode(control.defaultClient()).value_or(0);
 }
 
 // The data directory: the control record's, made absolute against the
@@ -75,8 +74,7 @@ int chooseClient(const Area& area, const datafiles::ControlRecord& control) {
 // that is longer than the field cannot be handed on.
 std::optional<std::string> dataDirectory(const SignOnContext& ctx,
                                          const datafiles::ControlRecord& control) {
-  const std::string named =
-      encoding::getText(control.at<datafiles::ControlRecord::kDataDirectory>());
+  const std::string named = encoding::getText(control.dataDirectory());
   std::filesystem::path dir(ctx.currentDirectory);
   if (!named.empty()) dir /= std::filesystem::path(named);
   std::string utf8 = dir.lexically_normal().string();
@@ -89,13 +87,10 @@ std::optional<std::string> dataDirectory(const SignOnContext& ctx,
 }
 
 std::optional<std::array<char, 10>> encodeName(SignOnContext& ctx, std::string_view name) {
-  std::array<char, user_name::kBlockSize> block;
-  block.fill(' ');
-  block[0] = 'V';
-  std::copy(name.begin(), name.end(), block.begin() + 1);
+  pxabi::UserNameBlock block(pxabi::UserNameBlock::kEncode, name);
   if (!ctx.loader.call("U001", block.data()).loaded) return std::nullopt;
   std::array<char, 10> out{};
-  std::copy_n(block.begin() + 1, out.size(), out.begin());
+  std::copy_n(block.name().begin(), out.size(), out.begin());
   return out;
 }
 
@@ -140,35 +135,30 @@ bool passwordAccepted(SignOnContext& ctx, std::string_view hash) {
 // The menu value stored for this workstation by the settings store, when
 // there is one of eight digits.
 std::string storedMenuValue(SignOnContext& ctx, const Area& area) {
-  std::array<char, SettingsBlock::kSize> block;
-  block.fill(' ');
-  block[0] = 'L';
-  std::copy_n(area.at<Area::kIdentification>().begin(), 6, block.begin() + 1);
-  (void)encoding::putDigits(std::span<char>(block).subspan(SettingsBlock::kClient.offset, 3),
-                       area.client());
-  std::copy_n("PX01", 4, block.begin() + 10);
+  pxabi::SettingsBlock block;
+  block.setFunction(pxabi::SettingsBlock::kLoad);
+  encoding::putRaw(block.identification(), encoding::view(area.identification()));
+  (void)encoding::putDigits(block.client(), area.client());
+  encoding::putRaw(block.module(), "PX01");
   if (!ctx.loader.call("U009", block.data()).loaded) return std::string(kDefaultMenuValue);
-  const auto value = std::span<const char>(block).subspan(SettingsBlock::kMenuValue.offset,
-                                                          SettingsBlock::kMenuValue.width);
+  const auto value = block.menuValue();
   if (!encoding::getDigits(value)) return std::string(kDefaultMenuValue);
   return std::string(value.begin(), value.end());
 }
 
 void fillInstallation(Area& area, const datafiles::ControlRecord& c, int client) {
-  using C = datafiles::ControlRecord;
-  encoding::putRaw(area.at<Area::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
+  encoding::putRaw(area.identification(), encoding::view(c.identification()));
   area.setClient(client);
-  encoding::putRaw(area.at<Area::kClubText>(), encoding::view(c.at<C::kClubText>()));
-  const auto header = c.at<C::kHeaderNumber>();
+  encoding::putRaw(area.clubText(), encoding::view(c.clubText()));
+  const auto header = c.headerNumber();
   if (encoding::getDigits(header))
-    encoding::putRaw(area.at<Area::kHeaderNumber>(), encoding::view(header));
+    encoding::putRaw(area.headerNumber(), encoding::view(header));
   else
-    encoding::putDigits(area.at<Area::kHeaderNumber>(), 0);
-  area.at<Area::kEditionOption1>()[0] = c.at<C::kEditionOption1>()[0];
-  area.at<Area::kEditionOption2>()[0] = c.at<C::kEditionOption2>()[0];
-  encoding::putRaw(area.at<Area::kInstallationNumber>(),
-                   encoding::view(c.at<C::kInstallationNumber>()));
-  encoding::putRaw(area.at<Area::kRegionCode>(), encoding::view(c.at<C::kRegionCode>()));
+    encoding::putDigits(area.headerNumber(), 0);
+  area.setEditionOption1(c.editionOption1()[0]);
+  area.setEditionOption2(c.editionOption2()[0]);
+  encoding::putRaw(area.installationNumber(), encoding::view(c.installationNumber()));
+  encoding::putRaw(area.regionCode(), encoding::view(c.regionCode()));
 }
 
 void fillFunctionKeys(Area& area) {
@@ -180,7 +170,7 @@ void fillFunctionKeys(Area& area) {
 
 std::int32_t refuse(Area& area, SignOnContext& ctx, std::string_view reason) {
   ctx.console.tell(std::string("Anmeldung abgelehnt: ") + std::string(reason));
-  encoding::blank(area.at<Area::kUserName>());
+  encoding::blank(area.userName());
   return kRefused;
 }
 
@@ -191,7 +181,7 @@ std::int32_t signOn(pxabi::CommonArea& area, SignOnContext& ctx) {
   const auto control = readControl(ctx, why);
   if (!control) return refuse(area, ctx, why);
 
-  auto name = area.at<Area::kUserName>();
+  auto name = area.userName();
   if (std::all_of(name.begin(), name.end(), [](char c) { return c == ' ' || c == '\0'; })) {
     std::optional<std::string> typed = ctx.console.readLine("Benutzer: ", false);
     encoding::putText(name, typed ? *typed : std::string());
@@ -210,14 +200,14 @@ std::int32_t signOn(pxabi::CommonArea& area, SignOnContext& ctx) {
     return refuse(area, ctx, "Kennwort falsch.");
 
   fillInstallation(area, *control, client);
-  encoding::putRaw(area.at<Area::kDataDirectory>(), *directory);
-  area.at<Area::kUserClass>()[0] = user->userClass();
-  (void)encoding::putDigits(area.at<Area::kWorkingDate>(),
-                       (ctx.today.tm_year % 100) * 10000LL + (ctx.today.tm_mon + 1) * 100 +
-                           ctx.today.tm_mday);
+  encoding::putRaw(area.dataDirectory(), *directory);
+  area.setUserClass(user->userClass());
+  (void)encoding::putDigits(
+      area.workingDate(),
+      (ctx.today.tm_year % 100) * 10000LL + (ctx.today.tm_mon + 1) * 100 + ctx.today.tm_mday);
   fillFunctionKeys(area);
-  encoding::putRaw(area.at<Area::kCheckValue>(), kCheckValue);
-  encoding::putRaw(area.at<Area::kMenuValue>(), storedMenuValue(ctx, area));
+  encoding::putRaw(area.checkValue(), kCheckValue);
+  encoding::putRaw(area.menuValue(), storedMenuValue(ctx, area));
   return kDone;
 }
 

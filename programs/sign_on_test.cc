@@ -45,27 +45,30 @@ class SignOnTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
     ASSERT_TRUE(store.create(datafiles::kUserFile).ok());
-    using C = datafiles::ControlRecord;
-    encoding::putRaw(control.at<C::kIdentification>(), "GILDAX");
-    encoding::putText(control.at<C::kClubText>(), "TV Musterstadt 1860 e.V.");
-    control.at<C::kEditionOption1>()[0] = 'A';
-    control.at<C::kEditionOption2>()[0] = 'B';
-    encoding::putRaw(control.at<C::kInstallationNumber>(), "12345");
-    encoding::putRaw(control.at<C::kRegionCode>(), "NRW");
-    encoding::putRaw(control.at<C::kHeaderNumber>(), "042");
-    encoding::packed3::encode(3, control.at<C::kDefaultClient>());
+    encoding::putRaw(control.identification(), "GILDAX");
+    encoding::putText(control.clubText(), "TV Musterstadt 1860 e.V.");
+    control.editionOption1()[0] = 'A';
+    control.editionOption2()[0] = 'B';
+    encoding::putRaw(control.installationNumber(), "12345");
+    encoding::putRaw(control.regionCode(), "NRW");
+    encoding::putRaw(control.headerNumber(), "042");
+    encoding::packed3::encode(3, control.defaultClient());
     store.put("FT00.DAT", control.view());
     addUser(3, "ANNA", 'H', "");
     addUser(5, "ANNA", 'N', "");
     loader.add("U001", [](void* block, void*) {
-      programs::user_name::apply(std::span<char, 41>(static_cast<char*>(block), 41));
-      return 0;
+      return programs::withRecord<pxabi::UserNameBlock>(block, [](pxabi::UserNameBlock& b) {
+        programs::user_name::apply(b);
+        return 0;
+      });
     });
     loader.add("U009", [this](void* block, void*) {
-      auto b = std::span<char, 258>(static_cast<char*>(block), 258);
-      settingsKey = std::string(b.data() + 1, 17);
-      std::copy(storedMenu.begin(), storedMenu.end(), b.begin() + 81);
-      return 0;
+      return programs::withRecord<pxabi::SettingsBlock>(block, [&](pxabi::SettingsBlock& b) {
+        using S = pxabi::SettingsBlock;
+        settingsKey = std::string(b.view().substr(S::kKey.offset, S::kKey.width));
+        std::copy(storedMenu.begin(), storedMenu.end(), b.menuValue().begin());
+        return 0;
+      });
     });
     today.tm_year = 126, today.tm_mon = 11, today.tm_mday = 7;
   }
@@ -88,8 +91,8 @@ class SignOnTest : public ::testing::Test {
   }
   Area withUser(std::string_view name, std::string_view second = "") {
     Area a;
-    encoding::putRaw(a.at<Area::kUserName>(), name);
-    encoding::putRaw(a.at<Area::kSecondWord>(), second);
+    encoding::putRaw(a.userName(), name);
+    encoding::putRaw(a.secondWord(), second);
     return a;
   }
 
@@ -111,12 +114,12 @@ TEST_F(SignOnTest, FillsEveryFieldTheLauncherReads) {
   EXPECT_EQ(area.client(), 3);  // the installation's default client
   EXPECT_EQ(field(area, Area::kUserName), "ANNA      ");
   EXPECT_EQ(field(area, Area::kHeaderNumber), "042");
-  EXPECT_EQ(encoding::getText(area.at<Area::kClubText>()), "TV Musterstadt 1860 e.V.");
+  EXPECT_EQ(encoding::getText(area.clubText()), "TV Musterstadt 1860 e.V.");
   EXPECT_EQ(field(area, Area::kEditionOption1), "A");
   EXPECT_EQ(field(area, Area::kEditionOption2), "B");
   EXPECT_EQ(field(area, Area::kInstallationNumber), "12345");
   EXPECT_EQ(field(area, Area::kRegionCode), "NRW");
-  EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), "/srv/club");
+  EXPECT_EQ(encoding::trimmed(area.dataDirectory()), "/srv/club");
   EXPECT_EQ(field(area, Area::kUserClass), "H");
   EXPECT_EQ(field(area, Area::kWorkingDate), "261207");
   const int keys[10] = {10, 2, 3, 4, 5, 6, 7, 8, 9, 10};
@@ -147,14 +150,14 @@ TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
       {"", "Vereinsbüro", "20240115", 3, "/srv/club/Vereinsb\x81ro", "20240115"},  // code page 850
   };
   for (const auto& c : cases) {
-    encoding::putText(control.at<datafiles::ControlRecord::kDataDirectory>(), c.dataDir);
+    encoding::putText(control.dataDirectory(), c.dataDir);
     store.put("FT00.DAT", control.view());
     storedMenu = c.stored;
     Area area = withUser("ANNA", c.second);
     ScriptConsole console;
     ASSERT_EQ(run(area, console), programs::kDone) << c.second;
     EXPECT_EQ(area.client(), c.client) << c.second;
-    EXPECT_EQ(encoding::trimmed(area.at<Area::kDataDirectory>()), c.directory) << c.second;
+    EXPECT_EQ(encoding::trimmed(area.dataDirectory()), c.directory) << c.second;
     EXPECT_EQ(field(area, Area::kMenuValue), c.menuValue) << c.second;
     EXPECT_EQ(field(area, Area::kUserClass), c.client == 5 ? "N" : "H");
   }
@@ -175,14 +178,13 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
       {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
       {"directory not in code page 850", "ANNA", "",
        [this] {
-         encoding::putRaw(control.at<datafiles::ControlRecord::kDataDirectory>(), "");
+         encoding::putRaw(control.dataDirectory(), "");
          store.put("FT00.DAT", control.view());
          cwd = "/srv/\xE2\x82\xAC";  // the euro sign
        }},
       {"directory too long", "ANNA", "",
        [this] {
-         encoding::putRaw(control.at<datafiles::ControlRecord::kDataDirectory>(),
-                          std::string(94, 'd'));
+         encoding::putRaw(control.dataDirectory(), std::string(94, 'd'));
          store.put("FT00.DAT", control.view());  // below a deep current directory
        }},
   };
@@ -199,7 +201,7 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
     programs::SignOnContext ctx{store, loader, console, cwd};
     ctx.today = today;
     EXPECT_EQ(programs::signOn(area, ctx), programs::kRefused) << c.why;
-    EXPECT_TRUE(encoding::isBlank(area.at<Area::kUserName>())) << c.why;
+    EXPECT_TRUE(encoding::isBlank(area.userName())) << c.why;
     ASSERT_EQ(console.told.size(), 1u) << c.why;
     EXPECT_EQ(console.told[0].rfind("Anmeldung abgelehnt: ", 0), 0u) << c.why;
   }
@@ -216,7 +218,7 @@ TEST_F(SignOnTest, AsksForTheNameWhenTheCommandLineHasNone) {
   Area none = withUser("");
   ScriptConsole empty;  // end of input
   EXPECT_EQ(run(none, empty), programs::kRefused);
-  EXPECT_TRUE(encoding::isBlank(none.at<Area::kUserName>()));
+  EXPECT_TRUE(encoding::isBlank(none.userName()));
 }
 
 TEST_F(SignOnTest, LockedFileIsWaitedFor) {
@@ -279,7 +281,7 @@ TEST_F(SignOnTest, PasswordFromAPipe) {
     const auto rc = run(area, *piped.console);
     const std::string said = piped.said();
     EXPECT_EQ(rc, c.accepted ? programs::kDone : programs::kRefused) << c.input;
-    EXPECT_EQ(encoding::isBlank(area.at<Area::kUserName>()), !c.accepted) << c.input;
+    EXPECT_EQ(encoding::isBlank(area.userName()), !c.accepted) << c.input;
     // Neither the password nor the hash ever reaches the area or the screen.
     for (const std::string& secret : {std::string("geheim42"), std::string("irrig"), *hash}) {
       EXPECT_EQ(area.view().find(secret), std::string::npos) << c.input;

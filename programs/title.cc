@@ -7,11 +7,10 @@
 
 namespace programs::title {
 
-bool apply(std::span<char, kBlockSize> block) {
-  if (block[0] != 'Z') return false;
-  const std::size_t length =
-      std::min<std::size_t>(encoding::getBigEndian(block.subspan<1, 2>()), kTextWidth);
-  const auto text = block.subspan<3, kTextWidth>();
+bool apply(pxabi::TitleBlock& block) {
+  if (block.function() != pxabi::TitleBlock::kCentre) return false;
+  const auto text = block.text();
+  const std::size_t length = std::min<std::size_t>(block.length(), text.size());
   std::string_view content = encoding::trimmed(text);
   while (!content.empty() && content.front() == ' ') content.remove_prefix(1);
   const std::string kept(content.substr(0, length));

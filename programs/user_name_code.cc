@@ -54,12 +54,16 @@ std::array<char, kWidth> decode(std::span<const char, kWidth> encoded) {
   return out;
 }
 
-bool apply(std::span<char, kBlockSize> block) {
-  const auto name = block.subspan<1, kWidth>();
+bool apply(pxabi::UserNameBlock& block) {
+  const auto name = block.name();
   std::array<char, kWidth> result{};
-  switch (block[0]) {
-    case 'V': result = encode(name); break;
-    case 'E': result = decode(name); break;
+  switch (block.function()) {
+    case pxabi::UserNameBlock::kEncode:
+      result = encode(name);
+      break;
+    case pxabi::UserNameBlock::kDecode:
+      result = decode(name);
+      break;
     default: return false;
   }
   std::copy(result.begin(), result.end(), name.begin());

@@ -7,6 +7,8 @@
 #include <array>
 #include <span>
 
+#include "abi/utility_blocks.h"
+
 namespace programs::user_name {
 
 inline constexpr std::size_t kWidth = 10;
@@ -14,10 +16,8 @@ inline constexpr std::size_t kWidth = 10;
 std::array<char, kWidth> encode(std::span<const char, kWidth> plain);
 std::array<char, kWidth> decode(std::span<const char, kWidth> encoded);
 
-// U001's block: function "V" (encode) or "E" (decode), then 40 characters
-// whose first 10 are the name; the other 30 are left as they are.
-inline constexpr std::size_t kBlockSize = 41;
-// False for an unknown function; the block is then unchanged.
-bool apply(std::span<char, kBlockSize> block);
+// U001 on its block: encodes or decodes the name; the other 30 characters are
+// left as they are. False for an unknown function; the block is then unchanged.
+bool apply(pxabi::UserNameBlock& block);
 
 }  // namespace programs::user_name

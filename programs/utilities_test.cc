@@ -7,6 +7,7 @@
 #include <fstream>
 #include <random>
 
+#include "abi/utility_blocks.h"
 #include "datafiles/records.h"
 #include "programs/backup.h"
 #include "programs/installation.h"
@@ -56,17 +57,16 @@ TEST(UserNameCode, RoundTripsNamedAndRandomNames) {
 TEST(UserNameCode, EncodesRatherThanCopiesAndBlockKeepsItsTail) {
   EXPECT_NE(un::encode(ten("ANNA")), ten("ANNA"));
   EXPECT_NE(un::encode(ten("AAAA")), un::encode(ten("AAAB")));
-  std::array<char, un::kBlockSize> block;
-  block.fill('#');
-  block[0] = 'V';
-  const auto name = ten("BERND");
-  std::copy(name.begin(), name.end(), block.begin() + 1);
+  pxabi::UserNameBlock block;
+  std::fill(block.bytes().begin(), block.bytes().end(), '#');
+  block.setFunction(pxabi::UserNameBlock::kEncode);
+  encoding::putRaw(block.name(), "BERND");
   ASSERT_TRUE(un::apply(block));
-  EXPECT_EQ(std::string(block.begin() + 11, block.end()), std::string(30, '#'));
-  block[0] = 'E';
+  EXPECT_EQ(block.view().substr(pxabi::UserNameBlock::kRest.offset), std::string(30, '#'));
+  block.setFunction(pxabi::UserNameBlock::kDecode);
   ASSERT_TRUE(un::apply(block));
-  EXPECT_EQ(std::string(block.begin() + 1, block.begin() + 11), "BERND     ");
-  block[0] = 'X';
+  EXPECT_EQ(encoding::view(block.name()), "BERND     ");
+  block.setFunction('X');
   const auto before = block;
   EXPECT_FALSE(un::apply(block));
   EXPECT_EQ(block, before);
@@ -87,38 +87,34 @@ TEST(WindowTitle, CentresInTheGivenLength) {
       {"ab", 500, std::string(49, ' ') + "ab" + std::string(49, ' ')},  // at most 100
   };
   for (const auto& c : cases) {
-    std::array<char, programs::title::kBlockSize> block;
-    block.fill(' ');
-    block[0] = 'Z';
-    encoding::putBigEndian(std::span<char>(block).subspan(1, 2), c.length);
-    std::copy_n(c.text.begin(), std::min<std::size_t>(c.text.size(), 100), block.begin() + 3);
+    pxabi::TitleBlock block;
+    block.setFunction(pxabi::TitleBlock::kCentre);
+    block.setLength(c.length);
+    encoding::putRaw(block.text(), c.text);
     ASSERT_TRUE(programs::title::apply(block));
-    const std::string text(block.begin() + 3, block.end());
+    const std::string text(encoding::view(block.text()));
     EXPECT_EQ(text.substr(0, c.want.size()), c.want) << c.text;
     EXPECT_EQ(text.find_first_not_of(' ', c.want.size()), std::string::npos) << c.text;
   }
 }
 
-std::array<char, programs::SettingsBlock::kSize> settingsBlock(char fn, std::string_view ident,
-                                                               std::string_view client) {
-  std::array<char, programs::SettingsBlock::kSize> b;
-  b.fill(' ');
-  b[0] = fn;
-  std::copy(ident.begin(), ident.end(), b.begin() + 1);
-  std::copy(client.begin(), client.end(), b.begin() + 7);
-  std::copy_n("PX01", 4, b.begin() + 10);
+pxabi::SettingsBlock settingsBlock(char fn, std::string_view ident, std::string_view client) {
+  pxabi::SettingsBlock b;
+  b.setFunction(fn);
+  encoding::putRaw(b.identification(), ident);
+  encoding::putRaw(b.client(), client);
+  encoding::putRaw(b.module(), "PX01");
   return b;
 }
-std::string menuValue(const std::array<char, programs::SettingsBlock::kSize>& b) {
-  return std::string(b.begin() + 81, b.begin() + 89);
+std::string menuValue(const pxabi::SettingsBlock& b) {
+  return std::string(encoding::view(b.menuValue()));
 }
-std::string checkValue(const std::array<char, programs::SettingsBlock::kSize>& b) {
-  return std::string(b.begin() + 94, b.begin() + 102);
+std::string checkValue(const pxabi::SettingsBlock& b) {
+  return std::string(encoding::view(b.checkValue()));
 }
-void setValues(std::array<char, programs::SettingsBlock::kSize>& b, std::string_view menu,
-               std::string_view check) {
-  std::copy(menu.begin(), menu.end(), b.begin() + 81);
-  std::copy(check.begin(), check.end(), b.begin() + 94);
+void setValues(pxabi::SettingsBlock& b, std::string_view menu, std::string_view check) {
+  encoding::putRaw(b.menuValue(), menu);
+  encoding::putRaw(b.checkValue(), check);
 }
 
 TEST(SettingsStore, KeepsValuesPerKey) {
@@ -134,7 +130,7 @@ TEST(SettingsStore, KeepsValuesPerKey) {
   for (const auto& k : keys) {
     auto b = settingsBlock('S', k.ident, k.client);
     setValues(b, k.menu, k.check);
-    b[200] = 'Z';  // bytes of the stored part beyond the two values survive too
+    b.stored().back() = 'Z';  // bytes of the stored part beyond the two values survive too
     ASSERT_TRUE(store.apply(b)) << k.ident;
   }
   for (const auto& k : keys) {
@@ -142,7 +138,7 @@ TEST(SettingsStore, KeepsValuesPerKey) {
     ASSERT_TRUE(store.apply(b)) << k.ident;
     EXPECT_EQ(menuValue(b), k.menu);
     EXPECT_EQ(checkValue(b), k.check);
-    EXPECT_EQ(b[200], 'Z');
+    EXPECT_EQ(b.stored().back(), 'Z');
   }
   for (const auto& entry : std::filesystem::directory_iterator(dir))
     EXPECT_EQ(entry.path().filename(), "px01");  // every file inside the store's directory
@@ -182,11 +178,10 @@ TEST(SettingsStore, CrashDuringSaveLeavesTheOldValues) {
 
 // ---- UX01L ---------------------------------------------------------------
 
-std::array<char, 58> headerArea() {
-  std::array<char, 58> a;
-  a.fill('#');
-  const auto key = datafiles::MenuRecord::key(0, 0);
-  std::copy(key.begin(), key.end(), a.begin());
+datafiles::MenuRecord headerArea() {
+  datafiles::MenuRecord a;
+  std::fill(a.bytes().begin(), a.bytes().end(), '#');
+  a.setKey(0, 0);
   return a;
 }
 
@@ -194,10 +189,9 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
   MemoryStore store;
   auto area = headerArea();
   EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // no file
-  EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
-  EXPECT_EQ(std::string(area.begin() + 12, area.end()), std::string(46, '#'));
-  EXPECT_EQ(std::string(area.begin(), area.begin() + 6),
-            std::string(datafiles::MenuRecord::key(0, 0).data(), 6));
+  EXPECT_EQ(area.versionStamp(), "      ");
+  EXPECT_EQ(area.view().substr(datafiles::MenuRecord::kEntryFlag.offset), std::string(46, '#'));
+  EXPECT_TRUE(area.isHeader());
 
   ASSERT_TRUE(store.create(datafiles::kMenuFile).ok());
   datafiles::MenuRecord entry;
@@ -206,7 +200,7 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
   store.put("FX01.DAT", entry.view());
   area = headerArea();
   EXPECT_FALSE(programs::readMenuHeader(store, area).ok());  // file without header
-  EXPECT_EQ(std::string(area.begin() + 6, area.begin() + 12), "      ");
+  EXPECT_EQ(area.versionStamp(), "      ");
 
   datafiles::MenuRecord header;
   header.setKey(0, 0);
@@ -214,18 +208,16 @@ TEST(MenuHeader, ReadsTheHeaderOrKeepsKeyWithBlankStamp) {
   store.put("FX01.DAT", header.view());
   area = headerArea();
   EXPECT_TRUE(programs::readMenuHeader(store, area).ok());
-  EXPECT_EQ(std::string(area.begin(), area.end()), std::string(header.view()));
+  EXPECT_EQ(area, header);
 }
 
 // ---- UT00S ---------------------------------------------------------------
 
-std::array<char, 200> image(int client, int application, std::string_view name) {
-  datafiles::ApplicationRecord r;
-  std::fill(r.bytes().begin(), r.bytes().end(), '?');  // bytes the catalogue does not set
-  r.setKey('?', client, application);
-  r.setName(name);
-  std::array<char, 200> a;
-  std::copy(r.bytes().begin(), r.bytes().end(), a.begin());
+pxabi::ApplicationImage image(int client, int application, std::string_view name) {
+  pxabi::ApplicationImage a;
+  std::fill(a.bytes().begin(), a.bytes().end(), '?');  // bytes the catalogue does not set
+  a.setKey('?', client, application);
+  encoding::putText(a.name(), name);
   return a;
 }
 
@@ -251,11 +243,13 @@ TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
   ASSERT_TRUE(programs::setUpApplication(store, image(0, 18, "Hallenverwaltung")).ok());
   const auto key18 = datafiles::InstallationRecord::key('1', 0, 18);
   stored = store.contents("FT00.DAT").records.at(std::string(key18.data(), 5));
-  for (std::size_t i = 0; i < 200; ++i)
-    if (i < 47 || i >= 87) {
+  using R = datafiles::ApplicationRecord;
+  for (std::size_t i = 0; i < R::kSize; ++i)
+    if (i < R::kName.offset || i >= R::kName.end()) {
       EXPECT_EQ(stored[i], old.view()[i]) << i;
     }
-  EXPECT_EQ(stored.substr(47, 40), "Hallenverwaltung" + std::string(24, ' '));
+  EXPECT_EQ(stored.substr(R::kName.offset, R::kName.width),
+            "Hallenverwaltung" + std::string(24, ' '));
 
   // The record written by someone else between read and write is rewritten.
   store.fail("FT00.DAT", testing_support::Op::kWrite, datafiles::kDuplicateKey);

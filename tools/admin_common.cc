@@ -44,15 +44,12 @@ std::string userNameOrFail(std::string_view utf8) {
 }
 
 std::optional<std::string> encodeUserName(std::string_view cp850Name) {
-  std::array<char, 41> block;
-  block.fill(' ');
-  block[0] = 'V';
-  encoding::putRaw(std::span<char>(block).subspan(1, 10), cp850Name);
+  pxabi::UserNameBlock block(pxabi::UserNameBlock::kEncode, cp850Name);
   platform::ProgramLoader& loader = platform::processLoader();
   const platform::CallOutcome out = loader.call("U001", block.data());
   loader.unload("U001");
   if (!out.loaded) return std::nullopt;
-  return std::string(block.data() + 1, 10);
+  return std::string(encoding::view(block.name()));
 }
 
 std::string localNow(const char* format) {

@@ -52,18 +52,18 @@ std::optional<int> exactPart(std::span<const char, 2> f) {
 }
 
 std::optional<Row> toRow(const R& r) {
-  const auto set = exactPart(r.at<R::kMenuSet>());
-  const auto menu = exactPart(r.at<R::kMenu>());
-  const auto entry = exactPart(r.at<R::kEntry>());
+  const auto set = exactPart(r.menuSetField());
+  const auto menu = exactPart(r.menuField());
+  const auto entry = exactPart(r.entryField());
   if (!set || !menu || !entry) return std::nullopt;
   return Row{*set,
              *menu,
              *entry,
-             encoding::getText(r.at<R::kEntryFlag>()),
-             encoding::getText(r.at<R::kText>()),
-             encoding::getText(r.at<R::kProgram>()),
-             encoding::getText(r.at<R::kAccessClass>()),
-             hex(encoding::view(r.at<R::kVersionStamp>()))};
+             encoding::getText(r.entryFlagField()),
+             encoding::getText(r.textField()),
+             encoding::getText(r.programField()),
+             encoding::getText(r.accessClassField()),
+             hex(encoding::view(r.versionStampField()))};
 }
 
 std::optional<R> fromRow(const Row& row, std::string* error) {
@@ -85,14 +85,14 @@ std::optional<R> fromRow(const Row& row, std::string* error) {
     return std::nullopt;
   }
   R r;
-  encoding::packed3::encode(row.set, r.at<R::kMenuSet>());
-  encoding::packed3::encode(row.menu, r.at<R::kMenu>());
-  encoding::packed3::encode(row.entry, r.at<R::kEntry>());
-  encoding::putRaw(r.at<R::kVersionStamp>(), *stamp);
-  encoding::putText(r.at<R::kEntryFlag>(), row.flag);
-  encoding::putText(r.at<R::kText>(), row.text);
-  encoding::putText(r.at<R::kProgram>(), row.program);
-  encoding::putText(r.at<R::kAccessClass>(), row.access);
+  encoding::packed3::encode(row.set, r.menuSetField());
+  encoding::packed3::encode(row.menu, r.menuField());
+  encoding::packed3::encode(row.entry, r.entryField());
+  encoding::putRaw(r.versionStampField(), *stamp);
+  encoding::putText(r.entryFlagField(), row.flag);
+  encoding::putText(r.textField(), row.text);
+  encoding::putText(r.programField(), row.program);
+  encoding::putText(r.accessClassField(), row.access);
   return r;
 }
 

@@ -13,7 +13,7 @@ MenuRecord entry(int menu, int e, const char* text, const char* program, char ac
                  char flag = ' ') {
   MenuRecord r;
   r.setKey(menu, e);
-  encoding::zero(r.at<MenuRecord::kVersionStamp>());
+  encoding::zero(r.versionStampField());
   r.setEntryFlag(flag);
   r.setText(text);
   r.setProgram(program);
@@ -32,7 +32,7 @@ std::vector<MenuRecord> awkwardRecords() {
                             entry(5, 1, "  \"Zitat\", mit Komma; Größe", "PM3S", 'H'),
                             entry(999, 999, "Erstellen ADRESSEN.DOC für AUFKLEBER.DOC", "PV30", 'M')};
   // Stamp bytes that are not text must come back too.
-  v[2].at<MenuRecord::kVersionStamp>()[3] = '\xFF';
+  v[2].versionStampField()[3] = '\xFF';
   return v;
 }
 
@@ -52,7 +52,7 @@ TEST(MenuExport, CsvAndJsonRoundTripByteForByte) {
 
 TEST(MenuExport, KeyThatWouldNotComeBackTheSameIsRefused) {
   auto records = awkwardRecords();
-  records[1].at<MenuRecord::kEntry>()[1] = 0x9F;  // sign F instead of C
+  records[1].entryField()[1] = 0x9F;  // sign F instead of C
   std::string error;
   EXPECT_FALSE(exportMenu(records, MenuFormat::kCsv, &error));
   EXPECT_NE(error.find("sign C"), std::string::npos);

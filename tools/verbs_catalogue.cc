@@ -91,31 +91,24 @@ datafiles::ControlRecord readControl(const std::string& dir) {
 
 // The common area as the sign-on leaves it for the start-up's catalogue call.
 std::unique_ptr<CA> commonArea(const datafiles::ControlRecord& c, int client) {
-  using C = datafiles::ControlRecord;
   auto area = std::make_unique<CA>();
-  encoding::putRaw(area->at<CA::kIdentification>(), encoding::view(c.at<C::kIdentification>()));
+  encoding::putRaw(area->identification(), encoding::view(c.identification()));
   area->setClient(client);
-  encoding::putRaw(area->at<CA::kClubText>(), encoding::view(c.at<C::kClubText>()));
-  area->at<CA::kEditionOption1>()[0] = c.at<C::kEditionOption1>()[0];
-  area->at<CA::kEditionOption2>()[0] = c.at<C::kEditionOption2>()[0];
-  encoding::putRaw(area->at<CA::kInstallationNumber>(),
-                   encoding::view(c.at<C::kInstallationNumber>()));
-  encoding::putRaw(area->at<CA::kRegionCode>(), encoding::view(c.at<C::kRegionCode>()));
-  encoding::putRaw(area->at<CA::kVersionText>(), CA::kVersionConstant);
+  encoding::putRaw(area->clubText(), encoding::view(c.clubText()));
+  area->setEditionOption1(c.editionOption1()[0]);
+  area->setEditionOption2(c.editionOption2()[0]);
+  encoding::putRaw(area->installationNumber(), encoding::view(c.installationNumber()));
+  encoding::putRaw(area->regionCode(), encoding::view(c.regionCode()));
+  encoding::putRaw(area->versionText(), CA::kVersionConstant);
   const std::time_t now = std::time(nullptr);
   std::tm today{};
   localtime_r(&now, &today);
-  (void)encoding::putDigits(area->at<CA::kWorkingDate>(), (today.tm_year % 100) * 10000LL +
-                                                         (today.tm_mon + 1) * 100 + today.tm_mday);
+  (void)encoding::putDigits(area->workingDate(), (today.tm_year % 100) * 10000LL +
+                                                     (today.tm_mon + 1) * 100 + today.tm_mday);
   // The launcher's control block after the screen set has started.
   pxabi::ScreenControlBlock control;
-  encoding::putBigEndian(control.at<pxabi::ScreenControlBlock::kDataBlockVersion>(),
-                    pxabi::ScreenControlBlock::kVersion76);
-  encoding::putBigEndian(control.at<pxabi::ScreenControlBlock::kInterfaceVersion>(),
-                    pxabi::ScreenControlBlock::kVersion2);
-  encoding::putRaw(control.at<pxabi::ScreenControlBlock::kSetName>(),
-              pxabi::ScreenControlBlock::kSetMPX01);
-  std::memcpy(area->at<CA::kSavedControlBlock>().data(), control.data(), control.kSize);
+  control.identifyMPX01();
+  std::memcpy(area->savedControlBlock().data(), control.data(), control.kSize);
   catalogue::clearReport(*area);
   return area;
 }
@@ -123,9 +116,7 @@ std::unique_ptr<CA> commonArea(const datafiles::ControlRecord& c, int client) {
 void runCatalogueVerb(const Options& o) {
   const datafiles::ControlRecord control = readControl(o.dir);
   int client = o.client;
-  if (client < 0)
-    client = encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
-                 .value_or(0);
+  if (client < 0) client = encoding::packed3::decode(control.defaultClient()).value_or(0);
   auto area = commonArea(control, client);
   // PX07 works in the current directory, as when the launcher calls it.
   if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);

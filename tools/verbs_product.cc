@@ -54,7 +54,7 @@ void runGrant(const PermissionOptions& o) {
   r.setGrantDate(todayYymmdd());
   r.setLevel('1');
   r.setFlag(flagOrFail(o.flag));
-  encoding::putText(r.at<PermissionRecord::kText>(), o.text);
+  encoding::putText(r.textField(), o.text);
   datafiles::FileStatus s = f->write(r.bytes());
   const char* what = "granted";
   if (s == datafiles::kDuplicateKey) {
@@ -64,7 +64,7 @@ void runGrant(const PermissionOptions& o) {
     s = f->read(old.bytes());
     if (s.ok()) {
       old.setFlag(r.flag());
-      encoding::putRaw(old.at<PermissionRecord::kText>(), r.text());
+      encoding::putRaw(old.textField(), r.text());
       s = f->rewrite(old.bytes());
       what = "updated";
     }
@@ -94,8 +94,8 @@ std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
   std::vector<PermissionRecord> out;
   PermissionRecord k;
   k.setKey(client, user, "");
-  encoding::zero(k.at<PermissionRecord::kProgram>());
-  encoding::zero(k.at<PermissionRecord::kKeyBlank>());
+  encoding::zero(k.programField());
+  encoding::zero(k.keyBlankField());
   if (!f.start(datafiles::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok())
     return out;
   PermissionRecord r;
@@ -118,10 +118,10 @@ void runPermissions(const PermissionOptions& o) {
   }
   std::cout << "program  flag  granted  level  text\n";
   for (const auto& r : list) {
-    const std::string p = encoding::getText(r.at<PermissionRecord::kProgram>());
+    const std::string p = encoding::getText(r.programField());
     std::printf("%-8s %-5c %-8s %-6c %s\n", p.empty() ? "(blank)" : p.c_str(), r.flag(),
                 std::string(r.grantDate()).c_str(), r.level(),
-                encoding::getText(r.at<PermissionRecord::kText>()).c_str());
+                encoding::getText(r.textField()).c_str());
   }
 }
 
@@ -171,8 +171,7 @@ std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
       if (c.permissions
               ->start(datafiles::StartMode::kEqual, k.bytes(), PermissionRecord::kKeyLength)
               .invalidKey())
-        return "hidden: no permission record for " +
-               encoding::getText(r.at<MenuRecord::kProgram>());
+        return "hidden: no permission record for " + encoding::getText(r.programField());
       break;
     }
     case launcher::Visibility::kShown:
@@ -197,7 +196,7 @@ void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
     char num[8];
     std::snprintf(num, sizeof num, "%3d", entry);
     out << std::string(depth * 2, ' ') << num << "  " << r.text();
-    if (!r.opensSubmenu()) out << "  [" << encoding::getText(r.at<MenuRecord::kProgram>()) << "]";
+    if (!r.opensSubmenu()) out << "  [" << encoding::getText(r.programField()) << "]";
     if (!why.empty()) out << "  -- " << why;
     out << "\n";
     if (r.opensSubmenu() && why.empty()) printTree(c, entry, depth + 1, out);

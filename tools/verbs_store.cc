@@ -31,25 +31,25 @@ datafiles::ControlRecord controlRecord(const InitOptions& o) {
   using R = datafiles::ControlRecord;
   R r;
   r.setLockFlag('N');
-  encoding::putText(r.at<R::kIdentification>(), o.id);
-  encoding::putText(r.at<R::kClubText>(), o.club);
-  encoding::putText(r.at<R::kEditionOption1>(), o.option1);
-  encoding::putText(r.at<R::kEditionOption2>(), o.option2);
+  encoding::putText(r.identification(), o.id);
+  encoding::putText(r.clubText(), o.club);
+  encoding::putText(r.editionOption1(), o.option1);
+  encoding::putText(r.editionOption2(), o.option2);
   if (!o.installation.empty()) {
     const auto n =
         encoding::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
     if (!n || o.installation.size() > R::kInstallationNumber.width ||
-        !encoding::putDigits(r.at<R::kInstallationNumber>(), *n))
+        !encoding::putDigits(r.installationNumber(), *n))
       fail("--installation takes up to 5 digits", kExitUsage);
   }
-  encoding::putText(r.at<R::kRegionCode>(), o.region);
+  encoding::putText(r.regionCode(), o.region);
   if (!o.header.empty()) {
     const auto n = encoding::getDigits(std::span<const char>(o.header.data(), o.header.size()));
     if (!n || o.header.size() > R::kHeaderNumber.width ||
-        !encoding::putDigits(r.at<R::kHeaderNumber>(), *n))
+        !encoding::putDigits(r.headerNumber(), *n))
       fail("--header takes up to 3 digits", kExitUsage);
   }
-  if (!encoding::packed3::encode(o.client, r.at<R::kDefaultClient>()))
+  if (!encoding::packed3::encode(o.client, r.defaultClient()))
     fail("--client takes a number 0-999", kExitUsage);
   return r;
 }

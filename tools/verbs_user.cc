@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "abi/utility_blocks.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
@@ -43,15 +44,12 @@ std::string describe(datafiles::FileStatus s) {
 
 // U001 on a 10-character code page 850 name; function "V" or "E".
 std::string userNameCode(char function, std::string_view tenBytes) {
-  std::array<char, 41> block;
-  block.fill(' ');
-  block[0] = function;
-  encoding::putRaw(std::span<char>(block).subspan(1, 10), tenBytes);
+  pxabi::UserNameBlock block(function, tenBytes);
   platform::ProgramLoader& loader = platform::processLoader();
   const platform::CallOutcome out = loader.call("U001", block.data());
   loader.unload("U001");
   if (!out.loaded) refuse("U001 cannot be loaded (check PX_PROGRAM_PATH)");
-  return std::string(block.data() + 1, 10);
+  return std::string(encoding::view(block.name()));
 }
 
 std::string plainName(const std::string& utf8) {
@@ -75,8 +73,7 @@ int clientOf(datafiles::FileStore& store, const UserOptions& o) {
     (void)f->close();
   }
   if (!s.ok()) return 0;
-  return encoding::packed3::decode(control.at<datafiles::ControlRecord::kDefaultClient>())
-      .value_or(0);
+  return encoding::packed3::decode(control.defaultClient()).value_or(0);
 }
 
 std::unique_ptr<datafiles::KeyedFile> openUsers(datafiles::FileStore& store, const UserOptions& o,

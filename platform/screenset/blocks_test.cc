@@ -18,10 +18,10 @@ struct Blocks {
   C control;
   D data;
   Blocks() {
-    encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-    encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
+    control.setDataBlockVersion(76);
+    control.setInterfaceVersion(2);
     control.setSetCommand('N');
-    encoding::putRaw(control.at<C::kSetName>(), "MPX01");
+    control.setSetName("MPX01");
   }
   Request read() const { return readRequest(control.bytes(), data.bytes()); }
 };
@@ -95,13 +95,13 @@ TEST(Blocks, CountsOutOfRangeOrNotDigitsListNoMoreThanTheBlockHolds) {
                {"00x1", std::nullopt, 0}};
   for (const auto& c : cases) {
     Blocks b;
-    encoding::putRaw(b.data.at<D::kEntryCount>(), c.count);
+    encoding::putRaw(b.data.entryCount(), c.count);
     const Request r = b.read();
     EXPECT_EQ(r.menu.count, c.parsed) << c.count;
     EXPECT_EQ(r.menu.rows.size(), c.rows) << c.count;
   }
   Blocks b;
-  encoding::putRaw(b.data.at<D::kPageUsed>(), "99");
+  encoding::putRaw(b.data.pageUsed(), "99");
   EXPECT_EQ(b.read().page.lines.size(), 40u);
 }
 
@@ -141,14 +141,14 @@ TEST(Blocks, ControlBlockMustMatchVersionsAndSet) {
   Blocks good;
   EXPECT_FALSE(checkControl(good.read().control));
   Blocks v;
-  encoding::putBigEndian(v.control.at<C::kDataBlockVersion>(), 75);
+  v.control.setDataBlockVersion(75);
   const auto f = checkControl(v.read().control);
   ASSERT_TRUE(f);
   EXPECT_EQ(f->code, kWrongVersion);
   EXPECT_EQ(f->detail1, 75);
   EXPECT_EQ(f->detail2, 2);
   Blocks s;
-  encoding::putRaw(s.control.at<C::kSetName>(), "MPX02");
+  s.control.setSetName("MPX02");
   ASSERT_TRUE(checkControl(s.read().control));
   EXPECT_EQ(checkControl(s.read().control)->code, kWrongSetName);
 }

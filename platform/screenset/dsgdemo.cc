@@ -44,33 +44,31 @@ const char* const kRows[] = {
 class Demo {
  public:
   Demo() : loader_(platform::defaultProgramPath()) {
-    encoding::putBigEndian(control_.at<C::kDataBlockVersion>(), C::kVersion76);
-    encoding::putBigEndian(control_.at<C::kInterfaceVersion>(), C::kVersion2);
-    encoding::putRaw(control_.at<C::kSetName>(), C::kSetMPX01);
+    control_.identifyMPX01();
     control_.setSetCommand(C::kStart);
-    encoding::putText(data_.at<D::kClubText>(), "Turn- und Sportverein Grünwald e.V.");
-    encoding::putText(data_.at<D::kHeaderLine>(), "DEMO01 001 - Version 2026.1");
-    encoding::putText(data_.at<D::kModuleId>(), "PX01 - 013");
-    encoding::putText(data_.at<D::kDate>(), "07.12.26");
-    encoding::putText(data_.at<D::kMenuText>(), "Hauptmenü");
-    encoding::putText(data_.at<D::kPermissionFlag>(), "J");
-    encoding::putText(data_.at<D::kStatusLine>(), "1234 Adressen");
-    encoding::putText(data_.at<D::kTitle>(), "A n w e n d u n g e n");
+    encoding::putText(data_.clubText(), "Turn- und Sportverein Grünwald e.V.");
+    encoding::putText(data_.headerLine(), "DEMO01 001 - Version 2026.1");
+    encoding::putText(data_.moduleId(), "PX01 - 013");
+    encoding::putText(data_.date(), "07.12.26");
+    encoding::putText(data_.menuText(), "Hauptmenü");
+    data_.setPermissionFlag('J');
+    encoding::putText(data_.statusLine(), "1234 Adressen");
+    encoding::putText(data_.title(), "A n w e n d u n g e n");
     const char* captions[] = {"", " Info ", "Sperre", "Rechn.", "", "Kalend", "", "", ""};
     for (int k = 0; k < 9; ++k) encoding::putText(data_.caption(k + 1), captions[k]);
     for (std::size_t i = 0; i < std::size(kRows); ++i)
       encoding::putText(data_.row(i + 1), kRows[i]);
-    (void)encoding::putDigits(data_.at<D::kEntryCount>(), static_cast<long long>(std::size(kRows)));
-    (void)encoding::putDigits(data_.at<D::kSelection>(), 1);
-    (void)encoding::putDigits(data_.at<D::kListPosition>(), 1);
-    encoding::putText(data_.at<D::kPageTitle>(), "Hilfe zum Hauptmenü");
+    (void)encoding::putDigits(data_.entryCount(), static_cast<long long>(std::size(kRows)));
+    (void)encoding::putDigits(data_.selection(), 1);
+    (void)encoding::putDigits(data_.listPosition(), 1);
+    encoding::putText(data_.pageTitle(), "Hilfe zum Hauptmenü");
     const char* page[] = {"Pfeiltasten, Bild auf/ab, Pos1 und Ende bewegen die Auswahl.",
                           "Enter wählt die Zeile, Esc geht eine Ebene zurück.",
                           "Buchstaben springen zur nächsten Zeile, die so beginnt.",
                           "F2 zeigt Informationen zur gewählten Zeile."};
     for (std::size_t i = 0; i < std::size(page); ++i)
       encoding::putText(data_.pageLine(i + 1), page[i]);
-    (void)encoding::putDigits(data_.at<D::kPageUsed>(), static_cast<long long>(std::size(page)));
+    (void)encoding::putDigits(data_.pageUsed(), static_cast<long long>(std::size(page)));
   }
 
   // One call; false when DSGRUN could not be loaded.
@@ -88,23 +86,23 @@ class Demo {
 
   void message(const char* text, const char* file = "", const char* op = "",
                const char status[2] = "  ") {
-    encoding::putText(data_.at<D::kMessage>(), text);
-    encoding::putRaw(data_.at<D::kMessage>().subspan(70, 5), file);
-    encoding::putRaw(data_.at<D::kMessage>().subspan(75, 4), op);
-    data_.at<D::kMessage>()[79] = status[0];
-    data_.at<D::kMessage>()[80] = status[1];
-    data_.at<D::kReply>()[0] = ' ';
+    encoding::putText(data_.message(), text);
+    encoding::putRaw(data_.message().subspan(70, 5), file);
+    encoding::putRaw(data_.message().subspan(75, 4), op);
+    data_.message()[79] = status[0];
+    data_.message()[80] = status[1];
+    data_.setReply(' ');
   }
 
   std::string report(const std::string& procedure) const {
     char line[256];
-    std::snprintf(line, sizeof line,
-                  "%s error=%u/%u/%u event=%u row=%.4s selection=%.4s position=%.4s reply=%c input=",
-                  procedure.c_str(), control_.errorCode(), control_.errorDetail1(),
-                  control_.errorDetail2(), data_.eventCode(), data_.at<D::kChosenRow>().data(),
-                  data_.at<D::kSelection>().data(), data_.at<D::kListPosition>().data(),
-                  data_.at<D::kReply>()[0] == ' ' ? '_' : data_.at<D::kReply>()[0]);
-    return line + encoding::getText(data_.at<D::kInputText>());
+    std::snprintf(
+        line, sizeof line,
+        "%s error=%u/%u/%u event=%u row=%.4s selection=%.4s position=%.4s reply=%c input=",
+        procedure.c_str(), control_.errorCode(), control_.errorDetail1(), control_.errorDetail2(),
+        data_.eventCode(), data_.chosenRow().data(), data_.selection().data(),
+        data_.listPosition().data(), data_.reply() == ' ' ? '_' : data_.reply());
+    return line + encoding::getText(data_.inputText());
   }
 
   // The procedure of a step, after filling what it shows.
@@ -124,8 +122,8 @@ class Demo {
     if (step == "text") return "TEXT-ANZEIGEN";
     if (step == "eingabe" || step == "verdeckt") {
       message(step == "eingabe" ? "Name des Mitglieds:" : "Kennwort:");
-      encoding::putText(data_.at<D::kInputText>(), step == "eingabe" ? "Mül" : "");
-      data_.at<D::kInputHidden>()[0] = step == "verdeckt" ? 'J' : 'N';
+      encoding::putText(data_.inputText(), step == "eingabe" ? "Mül" : "");
+      data_.setInputHidden(step == "verdeckt" ? 'J' : 'N');
       return "EINGABE";
     }
     if (step == "desktop") return "SETZEN-DESKTOP-WINDOW";
@@ -168,7 +166,7 @@ int tour(Demo& demo) {
     std::string step;
     if (event == 0) step = "frage";
     else if (event == 48) {
-      const auto row = encoding::getDigits(demo.data().at<D::kChosenRow>()).value_or(0);
+      const auto row = encoding::getDigits(demo.data().chosenRow()).value_or(0);
       const std::string text = row > 0 ? encoding::getText(demo.data().row(row)) : "";
       demo.message(("Gewählt: " + text).c_str());
       if (!demo.call("BOX-INFO")) return 1;
@@ -180,7 +178,7 @@ int tour(Demo& demo) {
     else if (event == 6) step = "fehler-ok";
     else continue;
     if (!demo.call(demo.prepare(step)) || demo.failed()) return 1;
-    if (step == "frage" && demo.data().at<D::kReply>()[0] == 'J') break;
+    if (step == "frage" && demo.data().reply() == 'J') break;
   }
   demo.end();
   return 0;

@@ -35,9 +35,9 @@ class ScriptedRun {
     std::ofstream(scriptPath_) << script;
     ::setenv("DSGRUN_SCRIPT", scriptPath_.c_str(), 1);
     ::setenv("DSGRUN_TRANSCRIPT", transcriptPath_.c_str(), 1);
-    encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-    encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-    encoding::putRaw(control.at<C::kSetName>(), "MPX01");
+    control.setDataBlockVersion(76);
+    control.setInterfaceVersion(2);
+    control.setSetName("MPX01");
   }
   ~ScriptedRun() {
     loader_.unload("DSGRUN");  // the next run starts with a fresh script
@@ -64,22 +64,22 @@ class ScriptedRun {
 
 void showMenu(D& d, const char* title, std::vector<const char*> rows) {
   d.setEventCode(99);
-  d.at<D::kTitle>()[0] = 'x';
-  encoding::putText(d.at<D::kTitle>(), title);
+  d.title()[0] = 'x';
+  encoding::putText(d.title(), title);
   for (std::size_t i = 0; i < rows.size(); ++i) encoding::putText(d.row(i + 1), rows[i]);
-  (void)encoding::putDigits(d.at<D::kEntryCount>(), static_cast<long long>(rows.size()));
-  (void)encoding::putDigits(d.at<D::kSelection>(), 1);
-  (void)encoding::putDigits(d.at<D::kListPosition>(), 1);
+  (void)encoding::putDigits(d.entryCount(), static_cast<long long>(rows.size()));
+  (void)encoding::putDigits(d.selection(), 1);
+  (void)encoding::putDigits(d.listPosition(), 1);
   encoding::putText(d.caption(2), " Info ");
 }
 
 void message(D& d, const char* text, const char* file = "", const char* op = "",
              std::string status = "  ") {
-  encoding::putText(d.at<D::kMessage>(), text);
-  encoding::putRaw(d.at<D::kMessage>().subspan(70, 5), file);
-  encoding::putRaw(d.at<D::kMessage>().subspan(75, 4), op);
-  d.at<D::kMessage>()[79] = status[0];
-  d.at<D::kMessage>()[80] = status[1];
+  encoding::putText(d.message(), text);
+  encoding::putRaw(d.message().subspan(70, 5), file);
+  encoding::putRaw(d.message().subspan(75, 4), op);
+  d.message()[79] = status[0];
+  d.message()[80] = status[1];
 }
 
 TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
@@ -98,15 +98,15 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
   showMenu(run.data, "A n w e n d u n g e n", {"Mitglieder", "Beiträge", "Prüfungen"});
   EXPECT_EQ(run.call("NEUSTART"), 0);
   EXPECT_EQ(std::string(run.data.data() + 2790, 2), std::string("\x00\x30", 2));  // big-endian 48
-  EXPECT_EQ(encoding::view(run.data.at<D::kChosenRow>()), "0002");
-  EXPECT_EQ(encoding::view(run.data.at<D::kSelection>()), "0002");
-  EXPECT_EQ(encoding::view(run.data.at<D::kListPosition>()), "0001");
-  EXPECT_EQ(encoding::view(run.data.at<D::kMenuValue>()), "00000042");
+  EXPECT_EQ(encoding::view(run.data.chosenRow()), "0002");
+  EXPECT_EQ(encoding::view(run.data.selection()), "0002");
+  EXPECT_EQ(encoding::view(run.data.listPosition()), "0001");
+  EXPECT_EQ(encoding::view(run.data.menuValue()), "00000042");
 
   message(run.data, "Datei zur Zeit gesperrt - bitte warten!", "FX01", "OPEN",
           std::string("9\x41", 2));
   EXPECT_EQ(run.call("BOX-FEHLER-RC"), 0);
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'W');
+  EXPECT_EQ(run.data.reply(), 'W');
 
   showMenu(run.data, "Beiträge", {"Sollstellung"});
   EXPECT_EQ(run.call("NEUSTART"), 0);
@@ -116,10 +116,10 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
 
   message(run.data, "Wollen Sie das System verlassen?");
   EXPECT_EQ(run.call("BOX-FRAGE"), 0);
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'N');
+  EXPECT_EQ(run.data.reply(), 'N');
   EXPECT_EQ(run.call("NEUSTART"), 0);
   EXPECT_EQ(run.call("BOX-FRAGE"), 0);  // script used up: yes
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'J');
+  EXPECT_EQ(run.data.reply(), 'J');
   EXPECT_EQ(run.call("", 'Q'), 0);
 
   const auto t = run.transcript();
@@ -147,20 +147,20 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
 
 TEST(ScriptedRuntime, TextPageAndInputShowTheirFields) {
   ScriptedRun run("reply X\ninput Grün\n");
-  encoding::putText(run.data.at<D::kPageTitle>(), "Hilfe zu PX01");
+  encoding::putText(run.data.pageTitle(), "Hilfe zu PX01");
   encoding::putText(run.data.pageLine(1), "Erste Zeile");
   encoding::putText(run.data.pageLine(2), "Über \"Anführung\"");
-  encoding::putRaw(run.data.at<D::kPageUsed>(), "02");
+  encoding::putRaw(run.data.pageUsed(), "02");
   EXPECT_EQ(run.call("TEXT-ANZEIGEN"), 0);
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'X');
+  EXPECT_EQ(run.data.reply(), 'X');
   message(run.data, "Name:");
-  encoding::putText(run.data.at<D::kInputText>(), "alt");
+  encoding::putText(run.data.inputText(), "alt");
   EXPECT_EQ(run.call("EINGABE"), 0);
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'J');
-  EXPECT_EQ(encoding::getText(run.data.at<D::kInputText>()), "Grün");
+  EXPECT_EQ(run.data.reply(), 'J');
+  EXPECT_EQ(encoding::getText(run.data.inputText()), "Grün");
   EXPECT_EQ(run.call("EINGABE"), 0);  // used up: cancelled with blank input
-  EXPECT_EQ(run.data.at<D::kReply>()[0], 'C');
-  EXPECT_TRUE(encoding::isBlank(run.data.at<D::kInputText>()));
+  EXPECT_EQ(run.data.reply(), 'C');
+  EXPECT_TRUE(encoding::isBlank(run.data.inputText()));
 
   const auto t = run.transcript();
   ASSERT_EQ(t.size(), 3u);
@@ -199,7 +199,7 @@ TEST(ScriptedRuntime, FailuresLeaveCodeDetailsAndReason) {
   {
     ScriptedRun run("");
     EXPECT_EQ(run.call("BOX-UNBEKANNT"), screenset::kUnknownProcedure);
-    encoding::putBigEndian(run.control.at<C::kInterfaceVersion>(), 3);
+    run.control.setInterfaceVersion(3);
     EXPECT_EQ(run.call("NEUSTART"), screenset::kWrongVersion);
     EXPECT_EQ(run.control.errorDetail2(), 3);
     EXPECT_EQ(run.call("", 'Q'), 0);  // ending always works
@@ -213,9 +213,9 @@ TEST(ScriptedRuntime, MissingScriptIsEmptyAndUnreadableScriptFails) {
   platform::DlProgramLoader loader({buildDir() + "/lib/px01/scripted"});
   C control;
   D data;
-  encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-  encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-  encoding::putRaw(control.at<C::kSetName>(), "MPX01");
+  control.setDataBlockVersion(76);
+  control.setInterfaceVersion(2);
+  control.setSetName("MPX01");
   control.setProcedure("NEUSTART");
   ::unsetenv("DSGRUN_SCRIPT");
   ::unsetenv("DSGRUN_TRANSCRIPT");

@@ -221,9 +221,9 @@ struct Blocks {
   C control;
   D data;
   Blocks() {
-    encoding::putBigEndian(control.at<C::kDataBlockVersion>(), 76);
-    encoding::putBigEndian(control.at<C::kInterfaceVersion>(), 2);
-    encoding::putRaw(control.at<C::kSetName>(), "MPX01");
+    control.setDataBlockVersion(76);
+    control.setInterfaceVersion(2);
+    control.setSetName("MPX01");
     control.setSetCommand('N');
   }
 };

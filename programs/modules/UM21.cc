@@ -6,7 +6,7 @@
 PX_PROGRAM(UM21) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    encoding::putBigEndian(area.at<pxabi::CommonArea::kPositionsCount>(), 0);
+    encoding::putBigEndian(area.positionsCount(), 0);
     return programs::kDone;
   });
 }

@@ -6,7 +6,7 @@
 PX_PROGRAM(UM30) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    encoding::putBigEndian(area.at<pxabi::CommonArea::kAddressesCount>(), 0);
+    encoding::putBigEndian(area.addressesCount(), 0);
     return programs::kDone;
   });
 }

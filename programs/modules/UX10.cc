@@ -22,11 +22,9 @@ std::string printable(std::string_view cp850) {
 PX_PROGRAM(UX10) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    using Area = pxabi::CommonArea;
     if (!::isatty(STDOUT_FILENO)) return programs::kDone;
-    std::string title =
-        "px01 " + printable(encoding::view(area.at<Area::kCallName>()).substr(0, 10));
-    const std::string window = printable(encoding::view(area.at<Area::kWindowTitle>()));
+    std::string title = "px01 " + printable(encoding::view(area.callName()).substr(0, 10));
+    const std::string window = printable(encoding::view(area.windowTitle()));
     if (!window.empty()) title += " - " + window;
     const std::string sequence = "\033]0;" + title + "\007";
     (void)!::write(STDOUT_FILENO, sequence.data(), sequence.size());

@@ -77,7 +77,7 @@ class LauncherEndToEnd : public ::testing::Test {
     auto f = store.file(datafiles::kUserFile);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     datafiles::UserRecord u;
-    encoding::zero(u.at<datafiles::UserRecord::kClient>());
+    encoding::zero(u.clientField());
     std::string flags;
     if (f->start(datafiles::StartMode::kNotLessThan, u.bytes(), 12).ok())
       while (f->readNext(u.bytes()).ok()) flags += u.signOnFlag();

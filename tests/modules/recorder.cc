@@ -32,7 +32,7 @@ std::string signOnFlags() {
   if (!file->open(datafiles::OpenMode::kInput).ok()) return "?";
   std::string flags;
   datafiles::UserRecord user;
-  encoding::zero(user.at<datafiles::UserRecord::kClient>());
+  encoding::zero(user.clientField());
   if (file->start(datafiles::StartMode::kNotLessThan, user.bytes(),
                   datafiles::UserRecord::kKeyLength)
           .ok())
@@ -47,7 +47,7 @@ void writeStamp(Area& area) {
   if (!file->open(datafiles::OpenMode::kInputOutput).ok()) return;
   datafiles::MenuRecord header;
   header.setKey(0, 0);
-  header.setVersionStamp(encoding::view(area.at<Area::kVersionText>()).substr(0, 6));
+  header.setVersionStamp(encoding::view(area.versionText()).substr(0, 6));
   if (!file->write(header.bytes()).ok()) (void)file->rewrite(header.bytes());
   (void)file->close();
 }
@@ -57,8 +57,8 @@ int record(Area& area) {
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '?';
   {
     std::ofstream log("PXREC.log", std::ios::app);
-    log << kName << " call=" << encoding::trimmed(area.at<Area::kCallName>()) << " dir=" << cwd
-        << " perm=" << area.at<Area::kPermissionFlag>()[0] << " flags=" << signOnFlags() << "\n";
+    log << kName << " call=" << encoding::trimmed(area.callName()) << " dir=" << cwd
+        << " perm=" << area.permissionFlag() << " flags=" << signOnFlags() << "\n";
   }
   std::ifstream cmds("PXREC.cmd");
   std::string line;
@@ -67,10 +67,10 @@ int record(Area& area) {
     std::string who, what, arg;
     in >> who >> what >> arg;
     if (who != kName) continue;
-    if (what == "next1") encoding::putRaw(area.at<Area::kNextProgram1>(), arg);
-    if (what == "next2") encoding::putRaw(area.at<Area::kNextProgram2>(), arg);
+    if (what == "next1") encoding::putRaw(area.nextProgram1(), arg);
+    if (what == "next2") encoding::putRaw(area.nextProgram2(), arg);
     if (what == "chdir" && ::chdir(arg.c_str()) != 0) return 2;
-    if (what == "blankuser") encoding::blank(area.at<Area::kUserName>());
+    if (what == "blankuser") encoding::blank(area.userName());
     if (what == "stamp") writeStamp(area);
     if (what == "signal") std::raise(std::stoi(arg));
     if (what == "control") {
@@ -78,7 +78,7 @@ int record(Area& area) {
       in >> ch;
       const std::size_t offset = std::stoul(arg);
       if (offset < Area::kSavedControlBlock.width && !ch.empty())
-        area.at<Area::kSavedControlBlock>()[offset] = ch[0];
+        area.savedControlBlock()[offset] = ch[0];
     }
   }
   return 0;
