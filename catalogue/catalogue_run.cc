@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <functional>
 #include <memory>
-#include <thread>
 
 #include "abi/catalogue_report.h"
 #include "abi/common_area.h"
@@ -20,7 +20,8 @@ namespace {
 using CA = pxabi::CommonArea;
 using SDB = pxabi::ScreenDataBlock;
 
-constexpr std::chrono::milliseconds kLockPause{20};
+// Between two tries of a unit held elsewhere, and of a user record.
+constexpr std::chrono::milliseconds kUnitPause{20}, kRecordPause{5};
 
 // The files in the order the run opens them, with their file codes.
 struct RunFile {
@@ -37,18 +38,6 @@ std::string_view abortText(datafiles::FileStatus s) {
   if (s.locked()) return "Datei zur Zeit gesperrt - Programmabbruch";
   if (s.needsReorganisation()) return "Datei muß reorganisiert werden - Programmabbruch";
   return "Fehler - Programmabbruch";
-}
-
-// Retries `op` while it reports a lock status, for up to `wait`.
-template <class Op>
-datafiles::FileStatus retryLocked(Op op, std::chrono::milliseconds wait) {
-  const auto deadline = std::chrono::steady_clock::now() + wait;
-  datafiles::FileStatus s = op();
-  while (s.locked() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(kLockPause);
-    s = op();
-  }
-  return s;
 }
 
 class Run {
@@ -121,6 +110,13 @@ class Run {
     return true;
   }
 
+  // Runs `op` on a file of the run; a unit held by another workstation is
+  // waited for, boundedly.
+  datafiles::FileStatus waitingForLocks(const std::function<datafiles::FileStatus()>& op) {
+    datafiles::BoundedWait policy(options_.lockWait, kUnitPause, *options_.clock);
+    return datafiles::runWaitingForLocks(policy, op);
+  }
+
   void fail(RunOutcome outcome, std::size_t i, datafiles::FileStatus s,
             std::string_view operation) {
     report_.outcome = outcome;
@@ -146,8 +142,7 @@ class Run {
   // on every workstation, so that two runs queue instead of interleaving.
   bool beginUnits() {
     for (std::size_t i : {kMenus, kPermissions}) {
-      const datafiles::FileStatus s =
-          retryLocked([&] { return file(i).begin(); }, options_.lockWait);
+      const datafiles::FileStatus s = waitingForLocks([&] { return file(i).begin(); });
       if (!s.ok()) {
         rollbackUnits();
         fail(RunOutcome::kOpenFailed, i, s, "OPEN");
@@ -162,8 +157,7 @@ class Run {
   // and permission records that the rerun finds in place.
   void commitUnits() {
     for (std::size_t i : {kPermissions, kMenus}) {
-      const datafiles::FileStatus s =
-          retryLocked([&] { return file(i).commit(); }, options_.lockWait);
+      const datafiles::FileStatus s = waitingForLocks([&] { return file(i).commit(); });
       if (!s.ok()) {
         rollbackUnits();
         fail(RunOutcome::kCommitFailed, i, s, "REWR");
@@ -287,7 +281,8 @@ class Run {
   void grantPermissions(char flag) {
     RunCounts& c = report_.counts;
     if (!users_.built()) {
-      users_.build(file(kUsers), client_, loader_, options_.lockWait);
+      datafiles::BoundedWait waitForLocks(options_.lockWait, kRecordPause, *options_.clock);
+      users_.build(file(kUsers), client_, loader_, waitForLocks);
       c.usersScanned = true;
       c.normalUsers = static_cast<int>(users_.names().size());
     }

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "datafiles/keyed_file.h"
+#include "datafiles/lock_wait.h"
 #include "encoding/field.h"
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
@@ -59,6 +60,7 @@ struct RunOptions {
   // How long the run waits for another workstation's unit on the menu or
   // permission file (and for a user record held elsewhere) before it gives up.
   std::chrono::milliseconds lockWait{10000};
+  datafiles::WaitClock* clock = &datafiles::WaitClock::steady();
 };
 
 // Runs the catalogue with the caller's common area. The error box of a

@@ -12,6 +12,7 @@
 #include "catalogue/groups.h"
 #include "datafiles/records.h"
 #include "encoding/packed.h"
+#include "testing/fake_clock.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 #include "testing/memory_store.h"
@@ -98,6 +99,7 @@ class CatalogueRun : public ::testing::Test {
   RunReport run() {
     RunOptions options;
     options.lockWait = std::chrono::milliseconds(30);
+    options.clock = &clock;
     return runCatalogue(common, store, loader, screen, options);
   }
 
@@ -143,6 +145,7 @@ class CatalogueRun : public ::testing::Test {
   MemoryStore store;
   FakeProgramLoader loader;
   FakeScreenSet screen;
+  testing_support::FakeClock clock;  // lock waits pass without waiting
   CA common;
   std::vector<std::string> decoded, setUps;
   std::map<int, int> topEntryBeforeSetUp;

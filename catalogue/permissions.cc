@@ -1,15 +1,12 @@
 #include "catalogue/permissions.h"
 
 #include <algorithm>
-#include <thread>
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
 
 namespace catalogue {
 namespace {
-
-constexpr std::chrono::milliseconds kLockPause{5};
 
 // U001 function "E": the plain name for an encoded one, or nothing when
 // U001 cannot be loaded.
@@ -24,7 +21,7 @@ std::optional<UserName> decodeName(platform::ProgramLoader& loader, std::string_
 }  // namespace
 
 void NormalUsers::build(datafiles::KeyedFile& users, int client, platform::ProgramLoader& loader,
-                        std::chrono::milliseconds lockWait) {
+                        datafiles::LockWaitPolicy& waitForLocks) {
   built_ = true;
   names_.clear();
   datafiles::UserRecord probe;
@@ -35,14 +32,10 @@ void NormalUsers::build(datafiles::KeyedFile& users, int client, platform::Progr
                   datafiles::UserRecord::kKeyLength)
            .ok())
     return;
-  const auto deadline = std::chrono::steady_clock::now() + lockWait;
   datafiles::UserRecord user;
   while (names_.size() < kMax) {
-    datafiles::FileStatus s = users.readNext(user.bytes());
-    while (s.locked() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(kLockPause);
-      s = users.readNext(user.bytes());
-    }
+    const datafiles::FileStatus s =
+        datafiles::runWaitingForLocks(waitForLocks, [&] { return users.readNext(user.bytes()); });
     if (!s.ok()) break;  // end of file, or a read that keeps failing
     if (user.client() != client) break;
     if (user.userClass() != 'N') continue;

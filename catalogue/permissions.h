@@ -5,12 +5,12 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstddef>
 #include <span>
 #include <vector>
 
 #include "datafiles/keyed_file.h"
+#include "datafiles/lock_wait.h"
 #include "platform/program_loader.h"
 
 namespace catalogue {
@@ -27,11 +27,12 @@ class NormalUsers {
   // Collects the normal users of `client` from the open user file, in key
   // order, with their names decoded by U001 function "E"; at most kMax.
   // Unloads U001 when someone was found. A record that another workstation
-  // holds is retried for up to `lockWait`; any other failed read ends the
-  // scan without adding a name. A user whose name U001 cannot decode (U001
-  // not loadable) is left out rather than granted under the encoded name.
+  // holds is read again as long as `waitForLocks` says so; any other failed
+  // read ends the scan without adding a name. A user whose name U001 cannot
+  // decode (U001 not loadable) is left out rather than granted under the
+  // encoded name.
   void build(datafiles::KeyedFile& users, int client, platform::ProgramLoader& loader,
-             std::chrono::milliseconds lockWait);
+             datafiles::LockWaitPolicy& waitForLocks);
 
  private:
   bool built_ = false;

@@ -43,7 +43,8 @@ TEST(Permissions, UndecodableNamesAreLeftOut) {
   ASSERT_TRUE(file->open(datafiles::OpenMode::kInputOutput).ok());
   FakeProgramLoader loader;  // no U001
   NormalUsers users;
-  users.build(*file, 1, loader, std::chrono::milliseconds(0));
+  datafiles::RetryTimes noRetry(0, {});
+  users.build(*file, 1, loader, noRetry);
   EXPECT_TRUE(users.built());
   EXPECT_TRUE(users.names().empty());
   EXPECT_EQ(loader.events(), std::vector<std::string>{"call U001"});  // no unload

@@ -221,22 +221,21 @@ void Launcher::showFileError(std::string_view msg, std::string_view code,
   showBox("BOX-FEHLER-OK");
 }
 
-void Launcher::lockWait(std::string_view code, datafiles::FileStatus status) {
+bool Launcher::askToRetry(std::string_view code, datafiles::FileStatus status) {
   message_.setFileCode(code);
   message_.setOperation("OPEN");  // whatever the operation that met the lock
   message_.setStatus(status.raw());
   message_.setText("Datei zur Zeit gesperrt - bitte warten!");
   showBox("BOX-FEHLER-RC");
   if (data_.reply() == 'C') endAtOnce();
+  return true;
 }
 
 datafiles::FileStatus Launcher::withLockWait(std::string_view code,
-                                      const std::function<datafiles::FileStatus()>& op) {
-  for (;;) {
-    const datafiles::FileStatus s = op();
-    if (!s.locked()) return s;
-    lockWait(code, s);
-  }
+                                             const std::function<datafiles::FileStatus()>& op) {
+  // No limit on the retries and no pause but the user's answer.
+  datafiles::AskEveryTime askUser([&](datafiles::FileStatus s) { return askToRetry(code, s); });
+  return datafiles::runWaitingForLocks(askUser, op);
 }
 
 void Launcher::endAtOnce() {

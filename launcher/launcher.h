@@ -17,6 +17,7 @@
 #include "abi/screen_data_block.h"
 #include "abi/utility_blocks.h"
 #include "datafiles/keyed_file.h"
+#include "datafiles/lock_wait.h"
 #include "datafiles/records.h"
 #include "platform/process.h"
 #include "platform/program_loader.h"
@@ -80,7 +81,9 @@ class Launcher {
   void showBox(std::string_view procedure);
   void showFileError(std::string_view text, std::string_view code, std::string_view operation,
                      datafiles::FileStatus status);
-  void lockWait(std::string_view code, datafiles::FileStatus status);
+  // The lock wait: the box "Datei zur Zeit gesperrt - bitte warten!" with
+  // retry or cancel; true to retry.
+  bool askToRetry(std::string_view code, datafiles::FileStatus status);
   datafiles::FileStatus withLockWait(std::string_view code,
                                      const std::function<datafiles::FileStatus()>& op);
   [[noreturn]] void endAtOnce();

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "datafiles/lock_wait.h"
 #include "datafiles/records.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
@@ -23,14 +24,14 @@ struct Refusal {
   std::string reason;
 };
 
-template <class Op>
-datafiles::FileStatus retryingLocks(SignOnContext& ctx, Op op) {
-  for (int attempt = 0;; ++attempt) {
-    const datafiles::FileStatus s = op();
-    if (!s.locked() || attempt >= kLockRetries) return s;
-    if (attempt == 0) ctx.console.tell("Datei zur Zeit gesperrt - bitte warten!");
-    ctx.waitForLock();
-  }
+// A file held by another workstation: told once, then tried again every
+// `waitForLock` for a while; the sign-on never asks.
+datafiles::FileStatus retryingLocks(SignOnContext& ctx,
+                                    const std::function<datafiles::FileStatus()>& op) {
+  datafiles::RetryTimes policy(kLockRetries, ctx.waitForLock, [&] {
+    ctx.console.tell("Datei zur Zeit gesperrt - bitte warten!");
+  });
+  return datafiles::runWaitingForLocks(policy, op);
 }
 
 std::string fileFailure(std::string_view what, std::string_view code, std::string_view op,
