@@ -62,7 +62,7 @@ int Launcher::run() {
   encoding::putRaw(area_.versionText(), CommonArea::kVersionConstant);
   dispatch();
   // No user signed on: end without a dialog and without touching a file.
-  if (blankOrZero(area_.userName())) return rc_;
+  if (stopped_ || blankOrZero(area_.userName())) return rc_;
 
   callSettings('L');
   if (encoding::view(settings_.checkValue()) != encoding::view(area_.checkValue()))
@@ -71,14 +71,22 @@ int Launcher::run() {
   control_.reset();
   data_.reset();
   encoding::putRaw(data_.menuValue(), encoding::view(area_.menuValue()));
+  // After each phase that shows something: the error stop ends the run as
+  // it stands, without the orderly shutdown.
   startScreenSet();
+  if (stopped_) return rc_;
   checkMenuVersion();
+  if (stopped_) return rc_;
   setSignOn('J');
+  if (stopped_) return rc_;
   openMenuFiles();
+  if (stopped_) return rc_;
   if (!abort_) runMenu();
+  if (stopped_) return rc_;
 
   closeMenuFilesAndStore();
   setSignOn('N');
+  if (stopped_) return rc_;
   endScreenSet();
   return rc_;
 }
@@ -110,6 +118,7 @@ void Launcher::checkMenuVersion() {
   if (header.versionStamp() == encoding::view(area_.versionText()).substr(0, 6)) return;
   callName_ = padded("PX00P", 10);
   dispatch();
+  if (stopped_) return;
   callName_ = padded("PX07", 10);
   dispatch();
 }
@@ -156,6 +165,7 @@ void Launcher::openMenuFiles() {
        {Target{ft00_.get(), "FT00"}, Target{fx01_.get(), "FX01"}, Target{fx02_.get(), "FX02"}}) {
     const datafiles::FileStatus s =
         withLockWait(t.code, [&] { return t.file->open(datafiles::OpenMode::kInput); });
+    if (stopped_) return;
     if (!s.ok()) {
       showFileError("Fehler", t.code, "OPEN", s);
       abort_ = true;
@@ -191,6 +201,7 @@ void Launcher::endScreenSet() {
 // ---- messages and error stops ---------------------------------------------
 
 void Launcher::callScreen() {
+  if (stopped_) return;  // after the error stop nothing is shown any more
   encoding::putRaw(data_.message(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());
   control_.setProcedure("");
@@ -199,7 +210,7 @@ void Launcher::callScreen() {
   process_.writeConsoleLine("Details 1 : " + fourDigits(control_.errorDetail1()));
   process_.writeConsoleLine("Details 2 : " + fourDigits(control_.errorDetail2()));
   message_.setReply(process_.readKey());
-  endAtOnce();
+  stopAtOnce();
 }
 
 void Launcher::runProcedure(std::string_view procedure) {
@@ -227,8 +238,9 @@ bool Launcher::askToRetry(std::string_view code, datafiles::FileStatus status) {
   message_.setStatus(status.raw());
   message_.setText("Datei zur Zeit gesperrt - bitte warten!");
   showBox("BOX-FEHLER-RC");
-  if (data_.reply() == 'C') endAtOnce();
-  return true;
+  if (data_.reply() != 'C') return true;
+  stopAtOnce();
+  return false;
 }
 
 datafiles::FileStatus Launcher::withLockWait(std::string_view code,
@@ -238,10 +250,9 @@ datafiles::FileStatus Launcher::withLockWait(std::string_view code,
   return datafiles::runWaitingForLocks(askUser, op);
 }
 
-void Launcher::endAtOnce() {
+void Launcher::stopAtOnce() {
   closeOpenFiles();
-  process_.endProcess(rc_);
-  std::abort();  // endProcess does not return
+  stopped_ = true;
 }
 
 // ---- program dispatch -----------------------------------------------------
@@ -277,6 +288,7 @@ void Launcher::dispatch() {
       callName_.assign(10, ' ');
     else
       runProcedure("SETZEN-DESKTOP-WINDOW");
+    if (stopped_) return;
     if (!encoding::isBlank(callName_)) loader_.unload(callName_);
     for (std::string_view name : kUnloadList) loader_.unload(name);
     statusName_ = callName_.substr(0, 5);

@@ -38,12 +38,14 @@ class Launcher {
   Launcher& operator=(const Launcher&) = delete;
 
   // The whole run; returns the process return code, the return code of the
-  // last call made. An end "at once" (screen-set error, cancelled lock wait)
-  // goes through Process::endProcess instead.
+  // last call made. The error stop (a screen-set error, a cancelled lock
+  // wait) ends the run at once: open files closed, no orderly shutdown.
   int run();
+  // Whether the run ended by the error stop.
+  bool stoppedAtOnce() const { return stopped_; }
 
   // Closes every data file that is open, statuses not examined. Used by the
-  // end at once and when the process is ended from outside.
+  // error stop and when the process is ended from outside.
   void closeOpenFiles();
 
   // For tests and diagnostics.
@@ -53,7 +55,8 @@ class Launcher {
   std::int32_t returnCode() const { return rc_; }
 
  private:
-  enum class Step { kList, kShow, kLeave };
+  // kStop: the error stop happened; nothing more is shown, called or opened.
+  enum class Step { kList, kShow, kLeave, kStop };
   struct Row {
     int entry = 0;
     std::string text;     // 40 bytes, code page 850
@@ -86,7 +89,7 @@ class Launcher {
   bool askToRetry(std::string_view code, datafiles::FileStatus status);
   datafiles::FileStatus withLockWait(std::string_view code,
                                      const std::function<datafiles::FileStatus()>& op);
-  [[noreturn]] void endAtOnce();
+  void stopAtOnce();
 
   // Program dispatch.
   void dispatch();
@@ -127,6 +130,7 @@ class Launcher {
   std::string callName_ = std::string(10, ' ');
   std::string statusName_ = std::string(5, ' ');
   bool abort_ = false;
+  bool stopped_ = false;
   std::string signedOnName_ = std::string(10, ' ');
   int signedOnClient_ = 0;
 

@@ -20,7 +20,6 @@ using testing_support::FakeProgramLoader;
 using testing_support::FakeScreenSet;
 using testing_support::MemoryStore;
 using testing_support::Op;
-using testing_support::ProcessEnded;
 
 constexpr int kClient = 1;
 
@@ -130,15 +129,13 @@ class LauncherTest : public ::testing::Test {
     });
   }
 
-  // Runs the launcher; an end at once comes back as `ended`.
+  // Runs the launcher; the return code of an error stop also comes back as `ended`.
   int run() {
     launcher = std::make_unique<Launcher>(loader, screen, store, process);
-    try {
-      return launcher->run();
-    } catch (const ProcessEnded& e) {
-      ended = e.code;
-      return -1;
-    }
+    const int rc = launcher->run();
+    ended.reset();
+    if (launcher->stoppedAtOnce()) ended = rc;
+    return rc;
   }
   // Texts of the rows shown by the n-th NEUSTART (0-based).
   std::vector<std::string> rowsShown(std::size_t n) {
@@ -259,8 +256,9 @@ TEST_F(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
 TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
   store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FEHLER-RC", 'C');
-  EXPECT_EQ(run(), -1);
+  run();
   ASSERT_TRUE(ended);
+  EXPECT_EQ(*ended, 0);  // the return code of the last call, the box's
   EXPECT_EQ(store.calls("FT00.DAT", Op::kOpen), 1);  // not started again from the first file
   EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 2);
   const auto waits = screen.callsOf("BOX-FEHLER-RC");
@@ -600,6 +598,67 @@ TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
   EXPECT_EQ(helpTopic, "PX01");  // the last call: F10
   EXPECT_EQ(helpText, "Aufgabenverwaltung");
   EXPECT_FALSE(loader.isLoaded("U000"));  // cancelled after each call
+}
+
+}  // namespace
+}  // namespace launcher
+
+namespace launcher {
+namespace {
+
+// The error stop ends the run where it happens: nothing more is shown,
+// called or opened, and the orderly shutdown does not run.
+TEST_F(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::string lastProcedure;
+    std::vector<std::string> programs;
+  } cases[] = {
+      {"lock wait cancelled at the permission read",
+       [&] {
+         FakeScreenSet::Answer a;
+         a.event = pxabi::ScreenDataBlock::kEventEnter;
+         a.row = 1;
+         a.action = [&](auto&, auto) {
+           store.fail("FX02.DAT", Op::kRead, datafiles::kRecordLocked, 1);
+         };
+         screen.select(1).then(a).reply("BOX-FEHLER-RC", 'C');
+       },
+       "BOX-FEHLER-RC",
+       {}},
+      {"screen set fails after the program",
+       [&] {
+         FakeScreenSet::Answer a;
+         a.procedure = "SETZEN-DESKTOP-WINDOW";
+         a.error = 5;
+         screen.select(1).select(1).then(a);
+       },
+       "SETZEN-DESKTOP-WINDOW",
+       {"PA64"}},  // not its follow-up PA65
+  };
+  for (auto& c : cases) {
+    store = MemoryStore();
+    screen = FakeScreenSet();
+    programCalls.clear();
+    SetUp();
+    addEntry(0, 19, "Anw");
+    addEntry(19, 1, "Prog", "PA64");
+    permit("PA64");
+    addProgram("PA64", [](CommonArea& a) { encoding::putRaw(a.nextProgram1(), "PA65"); });
+    addProgram("PA65");
+    c.arrange();
+    run();
+    ASSERT_TRUE(ended) << c.name;
+    EXPECT_FALSE(screen.answersLeft()) << c.name;
+    EXPECT_EQ(screen.calls().back().procedure, c.lastProcedure) << c.name;
+    EXPECT_EQ(screen.callsOf("NEUSTART").size(), 2u) << c.name;
+    EXPECT_EQ(programCalls, c.programs) << c.name;
+    EXPECT_EQ(signOnFlag(), 'J') << c.name;  // no orderly shutdown
+    for (const char* file : {"FT00.DAT", "FX01.DAT", "FX02.DAT"})
+      EXPECT_EQ(store.calls(file, Op::kOpen), store.calls(file, Op::kClose))
+          << c.name << " " << file;
+  }
 }
 
 }  // namespace

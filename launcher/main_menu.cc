@@ -45,6 +45,7 @@ bool Launcher::permitted(std::string_view program) {
   datafiles::PermissionRecord record;
   record.setKey(area_.client(), encoding::view(area_.userName()), program);
   const datafiles::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
+  if (stopped_) return false;
   if (s.invalidKey()) {
     callName_.assign(10, ' ');
     message_.setStatus(s.raw());
@@ -59,6 +60,7 @@ bool Launcher::permitted(std::string_view program) {
 
 void Launcher::toggleLock() {
   auto reopenForInput = [&] {
+    if (stopped_) return;  // the error stop has closed every file for good
     (void)ft00_->close();
     (void)ft00_->open(datafiles::OpenMode::kInput);
   };
@@ -97,6 +99,7 @@ void Launcher::runMenu() {
   title_ = kTopTitle;
   menu_ = 0;
   for (Step step = Step::kList;;) {
+    if (stopped_) return;
     switch (step) {
       case Step::kList:
         step = buildList();
@@ -105,6 +108,7 @@ void Launcher::runMenu() {
         step = show();
         break;
       case Step::kLeave:
+      case Step::kStop:
         return;
     }
   }
@@ -122,6 +126,7 @@ Launcher::Step Launcher::buildList() {
     return fx01_->start(datafiles::StartMode::kNotLessThan, record.bytes(),
                         datafiles::MenuRecord::kKeyLength);
   });
+  if (stopped_) return Step::kStop;
   if (!started.invalidKey()) {
     for (;;) {
       // Anything but a record ends the list: end of file, and any failure,
@@ -138,6 +143,7 @@ Launcher::Step Launcher::buildList() {
           return fx02_->start(datafiles::StartMode::kEqual, key.bytes(),
                               datafiles::PermissionRecord::kKeyLength);
         });
+        if (stopped_) return Step::kStop;
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
       if (v == Visibility::kHidden) continue;
@@ -187,6 +193,7 @@ void Launcher::fillDisplay() {
 
 Launcher::Step Launcher::show() {
   (void)readControl();  // status not examined: the flag last read counts
+  if (stopped_) return Step::kStop;
   if (control0_.locked()) {
     if (!isAdministrator(area_.userClass())) return lockedOut();
     banner_ = kLockBanner;
@@ -195,6 +202,7 @@ Launcher::Step Launcher::show() {
   }
   fillDisplay();
   runProcedure("NEUSTART");
+  if (stopped_) return Step::kStop;
   message_.clear();
   encoding::putRaw(area_.menuValue(), encoding::view(data_.menuValue()));
   const auto chosen = encoding::getDigits(data_.chosenRow());
@@ -265,8 +273,10 @@ Launcher::Step Launcher::choose() {
   callName_ = chosen.program.substr(0, 4) + "      ";
   area_.setEntryFlag(chosen.flag);
   if (!isAdministrator(area_.userClass())) {
-    if (!permitted(chosen.program.substr(0, 4))) return Step::kShow;
-    if (!readControl().ok() || control0_.locked()) {
+    if (!permitted(chosen.program.substr(0, 4))) return stopped_ ? Step::kStop : Step::kShow;
+    const datafiles::FileStatus control = readControl();
+    if (stopped_) return Step::kStop;
+    if (!control.ok() || control0_.locked()) {
       callName_.assign(10, ' ');
       return lockedOut();
     }
@@ -286,13 +296,19 @@ Launcher::Step Launcher::choose() {
 }
 
 Launcher::Step Launcher::callFromMenu() {
-  if (!isAdministrator(area_.userClass()) && (!readControl().ok() || control0_.locked())) {
-    callName_.assign(10, ' ');
-    return lockedOut();
+  if (!isAdministrator(area_.userClass())) {
+    const datafiles::FileStatus control = readControl();
+    if (stopped_) return Step::kStop;
+    if (!control.ok() || control0_.locked()) {
+      callName_.assign(10, ' ');
+      return lockedOut();
+    }
   }
   closeMenuFilesAndStore();
   dispatch();
+  if (stopped_) return Step::kStop;
   openMenuFiles();
+  if (stopped_) return Step::kStop;
   if (abort_) return Step::kLeave;
   buildStatusLine(statusName_);
   return Step::kShow;
@@ -303,7 +319,9 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
   if (menu_ <= 0 && userClass != 'M' && row.entry != 19) {
     datafiles::InstallationRecord app;
     app.setKey(datafiles::InstallationRecord::kApplicationType, area_.client(), row.entry);
-    if (withLockWait("FT00", [&] { return ft00_->read(app.bytes()); }).invalidKey()) {
+    const datafiles::FileStatus s = withLockWait("FT00", [&] { return ft00_->read(app.bytes()); });
+    if (stopped_) return Step::kStop;
+    if (s.invalidKey()) {
       message_.setText("Anwendung nicht installiert!");
       showBox("BOX-WARNUNG");
       return Step::kShow;

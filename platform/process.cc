@@ -4,16 +4,8 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 
 namespace platform {
-
-void Process::endProcess(int code) {
-  std::fflush(stdout);
-  // std::exit, not _exit: the screen-set runtime gives the terminal back in
-  // its exit handler.
-  std::exit(code);
-}
 
 std::string joinArguments(int argc, char** argv) {
   std::string line;

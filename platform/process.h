@@ -1,6 +1,7 @@
 // The process as the launcher sees it: the command line, the console (one
 // line out, one key in), the current directory. Kept behind an interface so
-// that the launcher's logic runs in tests without a terminal.
+// that the launcher's logic runs in tests without a terminal. Ending the
+// process is main()'s alone.
 #pragma once
 
 #include <string>
@@ -19,9 +20,6 @@ class Process {
   virtual char readKey() = 0;
   // 0 on success, otherwise an error number.
   virtual int changeDirectory(std::string_view path) = 0;
-  // Ends the process at once with `code`. The caller has closed its data
-  // files first. Tests replace it so that the end can be observed.
-  [[noreturn]] virtual void endProcess(int code);
 };
 
 class PosixProcess : public Process {

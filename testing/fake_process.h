@@ -1,6 +1,5 @@
 // A process for tests: a given command line, console lines recorded, keys
-// played from a queue, directory changes recorded, and the end of the
-// process thrown as ProcessEnded so that a test can observe it.
+// played from a queue, directory changes recorded.
 #pragma once
 
 #include <deque>
@@ -10,10 +9,6 @@
 #include "platform/process.h"
 
 namespace testing_support {
-
-struct ProcessEnded {
-  int code;
-};
 
 class FakeProcess : public platform::Process {
  public:
@@ -31,7 +26,6 @@ class FakeProcess : public platform::Process {
     directories_.emplace_back(path);
     return changeResult_;
   }
-  [[noreturn]] void endProcess(int code) override { throw ProcessEnded{code}; }
 
   void setCommandLine(std::string line) { commandLine_ = std::move(line); }
   void pushKey(char c) { keys_.push_back(c); }
