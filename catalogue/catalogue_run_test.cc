@@ -1,6 +1,7 @@
 // The catalogue run against the in-memory store with a fake loader (U001,
 // UT00S) and a fake screen set: whole menu and permission files per edition,
-// the renumbering, the open failures, and the rules of single entries.
+// the renumbering and the rules of single entries. The open failures run on
+// the embedded store (catalogue_store_test.cc).
 #include "catalogue/catalogue_run.h"
 
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include "testing/fake_clock.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
+#include "testing/fault_store.h"
 #include "testing/memory_store.h"
 
 namespace catalogue {
@@ -22,6 +24,7 @@ namespace {
 
 using testing_support::FakeProgramLoader;
 using testing_support::FakeScreenSet;
+using testing_support::FaultStore;
 using testing_support::MemoryStore;
 using testing_support::Op;
 using CA = pxabi::CommonArea;
@@ -42,7 +45,7 @@ class CatalogueRun : public ::testing::Test {
   void SetUp() override {
     for (const auto* spec :
          {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
-      ASSERT_TRUE(store.create(*spec).ok());
+      ASSERT_TRUE(memory.create(*spec).ok());
     loader.add("U001", [this](void* block, void*) {
       char* b = static_cast<char*>(block);
       if (b[0] == 'E') std::reverse(b + 1, b + 11);
@@ -54,8 +57,9 @@ class CatalogueRun : public ::testing::Test {
       const char* img = static_cast<const char*>(image);
       setUps.emplace_back(img, 200);
       const int app = *encoding::packed3::decode(std::span<const char, 2>(img + 3, 2));
-      topEntryBeforeSetUp[app] = store.contents("FX01.DAT").records.count(
-          std::string(datafiles::MenuRecord::key(0, app).data(), 6));
+      topEntryBeforeSetUp[app] =
+          memory.contents("FX01.DAT")
+              .records.count(std::string(datafiles::MenuRecord::key(0, app).data(), 6));
       return 0;
     });
     pxabi::ScreenControlBlock callers;
@@ -83,7 +87,7 @@ class CatalogueRun : public ::testing::Test {
     u.setClient(client);
     u.setEncodedName(encode(name));
     u.setUserClass(cls);
-    store.put("FX00.DAT", u.view());
+    memory.put("FX00.DAT", u.view());
   }
 
   void putEntry(int menu, int entry, std::string_view text, std::string_view stamp = "OLDSTP") {
@@ -93,7 +97,7 @@ class CatalogueRun : public ::testing::Test {
     r.setText(text);
     r.setProgram("PX99");
     r.setAccessClass('N');
-    store.put("FX01.DAT", r.view());
+    memory.put("FX01.DAT", r.view());
   }
 
   RunReport run() {
@@ -104,17 +108,15 @@ class CatalogueRun : public ::testing::Test {
   }
 
   std::optional<datafiles::MenuRecord> menu(int m, int e) {
-    auto& recs = store.contents("FX01.DAT").records;
+    auto& recs = memory.contents("FX01.DAT").records;
     auto it = recs.find(std::string(datafiles::MenuRecord::key(m, e).data(), 6));
     if (it == recs.end()) return std::nullopt;
     datafiles::MenuRecord r;
     std::copy_n(it->second.begin(), 58, r.bytes().begin());
     return r;
   }
-  std::map<std::string, std::string> menus() { return store.contents("FX01.DAT").records; }
-  std::map<std::string, std::string>& permissions() {
-    return store.contents("FX02.DAT").records;
-  }
+  std::map<std::string, std::string> menus() { return memory.contents("FX01.DAT").records; }
+  std::map<std::string, std::string>& permissions() { return memory.contents("FX02.DAT").records; }
 
   // The menu file a run with these groups must leave, built from the rows:
   // later groups replace earlier ones, "written only if new" entries do not.
@@ -142,7 +144,8 @@ class CatalogueRun : public ::testing::Test {
     return out;
   }
 
-  MemoryStore store;
+  MemoryStore memory;
+  FaultStore store{memory};  // the run's store: faults injected, operations counted
   FakeProgramLoader loader;
   FakeScreenSet screen;
   testing_support::FakeClock clock;  // lock waits pass without waiting
@@ -197,7 +200,7 @@ TEST_F(CatalogueRun, WholeMenuFilePerEdition) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.id) + " " + c.o1 + c.o2 + " " + c.number);
-    store.contents("FX01.DAT").records.clear();
+    memory.contents("FX01.DAT").records.clear();
     configure(c.id, c.o1, c.o2, c.number);
     const RunReport report = run();
     EXPECT_EQ(report.outcome, RunOutcome::kComplete);
@@ -271,59 +274,6 @@ TEST_F(CatalogueRun, ScreenStateTravelsThroughTheRun) {
   EXPECT_TRUE(screen.calls().empty());
 }
 
-// An open that fails: one box by status class, no further open, no change.
-TEST_F(CatalogueRun, OpenFailures) {
-  struct Case {
-    const char* file;
-    datafiles::FileStatus status;
-    const char* text;
-    const char* code;
-  };
-  const Case cases[] = {
-      {"FX01.DAT", datafiles::kFileLocked, "Datei zur Zeit gesperrt - Programmabbruch", "FX01 "},
-      {"FX00.DAT", datafiles::kTooManyLocks, "Datei zur Zeit gesperrt - Programmabbruch", "FX00 "},
-      {"FX01.DAT", datafiles::kIndexDamaged, "Datei muß reorganisiert werden - Programmabbruch",
-       "FX01 "},
-      {"FX02.DAT", datafiles::kAttributeMismatch,
-       "Datei muß reorganisiert werden - Programmabbruch", "FX02 "},
-      {"FX02.DAT", datafiles::kFileMissing, "Fehler - Programmabbruch", "FX02 "},
-  };
-  putEntry(17, 10, "Alt");
-  const auto before = menus();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    MemoryStore::File saved = store.contents(c.file);
-    if (c.status == datafiles::kFileMissing)
-      store.removeFile(c.file);
-    else
-      store.fail(c.file, Op::kOpen, c.status);
-    const int before02 = store.calls("FX02.DAT", Op::kOpen);
-    const std::size_t boxes = screen.calls().size();
-    const RunReport r = run();
-    EXPECT_EQ(r.outcome, RunOutcome::kOpenFailed);
-    ASSERT_EQ(screen.calls().size(), boxes + 1);
-    const auto& box = screen.calls().back();
-    EXPECT_EQ(box.procedure, "BOX-FEHLER-OK");
-    EXPECT_EQ(box.control.setName(), "MPX01");
-    const std::string area = box.field(3057, 100);
-    EXPECT_EQ(encoding::getText({area.data(), 70}), c.text);
-    EXPECT_EQ(area.substr(70, 9), std::string(c.code) + "OPEN");
-    EXPECT_EQ(area.substr(79, 2), std::string(c.status.raw().data(), 2));
-    EXPECT_EQ(area.substr(81), std::string(19, ' '));
-    if (std::string(c.file) != "FX02.DAT") {
-      EXPECT_EQ(store.calls("FX02.DAT", Op::kOpen), before02);
-    }
-    if (c.status == datafiles::kFileMissing) (void)store.create(datafiles::kPermissionFile);
-    store.contents(c.file) = saved;
-    EXPECT_EQ(menus(), before);
-    ASSERT_FALSE(store.log().empty());
-    if (std::string(c.file) != "FX00.DAT") {  // the files that opened are closed again
-      EXPECT_EQ(store.log().back().substr(5), "close");
-    }
-  }
-  EXPECT_EQ(store.calls("FX00.DAT", Op::kOpen), store.calls("FX00.DAT", Op::kClose) + 1);
-}
-
 TEST_F(CatalogueRun, ScreenFailureInTheBoxStopsAndIsHandedBack) {
   store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked);
   FakeScreenSet::Answer a;
@@ -367,7 +317,7 @@ TEST_F(CatalogueRun, RenumberingNeverLosesOrInventsARecord) {
   EXPECT_FALSE(menu(16, 10));
 
   // 17/20 missing: 17/10 moves, the step ends, 17/30 stays for the task group.
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   putEntry(100, 17, "Alte Aufgaben");
   putEntry(17, 10, "Alt 10");
   putEntry(17, 30, "Alt 30");
@@ -376,7 +326,7 @@ TEST_F(CatalogueRun, RenumberingNeverLosesOrInventsARecord) {
   EXPECT_FALSE(menu(16, 30));
 
   // A read that meets a lock moves nothing, not even the stale buffer.
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   putEntry(100, 17, "Alte Aufgaben");
   putEntry(17, 10, "Alt 10");
   store.fail("FX01.DAT", Op::kRead, datafiles::kRecordLocked, 1);  // the header read
@@ -386,7 +336,7 @@ TEST_F(CatalogueRun, RenumberingNeverLosesOrInventsARecord) {
   EXPECT_FALSE(menu(100, 16));
 
   // The new key taken already: the old record stays.
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   putEntry(100, 17, "Alte Aufgaben");
   putEntry(100, 16, "Schon da");
   run();
@@ -404,7 +354,7 @@ TEST_F(CatalogueRun, SingleEntryRules) {
   EXPECT_FALSE(menu(300, 500));
   EXPECT_EQ(menu(0, 60)->text(), "Mein Sportbetrieb");  // not this edition's group
 
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   configure("PEDRIX", ' ', 'V', "02004");
   run();
   EXPECT_TRUE(menu(940, 110));
@@ -418,7 +368,7 @@ TEST_F(CatalogueRun, SingleEntryRules) {
   EXPECT_EQ(menu(0, 60)->program(), "PX99");
   EXPECT_EQ(r.counts.kept, 1);
   EXPECT_EQ(menu(60, 10)->text(), "Adressdatei für Verband ausgeben");
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   configure("GILDAX", 'N', ' ', "00111", "NRW");
   run();
   EXPECT_FALSE(menu(60, 10));
@@ -436,7 +386,7 @@ TEST_F(CatalogueRun, SingleEntryRules) {
 TEST_F(CatalogueRun, HallManagementRemovesTheOldEntry) {
   for (const char* number : {"30005", "00003"}) {
     SCOPED_TRACE(number);
-    store.contents("FX01.DAT").records.clear();
+    memory.contents("FX01.DAT").records.clear();
     configure("GILDAX", 'N', ' ', number);
     putEntry(510, 30, "Alt", "HALL30");
     const RunReport r = run();
@@ -471,7 +421,7 @@ TEST_F(CatalogueRun, OrderManagement) {
   const std::tuple<const char*, const char*, bool> cases[] = {
       {"VESKAN", "00001", true}, {"GILDAX", "99999", true}, {"GILDAX", "99998", false}};
   for (const auto& [id, number, wanted] : cases) {
-    store.contents("FX01.DAT").records.clear();
+    memory.contents("FX01.DAT").records.clear();
     configure(id, ' ', ' ', number);
     run();
     EXPECT_EQ(menu(0, 15).has_value(), wanted) << id << number;
@@ -494,7 +444,7 @@ TEST_F(CatalogueRun, PermissionScan) {
   EXPECT_EQ(store.calls("FX00.DAT", Op::kStart), 1);
 
   // "PV30" three times in menu 226: the first write per user counts.
-  store.contents("FX01.DAT").records.clear();
+  memory.contents("FX01.DAT").records.clear();
   addUser(kClient, "ANNA", 'N');
   store.fail("FX00.DAT", Op::kReadNext, datafiles::kRecordLocked, 2);  // held briefly elsewhere
   r = run();

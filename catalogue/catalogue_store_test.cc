@@ -1,11 +1,10 @@
 // The catalogue run on the SQLite store in a temporary directory: a run killed
 // in the middle or between its two commits, and two runs started at once, end
 // with the same files as one undisturbed run.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <map>
@@ -14,16 +13,22 @@
 #include <vector>
 
 #include "abi/common_area.h"
+#include "abi/message_area.h"
+#include "abi/screen_data_block.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/fake_clock.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
+#include "testing/fault_store.h"
 
 namespace catalogue {
 namespace {
 
 using CA = pxabi::CommonArea;
+using testing_support::FaultStore;
+using testing_support::Op;
 constexpr int kClient = 3;
 
 // Kills the process right after a chosen file's commit returned.
@@ -105,6 +110,11 @@ class CatalogueStore : public ::testing::Test {
   // call, with files open and the build half done.
   static RunReport run(datafiles::FileStore& store, const std::string& dir,
                        bool dieAtSetUp = false) {
+    testing_support::FakeScreenSet screen;
+    return run(store, dir, screen, dieAtSetUp);
+  }
+  static RunReport run(datafiles::FileStore& store, const std::string& dir,
+                       testing_support::FakeScreenSet& screen, bool dieAtSetUp = false) {
     CA common;
     encoding::putRaw(common.identification(), "GILDAX");
     common.setEditionOption1('N');
@@ -119,7 +129,6 @@ class CatalogueStore : public ::testing::Test {
       if (dieAtSetUp) ::raise(SIGKILL);
       return 0;
     });
-    testing_support::FakeScreenSet screen;
     RunOptions options;
     options.directory = dir;
     return runCatalogue(common, store, loader, screen, options);
@@ -243,6 +252,113 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   (void)other->rollback();
   (void)other->close();
   EXPECT_TRUE(dump(datafiles::kMenuFile, dir).empty());
+}
+
+// An open that fails: one box by status class, no further open, no change.
+TEST_F(CatalogueStore, OpenFailures) {
+  struct Case {
+    const char* file;
+    datafiles::FileStatus status;
+    const char* text;
+    const char* code;
+  };
+  const Case cases[] = {
+      {"FX01.DAT", datafiles::kFileLocked, "Datei zur Zeit gesperrt - Programmabbruch", "FX01 "},
+      {"FX00.DAT", datafiles::kTooManyLocks, "Datei zur Zeit gesperrt - Programmabbruch", "FX00 "},
+      {"FX01.DAT", datafiles::kIndexDamaged, "Datei muß reorganisiert werden - Programmabbruch",
+       "FX01 "},
+      {"FX02.DAT", datafiles::kAttributeMismatch,
+       "Datei muß reorganisiert werden - Programmabbruch", "FX02 "},
+      {"FX02.DAT", datafiles::kFileMissing, "Fehler - Programmabbruch", "FX02 "},
+  };
+  const std::string dir = installation("faults");
+  datafiles::SqliteStore sqlite;
+  ASSERT_EQ(run(sqlite, dir).outcome, RunOutcome::kComplete);
+  const auto menus = dump(datafiles::kMenuFile, dir);
+  const auto permissions = dump(datafiles::kPermissionFile, dir);
+  const std::string fx02 = dir + "/FX02.DAT";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    FaultStore store(sqlite);
+    if (c.status == datafiles::kFileMissing)
+      std::filesystem::rename(fx02, fx02 + ".away");
+    else
+      store.fail(c.file, Op::kOpen, c.status);
+    testing_support::FakeScreenSet screen;
+    const RunReport r = run(store, dir, screen);
+    if (c.status == datafiles::kFileMissing) std::filesystem::rename(fx02 + ".away", fx02);
+    EXPECT_EQ(r.outcome, RunOutcome::kOpenFailed);
+    EXPECT_EQ(r.failedFile, c.code);
+    ASSERT_EQ(screen.calls().size(), 1u);
+    const auto& box = screen.calls().back();
+    EXPECT_EQ(box.procedure, "BOX-FEHLER-OK");
+    using SDB = pxabi::ScreenDataBlock;
+    pxabi::MessageArea message;
+    encoding::putRaw(message.bytes(), box.field(SDB::kMessage.offset, message.kSize));
+    EXPECT_EQ(encoding::getText(message.text()), c.text);
+    EXPECT_EQ(encoding::view(message.fileCode()), c.code);
+    EXPECT_EQ(encoding::view(message.operation()), "OPEN");
+    EXPECT_EQ(message.status(), c.status.raw());
+    EXPECT_EQ(box.field(SDB::kMessage.offset + message.kSize, SDB::kMessage.width - message.kSize),
+              std::string(SDB::kMessage.width - message.kSize, ' '));
+    // No file after the failed one is opened; those opened are closed again.
+    bool after = false;
+    for (const char* file : {"FX00.DAT", "FX01.DAT", "FX02.DAT"}) {
+      const bool failed = std::string(file) == c.file;
+      if (after) {
+        EXPECT_EQ(store.calls(file, Op::kOpen), 0) << file;
+      }
+      EXPECT_EQ(store.calls(file, Op::kOpen) - (failed ? 1 : 0), store.calls(file, Op::kClose))
+          << file;
+      after = after || failed;
+    }
+    EXPECT_EQ(dump(datafiles::kMenuFile, dir), menus);
+    EXPECT_EQ(dump(datafiles::kPermissionFile, dir), permissions);
+  }
+}
+
+// A record that another workstation holds only briefly is waited for; one
+// that stays held ends the run without changing a file.
+TEST_F(CatalogueStore, LocksHeldElsewhere) {
+  const std::string dir = installation("locks");
+  datafiles::SqliteStore sqlite;
+  testing_support::FakeClock clock;
+  auto runWith = [&](FaultStore& store) {
+    CA common;
+    encoding::putRaw(common.identification(), "GILDAX");
+    encoding::putRaw(common.versionText(), CA::kVersionConstant);
+    encoding::zero(common.savedControlBlock());
+    common.setClient(kClient);
+    testing_support::FakeProgramLoader loader;
+    loader.add("U001", [](void*, void*) { return 0; });
+    loader.add("UT00S", [](void*, void*) { return 0; });
+    testing_support::FakeScreenSet screen;
+    RunOptions options;
+    options.directory = dir;
+    options.clock = &clock;
+    return runCatalogue(common, store, loader, screen, options);
+  };
+  {
+    // Two reads of the user scan meet a lock: the scan waits and finds everyone.
+    FaultStore store(sqlite);
+    store.fail("FX00.DAT", Op::kReadNext, datafiles::kRecordLocked, 2);
+    const RunReport r = runWith(store);
+    EXPECT_EQ(r.outcome, RunOutcome::kComplete);
+    EXPECT_EQ(r.counts.normalUsers, 30);
+    EXPECT_GT(clock.slept().count(), 0);
+  }
+  {
+    // The menu file's unit stays held elsewhere: given up after the bounded wait.
+    FaultStore store(sqlite);
+    store.fail("FX01.DAT", Op::kBegin, datafiles::kFileLocked, -1);
+    const auto menus = dump(datafiles::kMenuFile, dir);
+    const auto sleptBefore = clock.slept();
+    const RunReport r = runWith(store);
+    EXPECT_EQ(r.outcome, RunOutcome::kOpenFailed);
+    EXPECT_EQ(r.failedStatus, datafiles::kFileLocked);
+    EXPECT_GE(clock.slept() - sleptBefore, std::chrono::milliseconds(10000));
+    EXPECT_EQ(dump(datafiles::kMenuFile, dir), menus);
+  }
 }
 
 }  // namespace

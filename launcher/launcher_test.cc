@@ -5,10 +5,14 @@
 #include <algorithm>
 #include <memory>
 
+#include "datafiles/sqlite_store.h"
 #include "testing/fake_process.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
+#include "testing/fault_store.h"
 #include "testing/memory_store.h"
+#include "testing/store_contents.h"
+#include "testing/temp_dir.h"
 
 namespace launcher {
 
@@ -18,28 +22,21 @@ namespace {
 using testing_support::FakeProcess;
 using testing_support::FakeProgramLoader;
 using testing_support::FakeScreenSet;
+using testing_support::FaultStore;
 using testing_support::MemoryStore;
 using testing_support::Op;
 
 constexpr int kClient = 1;
 
-std::string str(std::span<const char> s) { return std::string(s.data(), s.size()); }
+// The launcher's tests run on the in-memory store and on the embedded store,
+// each behind a FaultStore that injects the faults and counts what reaches
+// the files.
+enum class Backing { kMemory, kEmbedded };
 
-class LauncherTest : public ::testing::Test {
+class LauncherTest : public ::testing::TestWithParam<Backing> {
  protected:
   void SetUp() override {
-    for (const datafiles::FileSpec* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
-                                            &datafiles::kMenuFile, &datafiles::kPermissionFile})
-      ASSERT_TRUE(store.create(*spec).ok());
-    datafiles::ControlRecord control;
-    encoding::putRaw(control.reserved(), "reserved bytes stay");
-    control.setLockFlag('N');
-    store.put("FT00.DAT", control.view());
-    datafiles::MenuRecord header;
-    header.setKey(0, 0);
-    header.setVersionStamp("034 - ");
-    store.put("FX01.DAT", header.view());
-    addUser("anna", 'N');
+    freshInstallation();
 
     loader.add("PX00", [this](void* a, void*) {
       auto& area = *static_cast<CommonArea*>(a);
@@ -71,12 +68,57 @@ class LauncherTest : public ::testing::Test {
       return 0;
     });
     loader.add("UX01L", [this](void*, void* h) {
-      if (!store.exists("FX01.DAT")) return 0;
-      const auto& recs = store.contents("FX01.DAT").records;
-      const auto it = recs.find(str(datafiles::MenuRecord::key(0, 0)));
-      if (it != recs.end()) std::copy(it->second.begin(), it->second.end(), static_cast<char*>(h));
+      if (const auto header = get(datafiles::kMenuFile, datafiles::MenuRecord::key(0, 0)))
+        std::copy(header->begin(), header->end(), static_cast<char*>(h));
       return 0;
     });
+  }
+
+  // The four files of a new installation: the control record, the menu
+  // header and the user anna.
+  void freshInstallation() {
+    store.reset();
+    backing.reset();
+    dir.reset();
+    if (GetParam() == Backing::kEmbedded) {
+      dir = std::make_unique<testing_support::TempDir>("px-launcher");
+      backing = std::make_unique<datafiles::SqliteStore>();
+    } else {
+      backing = std::make_unique<MemoryStore>();
+    }
+    store = std::make_unique<FaultStore>(*backing, directory());
+    for (const datafiles::FileSpec* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
+                                            &datafiles::kMenuFile, &datafiles::kPermissionFile})
+      ASSERT_TRUE(backing->create(*spec, directory()).ok());
+    datafiles::ControlRecord control;
+    encoding::putRaw(control.reserved(), "reserved bytes stay");
+    control.setLockFlag('N');
+    put(datafiles::kInstallationFile, control.view());
+    datafiles::MenuRecord header;
+    header.setKey(0, 0);
+    header.setVersionStamp("034 - ");
+    put(datafiles::kMenuFile, header.view());
+    addUser("anna", 'N');
+  }
+  std::string directory() const { return dir ? dir->path() : std::string(); }
+  // The data as the launcher's files hold it, arranged and read past the
+  // FaultStore: none of it counts as the launcher's doing.
+  void put(const datafiles::FileSpec& spec, std::string_view record) {
+    testing_support::putRecord(*backing, directory(), spec, record);
+  }
+  std::optional<std::string> get(const datafiles::FileSpec& spec, std::span<const char> key) {
+    return testing_support::getRecord(*backing, directory(), spec, key);
+  }
+  void remove(const datafiles::FileSpec& spec, std::span<const char> key) {
+    testing_support::removeRecord(*backing, directory(), spec, key);
+  }
+  void removeFile(const datafiles::FileSpec& spec) {
+    if (dir) {
+      for (const char* suffix : {"", "-wal", "-shm"})
+        std::filesystem::remove(*dir / (std::string(spec.name) + suffix));
+    } else {
+      static_cast<MemoryStore&>(*backing).removeFile(spec.name);
+    }
   }
 
   void addUser(std::string_view name, char cls) {
@@ -85,11 +127,14 @@ class LauncherTest : public ::testing::Test {
     user.setEncodedName(name);
     user.setUserClass(cls);
     user.setSignOnFlag('N');
-    store.put("FX00.DAT", user.view());
+    put(datafiles::kUserFile, user.view());
   }
   char signOnFlag() {
-    const auto& recs = store.contents("FX00.DAT").records;
-    return recs.at(str(datafiles::UserRecord::key(kClient, "anna      "))).at(15);
+    datafiles::UserRecord user;
+    const auto stored = get(datafiles::kUserFile, datafiles::UserRecord::key(kClient, "anna"));
+    EXPECT_TRUE(stored);
+    if (stored) encoding::putRaw(user.bytes(), *stored);
+    return user.signOnFlag();
   }
   void addEntry(int menu, int entry, std::string_view text, std::string_view program = "    ",
                 char access = 'N') {
@@ -98,27 +143,29 @@ class LauncherTest : public ::testing::Test {
     r.setText(text);
     r.setProgram(program);
     r.setAccessClass(access);
-    store.put("FX01.DAT", r.view());
+    put(datafiles::kMenuFile, r.view());
   }
   void permit(std::string_view program, char flag = 'X') {
     datafiles::PermissionRecord p;
     p.setKey(kClient, "anna", program);
     p.setFlag(flag);
     p.setText("perm-text");
-    store.put("FX02.DAT", p.view());
+    put(datafiles::kPermissionFile, p.view());
   }
   void install(int application) {
     datafiles::ApplicationRecord a;
     a.setKey(datafiles::InstallationRecord::kApplicationType, kClient, application);
-    store.put("FT00.DAT", a.view());
+    put(datafiles::kInstallationFile, a.view());
   }
   void setLock(char flag) {
-    auto& recs = store.contents("FT00.DAT").records;
-    recs.at(str(datafiles::InstallationRecord::key('0', 0, 0)))[160] = flag;
+    datafiles::ControlRecord control;
+    encoding::putRaw(control.bytes(), controlRecord());
+    control.setLockFlag(flag);
+    put(datafiles::kInstallationFile, control.view());
   }
   std::string controlRecord() {
-    return store.contents("FT00.DAT")
-        .records.at(str(datafiles::InstallationRecord::key('0', 0, 0)));
+    return get(datafiles::kInstallationFile, datafiles::InstallationRecord::key('0', 0, 0))
+        .value_or("");
   }
   // A program that records its calls.
   void addProgram(const std::string& name, std::function<void(CommonArea&)> body = {}) {
@@ -131,7 +178,7 @@ class LauncherTest : public ::testing::Test {
 
   // Runs the launcher; the return code of an error stop also comes back as `ended`.
   int run() {
-    launcher = std::make_unique<Launcher>(loader, screen, store, process);
+    launcher = std::make_unique<Launcher>(loader, screen, *store, process);
     const int rc = launcher->run();
     ended.reset();
     if (launcher->stoppedAtOnce()) ended = rc;
@@ -156,7 +203,9 @@ class LauncherTest : public ::testing::Test {
     return out;
   }
 
-  MemoryStore store;
+  std::unique_ptr<testing_support::TempDir> dir;  // the embedded store's files
+  std::unique_ptr<datafiles::FileStore> backing;
+  std::unique_ptr<FaultStore> store;
   FakeScreenSet screen;
   FakeProgramLoader loader;
   FakeProcess process{"anna"};
@@ -170,16 +219,16 @@ class LauncherTest : public ::testing::Test {
 
 // ---- start-up and shutdown ------------------------------------------------
 
-TEST_F(LauncherTest, BlankUserAfterPX00TouchesNothing) {
+TEST_P(LauncherTest, BlankUserAfterPX00TouchesNothing) {
   blankUser = true;
   process.setChangeResult(3);
   EXPECT_EQ(run(), 3);  // the directory change after PX00 was the last call
   EXPECT_TRUE(screen.calls().empty());
-  EXPECT_TRUE(store.log().empty());
+  EXPECT_TRUE(store->log().empty());
   EXPECT_TRUE(settingsCalls.empty());
 }
 
-TEST_F(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
+TEST_P(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
   char flagWhileShown = '?';
   FakeScreenSet::Answer a;
   a.event = 0;
@@ -205,13 +254,15 @@ TEST_F(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
   EXPECT_EQ(process.directories().front(), "/data");
 }
 
-TEST_F(LauncherTest, StaleMenuStampRunsPX00PThenPX07) {
+TEST_P(LauncherTest, StaleMenuStampRunsPX00PThenPX07) {
   addProgram("PX00P");
   addProgram("PX07");
   for (const char* stamp : {"033 - ", "034 - "}) {
     programCalls.clear();
-    auto& recs = store.contents("FX01.DAT").records;
-    std::copy_n(stamp, 6, recs.at(str(datafiles::MenuRecord::key(0, 0))).begin() + 6);
+    datafiles::MenuRecord header;
+    header.setKey(0, 0);
+    header.setVersionStamp(stamp);
+    put(datafiles::kMenuFile, header.view());
     screen.reply("BOX-FRAGE", 'J');
     run();
     if (std::string(stamp) == "033 - ")
@@ -221,7 +272,7 @@ TEST_F(LauncherTest, StaleMenuStampRunsPX00PThenPX07) {
   }
 }
 
-TEST_F(LauncherTest, MenuValueStoredOnlyUpTo3000) {
+TEST_P(LauncherTest, MenuValueStoredOnlyUpTo3000) {
   struct Case {
     std::string value;
     bool stored;
@@ -238,8 +289,8 @@ TEST_F(LauncherTest, MenuValueStoredOnlyUpTo3000) {
   }
 }
 
-TEST_F(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
-  store.removeFile("FX01.DAT");
+TEST_P(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
+  removeFile(datafiles::kMenuFile);
   addProgram("PX00P");
   addProgram("PX07");
   run();
@@ -253,31 +304,31 @@ TEST_F(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
   EXPECT_EQ(screen.calls().back().setCommand, 'Q');
 }
 
-TEST_F(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
-  store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
+TEST_P(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
+  store->fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FEHLER-RC", 'C');
   run();
   ASSERT_TRUE(ended);
   EXPECT_EQ(*ended, 0);  // the return code of the last call, the box's
-  EXPECT_EQ(store.calls("FT00.DAT", Op::kOpen), 1);  // not started again from the first file
-  EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 2);
+  EXPECT_EQ(store->calls("FT00.DAT", Op::kOpen), 1);  // not started again from the first file
+  EXPECT_EQ(store->calls("FX01.DAT", Op::kOpen), 2);
   const auto waits = screen.callsOf("BOX-FEHLER-RC");
   ASSERT_EQ(waits.size(), 2u);
   EXPECT_EQ(waits[0]->message(), "Datei zur Zeit gesperrt - bitte warten!");
   EXPECT_EQ(waits[0]->field(3057 + 70, 9), "FX01 OPEN");
   EXPECT_EQ(signOnFlag(), 'J');                            // no orderly shutdown
-  EXPECT_FALSE(store.calls("FT00.DAT", Op::kClose) == 0);  // open files closed on the way out
+  EXPECT_FALSE(store->calls("FT00.DAT", Op::kClose) == 0);  // open files closed on the way out
 }
 
-TEST_F(LauncherTest, LockedReadIsReportedAsOpenAndRetried) {
-  store.fail("FX00.DAT", Op::kRead, datafiles::kRecordLocked, 1);
+TEST_P(LauncherTest, LockedReadIsReportedAsOpenAndRetried) {
+  store->fail("FX00.DAT", Op::kRead, datafiles::kRecordLocked, 1);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FRAGE", 'J');
   run();
   EXPECT_EQ(screen.callsOf("BOX-FEHLER-RC")[0]->field(3057 + 70, 9), "FX00 OPEN");
   EXPECT_EQ(signOnFlag(), 'N');
 }
 
-TEST_F(LauncherTest, ScreenSetErrorStopsAtOnce) {
+TEST_P(LauncherTest, ScreenSetErrorStopsAtOnce) {
   FakeScreenSet::Answer a;
   a.error = 17;
   screen.then(a);
@@ -292,7 +343,7 @@ TEST_F(LauncherTest, ScreenSetErrorStopsAtOnce) {
 
 // ---- access checks and the menu -------------------------------------------
 
-TEST_F(LauncherTest, VisibilityByClassAndPermission) {
+TEST_P(LauncherTest, VisibilityByClassAndPermission) {
   addEntry(0, 5, "Verwaltung");
   addEntry(5, 1, "Mitglieder", "PA64");
   addEntry(5, 2, "Nur Master", "PA65", 'M');
@@ -320,7 +371,7 @@ TEST_F(LauncherTest, VisibilityByClassAndPermission) {
   }
 }
 
-TEST_F(LauncherTest, HundredTwentyEntriesKeep99RowsWithTheLastInRow99) {
+TEST_P(LauncherTest, HundredTwentyEntriesKeep99RowsWithTheLastInRow99) {
   userClass = 'M';
   addEntry(0, 1, "Viel");
   for (int i = 1; i <= 120; ++i) addEntry(1, i, "Eintrag " + std::to_string(i));
@@ -332,7 +383,7 @@ TEST_F(LauncherTest, HundredTwentyEntriesKeep99RowsWithTheLastInRow99) {
   EXPECT_EQ(rows[98], "Eintrag 120");
 }
 
-TEST_F(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
+TEST_P(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
   userClass = 'M';
   // Menu k holds one entry that opens menu k+1.
   for (int k = 0; k <= 25; ++k) addEntry(k, k + 1, "Stufe " + std::to_string(k + 1));
@@ -355,7 +406,7 @@ TEST_F(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
   EXPECT_EQ(title, "Stufe 18");
 }
 
-TEST_F(LauncherTest, EscapeAtLevel1AsksAndOnlyJLeaves) {
+TEST_P(LauncherTest, EscapeAtLevel1AsksAndOnlyJLeaves) {
   screen.event(0).reply("BOX-FRAGE", 'N').event(0).reply("BOX-FRAGE", 'J');
   run();
   EXPECT_EQ(screen.callsOf("NEUSTART").size(), 2u);
@@ -363,7 +414,7 @@ TEST_F(LauncherTest, EscapeAtLevel1AsksAndOnlyJLeaves) {
                                                "BOX-FRAGE: Wollen Sie das System verlassen?"}));
 }
 
-TEST_F(LauncherTest, ApplicationCheck) {
+TEST_P(LauncherTest, ApplicationCheck) {
   addEntry(0, 17, "Aufgaben");
   addEntry(0, 19, "Neunzehn");
   addEntry(17, 1, "In 17");
@@ -379,8 +430,7 @@ TEST_F(LauncherTest, ApplicationCheck) {
   };
   for (const Case& c : cases) {
     userClass = c.cls;
-    store.contents("FT00.DAT")
-        .records.erase(str(datafiles::InstallationRecord::key('1', kClient, 17)));
+    remove(datafiles::kInstallationFile, datafiles::InstallationRecord::key('1', kClient, 17));
     if (c.installed) install(17);
     screen = FakeScreenSet();
     screen.select(c.row).event(0).event(0).reply("BOX-FRAGE", 'J');
@@ -395,7 +445,7 @@ TEST_F(LauncherTest, ApplicationCheck) {
   }
 }
 
-TEST_F(LauncherTest, NoPermissionRecordRefusesTheCall) {
+TEST_P(LauncherTest, NoPermissionRecordRefusesTheCall) {
   userClass = 'N';
   addEntry(0, 19, "Anw");
   addEntry(19, 1, "Erlaubt", "PA64");
@@ -405,7 +455,9 @@ TEST_F(LauncherTest, NoPermissionRecordRefusesTheCall) {
   FakeScreenSet::Answer a;
   a.event = 48;
   a.row = 1;
-  a.action = [&](auto&, auto) { store.contents("FX02.DAT").records.clear(); };
+  a.action = [&](auto&, auto) {
+    testing_support::clearRecords(*backing, directory(), datafiles::kPermissionFile);
+  };
   screen.select(1).then(a).event(0).event(0).reply("BOX-FRAGE", 'J');
   run();
   EXPECT_TRUE(programCalls.empty());
@@ -414,7 +466,7 @@ TEST_F(LauncherTest, NoPermissionRecordRefusesTheCall) {
   EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->field(3057 + 79, 2), "23");
 }
 
-TEST_F(LauncherTest, NormalUserLockedOut) {
+TEST_P(LauncherTest, NormalUserLockedOut) {
   struct Case {
     const char* name;
     std::function<void()> arrange;
@@ -434,14 +486,12 @@ TEST_F(LauncherTest, NormalUserLockedOut) {
          a.event = 48;
          a.row = 1;
          a.action = [&](auto&, auto) {
-           store.contents("FT00.DAT")
-               .records.erase(str(datafiles::InstallationRecord::key('0', 0, 0)));
+           remove(datafiles::kInstallationFile, datafiles::InstallationRecord::key('0', 0, 0));
          };
          screen.select(1).then(a);
        }},
   };
   for (auto& c : cases) {
-    store = MemoryStore();
     screen = FakeScreenSet();
     programCalls.clear();
     SetUp();
@@ -461,7 +511,7 @@ TEST_F(LauncherTest, NormalUserLockedOut) {
   }
 }
 
-TEST_F(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
+TEST_P(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
   userClass = 'H';
   const std::string before = controlRecord();
   std::vector<std::string> banners;
@@ -478,10 +528,11 @@ TEST_F(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
   EXPECT_EQ(banners[1], "  System für Normalbenutzer gesperrt!");
   EXPECT_EQ(banners[2], "");
   EXPECT_EQ(controlRecord(), before);  // twice toggled: as before, every byte
-  EXPECT_TRUE(store.contents("FT00.DAT").records.size() == 1);
+  EXPECT_EQ(testing_support::allRecords(*backing, directory(), datafiles::kInstallationFile).size(),
+            1u);
 }
 
-TEST_F(LauncherTest, NormalUserCannotToggle) {
+TEST_P(LauncherTest, NormalUserCannotToggle) {
   screen.event(3).event(0).reply("BOX-FRAGE", 'J');
   run();
   EXPECT_EQ(controlRecord()[160], 'N');
@@ -489,7 +540,7 @@ TEST_F(LauncherTest, NormalUserCannotToggle) {
 
 // ---- dispatch -------------------------------------------------------------
 
-TEST_F(LauncherTest, FollowUpChain) {
+TEST_P(LauncherTest, FollowUpChain) {
   userClass = 'M';
   addEntry(0, 19, "Anw");
   addEntry(19, 1, "Start", "PA01");
@@ -523,7 +574,7 @@ TEST_F(LauncherTest, FollowUpChain) {
   }
 }
 
-TEST_F(LauncherTest, UnloadableProgramShowsBoxAndKeepsNextPrograms) {
+TEST_P(LauncherTest, UnloadableProgramShowsBoxAndKeepsNextPrograms) {
   userClass = 'M';
   addEntry(0, 19, "Anw");
   addEntry(19, 1, "Fehlt", "PZZZ");
@@ -538,7 +589,7 @@ TEST_F(LauncherTest, UnloadableProgramShowsBoxAndKeepsNextPrograms) {
   EXPECT_TRUE(screen.callsOf("SETZEN-DESKTOP-WINDOW").empty());
 }
 
-TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
+TEST_P(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   userClass = 'M';
   addEntry(0, 19, "Anw");
   addEntry(19, 1, "Liste", "PM44");
@@ -573,7 +624,7 @@ TEST_F(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
 namespace launcher {
 namespace {
 
-TEST_F(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
+TEST_P(LauncherTest, HelpGetsTheLiveScreenStateAndTheRowInformation) {
   addEntry(0, 17, "Aufgabenverwaltung");
   std::string savedSetName, helpMode, helpTopic, helpText;
   loader.add("U000", [&](void* a, void*) {
@@ -608,7 +659,7 @@ namespace {
 
 // The error stop ends the run where it happens: nothing more is shown,
 // called or opened, and the orderly shutdown does not run.
-TEST_F(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
+TEST_P(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
   struct Case {
     const char* name;
     std::function<void()> arrange;
@@ -621,7 +672,7 @@ TEST_F(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
          a.event = pxabi::ScreenDataBlock::kEventEnter;
          a.row = 1;
          a.action = [&](auto&, auto) {
-           store.fail("FX02.DAT", Op::kRead, datafiles::kRecordLocked, 1);
+           store->fail("FX02.DAT", Op::kRead, datafiles::kRecordLocked, 1);
          };
          screen.select(1).then(a).reply("BOX-FEHLER-RC", 'C');
        },
@@ -638,7 +689,6 @@ TEST_F(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
        {"PA64"}},  // not its follow-up PA65
   };
   for (auto& c : cases) {
-    store = MemoryStore();
     screen = FakeScreenSet();
     programCalls.clear();
     SetUp();
@@ -656,10 +706,22 @@ TEST_F(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
     EXPECT_EQ(programCalls, c.programs) << c.name;
     EXPECT_EQ(signOnFlag(), 'J') << c.name;  // no orderly shutdown
     for (const char* file : {"FT00.DAT", "FX01.DAT", "FX02.DAT"})
-      EXPECT_EQ(store.calls(file, Op::kOpen), store.calls(file, Op::kClose))
+      EXPECT_EQ(store->calls(file, Op::kOpen), store->calls(file, Op::kClose))
           << c.name << " " << file;
   }
 }
+
+}  // namespace
+}  // namespace launcher
+
+namespace launcher {
+namespace {
+
+INSTANTIATE_TEST_SUITE_P(Stores, LauncherTest,
+                         ::testing::Values(Backing::kMemory, Backing::kEmbedded),
+                         [](const ::testing::TestParamInfo<Backing>& info) {
+                           return info.param == Backing::kMemory ? "Memory" : "Embedded";
+                         });
 
 }  // namespace
 }  // namespace launcher

@@ -1,5 +1,6 @@
-// PX00 on its logic: an in-memory store, U001 and U009 as fakes called by
-// name, and a console fed from a pipe or a script.
+// PX00 on its logic: an in-memory store behind a FaultStore (the embedded
+// store for the lock wait), U001 and U009 as fakes called by name, and a
+// console fed from a pipe or a script.
 #include "programs/sign_on.h"
 
 #include <gtest/gtest.h>
@@ -8,18 +9,23 @@
 #include <deque>
 
 #include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
 #include "programs/module.h"
 #include "programs/password.h"
 #include "programs/settings_store.h"
 #include "programs/user_name_code.h"
 #include "testing/fake_program_loader.h"
+#include "testing/fault_store.h"
 #include "testing/memory_store.h"
+#include "testing/store_contents.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 using Area = pxabi::CommonArea;
 using testing_support::FakeProgramLoader;
+using testing_support::FaultStore;
 using testing_support::MemoryStore;
 
 class ScriptConsole : public programs::Console {
@@ -43,8 +49,8 @@ std::string field(const Area& a, encoding::Field f) {
 class SignOnTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
-    ASSERT_TRUE(store.create(datafiles::kUserFile).ok());
+    ASSERT_TRUE(memory.create(datafiles::kInstallationFile).ok());
+    ASSERT_TRUE(memory.create(datafiles::kUserFile).ok());
     encoding::putRaw(control.identification(), "GILDAX");
     encoding::putText(control.clubText(), "TV Musterstadt 1860 e.V.");
     control.editionOption1()[0] = 'A';
@@ -53,7 +59,7 @@ class SignOnTest : public ::testing::Test {
     encoding::putRaw(control.regionCode(), "NRW");
     encoding::putRaw(control.headerNumber(), "042");
     encoding::packed3::encode(3, control.defaultClient());
-    store.put("FT00.DAT", control.view());
+    memory.put("FT00.DAT", control.view());
     addUser(3, "ANNA", 'H', "");
     addUser(5, "ANNA", 'N', "");
     loader.add("U001", [](void* block, void*) {
@@ -82,7 +88,7 @@ class SignOnTest : public ::testing::Test {
     u.setSignOnFlag('N');
     u.setUserClass(cls);
     u.setPasswordHash(hash);
-    store.put("FX00.DAT", u.view());
+    memory.put("FX00.DAT", u.view());
   }
   std::int32_t run(Area& area, programs::Console& console) {
     programs::SignOnContext ctx{store, loader, console, "/srv/club"};
@@ -96,7 +102,8 @@ class SignOnTest : public ::testing::Test {
     return a;
   }
 
-  MemoryStore store;
+  MemoryStore memory;
+  FaultStore store{memory};
   FakeProgramLoader loader;
   datafiles::ControlRecord control;
   std::tm today{};
@@ -151,7 +158,7 @@ TEST_F(SignOnTest, ClientDirectoryAndMenuValueChoices) {
   };
   for (const auto& c : cases) {
     encoding::putText(control.dataDirectory(), c.dataDir);
-    store.put("FT00.DAT", control.view());
+    memory.put("FT00.DAT", control.view());
     storedMenu = c.stored;
     Area area = withUser("ANNA", c.second);
     ScriptConsole console;
@@ -172,24 +179,24 @@ TEST_F(SignOnTest, RefusesUnknownUsersAndUnusableFiles) {
   const Case cases[] = {
       {"unknown user", "BERND", "", [] {}},
       {"user of another client", "ANNA", "7", [] {}},
-      {"no user file", "ANNA", "", [this] { store.removeFile("FX00.DAT"); }},
-      {"no control record", "ANNA", "", [this] { store.contents("FT00.DAT").records.clear(); }},
-      {"no installation file", "ANNA", "", [this] { store.removeFile("FT00.DAT"); }},
+      {"no user file", "ANNA", "", [this] { memory.removeFile("FX00.DAT"); }},
+      {"no control record", "ANNA", "", [this] { memory.contents("FT00.DAT").records.clear(); }},
+      {"no installation file", "ANNA", "", [this] { memory.removeFile("FT00.DAT"); }},
       {"U001 missing", "ANNA", "", [this] { loader = FakeProgramLoader(); }},
       {"directory not in code page 850", "ANNA", "",
        [this] {
          encoding::putRaw(control.dataDirectory(), "");
-         store.put("FT00.DAT", control.view());
+         memory.put("FT00.DAT", control.view());
          cwd = "/srv/\xE2\x82\xAC";  // the euro sign
        }},
       {"directory too long", "ANNA", "",
        [this] {
          encoding::putRaw(control.dataDirectory(), std::string(94, 'd'));
-         store.put("FT00.DAT", control.view());  // below a deep current directory
+         memory.put("FT00.DAT", control.view());  // below a deep current directory
        }},
   };
   for (const auto& c : cases) {
-    store = MemoryStore();
+    memory = MemoryStore();
     loader = FakeProgramLoader();
     control = datafiles::ControlRecord();
     SetUp();
@@ -221,16 +228,27 @@ TEST_F(SignOnTest, AsksForTheNameWhenTheCommandLineHasNone) {
   EXPECT_TRUE(encoding::isBlank(none.userName()));
 }
 
+// On the embedded store: the user file held elsewhere twice, then free.
 TEST_F(SignOnTest, LockedFileIsWaitedFor) {
-  store.fail("FX00.DAT", testing_support::Op::kOpen, datafiles::kFileLocked, 2);
+  testing_support::TempDir dir("px-signon");
+  datafiles::SqliteStore sqlite;
+  for (const auto* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile})
+    ASSERT_TRUE(sqlite.create(*spec, dir.path()).ok());
+  for (const auto* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile})
+    for (const auto& [key, record] : memory.contents(spec->name).records)
+      testing_support::putRecord(sqlite, dir.path(), *spec, record);
+  FaultStore faults(sqlite, dir.path());
+  faults.fail("FX00.DAT", testing_support::Op::kOpen, datafiles::kFileLocked, 2);
   Area area = withUser("ANNA");
   ScriptConsole console;
   int waits = 0;
-  programs::SignOnContext ctx{store, loader, console, "/srv/club"};
+  programs::SignOnContext ctx{faults, loader, console, dir.path()};
   ctx.waitForLock = [&] { ++waits; };
   EXPECT_EQ(programs::signOn(area, ctx), programs::kDone);
   EXPECT_EQ(waits, 2);
+  EXPECT_EQ(faults.calls("FX00.DAT", testing_support::Op::kOpen), 3);
   EXPECT_EQ(console.told, std::vector<std::string>{"Datei zur Zeit gesperrt - bitte warten!"});
+  EXPECT_EQ(encoding::trimmed(area.dataDirectory()), dir.path());
 }
 
 // Writes `input` into a pipe and gives its reading end to a console.
@@ -260,7 +278,7 @@ struct PipedConsole {
 TEST_F(SignOnTest, PasswordFromAPipe) {
   const auto hash = programs::password::hash("geheim42");
   ASSERT_TRUE(hash);
-  store.contents("FX00.DAT").records.clear();
+  memory.contents("FX00.DAT").records.clear();
   addUser(3, "ANNA", 'M', *hash);
   struct Case {
     std::string input;

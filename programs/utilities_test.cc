@@ -9,12 +9,16 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
 #include "programs/backup.h"
 #include "programs/installation.h"
 #include "programs/settings_store.h"
 #include "programs/title.h"
 #include "programs/user_name_code.h"
+#include "testing/fault_store.h"
 #include "testing/memory_store.h"
+#include "testing/store_contents.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -221,39 +225,48 @@ pxabi::ApplicationImage image(int client, int application, std::string_view name
   return a;
 }
 
+// On the in-memory store and on the embedded store, each behind a FaultStore.
 TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
-  MemoryStore store;
-  EXPECT_EQ(programs::setUpApplication(store, image(0, 17, "Aufgaben")), datafiles::kFileMissing);
-  ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
+  MemoryStore memory;
+  datafiles::SqliteStore sqlite;
+  testing_support::TempDir dir("px-ut00s");
+  for (datafiles::FileStore* inner :
+       {static_cast<datafiles::FileStore*>(&memory), static_cast<datafiles::FileStore*>(&sqlite)}) {
+    const std::string where = inner == &memory ? "" : dir.path();
+    SCOPED_TRACE(inner == &memory ? "in memory" : "embedded");
+    testing_support::FaultStore store(*inner, where);
+    auto stored = [&](int application) {
+      return testing_support::getRecord(*inner, where, datafiles::kInstallationFile,
+                                        datafiles::InstallationRecord::key('1', 0, application))
+          .value_or("");
+    };
+    EXPECT_EQ(programs::setUpApplication(store, image(0, 17, "Aufgaben")), datafiles::kFileMissing);
+    ASSERT_TRUE(store.create(datafiles::kInstallationFile).ok());
 
-  ASSERT_TRUE(programs::setUpApplication(store, image(0, 17, "Aufgaben")).ok());
-  const auto key17 = datafiles::InstallationRecord::key('1', 0, 17);
-  std::string stored = store.contents("FT00.DAT").records.at(std::string(key17.data(), 5));
-  datafiles::ApplicationRecord fresh;
-  fresh.setKey('1', 0, 17);
-  fresh.setName("Aufgaben");
-  EXPECT_EQ(stored, std::string(fresh.view()));  // type "1", blank reserved bytes
+    ASSERT_TRUE(programs::setUpApplication(store, image(0, 17, "Aufgaben")).ok());
+    datafiles::ApplicationRecord fresh;
+    fresh.setKey('1', 0, 17);
+    fresh.setName("Aufgaben");
+    EXPECT_EQ(stored(17), std::string(fresh.view()));  // type "1", blank reserved bytes
 
-  datafiles::ApplicationRecord old;
-  std::mt19937 random(7);
-  for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
-  old.setKey('1', 0, 18);
-  old.setName("Alter Name");
-  store.put("FT00.DAT", old.view());
-  ASSERT_TRUE(programs::setUpApplication(store, image(0, 18, "Hallenverwaltung")).ok());
-  const auto key18 = datafiles::InstallationRecord::key('1', 0, 18);
-  stored = store.contents("FT00.DAT").records.at(std::string(key18.data(), 5));
-  using R = datafiles::ApplicationRecord;
-  for (std::size_t i = 0; i < R::kSize; ++i)
-    if (i < R::kName.offset || i >= R::kName.end()) {
-      EXPECT_EQ(stored[i], old.view()[i]) << i;
-    }
-  EXPECT_EQ(stored.substr(R::kName.offset, R::kName.width),
-            "Hallenverwaltung" + std::string(24, ' '));
+    datafiles::ApplicationRecord old;
+    std::mt19937 random(7);
+    for (char& c : old.bytes()) c = static_cast<char>(random() & 0xFF);
+    old.setKey('1', 0, 18);
+    old.setName("Alter Name");
+    testing_support::putRecord(*inner, where, datafiles::kInstallationFile, old.view());
+    ASSERT_TRUE(programs::setUpApplication(store, image(0, 18, "Hallenverwaltung")).ok());
+    datafiles::ApplicationRecord now;
+    encoding::putRaw(now.bytes(), stored(18));
+    old.setName("Hallenverwaltung");
+    EXPECT_EQ(now, old);  // every byte but the name as it was
 
-  // The record written by someone else between read and write is rewritten.
-  store.fail("FT00.DAT", testing_support::Op::kWrite, datafiles::kDuplicateKey);
-  ASSERT_TRUE(programs::setUpApplication(store, image(0, 12, "Veranstaltungen")).ok());
+    // The record written by someone else between read and write is rewritten.
+    store.fail("FT00.DAT", testing_support::Op::kWrite, datafiles::kDuplicateKey);
+    ASSERT_TRUE(programs::setUpApplication(store, image(0, 12, "Veranstaltungen")).ok());
+    EXPECT_EQ(store.calls("FT00.DAT", testing_support::Op::kWrite), 3);  // 17, and 12 twice
+    EXPECT_FALSE(stored(12).empty());
+  }
 }
 
 // ---- PX00P ---------------------------------------------------------------

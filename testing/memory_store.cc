@@ -6,26 +6,11 @@
 namespace testing_support {
 namespace {
 
-const char* opName(Op op) {
-  switch (op) {
-    case Op::kOpen: return "open";
-    case Op::kClose: return "close";
-    case Op::kRead: return "read";
-    case Op::kStart: return "start";
-    case Op::kReadNext: return "readNext";
-    case Op::kWrite: return "write";
-    case Op::kRewrite: return "rewrite";
-    case Op::kRemove: return "remove";
-  }
-  return "?";
-}
-
 class MemoryFile : public datafiles::KeyedFile {
  public:
   MemoryFile(MemoryStore& store, const datafiles::FileSpec& spec) : store_(store), spec_(spec) {}
 
   datafiles::FileStatus open(datafiles::OpenMode mode) override {
-    if (auto f = store_.intercept(spec_.name, Op::kOpen)) return *f;
     if (open_) return datafiles::kAlreadyOpen;
     if (!store_.exists(spec_.name)) return datafiles::kFileMissing;
     const auto& file = store_.contents(spec_.name);
@@ -37,7 +22,6 @@ class MemoryFile : public datafiles::KeyedFile {
     return datafiles::kOk;
   }
   datafiles::FileStatus close() override {
-    if (auto f = store_.intercept(spec_.name, Op::kClose)) return *f;
     if (!open_) return datafiles::kNotOpen;
     if (unit_ && store_.exists(spec_.name)) records() = std::move(*unit_);
     unit_.reset();
@@ -47,7 +31,6 @@ class MemoryFile : public datafiles::KeyedFile {
   bool isOpen() const override { return open_; }
 
   datafiles::FileStatus read(std::span<char> record) override {
-    if (auto f = store_.intercept(spec_.name, Op::kRead)) return *f;
     if (!open_) return datafiles::kNotOpen;
     auto& recs = records();
     auto it = recs.find(keyOf(record));
@@ -61,8 +44,7 @@ class MemoryFile : public datafiles::KeyedFile {
     return datafiles::kOk;
   }
   datafiles::FileStatus start(datafiles::StartMode mode, std::span<const char> record,
-                       std::size_t keyLength) override {
-    if (auto f = store_.intercept(spec_.name, Op::kStart)) return *f;
+                              std::size_t keyLength) override {
     if (!open_) return datafiles::kNotOpen;
     const std::string k(record.data(), std::min(keyLength, spec_.keyLength));
     auto& recs = records();
@@ -83,7 +65,6 @@ class MemoryFile : public datafiles::KeyedFile {
     return datafiles::kOk;
   }
   datafiles::FileStatus readNext(std::span<char> record) override {
-    if (auto f = store_.intercept(spec_.name, Op::kReadNext)) return *f;
     if (!open_) return datafiles::kNotOpen;
     if (!position_) return datafiles::kNoPosition;
     auto& recs = records();
@@ -95,7 +76,6 @@ class MemoryFile : public datafiles::KeyedFile {
     return datafiles::kOk;
   }
   datafiles::FileStatus write(std::span<const char> record) override {
-    if (auto f = store_.intercept(spec_.name, Op::kWrite)) return *f;
     if (!open_) return datafiles::kNotOpen;
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForOutput;
     auto [it, inserted] =
@@ -103,7 +83,6 @@ class MemoryFile : public datafiles::KeyedFile {
     return inserted ? datafiles::kOk : datafiles::kDuplicateKey;
   }
   datafiles::FileStatus rewrite(std::span<const char> record) override {
-    if (auto f = store_.intercept(spec_.name, Op::kRewrite)) return *f;
     if (!open_) return datafiles::kNotOpen;
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
     auto it = records().find(keyOf(record));
@@ -112,7 +91,6 @@ class MemoryFile : public datafiles::KeyedFile {
     return datafiles::kOk;
   }
   datafiles::FileStatus remove(std::span<const char> record) override {
-    if (auto f = store_.intercept(spec_.name, Op::kRemove)) return *f;
     if (!open_) return datafiles::kNotOpen;
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
     return records().erase(keyOf(record)) ? datafiles::kOk : datafiles::kNotFound;
@@ -176,27 +154,6 @@ MemoryStore::File& MemoryStore::contents(std::string_view name) {
 void MemoryStore::put(std::string_view name, std::string_view record) {
   File& f = contents(name);
   f.records[std::string(record.substr(0, f.spec.keyLength))] = std::string(record);
-}
-
-void MemoryStore::fail(std::string_view name, Op op, datafiles::FileStatus status, int times) {
-  faults_.push_back({std::string(name), op, status, times});
-}
-
-int MemoryStore::calls(std::string_view name, Op op) const {
-  auto it = calls_.find({std::string(name), op});
-  return it == calls_.end() ? 0 : it->second;
-}
-
-std::optional<datafiles::FileStatus> MemoryStore::intercept(std::string_view name, Op op) {
-  ++calls_[{std::string(name), op}];
-  log_.push_back(std::string(name.substr(0, 4)) + " " + opName(op));
-  for (auto it = faults_.begin(); it != faults_.end(); ++it) {
-    if (it->name != name || it->op != op) continue;
-    const datafiles::FileStatus s = it->status;
-    if (it->times > 0 && --it->times == 0) faults_.erase(it);
-    return s;
-  }
-  return std::nullopt;
 }
 
 }  // namespace testing_support

@@ -7,7 +7,6 @@
 namespace {
 
 using testing_support::MemoryStore;
-using testing_support::Op;
 
 TEST(MemoryStore, StatusRulesAndKeyOrder) {
   MemoryStore store;
@@ -32,17 +31,6 @@ TEST(MemoryStore, StatusRulesAndKeyOrder) {
   k.setKey(5, 11);
   EXPECT_EQ(f->start(datafiles::StartMode::kEqual, k.bytes(), 6), datafiles::kNotFound);
   EXPECT_EQ(f->read(k.bytes()), datafiles::kNotFound);
-}
-
-TEST(MemoryStore, InjectedFaultsFireAsOftenAsAsked) {
-  MemoryStore store;
-  ASSERT_TRUE(store.create(datafiles::kMenuFile).ok());
-  store.fail("FX01.DAT", Op::kOpen, datafiles::kFileLocked, 2);
-  auto f = store.file(datafiles::kMenuFile);
-  EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kFileLocked);
-  EXPECT_EQ(f->open(datafiles::OpenMode::kInput), datafiles::kFileLocked);
-  EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
-  EXPECT_EQ(store.calls("FX01.DAT", Op::kOpen), 3);
 }
 
 }  // namespace
