@@ -11,7 +11,12 @@
 // input-output handle holds the record. Nothing waits longer than the bounded
 // writer wait (kBusyTimeoutMs).
 //
-// A handle is used by one thread at a time; handles are independent.
+// A handle is used by one thread at a time; handles are independent. The
+// store keeps the connections of closed handles for the next open of the same
+// file (sqlite_connection.h): the launcher and the programs it calls by name
+// share one store, so that its files reopen cheaply around every call.
+// Files: sqlite_connection.* (open, layout, log mode, the pool),
+// sqlite_file.* (the handle), this file (the whole-file operations).
 #pragma once
 
 #include <memory>
@@ -23,13 +28,20 @@
 
 namespace datafiles {
 
+namespace sqlite {
+class ConnectionPool;
+}
+
 class SqliteStore : public FileStore {
  public:
   // How long an operation waits for another connection's write to finish
   // before it reports 9/065.
   static constexpr int kBusyTimeoutMs = 1500;
 
-  SqliteStore() = default;
+  SqliteStore();
+  ~SqliteStore() override;
+  SqliteStore(const SqliteStore&) = delete;
+  SqliteStore& operator=(const SqliteStore&) = delete;
 
   std::unique_ptr<KeyedFile> file(const FileSpec& spec, std::string_view directory = {}) override;
   // "00" created; "22" the file exists already; "30" it cannot be written.
@@ -49,6 +61,9 @@ class SqliteStore : public FileStore {
 
   // DIRECTORY/NAME, or NAME when the directory is empty.
   static std::string pathOf(std::string_view name, std::string_view directory);
+
+ private:
+  std::shared_ptr<sqlite::ConnectionPool> pool_;
 };
 
 }  // namespace datafiles
