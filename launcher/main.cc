@@ -2,6 +2,7 @@
 // screen set called by name, the SQLite store and the process.
 #include <cstdlib>
 
+#include "datafiles/process_store.h"
 #include "datafiles/sqlite_store.h"
 #include "launcher/end_signals.h"
 #include "launcher/launcher.h"
@@ -16,10 +17,13 @@ int main(int argc, char** argv) {
   for (const char* lib : {"PA", "PB", "PD", "PE", "PH", "PL", "PM", "PR", "PS", "PT", "PV", "PX",
                           "UP", "SO", "ST", "TB", "RC", "DS"})
     loader.preload(lib);
-  // Modules reach DSGRUN and the utilities through the same loaded copies.
-  platform::setProcessLoader(&loader);
   platform::LoadedScreenSet screen(loader);
   datafiles::SqliteStore sqlite;
+  // The programs called by name reach DSGRUN and the utilities through the
+  // same loaded copies, and work on the same store, whose kept connections
+  // serve the launcher's files and theirs.
+  platform::setProcessLoader(&loader);
+  datafiles::setProcessStore(&sqlite);
   // Ended from outside, the launcher closes its files; a signal that comes
   // during one of its file operations waits for that operation.
   const std::unique_ptr<datafiles::FileStore> store = launcher::guardedStore(sqlite);
@@ -29,6 +33,7 @@ int main(int argc, char** argv) {
   launcher::catchEndSignals([&px01] { px01.closeOpenFiles(); });
   const int rc = px01.run();
   launcher::forgetEndSignalFiles();
+  datafiles::setProcessStore(nullptr);
   platform::setProcessLoader(nullptr);
   return rc;
 }

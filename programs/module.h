@@ -1,8 +1,14 @@
-// Helpers for the entry points of our programs called by name. A called
-// program gets raw record pointers; these copy the record into a typed,
-// owned record, run the body, and copy it back, so that nothing is ever read
-// through a cast pointer. No exception leaves an entry point: anything thrown
-// inside (allocation failure) becomes kFailed and the record stays unchanged.
+// The kit of the entry points of our programs called by name (the entry
+// point itself is declared with PX_PROGRAM, abi/program.h).
+//
+// A called program gets raw record pointers; withRecord copies the record
+// into a typed, owned record of abi/, runs the body, and copies it back, so
+// that nothing is ever read through a cast pointer. No exception leaves an
+// entry point: anything thrown inside (allocation failure) becomes kFailed
+// and the record stays unchanged.
+//
+// A program works with the process's loader and store, handed to it in one
+// environment made here, the only place that reads them.
 #pragma once
 
 #include <array>
@@ -12,6 +18,10 @@
 #include <span>
 
 #include "abi/common_area.h"
+#include "datafiles/keyed_file.h"
+#include "datafiles/process_store.h"
+#include "platform/call_by_name.h"
+#include "platform/program_loader.h"
 
 namespace programs {
 
@@ -21,6 +31,17 @@ inline constexpr std::int32_t kDone = 0;
 inline constexpr std::int32_t kRefused = 1;     // the program ran and could not do its work
 inline constexpr std::int32_t kBadCall = 2;     // missing record or unknown function
 inline constexpr std::int32_t kFailed = 9;      // internal failure; record untouched
+
+// What a program called by name works with: the process's program loader
+// (DSGRUN and the utilities, one loaded copy each per process) and its store
+// (the launcher's, when the launcher called the program).
+struct ModuleEnvironment {
+  platform::ProgramLoader& loader;
+  datafiles::FileStore& store;
+};
+inline ModuleEnvironment moduleEnvironment() {
+  return {platform::processLoader(), datafiles::processStore()};
+}
 
 // Runs `body(Record&)` on a copy of the record at `raw`, one of the records
 // of abi/ (the common area, a utility's block).

@@ -10,12 +10,14 @@
 #include <random>
 
 #include "abi/common_area.h"
+#include "datafiles/process_store.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "programs/module.h"
 #include "testing/fake_program_loader.h"
+#include "testing/fault_store.h"
 
 namespace {
 
@@ -209,6 +211,23 @@ TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
     EXPECT_EQ(encoding::trimmed(area.dataDirectory()), std::filesystem::current_path().string());
     EXPECT_EQ(area.view().find("geheim"), std::string::npos);
   }
+}
+
+// A program called by name works on the process's store: the launcher's,
+// whose kept connections then serve both.
+TEST_F(ModulesTest, ProgramsWorkOnTheProcessStore) {
+  makeInstallation();
+  datafiles::SqliteStore sqlite;
+  testing_support::FaultStore watched(sqlite);
+  datafiles::setProcessStore(&watched);
+  Area area;
+  datafiles::MenuRecord header;
+  header.setKey(0, 0);
+  const auto out = loader.call("UX01L", area.data(), header.data());
+  datafiles::setProcessStore(nullptr);
+  ASSERT_TRUE(out.loaded) << loader.lastError();
+  EXPECT_EQ(watched.calls("FX01.DAT", testing_support::Op::kOpen), 1);
+  EXPECT_EQ(watched.calls("FX01.DAT", testing_support::Op::kClose), 1);
 }
 
 TEST_F(ModulesTest, BackupCopiesTheStoreCanOpen) {

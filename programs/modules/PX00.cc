@@ -6,19 +6,17 @@
 #include <thread>
 
 #include "abi/program.h"
-#include "platform/call_by_name.h"
-#include "programs/data_store.h"
 #include "programs/module.h"
 #include "programs/sign_on.h"
 
 PX_PROGRAM(PX00) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    auto store = programs::openDataStore();
+    const programs::ModuleEnvironment env = programs::moduleEnvironment();
     programs::FdConsole console(STDIN_FILENO, STDERR_FILENO);
     std::error_code ec;
     const std::time_t t = std::time(nullptr);
-    programs::SignOnContext ctx{*store, platform::processLoader(), console,
+    programs::SignOnContext ctx{env.store, env.loader, console,
                                 std::filesystem::current_path(ec).string()};
     ::localtime_r(&t, &ctx.today);
     ctx.waitForLock = [] { std::this_thread::sleep_for(std::chrono::seconds(1)); };

@@ -4,16 +4,18 @@
 #include <filesystem>
 
 #include "abi/program.h"
-#include "platform/call_by_name.h"
+#include "datafiles/sqlite_store.h"
 #include "programs/backup.h"
-#include "programs/data_store.h"
 #include "programs/module.h"
 #include "programs/module_screen.h"
 
 PX_PROGRAM(PX00P) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    auto store = programs::openDataStore();
+    const programs::ModuleEnvironment env = programs::moduleEnvironment();
+    // A consistent copy while others work is the embedded store's own
+    // operation; it takes no kept connection.
+    datafiles::SqliteStore files;
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
@@ -21,10 +23,10 @@ PX_PROGRAM(PX00P) {
     const std::string here = std::filesystem::current_path(ec).string();
     const auto result = programs::backUpMenuFiles(
         here, now, [&](const datafiles::FileSpec& spec, const std::string& target) {
-          return store->copyTo(spec, "", target);
+          return files.copyTo(spec, "", target);
         });
     if (result.status.ok()) return programs::kDone;
-    platform::LoadedScreenSet screen(platform::processLoader());
+    platform::LoadedScreenSet screen(env.loader);
     programs::ModuleScreen module(area, screen);
     module.run("BOX-WARNUNG", "Sicherung der Menüdateien nicht möglich (" +
                                   result.status.toString() + ")");

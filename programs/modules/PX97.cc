@@ -2,7 +2,6 @@
 #include <ctime>
 
 #include "abi/program.h"
-#include "platform/call_by_name.h"
 #include "programs/module.h"
 #include "programs/screens.h"
 
@@ -12,7 +11,7 @@ PX_PROGRAM(PX97) {
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
-    platform::LoadedScreenSet screen(platform::processLoader());
+    platform::LoadedScreenSet screen(programs::moduleEnvironment().loader);
     return programs::showCalendar(area, screen, now.tm_year + 1900,
                                   static_cast<unsigned>(now.tm_mon + 1),
                                   static_cast<unsigned>(now.tm_mday));

@@ -1,5 +1,4 @@
 // U000: help. Mode "1" the topic's help text, mode "I" the row's information.
-#include "platform/call_by_name.h"
 #include "programs/module.h"
 #include "abi/program.h"
 #include "programs/screens.h"
@@ -7,7 +6,7 @@
 PX_PROGRAM(U000) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    platform::LoadedScreenSet screen(platform::processLoader());
+    platform::LoadedScreenSet screen(programs::moduleEnvironment().loader);
     return programs::showHelp(area, screen, programs::installedHelpDirectory());
   });
 }

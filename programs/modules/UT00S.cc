@@ -2,7 +2,6 @@
 // an application record.
 #include "abi/program.h"
 #include "abi/utility_blocks.h"
-#include "programs/data_store.h"
 #include "programs/installation.h"
 #include "programs/module.h"
 
@@ -10,9 +9,9 @@ PX_PROGRAM(UT00S) {
   return programs::withCommonArea(record1, [&](pxabi::CommonArea&) {
     return programs::withRecord<pxabi::ApplicationImage>(
         record2, [](const pxabi::ApplicationImage& image) {
-          auto store = programs::openDataStore();
-          return programs::setUpApplication(*store, image).ok() ? programs::kDone
-                                                                : programs::kRefused;
+          const programs::ModuleEnvironment env = programs::moduleEnvironment();
+          return programs::setUpApplication(env.store, image).ok() ? programs::kDone
+                                                                   : programs::kRefused;
         });
   });
 }

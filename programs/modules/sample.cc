@@ -1,6 +1,5 @@
 // A sample function program, built under the names PA60 to PA69
 // (PX_SAMPLE_NAME); PX_SAMPLE_FOLLOW_UP names a program to run next.
-#include "platform/call_by_name.h"
 #include "programs/module.h"
 #include "abi/program.h"
 #include "programs/screens.h"
@@ -14,7 +13,7 @@
 PX_PROGRAM(PX_SAMPLE_NAME) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    platform::LoadedScreenSet screen(platform::processLoader());
+    platform::LoadedScreenSet screen(programs::moduleEnvironment().loader);
     return programs::showReceived(area, screen, PX_STRING(PX_SAMPLE_NAME), PX_SAMPLE_FOLLOW_UP);
   });
 }

@@ -16,7 +16,7 @@
 #include "abi/common_area.h"
 #include "abi/program.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "programs/module.h"
 
 #define PX_STR2(x) #x
 #define PX_STR(x) PX_STR2(x)
@@ -27,8 +27,7 @@ using Area = pxabi::CommonArea;
 constexpr const char* kName = PX_STR(PX_RECORDER_NAME);
 
 std::string signOnFlags() {
-  datafiles::SqliteStore store;
-  auto file = store.file(datafiles::kUserFile);
+  auto file = programs::moduleEnvironment().store.file(datafiles::kUserFile);
   if (!file->open(datafiles::OpenMode::kInput).ok()) return "?";
   std::string flags;
   datafiles::UserRecord user;
@@ -42,8 +41,7 @@ std::string signOnFlags() {
 }
 
 void writeStamp(Area& area) {
-  datafiles::SqliteStore store;
-  auto file = store.file(datafiles::kMenuFile);
+  auto file = programs::moduleEnvironment().store.file(datafiles::kMenuFile);
   if (!file->open(datafiles::OpenMode::kInputOutput).ok()) return;
   datafiles::MenuRecord header;
   header.setKey(0, 0);
