@@ -1,5 +1,6 @@
 # Checks every #include of the project's C++ files against the table of
-# allowed dependencies (layers.txt beside this script):
+# allowed dependencies (layers.txt beside this script), and the few names
+# that only some files may use:
 #   cmake -DROOT=<source tree> [-DTABLE=<table>] -P check_includes.cmake
 # Prints each include that breaks the table and fails; silent otherwise.
 # A folder of the tree with C++ files but without a line in the table fails
@@ -16,6 +17,7 @@ endif()
 # ---- the table --------------------------------------------------------------
 set(folders "")
 set(headers "")
+set(names "")
 file(STRINGS "${TABLE}" table_lines)
 foreach(line IN LISTS table_lines)
   string(STRIP "${line}" line)
@@ -31,6 +33,9 @@ foreach(line IN LISTS table_lines)
   if(key MATCHES "^<")
     list(APPEND headers "${key}")
     set("header_rule_${key}" "${allowed}")
+  elseif(key MATCHES "^name +([A-Za-z_][A-Za-z0-9_]*)$")
+    list(APPEND names "${CMAKE_MATCH_1}")
+    set("name_rule_${CMAKE_MATCH_1}" "${allowed}")
   else()
     list(APPEND folders "${key}")
     set("folder_rule_${key}" "${allowed}")
@@ -67,6 +72,15 @@ foreach(path IN LISTS sources)
   if(path MATCHES "_test\\.cc$")
     continue()
   endif()
+  foreach(name IN LISTS names)
+    if(NOT path IN_LIST "name_rule_${name}")
+      file(STRINGS "${ROOT}/${path}" uses REGEX "(^|[^A-Za-z0-9_])${name} *\\(")
+      if(uses)
+        message("${path}: uses ${name}(); only ${name_rule_${name}} may")
+        math(EXPR failures "${failures} + 1")
+      endif()
+    endif()
+  endforeach()
   set(allowed "${folder_rule_${own}}")
   file(STRINGS "${ROOT}/${path}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
   foreach(inc IN LISTS includes)

@@ -53,6 +53,8 @@ expect_with(launcher/launcher.cc "#include <sqlite3.h>" FAIL
             "a system header kept to one place" "launcher/launcher.cc: includes <sqlite3.h>")
 expect_with(tools/menu_io.cc "#include \"launcher/rules.h\"" PASS "the one launcher header for tools" "")
 expect_with(launcher/launcher_test.cc "#include \"tools/verbs.h\"" PASS "a test file" "")
+expect_with(programs/title.cc "int x = platform::processLoader ();" FAIL
+            "a program reading the process's loader itself" "programs/title.cc: uses processLoader()")
 file(WRITE "${WORK}/newfolder/thing.cc" "int thing;\n")
 expect(FAIL "a folder the table does not place" "newfolder/: a folder with C++ files")
 file(REMOVE_RECURSE "${WORK}")

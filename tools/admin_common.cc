@@ -1,13 +1,11 @@
 #include "tools/admin_common.h"
 
 #include <CLI/CLI.hpp>
-
 #include <array>
 #include <ctime>
 #include <iostream>
 
 #include "encoding/cp850.h"
-#include "platform/call_by_name.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -18,7 +16,7 @@ void fail(const std::string& message, int code) {
 }
 
 std::string describe(datafiles::FileStatus s) {
-  if (s == datafiles::kFileMissing) return s.toString() + " (file missing)";
+  if (s == datafiles::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
   if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
   if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
   if (s.invalidKey()) return s.toString() + " (no such key, or the key exists already)";
@@ -43,9 +41,9 @@ std::string userNameOrFail(std::string_view utf8) {
   return name;
 }
 
-std::optional<std::string> encodeUserName(std::string_view cp850Name) {
-  pxabi::UserNameBlock block(pxabi::UserNameBlock::kEncode, cp850Name);
-  platform::ProgramLoader& loader = platform::processLoader();
+std::optional<std::string> userNameCode(platform::ProgramLoader& loader, char function,
+                                        std::string_view cp850Name) {
+  pxabi::UserNameBlock block(function, cp850Name);
   const platform::CallOutcome out = loader.call("U001", block.data());
   loader.unload("U001");
   if (!out.loaded) return std::nullopt;

@@ -1,6 +1,6 @@
 // Helpers shared by the administration tool's verbs: failing with a clear
-// message and exit code, describing a status, opening a data file, finding a
-// user through U001.
+// message and exit code, describing a status, opening a data file, the user
+// name code of U001.
 #pragma once
 
 #include <memory>
@@ -10,6 +10,7 @@
 
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
+#include "platform/program_loader.h"
 
 namespace tools {
 
@@ -29,8 +30,11 @@ std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::FileStore& store,
 // A user name as it stands in the records: code page 850, at most 10
 // characters, no blanks inside. Fails the verb otherwise.
 std::string userNameOrFail(std::string_view utf8);
-// The encoded form (U001 function "V") of a code page 850 user name.
-std::optional<std::string> encodeUserName(std::string_view cp850Name);
+// U001 on a code page 850 user name through `loader`: function "V" gives the
+// encoded name, "E" the plain one, 10 characters each; nothing when U001
+// cannot be loaded.
+std::optional<std::string> userNameCode(platform::ProgramLoader& loader, char function,
+                                        std::string_view cp850Name);
 // The local time formatted by strftime.
 std::string localNow(const char* format);
 // Today as YYMMDD.

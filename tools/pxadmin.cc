@@ -9,7 +9,9 @@ int main(int argc, char** argv) {
   tools::addStoreVerbs(app);
   tools::addUserVerbs(app);
   tools::addCatalogueVerbs(app);
-  tools::addProductVerbs(app);
+  tools::addPermissionVerbs(app);
+  tools::addMenuVerbs(app);
+  tools::addInstallationVerbs(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

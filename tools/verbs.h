@@ -15,6 +15,8 @@ inline constexpr int kExitUsage = 2;    // bad arguments
 void addStoreVerbs(CLI::App& app);      // init, dump, lock, unlock, status
 void addUserVerbs(CLI::App& app);       // user add/list/remove/passwd/class
 void addCatalogueVerbs(CLI::App& app);  // catalogue
-void addProductVerbs(CLI::App& app);    // grant, revoke, permissions, menu, app, check, backup, restore
+void addPermissionVerbs(CLI::App& app);    // grant, revoke, permissions
+void addMenuVerbs(CLI::App& app);          // menu tree/export/import
+void addInstallationVerbs(CLI::App& app);  // app install/remove/list, check, backup, restore
 
 }  // namespace tools

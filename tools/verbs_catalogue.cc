@@ -1,7 +1,7 @@
-// catalogue: runs the menu catalogue PX07 by name for an installation, with
+// catalogue: runs the menu catalogue for an installation, as PX07 does, with
 // the common area filled from the installation's control record as the
-// sign-on fills it, and reports what the run did. PX07's error box goes to
-// stderr: the tool answers DSGRUN itself and calls everything else by name.
+// sign-on fills it, and reports what the run did. The run's error box goes to
+// stderr; U001 and UT00S are called by name through the tool's own loader.
 #include <unistd.h>
 
 #include <cstring>
@@ -11,14 +11,15 @@
 #include <string>
 
 #include "abi/common_area.h"
+#include "abi/message_area.h"
 #include "abi/screen_data_block.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
-#include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_set.h"
+#include "tools/admin_common.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -26,50 +27,25 @@ namespace {
 
 using CA = pxabi::CommonArea;
 
-[[noreturn]] void fail(const std::string& message, int code = kExitFailure) {
-  std::cerr << "pxadmin: " << message << "\n";
-  throw CLI::RuntimeError(code);
-}
-
 // A screen set without a terminal: every box becomes one line on stderr and
 // is acknowledged at once.
 class StderrScreenSet : public platform::ScreenSet {
  public:
   std::int32_t call(pxabi::ScreenControlBlock& control,
                     std::span<char, pxabi::kScreenDataSize> data) override {
-    const auto message = data.subspan<pxabi::ScreenDataBlock::kMessage.offset, 82>();
-    const datafiles::FileStatus status{message[79], message[80]};
-    std::cerr << "PX07 " << control.procedure() << ": "
-              << encoding::getText(message.first<70>()) << " "
-              << encoding::view(message.subspan<70, 9>()) << " " << status.toString() << "\n";
+    using SDB = pxabi::ScreenDataBlock;
+    pxabi::MessageArea message;
+    encoding::putRaw(
+        message.bytes(),
+        encoding::view(data.subspan<SDB::kMessage.offset, pxabi::MessageArea::kSize>()));
+    const auto raw = message.status();
+    std::cerr << "PX07 " << control.procedure() << ": " << encoding::getText(message.text()) << " "
+              << encoding::view(message.fileCode()) << encoding::view(message.operation()) << " "
+              << datafiles::FileStatus(raw[0], raw[1]).toString() << "\n";
     control.setError(0, 0, 0);
-    data[pxabi::ScreenDataBlock::kReply.offset] = ' ';
+    data[SDB::kReply.offset] = ' ';
     return 0;
   }
-};
-
-// The process's loader for this tool: DSGRUN is the stderr screen set, every
-// other name is loaded from the program path.
-class ToolLoader : public platform::ProgramLoader {
- public:
-  ToolLoader() : programs_(platform::defaultProgramPath()) {}
-  platform::CallOutcome call(std::string_view name, void* first, void* second) override {
-    if (platform::trimName(name) != "DSGRUN") return programs_.call(name, first, second);
-    pxabi::ScreenControlBlock control;
-    std::memcpy(control.data(), first, control.kSize);
-    const std::int32_t rc =
-        screen_.call(control, std::span<char, pxabi::kScreenDataSize>(
-                                  static_cast<char*>(second), pxabi::kScreenDataSize));
-    std::memcpy(first, control.data(), control.kSize);
-    return {true, rc};
-  }
-  void unload(std::string_view name) override { programs_.unload(name); }
-  void preload(std::string_view library) override { programs_.preload(library); }
-  const std::string& lastError() const { return programs_.lastError(); }
-
- private:
-  platform::DlProgramLoader programs_;
-  StderrScreenSet screen_;
 };
 
 struct Options {
@@ -109,7 +85,6 @@ std::unique_ptr<CA> commonArea(const datafiles::ControlRecord& c, int client) {
   pxabi::ScreenControlBlock control;
   control.identifyMPX01();
   std::memcpy(area->savedControlBlock().data(), control.data(), control.kSize);
-  catalogue::clearReport(*area);
   return area;
 }
 
@@ -118,19 +93,18 @@ void runCatalogueVerb(const Options& o) {
   int client = o.client;
   if (client < 0) client = encoding::packed3::decode(control.defaultClient()).value_or(0);
   auto area = commonArea(control, client);
-  // PX07 works in the current directory, as when the launcher calls it.
+  // The run works in the current directory, as PX07 does when the launcher
+  // calls it, so that UT00S finds the installation file there.
   if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);
-  ToolLoader loader;
-  platform::setProcessLoader(&loader);
-  const platform::CallOutcome out = loader.call("PX07", area->data(), nullptr);
-  platform::setProcessLoader(nullptr);
-  if (!out.loaded) fail("PX07 cannot be loaded: " + loader.lastError());
-  const auto report = catalogue::loadReport(*area);
-  if (!report) fail("PX07 returned " + std::to_string(out.returnCode) + " without a report");
-  std::cout << "catalogue for client " << client << ": " << report->newEntries
-            << " entries new, " << report->rewritten << " rewritten, " << report->kept
-            << " kept, " << report->permissions << " permission records written\n";
-  switch (report->outcome) {
+  datafiles::SqliteStore store;
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  StderrScreenSet screen;
+  const catalogue::RunReport report = catalogue::runCatalogue(*area, store, loader, screen);
+  const catalogue::RunCounts& c = report.counts;
+  std::cout << "catalogue for client " << client << ": " << c.newEntries << " entries new, "
+            << c.rewritten << " rewritten, " << c.kept << " kept, " << c.permissions
+            << " permission records written\n";
+  switch (report.outcome) {
     case catalogue::RunOutcome::kComplete: return;
     case catalogue::RunOutcome::kOpenFailed:
       fail("the menu files could not be opened; nothing changed");

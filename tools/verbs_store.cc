@@ -12,12 +12,11 @@
 #include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
 #include "tools/admin_common.h"
+#include "tools/csv.h"
 #include "tools/verbs.h"
 
 namespace tools {
 namespace {
-
-std::string statusText(datafiles::FileStatus s) { return describe(s); }
 
 // ---- init -------------------------------------------------------------------
 
@@ -67,13 +66,13 @@ void runInit(const InitOptions& o) {
   datafiles::SqliteStore store;
   for (const datafiles::FileSpec* spec : kAllFiles) {
     if (const datafiles::FileStatus s = store.create(*spec, o.dir); !s.ok())
-      fail("cannot create " + std::string(spec->name) + ": status " + statusText(s));
+      fail("cannot create " + std::string(spec->name) + ": status " + describe(s));
   }
   auto f = store.file(datafiles::kInstallationFile, o.dir);
   datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
   if (s.ok()) s = f->write(control.bytes());
   (void)f->close();
-  if (!s.ok()) fail("cannot write the control record: status " + statusText(s));
+  if (!s.ok()) fail("cannot write the control record: status " + describe(s));
   std::cout << "Installation created in " << o.dir << "\n";
 }
 
@@ -191,16 +190,6 @@ std::string jsonString(const std::string& s) {
   return out + "\"";
 }
 
-std::string csvField(const std::string& s) {
-  if (s.find_first_of(",\"\n\r") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  return out + "\"";
-}
-
 enum class Format { kTable, kJson, kCsv };
 
 void runDump(const std::string& file, Format format) {
@@ -219,7 +208,7 @@ void runDump(const std::string& file, Format format) {
   datafiles::SqliteStore store;
   auto f = store.file(actual, p.parent_path().string());
   if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("cannot open " + file + ": status " + statusText(s));
+    fail("cannot open " + file + ": status " + describe(s));
   std::vector<char> record(spec->recordLength);
   datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, record, 0);
   bool first = true;
@@ -265,7 +254,7 @@ void runDump(const std::string& file, Format format) {
   }
   if (format == Format::kJson) std::cout << (first ? "]\n" : "\n]\n");
   (void)f->close();
-  if (!s.atEnd() && !s.invalidKey()) fail("reading " + file + " failed: status " + statusText(s));
+  if (!s.atEnd() && !s.invalidKey()) fail("reading " + file + " failed: status " + describe(s));
 }
 
 // ---- lock, unlock, status ------------------------------------------------------
@@ -275,18 +264,18 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
   auto f = store.file(datafiles::kInstallationFile, dir);
   datafiles::FileStatus s =
       f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
-  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + statusText(s));
+  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s));
   datafiles::ControlRecord control;
   s = f->read(control.bytes());
   if (!s.ok()) {
     (void)f->close();
-    fail("cannot read the control record: status " + statusText(s));
+    fail("cannot read the control record: status " + describe(s));
   }
   if (set) {
     control.setLockFlag(*set);  // every other byte goes back as read
     s = f->rewrite(control.bytes());
     (void)f->close();
-    if (!s.ok()) fail("cannot rewrite the control record: status " + statusText(s));
+    if (!s.ok()) fail("cannot rewrite the control record: status " + describe(s));
   } else {
     (void)f->close();
   }

@@ -15,8 +15,9 @@
 #include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
-#include "platform/call_by_name.h"
+#include "platform/dl_program_loader.h"
 #include "programs/password.h"
+#include "tools/admin_common.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -31,38 +32,17 @@ struct UserOptions {
   bool noPassword = false;
 };
 
-[[noreturn]] void refuse(const std::string& message, int code = kExitFailure) {
-  std::cerr << "pxadmin: " << message << "\n";
-  throw CLI::RuntimeError(code);
-}
-
-std::string describe(datafiles::FileStatus s) {
-  if (s == datafiles::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
-  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
-  return s.toString();
-}
-
-// U001 on a 10-character code page 850 name; function "V" or "E".
-std::string userNameCode(char function, std::string_view tenBytes) {
-  pxabi::UserNameBlock block(function, tenBytes);
-  platform::ProgramLoader& loader = platform::processLoader();
-  const platform::CallOutcome out = loader.call("U001", block.data());
-  loader.unload("U001");
-  if (!out.loaded) refuse("U001 cannot be loaded (check PX_PROGRAM_PATH)");
-  return std::string(encoding::view(block.name()));
-}
-
-std::string plainName(const std::string& utf8) {
-  const std::string name = encoding::cp850::fromUtf8(utf8);
-  if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
-    refuse("a user name has 1 to 10 characters and no blanks: '" + utf8 + "'", kExitUsage);
-  return name;
+// U001 through `loader`; fails the verb when U001 cannot be loaded.
+std::string nameCode(platform::ProgramLoader& loader, char function, std::string_view name) {
+  const auto code = userNameCode(loader, function, name);
+  if (!code) fail("U001 cannot be loaded (check PX_PROGRAM_PATH)");
+  return *code;
 }
 
 // --client, else the installation's default client, else 0.
 int clientOf(datafiles::FileStore& store, const UserOptions& o) {
   if (o.client) {
-    if (*o.client < 0 || *o.client > 999) refuse("--client takes 0-999", kExitUsage);
+    if (*o.client < 0 || *o.client > 999) fail("--client takes 0-999", kExitUsage);
     return *o.client;
   }
   auto f = store.file(datafiles::kInstallationFile, o.dir);
@@ -76,16 +56,8 @@ int clientOf(datafiles::FileStore& store, const UserOptions& o) {
   return encoding::packed3::decode(control.defaultClient()).value_or(0);
 }
 
-std::unique_ptr<datafiles::KeyedFile> openUsers(datafiles::FileStore& store, const UserOptions& o,
-                                         datafiles::OpenMode mode) {
-  auto f = store.file(datafiles::kUserFile, o.dir);
-  if (const datafiles::FileStatus s = f->open(mode); !s.ok())
-    refuse("cannot open FX00.DAT in " + o.dir + ": " + describe(s));
-  return f;
-}
-
 char classOf(const std::string& c) {
-  if (c != "N" && c != "H" && c != "M") refuse("a user class is N, H or M", kExitUsage);
+  if (c != "N" && c != "H" && c != "M") fail("a user class is N, H or M", kExitUsage);
   return c[0];
 }
 
@@ -122,62 +94,66 @@ std::string newPasswordHash(const UserOptions& o) {
     programs::password::wipe(again);
     if (!same) {
       programs::password::wipe(phrase);
-      refuse("the two passwords differ");
+      fail("the two passwords differ");
     }
   } else {
-    refuse("give --password-stdin or --no-password", kExitUsage);
+    fail("give --password-stdin or --no-password", kExitUsage);
   }
-  if (phrase.empty()) refuse("an empty password; use --no-password for none", kExitUsage);
+  if (phrase.empty()) fail("an empty password; use --no-password for none", kExitUsage);
   const auto hash = programs::password::hash(phrase);
   programs::password::wipe(phrase);
-  if (!hash) refuse("the crypt library could not make a password hash");
-  if (hash->size() > datafiles::UserRecord::kPasswordHash.width) refuse("password hash too long");
+  if (!hash) fail("the crypt library could not make a password hash");
+  if (hash->size() > datafiles::UserRecord::kPasswordHash.width) fail("password hash too long");
   return *hash;
 }
 
 // Reads the user's record for update; fails the verb when there is none.
-datafiles::UserRecord readUser(datafiles::KeyedFile& f, int client, const std::string& name) {
+datafiles::UserRecord readUser(datafiles::KeyedFile& f, platform::ProgramLoader& loader, int client,
+                               const std::string& name) {
   datafiles::UserRecord u;
-  const auto key = datafiles::UserRecord::key(client, userNameCode('V', name));
+  const auto key =
+      datafiles::UserRecord::key(client, nameCode(loader, pxabi::UserNameBlock::kEncode, name));
   std::copy(key.begin(), key.end(), u.bytes().begin());
   const datafiles::FileStatus s = f.read(u.bytes());
   if (s.invalidKey())
-    refuse("no user " + encoding::cp850::toUtf8(name) + " for client " + std::to_string(client));
-  if (!s.ok()) refuse("cannot read FX00.DAT: " + describe(s));
+    fail("no user " + encoding::cp850::toUtf8(name) + " for client " + std::to_string(client));
+  if (!s.ok()) fail("cannot read FX00.DAT: " + describe(s));
   return u;
 }
 
 void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
   const datafiles::FileStatus s = f.rewrite(u.bytes());
   (void)f.close();
-  if (!s.ok()) refuse("cannot rewrite the user record: " + describe(s));
+  if (!s.ok()) fail("cannot rewrite the user record: " + describe(s));
 }
 
 void runAdd(const UserOptions& o) {
   datafiles::SqliteStore store;
-  const std::string name = plainName(o.name);
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
   const int client = clientOf(store, o);
   const std::string hash = newPasswordHash(o);
   datafiles::UserRecord u;
   u.setClient(client);
-  u.setEncodedName(userNameCode('V', name));
+  u.setEncodedName(nameCode(loader, pxabi::UserNameBlock::kEncode, name));
   u.setSignOnFlag('N');
   u.setUserClass(cls);
   u.setPasswordHash(hash);
-  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
-    refuse("user " + o.name + " exists already for client " + std::to_string(client));
-  if (!s.ok()) refuse("cannot write the user record: " + describe(s));
+    fail("user " + o.name + " exists already for client " + std::to_string(client));
+  if (!s.ok()) fail("cannot write the user record: " + describe(s));
   std::cout << "User " << o.name << " added (client " << client << ", class " << cls
             << (hash.empty() ? ", no password" : ", with password") << ")\n";
 }
 
 void runList(const UserOptions& o) {
   datafiles::SqliteStore store;
-  auto f = openUsers(store, o, datafiles::OpenMode::kInput);
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
   datafiles::UserRecord u;
   std::fill(u.bytes().begin(), u.bytes().end(), '\0');
   datafiles::FileStatus s = datafiles::kOk;
@@ -192,7 +168,7 @@ void runList(const UserOptions& o) {
     s = f->readNext(u.bytes());
     if (!s.ok()) break;
     if (o.client && u.client() != o.client) break;
-    const std::string name = userNameCode('E', u.encodedName());
+    const std::string name = nameCode(loader, pxabi::UserNameBlock::kDecode, u.encodedName());
     char line[80];
     std::snprintf(line, sizeof line, "%6d  ", u.client().value_or(-1));
     std::string row = line + encoding::cp850::toUtf8(name);
@@ -201,27 +177,29 @@ void runList(const UserOptions& o) {
               << (u.passwordHash().empty() ? "no" : "yes") << "\n";
   }
   (void)f->close();
-  if (!s.atEnd() && !s.invalidKey()) refuse("cannot read FX00.DAT: " + describe(s));
+  if (!s.atEnd() && !s.invalidKey()) fail("cannot read FX00.DAT: " + describe(s));
 }
 
 void runRemove(const UserOptions& o) {
   datafiles::SqliteStore store;
-  const std::string name = plainName(o.name);
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  const std::string name = userNameOrFail(o.name);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
-  const datafiles::UserRecord u = readUser(*f, client, name);
+  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const datafiles::UserRecord u = readUser(*f, loader, client, name);
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
-  if (!s.ok()) refuse("cannot remove the user record: " + describe(s));
+  if (!s.ok()) fail("cannot remove the user record: " + describe(s));
   std::cout << "User " << o.name << " removed (client " << client << ")\n";
 }
 
 void runPasswd(const UserOptions& o) {
   datafiles::SqliteStore store;
-  const std::string name = plainName(o.name);
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  const std::string name = userNameOrFail(o.name);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
-  datafiles::UserRecord u = readUser(*f, client, name);
+  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setPasswordHash(newPasswordHash(o));
   const bool none = u.passwordHash().empty();
   rewriteUser(*f, u);
@@ -230,11 +208,12 @@ void runPasswd(const UserOptions& o) {
 
 void runClass(const UserOptions& o) {
   datafiles::SqliteStore store;
-  const std::string name = plainName(o.name);
+  platform::DlProgramLoader loader(platform::defaultProgramPath());
+  const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
   const int client = clientOf(store, o);
-  auto f = openUsers(store, o, datafiles::OpenMode::kInputOutput);
-  datafiles::UserRecord u = readUser(*f, client, name);
+  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setUserClass(cls);
   rewriteUser(*f, u);
   std::cout << "User " << o.name << " now has class " << cls << "\n";

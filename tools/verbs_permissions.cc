@@ -1,0 +1,143 @@
+// grant, revoke, permissions: the permission records of a user.
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "datafiles/records.h"
+#include "datafiles/sqlite_store.h"
+#include "encoding/cp850.h"
+#include "tools/admin_common.h"
+#include "tools/verbs.h"
+
+namespace tools {
+namespace {
+
+using datafiles::PermissionRecord;
+
+std::string programOrFail(std::string_view utf8) {
+  const std::string p = encoding::cp850::fromUtf8(utf8);
+  if (p.size() > 4 || p.find(' ') != std::string::npos)
+    fail("a program name has up to 4 characters and no blanks: '" + std::string(utf8) + "'",
+         kExitUsage);
+  return p;
+}
+
+char flagOrFail(const std::string& flag) {
+  if (flag.empty() || flag == " ") return ' ';
+  if (flag.size() == 1) return flag[0];
+  fail("a flag is one character, for example J or N", kExitUsage);
+}
+
+// ---- grant, revoke, permissions ------------------------------------------------
+
+struct PermissionOptions {
+  std::string dir = ".", user, program, flag = "J", text;
+  int client = 0;
+};
+
+void runGrant(const PermissionOptions& o) {
+  const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  PermissionRecord r;
+  r.setKey(o.client, user, program);
+  r.setGrantDate(todayYymmdd());
+  r.setLevel('1');
+  r.setFlag(flagOrFail(o.flag));
+  encoding::putText(r.textField(), o.text);
+  datafiles::FileStatus s = f->write(r.bytes());
+  const char* what = "granted";
+  if (s == datafiles::kDuplicateKey) {
+    // Keep the grant date and level of the existing record; change flag and text.
+    PermissionRecord old;
+    old.setKey(o.client, user, program);
+    s = f->read(old.bytes());
+    if (s.ok()) {
+      old.setFlag(r.flag());
+      encoding::putRaw(old.textField(), r.text());
+      s = f->rewrite(old.bytes());
+      what = "updated";
+    }
+  }
+  (void)f->close();
+  if (!s.ok()) fail("cannot store the permission: " + describe(s));
+  std::cout << what << ": " << o.user << " may call " << (program.empty() ? "(blank)" : o.program)
+            << " (client " << o.client << ", flag '" << r.flag() << "')\n";
+}
+
+void runRevoke(const PermissionOptions& o) {
+  const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  PermissionRecord r;
+  r.setKey(o.client, user, program);
+  const datafiles::FileStatus s = f->remove(r.bytes());
+  (void)f->close();
+  if (s.invalidKey()) fail(o.user + " holds no permission for " + o.program);
+  if (!s.ok()) fail("cannot remove the permission: " + describe(s));
+  std::cout << "revoked: " << o.user << " may no longer call " << o.program << "\n";
+}
+
+// Every permission record of one user of one client, in key order.
+std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
+                                            const std::string& user) {
+  std::vector<PermissionRecord> out;
+  PermissionRecord k;
+  k.setKey(client, user, "");
+  encoding::zero(k.programField());
+  encoding::zero(k.keyBlankField());
+  if (!f.start(datafiles::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok())
+    return out;
+  PermissionRecord r;
+  while (f.readNext(r.bytes()).ok()) {
+    if (r.view().substr(0, 12) != k.view().substr(0, 12)) break;
+    out.push_back(r);
+  }
+  return out;
+}
+
+void runPermissions(const PermissionOptions& o) {
+  const std::string user = userNameOrFail(o.user);
+  datafiles::SqliteStore store;
+  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  const auto list = permissionsOf(*f, o.client, user);
+  (void)f->close();
+  if (list.empty()) {
+    std::cout << o.user << " (client " << o.client << ") holds no permission records\n";
+    return;
+  }
+  std::cout << "program  flag  granted  level  text\n";
+  for (const auto& r : list) {
+    const std::string p = encoding::getText(r.programField());
+    std::printf("%-8s %-5c %-8s %-6c %s\n", p.empty() ? "(blank)" : p.c_str(), r.flag(),
+                std::string(r.grantDate()).c_str(), r.level(),
+                encoding::getText(r.textField()).c_str());
+  }
+}
+
+}  // namespace
+
+void addPermissionVerbs(CLI::App& app) {
+  auto perm = std::make_shared<PermissionOptions>();
+  auto addPermissionArgs = [&](CLI::App* cmd, bool withProgram) {
+    cmd->add_option("user", perm->user, "User name")->required();
+    if (withProgram)
+      cmd->add_option("program", perm->program, "Program name (4 characters)")->required();
+    cmd->add_option("--client", perm->client, "Client number")->check(CLI::Range(0, 999));
+    cmd->add_option("--dir", perm->dir, "Data directory");
+  };
+  CLI::App* cmd = app.add_subcommand("grant", "Allow a user to call a program");
+  addPermissionArgs(cmd, true);
+  cmd->add_option("--flag", perm->flag, "Permission flag handed to the program (default J)");
+  cmd->add_option("--text", perm->text, "Permission text handed to the program (10 characters)");
+  cmd->callback([perm] { runGrant(*perm); });
+  cmd = app.add_subcommand("revoke", "Take a user's permission for a program away");
+  addPermissionArgs(cmd, true);
+  cmd->callback([perm] { runRevoke(*perm); });
+  cmd = app.add_subcommand("permissions", "List a user's permission records");
+  addPermissionArgs(cmd, false);
+  cmd->callback([perm] { runPermissions(*perm); });
+}
+
+}  // namespace tools
