@@ -4,12 +4,13 @@
 
 #include "datafiles/process_store.h"
 #include "datafiles/sqlite_store.h"
-#include "launcher/end_signals.h"
+#include "launcher/guarded_store.h"
 #include "launcher/launcher.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "platform/process.h"
 #include "platform/screen_set.h"
+#include "platform/terminal.h"
 
 int main(int argc, char** argv) {
   ::setenv("DSFNTENV", "CONFIG4", 1);
@@ -30,9 +31,9 @@ int main(int argc, char** argv) {
   platform::PosixProcess process(argc, argv);
 
   launcher::Launcher px01(loader, screen, *store, process);
-  launcher::catchEndSignals([&px01] { px01.closeOpenFiles(); });
+  platform::catchEndSignals([&px01] { px01.closeOpenFiles(); });
   const int rc = px01.run();
-  launcher::forgetEndSignalFiles();
+  platform::forgetEndSignalFiles();
   datafiles::setProcessStore(nullptr);
   platform::setProcessLoader(nullptr);
   return rc;

@@ -1,9 +1,11 @@
 #include "programs/console.h"
 
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
+
+#include "platform/terminal.h"
 
 namespace programs {
 namespace {
@@ -26,14 +28,8 @@ void FdConsole::tell(std::string_view line) {
 
 std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hidden) {
   write(prompt);
-  termios saved{};
-  const bool silenced = hidden && ::isatty(in_) && ::tcgetattr(in_, &saved) == 0;
-  if (silenced) {
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    quiet.c_lflag |= ECHONL;
-    (void)::tcsetattr(in_, TCSAFLUSH, &quiet);
-  }
+  std::optional<platform::EchoOff> quiet;
+  if (hidden) quiet.emplace(in_);
   // Byte by byte, so that nothing after the line end is taken from a pipe.
   std::string line;
   line.reserve(kMaxLine);  // no reallocation leaves a copy of a password behind
@@ -47,7 +43,7 @@ std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hid
     if (c == '\n') break;
     if (line.size() < kMaxLine) line += c;
   }
-  if (silenced) (void)::tcsetattr(in_, TCSAFLUSH, &saved);
+  quiet.reset();
   if (!line.empty() && line.back() == '\r') line.pop_back();
   if (!any) return std::nullopt;
   return line;

@@ -2,7 +2,6 @@
 // reach the user file through U001 called by name, so that the tool and the
 // sign-on share one encoding. Passwords are kept only as salted yescrypt
 // hashes; neither a password nor a hash is ever printed.
-#include <termios.h>
 #include <unistd.h>
 
 #include <iostream>
@@ -16,6 +15,7 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
+#include "platform/terminal.h"
 #include "programs/password.h"
 #include "tools/admin_common.h"
 #include "tools/verbs.h"
@@ -62,19 +62,13 @@ char classOf(const std::string& c) {
 }
 
 std::string readSecretLine(const char* prompt) {
-  const bool tty = ::isatty(STDIN_FILENO);
-  termios saved{};
-  if (tty && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
-    std::cerr << prompt << std::flush;
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-  }
+  platform::EchoOff quiet(STDIN_FILENO, /*echoLineEnd=*/false);
+  if (quiet.active()) std::cerr << prompt << std::flush;
   std::string line;
   line.reserve(256);
   std::getline(std::cin, line);
-  if (tty) {
-    (void)::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+  if (quiet.active()) {
+    quiet.restore();
     std::cerr << "\n";
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();

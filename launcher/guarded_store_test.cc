@@ -1,4 +1,4 @@
-#include "launcher/end_signals.h"
+#include "launcher/guarded_store.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -7,6 +7,7 @@
 #include <csignal>
 #include <string>
 
+#include "platform/terminal.h"
 #include "testing/memory_store.h"
 
 namespace {
@@ -36,23 +37,7 @@ std::pair<int, std::string> inChild(void (*body)(int fd)) {
 int outFd = -1;
 void say(const char* s) { (void)!::write(outFd, s, std::char_traits<char>::length(s)); }
 
-TEST(EndSignals, ASignalOutsideAFileOperationClosesAndEnds) {
-  const auto [code, out] = inChild([](int fd) {
-    outFd = fd;
-    testing_support::MemoryStore memory;
-    (void)memory.create(datafiles::kMenuFile);
-    const auto store = launcher::guardedStore(memory);
-    auto file = store->file(datafiles::kMenuFile);
-    launcher::catchEndSignals([] { say("closed;"); });
-    (void)file->open(datafiles::OpenMode::kInputOutput);
-    ::raise(SIGTERM);  // outside any operation: ends at once
-    say("not reached;");
-  });
-  EXPECT_EQ(code, 128 + SIGTERM);
-  EXPECT_EQ(out, "closed;");
-}
-
-TEST(EndSignals, HeldSignalEndsRightAfterTheOperation) {
+TEST(GuardedStore, ASignalDuringAFileOperationEndsRightAfterIt) {
   const auto [code, out] = inChild([](int fd) {
     outFd = fd;
     // An inner file whose read raises the signal in the middle of the read.
@@ -89,24 +74,13 @@ TEST(EndSignals, HeldSignalEndsRightAfterTheOperation) {
     } inner;
     const auto store = launcher::guardedStore(inner);
     auto file = store->file(datafiles::kMenuFile);
-    launcher::catchEndSignals([] { say("closed;"); });
+    platform::catchEndSignals([] { say("closed;"); });
     std::string record(58, ' ');
     (void)file->read(std::span<char>(record));
     say("went on;");
   });
   EXPECT_EQ(code, 128 + SIGTERM);
   EXPECT_EQ(out, "read finished;closed;");
-}
-
-TEST(EndSignals, AfterTheLauncherIsGoneNothingIsClosed) {
-  const auto [code, out] = inChild([](int fd) {
-    outFd = fd;
-    launcher::catchEndSignals([] { say("closed;"); });
-    launcher::forgetEndSignalFiles();
-    ::raise(SIGHUP);
-  });
-  EXPECT_EQ(code, 128 + SIGHUP);
-  EXPECT_EQ(out, "");
 }
 
 }  // namespace
