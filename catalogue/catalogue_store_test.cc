@@ -22,6 +22,7 @@
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 #include "testing/fault_store.h"
+#include "testing/temp_dir.h"
 
 namespace catalogue {
 namespace {
@@ -80,11 +81,9 @@ class DyingStore : public datafiles::FileStore {
 class CatalogueStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/catalogue_store_test.XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    root_ = tmpl;
+    ASSERT_FALSE(temp_.path().empty());
+    root_ = temp_.path();
   }
-  void TearDown() override { std::filesystem::remove_all(root_); }
 
   std::string installation(const std::string& name) {
     const std::string dir = root_ + "/" + name;
@@ -160,6 +159,7 @@ class CatalogueStore : public ::testing::Test {
     return out;
   }
 
+  testing_support::TempDir temp_{"catalogue_store_test"};
   std::string root_;
 };
 

@@ -13,29 +13,20 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 using datafiles::OpenMode;
 
-struct Dir {
-  Dir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pxlock-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) != nullptr) path = tmpl;
-  }
-  ~Dir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path, ec);
-  }
-  std::string path;
-};
+using Dir = testing_support::TempDir;
 
 TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
   Dir dir;
-  ASSERT_FALSE(dir.path.empty());
+  ASSERT_FALSE(dir.path().empty());
   datafiles::LockFile a, b;
-  ASSERT_EQ(a.open(dir.path + "/F-lock"), datafiles::LockFile::Result::kOk);
-  ASSERT_EQ(b.open(dir.path + "/F-lock"), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(a.open(dir.path() + "/F-lock"), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(b.open(dir.path() + "/F-lock"), datafiles::LockFile::Result::kOk);
   const std::string k1 = "KEY001", k2 = "KEY002";
   ASSERT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
   EXPECT_TRUE(a.holdsRecord(k1));
@@ -57,11 +48,11 @@ TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
 // the rewrite or delete of that record, and end with the operation after.
 TEST(StoreRecordLock, HeldFromReadThroughRewriteAndEndedAfter) {
   Dir dir;
-  ASSERT_FALSE(dir.path.empty());
+  ASSERT_FALSE(dir.path().empty());
   datafiles::SqliteStore store;
-  ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path), datafiles::kOk);
-  auto a = store.file(datafiles::kMenuFile, dir.path);
-  auto b = store.file(datafiles::kMenuFile, dir.path);
+  ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kOk);
+  auto a = store.file(datafiles::kMenuFile, dir.path());
+  auto b = store.file(datafiles::kMenuFile, dir.path());
   ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
   ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
   auto menu = [](int entry, char flag = ' ') {
@@ -155,19 +146,19 @@ TEST(StoreReopen, SeesWhatHappenedToTheFileSinceTheLastClose) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     Dir dir;
-    ASSERT_FALSE(dir.path.empty());
+    ASSERT_FALSE(dir.path().empty());
     datafiles::SqliteStore store;
-    ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path), datafiles::kOk);
+    ASSERT_EQ(store.create(datafiles::kMenuFile, dir.path()), datafiles::kOk);
     datafiles::MenuRecord m;
     m.setKey(1, 1);
     {
-      auto f = store.file(datafiles::kMenuFile, dir.path);
+      auto f = store.file(datafiles::kMenuFile, dir.path());
       ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
       ASSERT_EQ(f->write(m.bytes()), datafiles::kOk);
       ASSERT_EQ(f->close(), datafiles::kOk);
     }
-    c.change(dir.path);
-    auto f = store.file(datafiles::kMenuFile, dir.path);
+    c.change(dir.path());
+    auto f = store.file(datafiles::kMenuFile, dir.path());
     datafiles::FileStatus s = f->open(OpenMode::kInput);
     if (s.ok()) s = f->read(m.bytes());
     EXPECT_EQ(s, c.expected) << s.toString();

@@ -6,39 +6,25 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "datafiles/records.h"
 #include "testing/memory_store.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
 using datafiles::OpenMode;
 using datafiles::StartMode;
 
-class TempDir {
- public:
-  TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pxstore-XXXXXX").string();
-    path_ = ::mkdtemp(tmpl.data()) != nullptr ? tmpl : std::string();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  const std::string& path() const { return path_; }
-  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
-
- private:
-  std::string path_;
-};
+using testing_support::TempDir;
 
 datafiles::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {
   datafiles::MenuRecord r;

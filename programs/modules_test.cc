@@ -18,21 +18,19 @@
 #include "programs/module.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fault_store.h"
+#include "testing/temp_dir.h"
+#include "testing/test_files.h"
 
 namespace {
 
 using Area = pxabi::CommonArea;
 
-std::string buildDir() {
-  const char* b = std::getenv("PX_BUILD_DIR");
-  return b ? b : ".";
-}
+using testing_support::buildDir;
 
 class ModulesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = std::filesystem::temp_directory_path().string() + "/px-modules-XXXXXX";
-    root = ::mkdtemp(t.data());
+    root = temp.path();
     data = root + "/daten";
     ::setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
     saved = std::filesystem::current_path();
@@ -41,7 +39,6 @@ class ModulesTest : public ::testing::Test {
   void TearDown() override {
     platform::setProcessLoader(nullptr);
     std::filesystem::current_path(saved);
-    std::filesystem::remove_all(root);
   }
   int admin(const std::string& args, const std::string& input = "") {
     std::string cmd = buildDir() + "/bin/pxadmin " + args + " >/dev/null 2>&1";
@@ -75,6 +72,7 @@ class ModulesTest : public ::testing::Test {
   }
 
   platform::DlProgramLoader loader{{buildDir() + "/lib/px01/programs"}};
+  testing_support::TempDir temp{"px-modules"};
   std::string root, data;
   std::filesystem::path saved;
 };

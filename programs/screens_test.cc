@@ -11,6 +11,7 @@
 #include "abi/screen_data_block.h"
 #include "programs/module.h"
 #include "testing/fake_screen_set.h"
+#include "testing/temp_dir.h"
 
 namespace {
 
@@ -176,14 +177,12 @@ TEST(Calendar, MonthLayout) {
 class HelpTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = std::filesystem::temp_directory_path().string() + "/px-help-XXXXXX";
-    dir = ::mkdtemp(t.data());
+    dir = temp.path();
     std::ofstream(dir + "/PX01.txt") << "Hilfe zum Menü\r\n\nF1 Hilfe\n";
     std::ofstream(dir + "/PA64.txt") << "Die Aufgabenliste.\n";
     std::ofstream(dir + "/../SECRET.txt") << "nicht zeigen\n";
   }
   void TearDown() override {
-    std::filesystem::remove_all(dir);
     std::filesystem::remove(std::filesystem::path(dir).parent_path() / "SECRET.txt");
   }
   Area asking(char mode, std::string_view topic, std::string_view text = "") {
@@ -193,6 +192,7 @@ class HelpTest : public ::testing::Test {
     encoding::putText(area.helpText(), text);
     return area;
   }
+  testing_support::TempDir temp{"px-help"};
   std::string dir;
 };
 

@@ -33,10 +33,7 @@ std::array<char, 10> ten(std::string_view s) {
 }
 bool printable(unsigned char b) { return (b >= 0x20 && b <= 0x7E) || b >= 0x80; }
 
-std::string tempDir(const char* tag) {
-  std::string t = std::filesystem::temp_directory_path().string() + "/px-" + tag + "-XXXXXX";
-  return ::mkdtemp(t.data());
-}
+using testing_support::TempDir;
 
 TEST(UserNameCode, RoundTripsNamedAndRandomNames) {
   std::vector<std::array<char, 10>> names;
@@ -122,7 +119,8 @@ void setValues(pxabi::SettingsBlock& b, std::string_view menu, std::string_view 
 }
 
 TEST(SettingsStore, KeepsValuesPerKey) {
-  const std::string dir = tempDir("settings");
+  const TempDir temp("px-settings");
+  const std::string& dir = temp.path();
   const programs::SettingsStore store(dir + "/px01");
   struct Key {
     std::string ident, client, menu, check;
@@ -153,11 +151,11 @@ TEST(SettingsStore, KeepsValuesPerKey) {
   EXPECT_EQ(checkValue(fresh), std::string(8, ' '));
   auto unknown = settingsBlock('X', "GILDAX", "000");
   EXPECT_FALSE(store.apply(unknown));
-  std::filesystem::remove_all(dir);
 }
 
 TEST(SettingsStore, CrashDuringSaveLeavesTheOldValues) {
-  const std::string dir = tempDir("crash");
+  const TempDir temp("px-crash");
+  const std::string& dir = temp.path();
   const programs::SettingsStore store(dir);
   auto b = settingsBlock('S', "GILDAX", "000");
   setValues(b, "20240101", "11111111");
@@ -177,7 +175,6 @@ TEST(SettingsStore, CrashDuringSaveLeavesTheOldValues) {
   { std::ofstream(file, std::ios::trunc) << "PXSET01\n2025"; }
   EXPECT_FALSE(store.apply(l));
   EXPECT_EQ(checkValue(l), std::string(8, ' '));
-  std::filesystem::remove_all(dir);
 }
 
 // ---- UX01L ---------------------------------------------------------------
@@ -272,7 +269,8 @@ TEST(ApplicationSetUp, WritesNewAndKeepsBytesItDoesNotOwn) {
 // ---- PX00P ---------------------------------------------------------------
 
 TEST(MenuBackup, DatedCopiesOfMenuAndPermissionFiles) {
-  const std::string dir = tempDir("backup");
+  const TempDir temp("px-backup");
+  const std::string& dir = temp.path();
   std::tm when{};
   when.tm_year = 126, when.tm_mon = 11, when.tm_mday = 7, when.tm_hour = 23, when.tm_min = 5;
   std::vector<std::string> copied;
@@ -297,7 +295,6 @@ TEST(MenuBackup, DatedCopiesOfMenuAndPermissionFiles) {
       dir, when,
       [](const datafiles::FileSpec&, const std::string&) { return datafiles::kFileLocked; });
   EXPECT_EQ(failing.status, datafiles::kFileLocked);
-  std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 namespace testing_support {
 
@@ -25,7 +26,7 @@ class TempDir {
   // Empty when no directory could be made.
   const std::string& path() const { return path_; }
   // PATH/NAME.
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+  std::string operator/(std::string_view name) const { return path_ + "/" + std::string(name); }
 
  private:
   std::string path_;

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 
+#include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
 namespace {
@@ -35,8 +37,9 @@ class PxadminProduct : public ::testing::Test {
     ASSERT_FALSE(root.empty());
   }
   static void makeInstallation() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pxadmin-product-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+    temp = std::make_unique<testing_support::TempDir>("pxadmin-product");
+    const std::string tmpl = temp->path();
+    ASSERT_FALSE(tmpl.empty());
     const char* source = std::getenv("PX_SOURCE_DIR");
     ASSERT_NE(source, nullptr) << "PX_SOURCE_DIR names the source tree";
     const Result setup = sh("PX_BIN=" + binDir() + " bash " + source + "/scripts/demo-setup " +
@@ -44,16 +47,15 @@ class PxadminProduct : public ::testing::Test {
     ASSERT_EQ(setup.exitCode, 0) << setup.out;
     root = tmpl;
   }
-  static void TearDownTestSuite() {
-    std::error_code ec;
-    std::filesystem::remove_all(root, ec);
-  }
+  static void TearDownTestSuite() { temp.reset(); }
   static Result pxadmin(const std::string& args) {
     return sh(binDir() + "/pxadmin " + args + " --dir " + root + "/demo");
   }
+  static std::unique_ptr<testing_support::TempDir> temp;
   static std::string root;
   static bool ready;
 };
+std::unique_ptr<testing_support::TempDir> PxadminProduct::temp;
 std::string PxadminProduct::root;
 bool PxadminProduct::ready = false;
 

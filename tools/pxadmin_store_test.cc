@@ -10,6 +10,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
 namespace {
@@ -26,13 +27,8 @@ Result pxadmin(const std::string& args) {
 class PxadminStore : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "pxadmin-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-    dir = tmpl;
-  }
-  void TearDown() override {
-    std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
+    ASSERT_FALSE(temp.path().empty());
+    dir = temp.path();
   }
   datafiles::ControlRecord control() {
     datafiles::SqliteStore store;
@@ -42,6 +38,7 @@ class PxadminStore : public ::testing::Test {
     EXPECT_EQ(f->read(r.bytes()), datafiles::kOk);
     return r;
   }
+  testing_support::TempDir temp{"pxadmin"};
   std::string dir;
 };
 

@@ -14,6 +14,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
 namespace {
@@ -25,8 +26,7 @@ using testing_support::lines;
 class LauncherEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string t = std::filesystem::temp_directory_path().string() + "/px-e2e-XXXXXX";
-    root = ::mkdtemp(t.data());
+    root = temp.path();
     data = root + "/daten";
     ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
     ASSERT_EQ(admin("user add ADMIN --class M --no-password --dir " + data), 0);
@@ -36,10 +36,7 @@ class LauncherEndToEnd : public ::testing::Test {
     putMenu(0, 19, "Prüfung", "    ");
     putMenu(19, 1, "Recorder", "PXRA");
   }
-  void TearDown() override {
-    std::filesystem::current_path(saved);
-    std::filesystem::remove_all(root);
-  }
+  void TearDown() override { std::filesystem::current_path(saved); }
 
   int admin(const std::string& args) {
     const std::string cmd = buildDir() + "/bin/pxadmin " + args + " >/dev/null 2>&1";
@@ -107,6 +104,7 @@ class LauncherEndToEnd : public ::testing::Test {
   }
   std::vector<std::string> recorded() { return lines(readFile(data + "/PXREC.log")); }
 
+  testing_support::TempDir temp{"px-e2e"};
   std::string root, data;
   std::filesystem::path saved;
 };
