@@ -248,7 +248,7 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   EXPECT_EQ(r.failedFile, "FX01 ");
   ASSERT_EQ(screen.calls().size(), 1u);
   EXPECT_EQ(screen.calls()[0].message(), "Datei zur Zeit gesperrt - Programmabbruch");
-  EXPECT_EQ(screen.calls()[0].field(3057 + 70, 9), "FX01 OPEN");
+  EXPECT_EQ(screen.calls()[0].detail().substr(0, 9), "FX01 OPEN");
   (void)other->rollback();
   (void)other->close();
   EXPECT_TRUE(dump(datafiles::kMenuFile, dir).empty());
@@ -293,13 +293,12 @@ TEST_F(CatalogueStore, OpenFailures) {
     const auto& box = screen.calls().back();
     EXPECT_EQ(box.procedure, "BOX-FEHLER-OK");
     using SDB = pxabi::ScreenDataBlock;
-    pxabi::MessageArea message;
-    encoding::putRaw(message.bytes(), box.field(SDB::kMessage.offset, message.kSize));
+    const pxabi::MessageArea message = box.messageArea();
     EXPECT_EQ(encoding::getText(message.text()), c.text);
     EXPECT_EQ(encoding::view(message.fileCode()), c.code);
     EXPECT_EQ(encoding::view(message.operation()), "OPEN");
     EXPECT_EQ(message.status(), c.status.raw());
-    EXPECT_EQ(box.field(SDB::kMessage.offset + message.kSize, SDB::kMessage.width - message.kSize),
+    EXPECT_EQ(encoding::view(box.block().message()).substr(message.kSize),
               std::string(SDB::kMessage.width - message.kSize, ' '));
     // No file after the failed one is opened; those opened are closed again.
     bool after = false;

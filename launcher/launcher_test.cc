@@ -17,6 +17,7 @@
 namespace launcher {
 
 using pxabi::CommonArea;
+using pxabi::ScreenDataBlock;
 namespace {
 
 using testing_support::FakeProcess;
@@ -190,10 +191,10 @@ class LauncherTest : public ::testing::TestWithParam<Backing> {
     EXPECT_LT(n, menus.size());
     if (n >= menus.size()) return {};
     const auto& call = *menus[n];
-    const int count = std::stoi(call.field(7182, 4));
+    const ScreenDataBlock shown = call.block();
+    const int count = static_cast<int>(encoding::getDigits(shown.entryCount()).value_or(0));
     std::vector<std::string> out;
-    for (int i = 0; i < count; ++i)
-      out.push_back(encoding::getText({call.data.data() + 3218 + 40 * i, 40}));
+    for (int i = 1; i <= count; ++i) out.push_back(encoding::getText(shown.row(i)));
     return out;
   }
   std::vector<std::string> boxes() {
@@ -244,11 +245,12 @@ TEST_P(LauncherTest, OrderlyRunSetsAndClearsTheSignOnFlag) {
   EXPECT_EQ(screen.calls().back().setCommand, 'Q');
   EXPECT_EQ(rowsShown(0), std::vector<std::string>{});
   const auto& menu = *screen.callsOf("NEUSTART")[0];
-  EXPECT_EQ(encoding::getText({menu.data.data() + 3178, 40}), "A n w e n d u n g e n");
-  EXPECT_EQ(menu.field(3041, 8), "31.01.24");
-  EXPECT_EQ(menu.field(2984, 11), "PX01 - 013 ");
-  EXPECT_EQ(menu.field(2792 + 6, 6), " Info ");
-  EXPECT_EQ(menu.field(2792 + 4 * 6, 6), "      ");  // "Druck." never shows
+  const ScreenDataBlock shown = menu.block();
+  EXPECT_EQ(encoding::getText(shown.title()), "A n w e n d u n g e n");
+  EXPECT_EQ(encoding::view(shown.date()), "31.01.24");
+  EXPECT_EQ(encoding::view(shown.moduleId()), "PX01 - 013 ");
+  EXPECT_EQ(encoding::view(shown.caption(2)), " Info ");
+  EXPECT_EQ(encoding::view(shown.caption(5)), "      ");  // "Druck." never shows
   EXPECT_EQ(loader.calls().front(), "UX10");
   EXPECT_EQ(loader.calls()[1], "PX00");
   EXPECT_EQ(process.directories().front(), "/data");
@@ -298,7 +300,7 @@ TEST_P(LauncherTest, MissingMenuFileGivesFehlerAndEndsInOrder) {
   ASSERT_EQ(boxes().size(), 1u);
   EXPECT_EQ(boxes()[0], "BOX-FEHLER-OK: Fehler");
   const auto& box = *screen.callsOf("BOX-FEHLER-OK")[0];
-  EXPECT_EQ(box.field(3057 + 70, 11), "FX01 OPEN35");
+  EXPECT_EQ(box.detail(), "FX01 OPEN35");
   EXPECT_TRUE(screen.callsOf("NEUSTART").empty());
   EXPECT_EQ(signOnFlag(), 'N');
   EXPECT_EQ(screen.calls().back().setCommand, 'Q');
@@ -315,7 +317,7 @@ TEST_P(LauncherTest, LockedOpenRetriesTheSameFileAndCancelEndsAtOnce) {
   const auto waits = screen.callsOf("BOX-FEHLER-RC");
   ASSERT_EQ(waits.size(), 2u);
   EXPECT_EQ(waits[0]->message(), "Datei zur Zeit gesperrt - bitte warten!");
-  EXPECT_EQ(waits[0]->field(3057 + 70, 9), "FX01 OPEN");
+  EXPECT_EQ(waits[0]->detail().substr(0, 9), "FX01 OPEN");
   EXPECT_EQ(signOnFlag(), 'J');                            // no orderly shutdown
   EXPECT_FALSE(store->calls("FT00.DAT", Op::kClose) == 0);  // open files closed on the way out
 }
@@ -324,7 +326,7 @@ TEST_P(LauncherTest, LockedReadIsReportedAsOpenAndRetried) {
   store->fail("FX00.DAT", Op::kRead, datafiles::kRecordLocked, 1);
   screen.reply("BOX-FEHLER-RC", ' ').reply("BOX-FRAGE", 'J');
   run();
-  EXPECT_EQ(screen.callsOf("BOX-FEHLER-RC")[0]->field(3057 + 70, 9), "FX00 OPEN");
+  EXPECT_EQ(screen.callsOf("BOX-FEHLER-RC")[0]->detail().substr(0, 9), "FX00 OPEN");
   EXPECT_EQ(signOnFlag(), 'N');
 }
 
@@ -396,7 +398,8 @@ TEST_P(LauncherTest, Level20ReplacesTheMenuAndEscapeReturnsToLevel19) {
   check.action = [&](auto&, auto d) {
     levelAfter = launcher->level();
     menuAfter = launcher->currentMenu();
-    title = encoding::getText(d.subspan(3178, 40));
+    title =
+        encoding::getText(d.subspan(ScreenDataBlock::kTitle.offset, ScreenDataBlock::kTitle.width));
   };
   screen.then(check);
   run();
@@ -463,7 +466,7 @@ TEST_P(LauncherTest, NoPermissionRecordRefusesTheCall) {
   EXPECT_TRUE(programCalls.empty());
   ASSERT_EQ(screen.callsOf("BOX-WARNUNG").size(), 1u);
   EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->message(), "Sie sind nicht berechtigt!");
-  EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->field(3057 + 79, 2), "23");
+  EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->messageArea().status(), datafiles::kNotFound.raw());
 }
 
 TEST_P(LauncherTest, NormalUserLockedOut) {
@@ -518,7 +521,10 @@ TEST_P(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
   for (int i = 0; i < 3; ++i) {
     FakeScreenSet::Answer a;
     a.event = i < 2 ? 3 : 99;  // F3: action 3, "Sperre"
-    a.action = [&](auto&, auto d) { banners.push_back(encoding::getText(d.subspan(7202, 40))); };
+    a.action = [&](auto&, auto d) {
+      banners.push_back(encoding::getText(
+          d.subspan(ScreenDataBlock::kBanner.offset, ScreenDataBlock::kBanner.width)));
+    };
     screen.then(a);
   }
   screen.event(0).reply("BOX-FRAGE", 'J');
@@ -535,7 +541,9 @@ TEST_P(LauncherTest, AdministratorSeesBannerAndToggleKeepsOtherBytes) {
 TEST_P(LauncherTest, NormalUserCannotToggle) {
   screen.event(3).event(0).reply("BOX-FRAGE", 'J');
   run();
-  EXPECT_EQ(controlRecord()[160], 'N');
+  datafiles::ControlRecord control;
+  encoding::putRaw(control.bytes(), controlRecord());
+  EXPECT_EQ(control.lockFlag(), 'N');
 }
 
 // ---- dispatch -------------------------------------------------------------
@@ -584,7 +592,7 @@ TEST_P(LauncherTest, UnloadableProgramShowsBoxAndKeepsNextPrograms) {
   ASSERT_EQ(screen.callsOf("BOX-FEHLER-OK").size(), 1u);
   const auto& box = *screen.callsOf("BOX-FEHLER-OK")[0];
   EXPECT_EQ(box.message(), "Programm kann nicht geladen werden. - ENTER");
-  EXPECT_EQ(box.field(3057 + 70, 5), "PZZZ ");
+  EXPECT_EQ(encoding::view(box.messageArea().fileCode()), "PZZZ ");
   EXPECT_EQ(process.directories().size(), dirsBefore);
   EXPECT_TRUE(screen.callsOf("SETZEN-DESKTOP-WINDOW").empty());
 }
@@ -603,7 +611,7 @@ TEST_P(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   const auto desk = screen.callsOf("SETZEN-DESKTOP-WINDOW");
   ASSERT_EQ(desk.size(), 1u);
   EXPECT_EQ(desk[0]->control.view()[200], 'Z');
-  EXPECT_EQ(desk[0]->data[883], 'c');
+  EXPECT_EQ(desk[0]->block().carriedValues()[0], 'c');
   // The unload list runs after the program, in order, after the program itself.
   const auto& ev = loader.events();
   const auto at = std::find(ev.begin(), ev.end(), "unload PM44");
@@ -612,8 +620,8 @@ TEST_P(LauncherTest, DispatchHandsOverTheScreenStateAndUnloads) {
   EXPECT_EQ(*(at + 23), "unload UTAB");
   // The status line of the program just called: UM21's count.
   const auto menus = screen.callsOf("NEUSTART");
-  EXPECT_EQ(menus[2]->field(7242, 20), "5 Positionen       " + std::string(" "));
-  EXPECT_EQ(menus[2]->field(7242, 20).size(), 20u);
+  EXPECT_EQ(encoding::view(menus[2]->block().statusLine()),
+            "5 Positionen       " + std::string(" "));
   // The user blanked by the program is still signed off at the end.
   EXPECT_EQ(signOnFlag(), 'N');
 }

@@ -10,6 +10,9 @@
 #include <random>
 
 #include "abi/common_area.h"
+#include "abi/message_area.h"
+#include "abi/screen_data_block.h"
+#include "abi/utility_blocks.h"
 #include "datafiles/process_store.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
@@ -78,40 +81,38 @@ class ModulesTest : public ::testing::Test {
 };
 
 TEST_F(ModulesTest, UtilitiesByName) {
-  std::array<char, 41> name;
-  name.fill(' ');
-  name[0] = 'V';
-  std::copy_n("J\x81RGEN", 6, name.begin() + 1);
+  pxabi::UserNameBlock name(pxabi::UserNameBlock::kEncode, "J\x81RGEN");
   EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kDone);
-  EXPECT_NE(std::string(name.data() + 1, 6), "J\x81RGEN");
-  name[0] = 'E';
+  EXPECT_NE(encoding::view(name.name()), "J\x81RGEN    ");
+  name.setFunction(pxabi::UserNameBlock::kDecode);
   EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kDone);
-  EXPECT_EQ(std::string(name.data() + 1, 10), "J\x81RGEN    ");
-  name[0] = '?';
+  EXPECT_EQ(encoding::view(name.name()), "J\x81RGEN    ");
+  name.setFunction('?');
   EXPECT_EQ(loader.call("U001", name.data()).returnCode, programs::kBadCall);
   EXPECT_EQ(loader.call("U001", nullptr).returnCode, programs::kBadCall);
 
-  std::array<char, 103> title;
-  title.fill(' ');
-  title[0] = 'Z';
-  encoding::putBigEndian(std::span<char>(title).subspan(1, 2), 10);
-  std::copy_n("Menu", 4, title.begin() + 3);
+  pxabi::TitleBlock title;
+  title.setFunction(pxabi::TitleBlock::kCentre);
+  title.setLength(10);
+  encoding::putRaw(title.text(), "Menu");
   loader.call("U007", title.data());
-  EXPECT_EQ(std::string(title.data() + 3, 10), "   Menu   ");
+  EXPECT_EQ(encoding::view(title.text()).substr(0, 10), "   Menu   ");
 
-  std::array<char, 258> settings;
-  settings.fill(' ');
-  settings[0] = 'S';
-  std::copy_n("GILDAX001PX01", 13, settings.begin() + 1);
-  std::copy_n("20240101", 8, settings.begin() + 81);
-  std::copy_n("20221213", 8, settings.begin() + 94);
+  pxabi::SettingsBlock settings;
+  settings.setFunction(pxabi::SettingsBlock::kSave);
+  encoding::putRaw(settings.identification(), "GILDAX");
+  encoding::putRaw(settings.client(), "001");
+  encoding::putRaw(settings.module(), "PX01");
+  encoding::putRaw(settings.menuValue(), "20240101");
+  encoding::putRaw(settings.checkValue(), "20221213");
   EXPECT_EQ(loader.call("U009", settings.data()).returnCode, programs::kDone);
   loader.unload("U009");
-  std::fill_n(settings.begin() + 81, 30, ' ');
-  settings[0] = 'L';
+  encoding::blank(settings.menuValue());
+  encoding::blank(settings.checkValue());
+  settings.setFunction(pxabi::SettingsBlock::kLoad);
   EXPECT_EQ(loader.call("U009", settings.data()).returnCode, programs::kDone);
-  EXPECT_EQ(std::string(settings.data() + 81, 8), "20240101");
-  EXPECT_EQ(std::string(settings.data() + 94, 8), "20221213");
+  EXPECT_EQ(encoding::view(settings.menuValue()), "20240101");
+  EXPECT_EQ(encoding::view(settings.checkValue()), "20221213");
   EXPECT_TRUE(std::filesystem::exists(root + "/config/px01/GILDAX-001-PX01.set"));
 
   Area area;
@@ -124,19 +125,20 @@ TEST_F(ModulesTest, UtilitiesByName) {
   EXPECT_EQ(encoding::getBigEndian(area.addressesCount()), 0u);
   EXPECT_EQ(loader.call("PM3G", area.data()).returnCode, programs::kDone);
   EXPECT_EQ(loader.call("UX10", area.data()).returnCode, programs::kDone);
-  EXPECT_EQ(area.view().substr(0, 936), before.view().substr(0, 936));
+  // Nothing before the counts changes.
+  EXPECT_EQ(area.view().substr(0, Area::kPositionsCount.offset),
+            before.view().substr(0, Area::kPositionsCount.offset));
 }
 
 TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {
   makeInstallation();
   Area area;
-  std::array<char, 58> header;
-  header.fill('#');
-  const auto key = datafiles::MenuRecord::key(0, 0);
-  std::copy(key.begin(), key.end(), header.begin());
+  datafiles::MenuRecord header;
+  std::fill(header.bytes().begin(), header.bytes().end(), '#');
+  header.setKey(0, 0);
   loader.call("UX01L", area.data(), header.data());
-  EXPECT_EQ(std::string(header.data() + 6, 6), "      ");  // no header yet
-  EXPECT_EQ(std::string(header.data(), 6), std::string(key.data(), 6));
+  EXPECT_EQ(header.versionStamp(), "      ");  // no header yet
+  EXPECT_TRUE(header.isHeader());
 
   datafiles::SqliteStore store;
   auto f = store.file(datafiles::kMenuFile);
@@ -146,10 +148,10 @@ TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {
   h.setVersionStamp("034 - ");
   ASSERT_TRUE(f->write(h.bytes()).ok());
   (void)f->close();
-  header.fill('#');
-  std::copy(key.begin(), key.end(), header.begin());
+  std::fill(header.bytes().begin(), header.bytes().end(), '#');
+  header.setKey(0, 0);
   loader.call("UX01L", area.data(), header.data());
-  EXPECT_EQ(std::string(header.data(), 58), std::string(h.view()));
+  EXPECT_EQ(header, h);
 }
 
 TEST_F(ModulesTest, ApplicationSetUpKeepsOtherBytes) {
@@ -177,8 +179,9 @@ TEST_F(ModulesTest, ApplicationSetUpKeepsOtherBytes) {
   ASSERT_TRUE(f->read(now.bytes()).ok());
   (void)f->close();
   EXPECT_EQ(now.name(), "Aufgaben");
-  EXPECT_EQ(now.view().substr(0, 47), old.view().substr(0, 47));
-  EXPECT_EQ(now.view().substr(87), old.view().substr(87));
+  using R = datafiles::ApplicationRecord;
+  EXPECT_EQ(now.view().substr(0, R::kName.offset), old.view().substr(0, R::kName.offset));
+  EXPECT_EQ(now.view().substr(R::kName.end()), old.view().substr(R::kName.end()));
 }
 
 TEST_F(ModulesTest, SignOnOnAnInstallationMadeByTheTool) {
@@ -248,7 +251,8 @@ TEST_F(ModulesTest, SampleProgramsUseTheScreenSetAndChain) {
   testing_support::FakeProgramLoader screen;
   std::vector<std::string> shown;
   screen.add("DSGRUN", [&](void*, void* data) {
-    shown.emplace_back(static_cast<const char*>(data) + 3057, 70);
+    shown.emplace_back(static_cast<const char*>(data) + pxabi::ScreenDataBlock::kMessage.offset,
+                       pxabi::MessageArea::kText.width);
     return 0;
   });
   platform::setProcessLoader(&screen);

@@ -36,11 +36,9 @@ Area handedOver() {
 
 std::vector<std::string> pageLines(const FakeScreenSet::Call& call) {
   std::vector<std::string> lines;
-  const int used = std::stoi(call.field(Data::kPageUsed.offset, 2));
-  for (int i = 0; i < used; ++i)
-    lines.push_back(std::string(encoding::trimmed(std::span<const char>(
-        call.data.data() + Data::kPageLines.offset + i * Data::kPageLineWidth,
-        Data::kPageLineWidth))));
+  Data page = call.block();
+  const auto used = encoding::getDigits(page.pageUsed()).value_or(0);
+  for (int i = 1; i <= used; ++i) lines.push_back(std::string(encoding::trimmed(page.pageLine(i))));
   return lines;
 }
 
@@ -51,7 +49,7 @@ TEST(ModuleScreen, UsesAndReturnsTheLaunchersScreenSetState) {
   a.procedure = "BOX-INFO";
   a.action = [](pxabi::ScreenControlBlock& c, std::span<char, pxabi::kScreenDataSize> d) {
     c.bytes()[20] = 'S';                        // the runtime moves on
-    std::copy_n("CARRY-02", 8, d.begin() + 883);
+    std::copy_n("CARRY-02", 8, d.begin() + pxabi::ScreenDataBlock::kCarriedValues.offset);
   };
   screen.then(a);
   programs::showReceived(area, screen, "PA60", "");
@@ -59,7 +57,7 @@ TEST(ModuleScreen, UsesAndReturnsTheLaunchersScreenSetState) {
   const auto& call = screen.calls()[0];
   EXPECT_EQ(call.control.setName(), "MPX01");
   EXPECT_EQ(call.control.bytes()[20], 'R');
-  EXPECT_EQ(call.field(883, 8), "CARRY-01");
+  EXPECT_EQ(encoding::view(call.block().carriedValues()), "CARRY-01");
   EXPECT_EQ(area.savedControlBlock()[20], 'S');
   EXPECT_EQ(encoding::view(area.carriedValues()), "CARRY-02");
   EXPECT_EQ(encoding::trimmed(area.savedControlBlock().subspan(100, 32)),

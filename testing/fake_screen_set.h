@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "abi/message_area.h"
+#include "abi/screen_data_block.h"
 #include "encoding/field.h"
 #include "platform/screen_set.h"
 
@@ -20,11 +22,11 @@ class FakeScreenSet : public platform::ScreenSet {
  public:
   struct Answer {
     std::string procedure;                 // "" = the next NEUSTART
-    std::optional<std::uint16_t> event;    // written big-endian at offset 2790
+    std::optional<std::uint16_t> event;    // the event code
     std::optional<int> row;                // chosen row and selection (4 digits)
-    std::optional<char> reply;             // offset 3157
+    std::optional<char> reply;             // a box's reply
     std::optional<std::uint16_t> error;    // error code in the control block
-    std::optional<std::string> menuValue;  // 8 digits at offset 2512
+    std::optional<std::string> menuValue;  // 8 digits
     std::function<void(pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize>)>
         action;                            // anything else
   };
@@ -33,11 +35,27 @@ class FakeScreenSet : public platform::ScreenSet {
     char setCommand;
     pxabi::ScreenControlBlock control;
     std::vector<char> data;
-    // Convenience views of what the caller filled.
-    std::string field(std::size_t offset, std::size_t width) const {
-      return std::string(data.data() + offset, width);
+    // What the caller filled, read by name.
+    pxabi::ScreenDataBlock block() const {
+      pxabi::ScreenDataBlock b;
+      std::copy(data.begin(), data.end(), b.bytes().begin());
+      return b;
     }
-    std::string message() const { return std::string(encoding::trimmed({data.data() + 3057, 70})); }
+    pxabi::MessageArea messageArea() const {
+      pxabi::MessageArea m;
+      const std::size_t at = pxabi::ScreenDataBlock::kMessage.offset;
+      std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), m.kSize, m.bytes().begin());
+      return m;
+    }
+    // The message text, code page 850, trailing blanks trimmed.
+    std::string message() const { return std::string(encoding::trimmed(messageArea().text())); }
+    // File code, operation word and the two status bytes behind the text.
+    std::string detail() const {
+      const pxabi::MessageArea m = messageArea();
+      const auto status = m.status();
+      return std::string(encoding::view(m.fileCode())) +
+             std::string(encoding::view(m.operation())) + std::string(status.data(), status.size());
+    }
   };
 
   FakeScreenSet& then(Answer a) {
@@ -73,21 +91,23 @@ class FakeScreenSet : public platform::ScreenSet {
       const std::string& wanted = it->procedure.empty() ? std::string("NEUSTART") : it->procedure;
       if (wanted != proc) it = answers_.end();
     }
-    data[3157] = ' ';
-    if (proc == "NEUSTART") encoding::putBigEndian(data.subspan(2790, 2), 0);
+    using SDB = pxabi::ScreenDataBlock;
+    const auto field = [&](encoding::Field f) { return data.subspan(f.offset, f.width); };
+    field(SDB::kReply)[0] = ' ';
+    if (proc == "NEUSTART") encoding::putBigEndian(field(SDB::kEventCode), 0);
     if (it == answers_.end()) {
       if (proc == "NEUSTART") exhaustedMenus_++;
       return 0;
     }
     const Answer a = *it;
     answers_.erase(it);
-    if (a.event) encoding::putBigEndian(data.subspan(2790, 2), *a.event);
+    if (a.event) encoding::putBigEndian(field(SDB::kEventCode), *a.event);
     if (a.row) {
-      encoding::putDigits(data.subspan(7190, 4), *a.row);
-      encoding::putDigits(data.subspan(7186, 4), *a.row);
+      encoding::putDigits(field(SDB::kChosenRow), *a.row);
+      encoding::putDigits(field(SDB::kSelection), *a.row);
     }
-    if (a.reply) data[3157] = *a.reply;
-    if (a.menuValue) encoding::putRaw(data.subspan(2512, 8), *a.menuValue);
+    if (a.reply) field(SDB::kReply)[0] = *a.reply;
+    if (a.menuValue) encoding::putRaw(field(SDB::kMenuValue), *a.menuValue);
     if (a.error) control.setError(*a.error, 1, 2);
     if (a.action) a.action(control, data);
     return 0;

@@ -48,14 +48,15 @@ TEST(FakeScreenSet, AnswersInOrderAndRecordsCalls) {
   std::span<char, pxabi::kScreenDataSize> d(data.data(), data.size());
   c.setProcedure("BOX-FRAGE");
   screen.call(c, d);  // the front answer is for NEUSTART: no reply
-  EXPECT_EQ(data[3157], ' ');
+  using SDB = pxabi::ScreenDataBlock;
+  EXPECT_EQ(data[SDB::kReply.offset], ' ');
   c.setProcedure("NEUSTART");
   screen.call(c, d);
-  EXPECT_EQ(encoding::getBigEndian(std::span<char>(data).subspan(2790, 2)), 48u);
-  EXPECT_EQ(std::string(data.data() + 7190, 4), "0003");
+  EXPECT_EQ(encoding::getBigEndian(d.subspan(SDB::kEventCode.offset, SDB::kEventCode.width)), 48u);
+  EXPECT_EQ(std::string(data.data() + SDB::kChosenRow.offset, 4), "0003");
   c.setProcedure("BOX-FRAGE");
   screen.call(c, d);
-  EXPECT_EQ(data[3157], 'J');
+  EXPECT_EQ(data[SDB::kReply.offset], 'J');
   EXPECT_EQ(screen.procedures(), (std::vector<std::string>{"BOX-FRAGE", "NEUSTART", "BOX-FRAGE"}));
 }
 

@@ -97,7 +97,7 @@ TEST(ScriptedRuntime, WalksAMenuAnswersBoxesAndEnds) {
 
   showMenu(run.data, "A n w e n d u n g e n", {"Mitglieder", "Beiträge", "Prüfungen"});
   EXPECT_EQ(run.call("NEUSTART"), 0);
-  EXPECT_EQ(std::string(run.data.data() + 2790, 2), std::string("\x00\x30", 2));  // big-endian 48
+  EXPECT_EQ(run.data.view().substr(D::kEventCode.offset, 2), std::string("\x00\x30", 2));  // 48
   EXPECT_EQ(encoding::view(run.data.chosenRow()), "0002");
   EXPECT_EQ(encoding::view(run.data.selection()), "0002");
   EXPECT_EQ(encoding::view(run.data.listPosition()), "0001");
