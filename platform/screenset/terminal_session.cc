@@ -226,13 +226,18 @@ Failure start() {
 
 void stop() {
   if (!running()) return;
-  gActive = 0;
-  restoreHandlers();
   if (gRestorerRegistered) {
+    // Taken back only after endwin: a second end signal in the middle of it
+    // still finds the restorer, which sends what endwin sends once more.
+    endwin();
+    gActive = 0;
     platform::setTerminalRestorer(nullptr);
     gRestorerRegistered = false;
+  } else {
+    gActive = 0;
+    restoreHandlers();
+    endwin();
   }
-  endwin();
   delscreen(session.screen);
   session.screen = nullptr;
   closeFiles();
