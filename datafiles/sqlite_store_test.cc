@@ -466,6 +466,55 @@ TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
             datafiles::kOk);
 }
 
+// A copy killed at any moment leaves nothing under the target's name, or the
+// whole copy: never a partial file that looks like a backup.
+TEST_F(SqliteStoreTest, CopyKilledMidwayLeavesNoPartialCopy) {
+  ASSERT_EQ(store.create(datafiles::kPermissionFile, dir.path()), datafiles::kOk);
+  {
+    auto f = file(datafiles::kPermissionFile);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->begin(), datafiles::kOk);
+    for (int n = 0; n < 20000; ++n) {
+      datafiles::PermissionRecord p;
+      p.setKey(n % 1000, "USER" + std::to_string(n / 1000), "PA64");
+      ASSERT_EQ(f->write(p.bytes()), datafiles::kOk);
+    }
+    ASSERT_EQ(f->commit(), datafiles::kOk);
+  }
+  const std::string into = dir / "backup", target = into + "/FX02.DAT";
+  std::filesystem::create_directory(into);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(store.copyTo(datafiles::kPermissionFile, dir.path(), target), datafiles::kOk);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - t0)
+                        .count();
+  const std::string from = dir.path();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    std::filesystem::remove_all(into);
+    std::filesystem::create_directory(into);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      datafiles::SqliteStore s;
+      ::_exit(s.copyTo(datafiles::kPermissionFile, from, target).ok() ? 0 : 1);
+    }
+    ::usleep(static_cast<useconds_t>(took * round / 20));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!std::filesystem::exists(target)) continue;
+    EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, into, nullptr), datafiles::kOk);
+    auto c = store.file(datafiles::kPermissionFile, into);
+    ASSERT_EQ(c->open(OpenMode::kInput), datafiles::kOk);
+    datafiles::PermissionRecord r;
+    std::fill(r.data(), r.data() + r.kSize, '\0');
+    int count = 0;
+    if (c->start(StartMode::kNotLessThan, r.bytes(), 17).ok())
+      while (c->readNext(r.bytes()).ok()) ++count;
+    EXPECT_EQ(count, 20000);
+  }
+}
+
 // ---- sharing and locks -----------------------------------------------------
 
 class LockTest : public SqliteStoreTest {

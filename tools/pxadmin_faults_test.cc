@@ -3,13 +3,16 @@
 // ends non-zero saying why, and a failed verb changes nothing. Read-only
 // files and a full disk come from a preloaded shim (testing/disk_faults.c),
 // so that the tests run the same for root and in containers.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -139,6 +142,207 @@ TEST_F(PxadminFaults, CatalogueOnAFullDiskEndsNonZeroAndSaysWhatChanged) {
   EXPECT_GT(unchanged, 0);
   EXPECT_GT(atCommit, 0);  // a run that got as far as its commits
   EXPECT_GT(complete, 0);
+}
+
+// ---- backup ----------------------------------------------------------------
+
+// Runs SQL on a file directly, as another tool (or a fault) would.
+void sql(const std::string& path, const std::string& text) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* err = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, text.c_str(), nullptr, nullptr, &err), SQLITE_OK) << (err ? err : "");
+  sqlite3_free(err);
+  sqlite3_close(db);
+}
+
+
+// A file that a restore would refuse makes no backup; a backup appears
+// under its name only whole.
+TEST_F(PxadminFaults, BackupRefusesAFileWithAMalformedRecord) {
+  const std::string dir = installation("live");
+  sql(dir + "/FX02.DAT", "INSERT INTO records VALUES(x'00', x'0000')");
+  fs::create_directories(root + "/backups");
+  const Result r = pxadmin("backup " + root + "/backups --dir " + dir);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("FX02.DAT fails the check: 9/041"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_empty(root + "/backups"));
+}
+
+// ---- restore ---------------------------------------------------------------
+
+void removeWithCompanions(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path + suffix);
+}
+
+// Menu records 1/1 ... 1/n with `text`.
+void fillMenus(const std::string& dir, int n, std::string_view text) {
+  datafiles::SqliteStore store;
+  auto f = store.file(datafiles::kMenuFile, dir);
+  ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
+  ASSERT_TRUE(f->begin().ok());
+  for (int i = 1; i <= n; ++i) {
+    datafiles::MenuRecord r;
+    r.setKey(i / 1000 + 1, i % 1000);
+    r.setText(text);
+    if (!f->write(r.bytes()).ok()) {
+      ASSERT_TRUE(f->rewrite(r.bytes()).ok());
+    }
+  }
+  ASSERT_TRUE(f->commit().ok());
+}
+
+std::string backupOf(const std::string& dir, const std::string& into) {
+  fs::create_directories(into);
+  const Result r = pxadmin("backup " + into + " --dir " + dir);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  return r.out.substr(0, r.out.find('\n'));
+}
+
+std::string lastLine(const std::string& out) {
+  const auto ls = testing_support::lines(out);
+  return ls.empty() ? "" : ls.back();
+}
+
+// Exactly the files a restore is for: a truncated, a foreign, another
+// release's, a missing one, and one holding a malformed record. Each comes
+// back whole with the backup's records, together with the other files.
+TEST_F(PxadminFaults, RestoreRepairsDamagedForeignMissingAndMalformedFiles) {
+  const std::string dir = installation("live");
+  ASSERT_EQ(pxadmin("catalogue --dir " + dir).exitCode, 0);
+  const Contents reference = contents(dir);
+  const std::string backup = backupOf(dir, root + "/backups");
+  struct Case {
+    const char* what;
+    const char* file;
+    std::function<void(const std::string& path)> harm;
+    const char* said;
+  };
+  const Case cases[] = {
+      {"truncated", "FX01.DAT",
+       [](const std::string& p) {
+         fs::resize_file(p, fs::file_size(p) / 2 + 100);
+         fs::remove(p + "-wal");
+       },
+       "damaged"},
+      {"foreign", "FX02.DAT",
+       [](const std::string& p) {
+         removeWithCompanions(p);
+         sql(p, "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL)");
+       },
+       "not a file of this release or system: 9/043"},
+      {"another layout", "FX00.DAT",
+       [](const std::string& p) {
+         removeWithCompanions(p);
+         sql(p, std::string(
+                    "CREATE TABLE records(key BLOB PRIMARY KEY, data BLOB NOT NULL) WITHOUT ROWID;"
+                    "CREATE TABLE layout(record_length INTEGER NOT NULL, key_length INTEGER NOT "
+                    "NULL); INSERT INTO layout VALUES(99, 4)"));
+       },
+       "not a file of this release or system: 39"},
+      {"missing", "FT00.DAT", [](const std::string& p) { removeWithCompanions(p); },
+       "it was missing"},
+      {"malformed record", "FX01.DAT",
+       [](const std::string& p) {
+         sql(p, "INSERT INTO records VALUES(x'0000000A000C', x'00')");
+       },
+       "damaged or held malformed records"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(pxadmin("revoke ANNA PX03 --dir " + dir).exitCode, 0);  // another file changed too
+    c.harm(dir + "/" + c.file);
+    const Result r = pxadmin("restore " + backup + " --dir " + dir);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find(std::string(c.file) + ": "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+    EXPECT_EQ(lastLine(r.out), "All four files restored from " + backup + ".");
+    const Result check = pxadmin("check --dir " + dir);
+    EXPECT_EQ(check.exitCode, 0) << check.out;
+    EXPECT_EQ(contents(dir), reference);
+  }
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos) << e.path();
+}
+
+// A file in use anywhere stops the restore before it changes anything, even
+// the files before it; the message names the file and the lock status.
+TEST_F(PxadminFaults, RestoreRefusesAFileInUseAndChangesNothing) {
+  const std::string dir = installation("live");
+  const std::string backup = backupOf(dir, root + "/backups");
+  ASSERT_EQ(pxadmin("app install 7 --name Neu --dir " + dir).exitCode, 0);  // FT00 comes first
+  ASSERT_EQ(pxadmin("user remove BERT --dir " + dir).exitCode, 0);
+  const Contents changed = contents(dir);
+  for (const auto* held : {&datafiles::kUserFile, &datafiles::kPermissionFile}) {
+    SCOPED_TRACE(held->name);
+    datafiles::SqliteStore store;
+    auto f = store.file(*held, dir);
+    ASSERT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
+    const Result r = pxadmin("restore " + backup + " --dir " + dir);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find(std::string(held->name) + " is in use: 9/065"), std::string::npos)
+        << r.out;
+    EXPECT_NE(lastLine(r.out).find("Nothing changed."), std::string::npos) << r.out;
+    (void)f->close();
+    EXPECT_EQ(contents(dir), changed);
+  }
+  EXPECT_EQ(pxadmin("restore " + backup + " --dir " + dir).exitCode, 0);
+  EXPECT_NE(contents(dir), changed);
+}
+
+// A restore killed at any moment leaves every file whole, each either as it
+// was or as in the backup; the next restore cleans up after it.
+TEST_F(PxadminFaults, RestoreKilledAtAnyMomentLeavesOldOrNewFiles) {
+  const std::string dir = installation("live");
+  fillMenus(dir, 3000, "alt");
+  const Contents oldContents = contents(dir);
+  const std::string backupOld = backupOf(dir, root + "/old");
+  fillMenus(dir, 4000, "neu");
+  ASSERT_EQ(pxadmin("user remove ANNA --dir " + dir).exitCode, 0);
+  const Contents newContents = contents(dir);
+  const std::string backupNew = backupOf(dir, root + "/new");
+  // How long an undisturbed restore takes: the kills fall inside it.
+  ASSERT_EQ(pxadmin("restore " + backupOld + " --dir " + dir).exitCode, 0);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(pxadmin("restore " + backupNew + " --dir " + dir).exitCode, 0);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+      std::chrono::steady_clock::now() - t0);
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 30; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const Result back = pxadmin("restore " + backupOld + " --dir " + dir);
+    ASSERT_EQ(back.exitCode, 0) << back.out;
+    ASSERT_EQ(contents(dir), oldContents);
+    const std::string tool = bin() + "/pxadmin";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int devNull = ::open("/dev/null", O_WRONLY);
+      ::dup2(devNull, 1);
+      ::dup2(devNull, 2);
+      ::execl(tool.c_str(), "pxadmin", "restore", backupNew.c_str(), "--dir", dir.c_str(),
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(random() % (took.count() + 1)));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    const Contents now = contents(dir);
+    datafiles::SqliteStore store;
+    for (const auto* spec : kFiles) {
+      const std::string name(spec->name);
+      std::vector<std::string> problems;
+      EXPECT_EQ(store.checkIntegrity(*spec, dir, &problems), datafiles::kOk)
+          << name << (problems.empty() ? "" : ": " + problems.front());
+      const bool isOld = now.at(name) == oldContents.at(name);
+      const bool isNew = now.at(name) == newContents.at(name);
+      EXPECT_TRUE(isOld || isNew) << name;
+    }
+  }
+  ASSERT_EQ(pxadmin("restore " + backupNew + " --dir " + dir).exitCode, 0);
+  EXPECT_EQ(contents(dir), newContents);
+  for (const auto& e : fs::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".restore-"), std::string::npos) << e.path();
 }
 
 }  // namespace
