@@ -7,11 +7,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <random>
@@ -21,6 +23,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/field.h"
 #include "testing/store_contents.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
@@ -167,6 +170,180 @@ TEST_F(PxadminFaults, BackupRefusesAFileWithAMalformedRecord) {
   EXPECT_EQ(r.exitCode, 1) << r.out;
   EXPECT_NE(r.out.find("FX02.DAT fails the check: 9/041"), std::string::npos) << r.out;
   EXPECT_TRUE(fs::is_empty(root + "/backups"));
+}
+
+// ---- listings ----------------------------------------------------------------
+
+std::string hexOf(std::span<const char> bytes) {
+  std::string out;
+  char b[3];
+  for (char c : bytes) {
+    std::snprintf(b, sizeof b, "%02x", static_cast<unsigned char>(c));
+    out += b;
+  }
+  return out;
+}
+
+// A malformed record in the middle of a listing: the listing ends 1 with the
+// status instead of a shortened list; an export that cannot be written too.
+TEST_F(PxadminFaults, ListingsThatMeetAReadErrorEndNonZero) {
+  const std::string dir = installation("live");
+  ASSERT_EQ(pxadmin("catalogue --dir " + dir).exitCode, 0);
+  struct Case {
+    const char* file;
+    std::string key;  // hex
+    const char* verb;
+  };
+  const Case cases[] = {
+      {"FX01.DAT", hexOf(datafiles::MenuRecord::key(0, 99)), "menu export"},
+      {"FX01.DAT", hexOf(datafiles::MenuRecord::key(0, 99)), "menu tree"},
+      {"FX01.DAT", hexOf(datafiles::MenuRecord::key(17, 99)), "menu tree --user ANNA"},
+      {"FX02.DAT", hexOf(datafiles::PermissionRecord::key(0, "ANNA", "ZZZZ")), "permissions ANNA"},
+      {"FT00.DAT", hexOf(datafiles::InstallationRecord::key('1', 0, 99)), "app list"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.verb);
+    const std::string path = dir + "/" + c.file;
+    const Result good = pxadmin(std::string(c.verb) + " --dir " + dir);
+    EXPECT_EQ(good.exitCode, 0) << good.out;
+    sql(path, "INSERT INTO records VALUES(x'" + c.key + "', x'" + c.key + "')");
+    const Result r = pxadmin(std::string(c.verb) + " --dir " + dir);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find(std::string("cannot read ") + c.file + ": 9/041"), std::string::npos)
+        << r.out;
+    sql(path, "DELETE FROM records WHERE key = x'" + c.key + "'");
+  }
+  const Result full =
+      testing_support::runCommand("{ " + bin() + "/pxadmin menu export --dir " + dir +
+                                  " >/dev/full; }");
+  EXPECT_EQ(full.exitCode, 1) << full.out;
+  EXPECT_NE(full.out.find("cannot write the output"), std::string::npos) << full.out;
+}
+
+// Control characters in user names and menu texts never reach the terminal
+// raw: they are shown as their control pictures, and an export with them
+// reads back to the same bytes.
+TEST_F(PxadminFaults, ControlCharactersAreShownEscaped) {
+  const std::string dir = installation("live");
+  ASSERT_EQ(pxadmin("user add $'EVIL\x1b[2J' --no-password --dir " + dir).exitCode, 0);
+  datafiles::MenuRecord m;
+  m.setKey(0, 30);
+  encoding::putRaw(m.textField(), std::string("Men\x1b]0;pwned\x07\x7f\x01u"));
+  m.setAccessClass('N');
+  {
+    datafiles::SqliteStore store;
+    testing_support::putRecord(store, dir, datafiles::kMenuFile, m.view());
+  }
+  const Contents before = contents(dir);
+  for (const char* verb : {"user list", "menu tree", "menu tree --user ANNA --all",
+                           "menu export", "menu export --format json"}) {
+    SCOPED_TRACE(verb);
+    const Result r = pxadmin(std::string(verb) + " --dir " + dir);
+    EXPECT_EQ(r.exitCode, 0) << r.out;
+    for (char c : r.out) {
+      const auto b = static_cast<unsigned char>(c);
+      EXPECT_TRUE((b >= 0x20 && b != 0x7F) || c == '\n') << "raw byte " << int(b) << " in " << r.out;
+    }
+    const std::string v = verb;
+    if (v == "user list") {
+      EXPECT_NE(r.out.find("EVIL\u241b[2J"), std::string::npos) << r.out;
+    } else if (v != "menu export --format json") {
+      EXPECT_NE(r.out.find("Men\u241b]0;pwned\u2407\u2421\u2401u"), std::string::npos) << r.out;
+    }
+  }
+  for (const char* format : {"csv", "json"}) {
+    SCOPED_TRACE(format);
+    const std::string file = root + "/menu." + format;
+    ASSERT_EQ(pxadmin("menu export -o " + file + " --dir " + dir).exitCode, 0);
+    ASSERT_EQ(pxadmin("menu import --yes --replace " + file + " --dir " + dir).exitCode, 0);
+    EXPECT_EQ(contents(dir), before);
+  }
+}
+
+// ---- menu import -----------------------------------------------------------
+
+// Runs pxadmin with `args` and standard input from /dev/null; its exit code
+// and its largest resident size in KiB.
+std::pair<int, long> measured(const std::vector<std::string>& args) {
+  const std::string tool = bin() + "/pxadmin";
+  std::vector<char*> argv{const_cast<char*>("pxadmin")};
+  for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int devNull = ::open("/dev/null", O_RDWR);
+    ::dup2(devNull, 0);
+    ::dup2(devNull, 1);
+    ::dup2(devNull, 2);
+    ::execv(tool.c_str(), argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  ::wait4(pid, &status, 0, &usage);
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss};
+}
+
+// A CSV import holds one record of its input at a time: 50 MiB of blank
+// lines or one 50 MiB line cost no more memory than a small file.
+TEST_F(PxadminFaults, CsvImportStreamsItsInput) {
+  const std::string dir = installation("live");
+  const std::string header = "set,menu,entry,flag,text,program,access,stamp\n";
+  const std::string small = root + "/small.csv", blank = root + "/blank.csv",
+                    long_ = root + "/long.csv";
+  std::ofstream(small) << header << "0,17,1,,Eintrag,PA64,N,\n";
+  {
+    std::ofstream out(blank);
+    out << header << "0,17,1,,Eintrag,PA64,N,\n";
+    const std::string mib(1 << 20, '\n');
+    for (int i = 0; i < 50; ++i) out << mib;
+  }
+  {
+    std::ofstream out(long_);
+    out << header << "0,17,1,,";
+    const std::string mib(1 << 20, 'x');
+    for (int i = 0; i < 50; ++i) out << mib;
+  }
+  const auto base = measured({"menu", "import", small, "--dir", dir});
+  ASSERT_EQ(base.first, 0);
+  const auto blanks = measured({"menu", "import", blank, "--dir", dir});
+  EXPECT_EQ(blanks.first, 0);  // blank lines at the end are no records
+  EXPECT_LT(blanks.second, base.second + 16 * 1024) << "KiB, against " << base.second;
+  const auto line = measured({"menu", "import", long_, "--dir", dir});
+  EXPECT_EQ(line.first, 1);  // a record far longer than any menu record
+  EXPECT_LT(line.second, base.second + 16 * 1024) << "KiB, against " << base.second;
+  EXPECT_NE(pxadmin("menu import " + long_ + " --dir " + dir).out.find("longer than"),
+            std::string::npos);
+}
+
+// --replace that would remove records needs --yes when nobody can be asked;
+// without it nothing changes.
+TEST_F(PxadminFaults, MenuImportReplaceAsksOrNeedsYes) {
+  const std::string dir = installation("live");
+  ASSERT_EQ(pxadmin("catalogue --dir " + dir).exitCode, 0);
+  const std::string file = root + "/menu.json";
+  ASSERT_EQ(pxadmin("menu export -o " + file + " --dir " + dir).exitCode, 0);
+  datafiles::MenuRecord extra;
+  extra.setKey(17, 99);
+  extra.setText("Zusatz");
+  {
+    datafiles::SqliteStore store;
+    testing_support::putRecord(store, dir, datafiles::kMenuFile, extra.view());
+  }
+  const Contents before = contents(dir);
+  const Result refused = pxadmin("menu import --replace " + file + " --dir " + dir + " </dev/null");
+  EXPECT_EQ(refused.exitCode, 2) << refused.out;
+  EXPECT_NE(refused.out.find("1 menu records that " + file + " does not hold would be removed"),
+            std::string::npos)
+      << refused.out;
+  EXPECT_NE(refused.out.find("--yes"), std::string::npos) << refused.out;
+  EXPECT_EQ(contents(dir), before);
+  // Nothing to remove: nothing to confirm.
+  EXPECT_EQ(pxadmin("menu import " + file + " --dir " + dir + " </dev/null").exitCode, 0);
+  const Result done =
+      pxadmin("menu import --replace --yes " + file + " --dir " + dir + " </dev/null");
+  EXPECT_EQ(done.exitCode, 0) << done.out;
+  EXPECT_NE(done.out.find("1 removed"), std::string::npos) << done.out;
 }
 
 // ---- restore ---------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "tools/admin_common.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -28,14 +29,22 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
   if (verb == "list") {
     r.setKey(datafiles::InstallationRecord::kApplicationType, client, 0);
     bool any = false;
-    if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 3).ok()) {
-      while (f->readNext(r.bytes()).ok() && r.type() == '1' && r.client() == client) {
-        std::printf("%3d  %s\n", r.application().value_or(-1), r.name().c_str());
+    datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 3);
+    std::string list;
+    if (s.ok()) {
+      while ((s = f->readNext(r.bytes())).ok() && r.type() == '1' && r.client() == client) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%3d  ", r.application().value_or(-1));
+        list += number + shown(r.nameField()) + "\n";
         any = true;
       }
     }
-    if (!any) std::cout << "no applications installed for client " << client << "\n";
     (void)f->close();
+    // Only the end of the file, a record of another kind or client, or an
+    // empty file end the list; anything else would shorten it.
+    if (!s.ok() && !s.atEnd() && !s.invalidKey()) fail("cannot read FT00.DAT: " + describe(s));
+    std::cout << list;
+    if (!any) std::cout << "no applications installed for client " << client << "\n";
     return;
   }
   if (number < 0 || number > 999) fail("an application number is 0-999", kExitUsage);

@@ -18,6 +18,7 @@
 #include "platform/terminal.h"
 #include "programs/password.h"
 #include "tools/admin_common.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -165,7 +166,7 @@ void runList(const UserOptions& o) {
     const std::string name = nameCode(loader, pxabi::UserNameBlock::kDecode, u.encodedName());
     char line[80];
     std::snprintf(line, sizeof line, "%6d  ", u.client().value_or(-1));
-    std::string row = line + encoding::cp850::toUtf8(name);
+    std::string row = line + shown(name);
     std::cout << row << std::string(row.size() < 20 ? 20 - row.size() : 1, ' ') << u.userClass()
               << "      " << u.signOnFlag() << "          "
               << (u.passwordHash().empty() ? "no" : "yes") << "\n";
