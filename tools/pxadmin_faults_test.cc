@@ -346,6 +346,95 @@ TEST_F(PxadminFaults, MenuImportReplaceAsksOrNeedsYes) {
   EXPECT_NE(done.out.find("1 removed"), std::string::npos) << done.out;
 }
 
+// ---- passwords ---------------------------------------------------------------
+
+std::string userRecords(const std::string& dir) {
+  datafiles::SqliteStore store;
+  std::string all;
+  for (const auto& [key, record] : testing_support::allRecords(store, dir, datafiles::kUserFile))
+    all += record;
+  return all;
+}
+
+// A password that the sign-on cannot read back whole (longer than its line,
+// or with a NUL byte, where the hash function stops) is refused; a user
+// with it could never sign on.
+TEST_F(PxadminFaults, PasswordsTheSignOnCannotReadAreRefused) {
+  const std::string dir = installation("live");
+  const std::string longest(256, 'p'), longer(257, 'p');
+  const struct {
+    std::string input;
+    int exitCode;
+    const char* said;
+  } cases[] = {
+      {longer, 2, "at most 256 bytes"},
+      {std::string(100000, 'p'), 2, "at most 256 bytes"},
+      {std::string("ab\0cd", 5), 2, "NUL"},
+      {longest, 0, "with password"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.said);
+    const std::string user = "U" + std::to_string(++n);
+    const std::string file = root + "/password";
+    std::ofstream(file) << c.input << "\n";
+    const Result r = pxadmin("user add " + user + " --password-stdin --dir " + dir +
+                             " < " + file);
+    EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+    EXPECT_NE(r.out.find(c.said), std::string::npos) << r.out;
+  }
+  const std::string before = userRecords(dir);
+  std::ofstream(root + "/password") << longer << "\n";
+  EXPECT_EQ(pxadmin("user passwd ANNA --password-stdin --dir " + dir + " < " + root + "/password")
+                .exitCode,
+            2);
+  EXPECT_EQ(userRecords(dir), before);
+}
+
+// user passwd reads the user's record for update only once the password is
+// given: while it is typed, the sign-on finds the record free.
+TEST_F(PxadminFaults, PasswdAsksBeforeItLocksTheRecord) {
+  const std::string dir = installation("live");
+  const std::string before = userRecords(dir);
+  int input[2];
+  ASSERT_EQ(::pipe(input), 0);
+  const std::string tool = bin() + "/pxadmin";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(input[0], 0);
+    ::close(input[1]);
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    ::dup2(devNull, 1);
+    ::execl(tool.c_str(), "pxadmin", "user", "passwd", "ANNA", "--password-stdin", "--dir",
+            dir.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::close(input[0]);
+  // Every user record read for update, again and again while pxadmin waits.
+  datafiles::SqliteStore store;
+  auto f = store.file(datafiles::kUserFile, dir);
+  ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+  int reads = 0;
+  while (std::chrono::steady_clock::now() < until) {
+    datafiles::UserRecord u;
+    encoding::zero(u.bytes());
+    ASSERT_TRUE(f->start(datafiles::StartMode::kNotLessThan, u.bytes(), 12).ok());
+    datafiles::FileStatus s;
+    while ((s = f->readNext(u.bytes())).ok()) ++reads;
+    ASSERT_TRUE(s.atEnd()) << s.toString();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  (void)f->close();
+  EXPECT_GT(reads, 0);
+  ASSERT_EQ(::write(input[1], "neu\n", 4), 4);
+  ::close(input[1]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(userRecords(dir), before);  // the password is set
+}
+
 // ---- restore ---------------------------------------------------------------
 
 void removeWithCompanions(const std::string& path) {
