@@ -338,9 +338,11 @@ class Run {
     std::copy_n(app.name.bytes.begin(), app.name.bytes.size(), image.name().begin());
     const std::optional<SetUp> before = applicationRecord(image);
     if (before) setUps_.push_back(*before);
-    (void)loader_.call("UT00S", common_.data(), image.data());
-    if (before && !applicationRecord(image)->before)
-      changed(kInstallation, datafiles::kPermanentError, "WRIT");
+    const platform::CallOutcome out = loader_.call("UT00S", common_.data(), image.data());
+    if (before && out.loaded) {
+      const std::optional<SetUp> after = applicationRecord(image);
+      if (!after || !after->before) changed(kInstallation, datafiles::kPermanentError, "WRIT");
+    }
   }
   // The application record of the image's key as it stands; nothing when
   // the installation file cannot be read. Opened for each look, so that the

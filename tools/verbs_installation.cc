@@ -146,6 +146,9 @@ std::string stateBefore(datafiles::FileStatus s) {
 // The four files are replaced as a whole by the backup's, all of them or
 // none, while each is held exclusively: nobody works with them meanwhile.
 void runRestore(const std::string& dir, const std::string& from) {
+  std::error_code ec;
+  if (std::filesystem::equivalent(dir, from, ec))
+    fail("the backup is the data directory itself", kExitUsage);
   datafiles::SqliteStore store;
   // Check the whole backup first, so that a bad one changes nothing.
   for (const datafiles::FileSpec* spec : kAllFiles) {
