@@ -88,6 +88,8 @@ FileStatus AuditTrail::record(const AuditEvent& e) {
   return s;
 }
 
+void countAuditFailure(FileStatus s) { noteFailure(s); }
+
 long unreportedAuditFailures() { return unreported.load(); }
 
 FileStatus lastAuditFailure() {

@@ -100,5 +100,8 @@ class AuditTrail {
 long unreportedAuditFailures();
 // The status of this process's last failed audit write ("00": none failed).
 FileStatus lastAuditFailure();
+// Counts a failure of another use of the trail (a session that could not
+// be marked) as a record not written.
+void countAuditFailure(FileStatus s);
 
 }  // namespace datafiles
