@@ -55,7 +55,7 @@ void AuditTrail::close() {
   file_.reset();
 }
 
-FileStatus AuditTrail::record(const AuditEvent& e) {
+AuditRecord AuditTrail::compose(const AuditEvent& e) {
   AuditRecord r;
   encoding::putRaw(r.time(), auditTimeText(clock_()));
   encoding::putRaw(r.host(), workstation_.host);
@@ -68,10 +68,17 @@ FileStatus AuditTrail::record(const AuditEvent& e) {
   encoding::putRaw(r.object(), e.object);
   encoding::putRaw(r.result(), e.result);
   encoding::putRaw(r.origin(), origin_);
-  const long lost = unreported.load();
-  (void)encoding::putDigits(r.lost(), std::min(lost, 999999L));
+  (void)encoding::putDigits(r.lost(), std::min(unreported.load(), 999999L));
   encoding::putText(r.detail(), e.detail);
+  return r;
+}
 
+void AuditTrail::recordWritten(const AuditRecord& r) {
+  unreported.fetch_sub(static_cast<long>(encoding::getDigits(r.lost()).value_or(0)));
+}
+
+FileStatus AuditTrail::record(const AuditEvent& e) {
+  const AuditRecord r = compose(e);
   FileStatus s = kOk;
   if (!file_ || !file_->isOpen()) {
     close();
@@ -79,7 +86,7 @@ FileStatus AuditTrail::record(const AuditEvent& e) {
   }
   if (s.ok()) s = file_->write(r.bytes());
   if (s.ok()) {
-    unreported.fetch_sub(lost);
+    recordWritten(r);
   } else {
     noteFailure(s);
     // A handle that failed may be in any state; the next record opens anew.

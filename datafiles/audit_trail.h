@@ -79,6 +79,12 @@ class AuditTrail {
   // first record and keeps it open: a handle that only writes holds no lock
   // and no read snapshot. A failure is counted, never waited on.
   FileStatus record(const AuditEvent& event);
+  // The record `record` would write, for a caller that writes it on a
+  // handle of its own (inside its unit, say); its "lost" field takes the
+  // process's count, which the caller clears with recordWritten() once the
+  // write worked.
+  AuditRecord compose(const AuditEvent& event);
+  static void recordWritten(const AuditRecord& record);
   void close();
 
   // For tests.

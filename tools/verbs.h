@@ -18,5 +18,6 @@ void addCatalogueVerbs(CLI::App& app);  // catalogue
 void addPermissionVerbs(CLI::App& app);    // grant, revoke, permissions
 void addMenuVerbs(CLI::App& app);          // menu tree/export/import
 void addInstallationVerbs(CLI::App& app);  // app install/remove/list, check, backup, restore
+void addAuditVerbs(CLI::App& app);         // audit, audit prune, who
 
 }  // namespace tools

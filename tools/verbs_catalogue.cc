@@ -20,6 +20,7 @@
 #include "platform/dl_program_loader.h"
 #include "platform/screen_set.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -102,7 +103,11 @@ void runCatalogueVerb(const Options& o) {
   datafiles::SqliteStore store;
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   StderrScreenSet screen;
-  const catalogue::RunReport report = catalogue::runCatalogue(*area, store, loader, screen);
+  catalogue::RunOptions options;
+  options.actor = systemAccount();
+  options.origin = "PXADMIN";
+  const catalogue::RunReport report =
+      catalogue::runCatalogue(*area, store, loader, screen, options);
   const catalogue::RunCounts& c = report.counts;
   // "FX02 " -> "FX02.DAT: WRIT status 30 (...)"
   auto failure = [&] {

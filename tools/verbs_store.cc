@@ -20,6 +20,7 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/csv.h"
 #include "tools/verbs.h"
 
@@ -96,8 +97,14 @@ void removeAbandonedBuilds(const fs::path& where, const std::string& name) {
   }
 }
 
-// The four files with the control record, built in a new folder inside
-// `where`; the folder's path.
+// The files an installation starts with: the four data files and the audit
+// trail.
+constexpr const datafiles::FileSpec* kInitFiles[] = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile, &datafiles::kAuditFile};
+
+// The files with the control record, built in a new folder inside `where`;
+// the folder's path.
 fs::path buildInstallation(const fs::path& where, const std::string& name,
                            const datafiles::ControlRecord& control) {
   std::string pattern =
@@ -112,7 +119,7 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
   };
   {
     datafiles::SqliteStore store;
-    for (const datafiles::FileSpec* spec : kAllFiles) {
+    for (const datafiles::FileSpec* spec : kInitFiles) {
       if (const datafiles::FileStatus s = store.create(*spec, temp.string()); !s.ok())
         abandon("cannot create " + std::string(spec->name) + ": status " + describe(s));
     }
@@ -122,7 +129,7 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
     if (const datafiles::FileStatus c = f->close(); s.ok()) s = c;
     if (!s.ok()) abandon("cannot write the control record: status " + describe(s));
   }  // the store's last connection copies the log into the file
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kInitFiles) {
     const fs::path file = temp / spec->name;
     if (fs::file_size(fs::path(file.string() + "-wal"), ec) > 0 && !ec)
       abandon("the log of " + std::string(spec->name) + " was not copied into it");
@@ -144,7 +151,7 @@ void runInit(const InitOptions& o) {
   std::error_code ec;
   const bool exists = fs::exists(target, ec);
   if (exists && !fs::is_directory(target, ec)) fail(o.dir + " is not a directory");
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kInitFiles) {
     if (fs::exists(target / spec->name, ec))
       fail(std::string(spec->name) + " exists already in " + o.dir +
            ": refusing to overwrite an installation");
@@ -173,7 +180,7 @@ void runInit(const InitOptions& o) {
     std::vector<fs::path> moved;
     for (const datafiles::FileSpec* spec :
          {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile,
-          &datafiles::kInstallationFile}) {
+          &datafiles::kAuditFile, &datafiles::kInstallationFile}) {
       const fs::path to = target / spec->name;
       if (::link((temp / spec->name).c_str(), to.c_str()) != 0) {
         const int err = errno;
@@ -186,6 +193,15 @@ void runInit(const InitOptions& o) {
     fs::remove_all(temp, ec);
     (void)flushToDisk(target, true);
   }
+  std::string options;
+  for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--id", o.id},
+                                    {"--option1", o.option1},
+                                    {"--option2", o.option2},
+                                    {"--installation", o.installation},
+                                    {"--region", o.region}})
+    if (!value.empty()) options += (options.empty() ? "" : " ") + std::string(name) + " " + value;
+  datafiles::SqliteStore store;
+  recordChange(store, o.dir, datafiles::AuditEvent("INIT", {}, o.client).withObject("FT00").withDetail(options));
   std::cout << "Installation created in " << o.dir << "\n";
 }
 
@@ -389,6 +405,10 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
     s = f->rewrite(control.bytes());
     (void)f->close();
     if (!s.ok()) fail("cannot rewrite the control record: status " + describe(s));
+    recordChange(store, dir,
+                 datafiles::AuditEvent(control.locked() ? "LOCK" : "UNLOCK")
+                     .withObject("FT00")
+                     .withDetail(control.locked() ? "pxadmin lock" : "pxadmin unlock"));
   } else {
     (void)f->close();
   }
