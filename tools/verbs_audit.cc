@@ -58,8 +58,9 @@ std::optional<datafiles::AuditTime> parseLocal(const std::string& text, bool end
              static_cast<std::size_t>(n) != text.size()) {
     return std::nullopt;
   }
-  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 || mi < 0 ||
-      s < 0)
+  // The years the clock's time points hold.
+  if (y < 1970 || y > 2199 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 ||
+      s > 59 || h < 0 || mi < 0 || s < 0)
     return std::nullopt;
   std::tm tm{};
   tm.tm_year = y - 1900;
