@@ -47,6 +47,7 @@ class FileHandle final : public KeyedFile {
   FileStatus write(std::span<const char> record) override;
   FileStatus rewrite(std::span<const char> record) override;
   FileStatus remove(std::span<const char> record) override;
+  FileStatus unlock() override;
   FileStatus begin() override;
   FileStatus commit() override;
   FileStatus rollback() override;
@@ -515,6 +516,12 @@ FileStatus FileHandle::remove(std::span<const char> record) {
   const FileStatus s = change(kDelete, record, false);
   lock_.unlockRecord();
   return s;
+}
+
+FileStatus FileHandle::unlock() {
+  if (db_ == nullptr) return kNotOpen;
+  if (!inUnit_) lock_.unlockRecord();
+  return kOk;
 }
 
 FileStatus FileHandle::begin() {

@@ -44,6 +44,10 @@ class GuardedFile : public datafiles::KeyedFile {
     Guard g;
     return inner_->remove(r);
   }
+  datafiles::FileStatus unlock() override {
+    Guard g;
+    return inner_->unlock();
+  }
   datafiles::FileStatus begin() override {
     Guard g;
     return inner_->begin();

@@ -59,6 +59,7 @@ TEST(GuardedStore, ASignalDuringAFileOperationEndsRightAfterIt) {
         datafiles::FileStatus write(std::span<const char>) override { return datafiles::kOk; }
         datafiles::FileStatus rewrite(std::span<const char>) override { return datafiles::kOk; }
         datafiles::FileStatus remove(std::span<const char>) override { return datafiles::kOk; }
+        datafiles::FileStatus unlock() override { return datafiles::kOk; }
         datafiles::FileStatus begin() override { return datafiles::kOk; }
         datafiles::FileStatus commit() override { return datafiles::kOk; }
         datafiles::FileStatus rollback() override { return datafiles::kOk; }

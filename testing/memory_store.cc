@@ -95,6 +95,10 @@ class MemoryFile : public datafiles::KeyedFile {
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
     return records().erase(keyOf(record)) ? datafiles::kOk : datafiles::kNotFound;
   }
+  // No record locks here: nothing to let go of.
+  datafiles::FileStatus unlock() override {
+    return open_ ? datafiles::kOk : datafiles::kNotOpen;
+  }
   // A unit keeps a copy of the file to roll back to; closing inside a unit
   // rolls back, as the real store does. Input handles have no units.
   datafiles::FileStatus begin() override {
