@@ -96,11 +96,17 @@ class Child {
     const std::string l = s + "\n";
     (void)!::write(toChild_, l.data(), l.size());
   }
-  // The exit status, or 128 + the signal that ended it.
-  int wait() {
+  pid_t pid() const { return pid_; }
+  // The status as waitpid gives it.
+  int waitStatus() {
     int st = 0;
     ::waitpid(pid_, &st, 0);
     pid_ = -1;
+    return st;
+  }
+  // The exit status, or 128 + the signal that ended it.
+  int wait() {
+    const int st = waitStatus();
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
   }
 
