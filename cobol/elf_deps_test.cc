@@ -20,6 +20,24 @@ TEST(ElfDeps, CobolModuleNeedsLibcobAndEntersTheRuntime) {
   EXPECT_TRUE(platform::isCobolModule(deps));
 }
 
+// The launcher, the administration tool and the core library must run on a
+// machine without the COBOL run-time: only libpxextfh.so needs it.
+TEST(ElfDeps, LauncherToolAndCoreNeverNeedTheCobolRuntime) {
+  const std::string build = testing_support::buildDir();
+  for (const std::string& file :
+       {build + "/bin/px01", build + "/bin/pxadmin", build + "/lib/libpxcore.so"}) {
+    SCOPED_TRACE(file);
+    const auto deps = platform::readElfDependencies(file);
+    ASSERT_TRUE(deps.valid);
+    EXPECT_FALSE(platform::isCobolModule(deps));
+    for (const std::string& n : deps.needed) EXPECT_EQ(n.find("libcob"), std::string::npos);
+    for (const std::string& u : deps.undefined) EXPECT_NE(u.rfind("cob_", 0), 0u) << u;
+  }
+  const auto handler = platform::readElfDependencies(testing_support::cobolHandler());
+  EXPECT_TRUE(std::any_of(handler.needed.begin(), handler.needed.end(),
+                          [](const std::string& n) { return n.rfind("libcob.so", 0) == 0; }));
+}
+
 TEST(ElfDeps, OtherFilesAreNotCobol) {
   // A C++ module, the handler library (needs libcob but is no program), a
   // text file, a truncated ELF header and a missing file.

@@ -15,8 +15,10 @@
 #include "abi/common_area.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "datafiles/process_store.h"
 #include "platform/dl_program_loader.h"
 #include "testing/cobol_support.h"
+#include "testing/fault_store.h"
 
 namespace {
 
@@ -263,6 +265,39 @@ pxabi::CommonArea user(std::string_view name, std::string_view secondWord) {
   encoding::putRaw(a.userName(), name);
   encoding::putRaw(a.secondWord(), secondWord);
   return a;
+}
+
+// A COBOL program's files go to the store installed for the programs called
+// by name (the launcher installs its own), and whatever status that store
+// gives reaches the program's FILE STATUS as it is.
+TEST_F(Extfh, FilesGoToTheInstalledStoreAndItsStatusesReachTheProgram) {
+  using testing_support::Op;
+  datafiles::SqliteStore sqlite;
+  testing_support::FaultStore faults(sqlite);
+  datafiles::setProcessStore(&faults);
+  struct Uninstall {
+    ~Uninstall() { datafiles::setProcessStore(nullptr); }
+  } uninstall;
+  faults.fail("FX01.DAT", Op::kOpen, datafiles::kIndexMissing);
+  faults.fail("FX01.DAT", Op::kRead, datafiles::kIndexDamaged);
+  faults.fail("FX01.DAT", Op::kReadNext, datafiles::kTooManyLocks);
+  faults.fail("FX01.DAT", Op::kWrite, datafiles::kFileLocked);
+  faults.fail("FX01.DAT", Op::kRewrite, datafiles::kPermanentError);
+  Robot r(loader_);
+  EXPECT_EQ(r.op("OU", "FX01.DAT"), "9/043");
+  ASSERT_EQ(r.op("OU", "FX01.DAT"), "00");
+  EXPECT_EQ(r.op("RK", menuKey(1, 1)), "9/041");
+  EXPECT_EQ(r.op("RK", menuKey(1, 1)), "00");
+  EXPECT_EQ(r.op("RN"), "9/213");
+  EXPECT_EQ(r.op("WR", menuRecord(5, 5)), "9/065");
+  EXPECT_EQ(r.op("RW", menuRecord(1, 1, "X")), "30");
+  EXPECT_EQ(r.op("RK", menuKey(1, 1)), "00");
+  EXPECT_EQ(textOf(r.record()), "M1E1");  // nothing failed reached the file
+  EXPECT_EQ(r.op("UL"), "00");
+  EXPECT_EQ(r.op("CL"), "00");
+  EXPECT_EQ(faults.calls("FX01.DAT", Op::kOpen), 2);
+  EXPECT_EQ(faults.calls("FX01.DAT", Op::kUnlock), 1);
+  EXPECT_EQ(faults.calls("FX01.DAT", Op::kClose), 1);
 }
 
 TEST_F(Extfh, UnitsCommitRollBackAndDieWithTheProcess) {
