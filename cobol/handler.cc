@@ -304,6 +304,9 @@ FileStatus Handler::read(unsigned op, FCD3* fcd, File& f) {
   if (kind == ReadKind::kPrevious) return kUnsupported;
   f.lastReadOk = false;
   if (f.missingOptional) return kind == ReadKind::kRandom ? datafiles::kNotFound : datafiles::kEndOfFile;
+  // In unit mode the unit begins before the first record is locked: that
+  // lock, like those of the changes, then lasts until COMMIT or ROLLBACK.
+  if (const FileStatus u = ensureUnit(f); !u.ok()) return u;
   const std::span<char> rec = f.record(fcd);
   FileStatus s;
   if (kind == ReadKind::kRandom) {

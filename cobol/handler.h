@@ -8,9 +8,11 @@
 // Units: before a program's first COMMIT or ROLLBACK every change is
 // permanent at once, as for the launcher. From then on, until the program's
 // last file is closed, the changes gather in a unit per file that the next
-// COMMIT makes permanent and the next ROLLBACK undoes. What no COMMIT made
-// permanent is undone when the file is closed (by CLOSE, by the run-time's
-// CANCEL or STOP RUN) or the process dies.
+// COMMIT makes permanent and the next ROLLBACK undoes; a file open I-O
+// begins its unit at its first READ or change, so that the record locks it
+// takes last until then too. What no COMMIT made permanent is undone when
+// the file is closed (by CLOSE, by the run-time's CANCEL or STOP RUN) or the
+// process dies.
 #pragma once
 
 #include <functional>
