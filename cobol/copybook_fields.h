@@ -1,5 +1,6 @@
 // The COBOL view of the system's shared records: every field of the C++
-// layouts (records.h, common_area.h) with a COBOL name and its form. The
+// layouts (the data files' records, the common area and the two records of
+// a call of the screen set) with a COBOL name and its form. The
 // offsets and widths are the C++ constants themselves, and each table must
 // cover its record exactly (checked at compile time), so a copybook made
 // from it cannot drift from the C++ layout.
@@ -10,8 +11,10 @@
 #include <span>
 #include <string_view>
 
-#include "datafiles/records.h"
 #include "abi/common_area.h"
+#include "abi/screen_control_block.h"
+#include "abi/screen_data_block.h"
+#include "datafiles/records.h"
 
 namespace cobol {
 
@@ -27,7 +30,7 @@ struct CobolField {
   std::string_view name;
   encoding::Field field;
   Form form;
-  int occurs = 0;  // > 0: the group NAME of `occurs` elements named `element`
+  std::size_t occurs = 0;  // > 0: the group NAME of `occurs` elements named `element`
   std::string_view element = {};
 };
 
@@ -179,6 +182,73 @@ inline constexpr CobolField kCommonFields[] = {
 };
 static_assert(covers(kCommonFields, 0, CA::kSize));
 
+using SCB = pxabi::ScreenControlBlock;
+inline constexpr CobolField kScreenControlFields[] = {
+    {"SCB-DATA-BLOCK-VERSION", SCB::kDataBlockVersion, Form::kBinary},
+    {"SCB-INTERFACE-VERSION", SCB::kInterfaceVersion, Form::kBinary},
+    {"SCB-RUNTIME-1", SCB::kRuntime1, Form::kBytes},
+    {"SCB-ERROR-CODE", SCB::kErrorCode, Form::kBinary},
+    {"SCB-ERROR-DETAIL-1", SCB::kErrorDetail1, Form::kBinary},
+    {"SCB-ERROR-DETAIL-2", SCB::kErrorDetail2, Form::kBinary},
+    {"SCB-RUNTIME-2", SCB::kRuntime2, Form::kBytes},
+    {"SCB-SET-COMMAND", SCB::kSetCommand, Form::kText},
+    {"SCB-RUNTIME-3", SCB::kRuntime3, Form::kBytes},
+    {"SCB-PROCEDURE", SCB::kProcedure, Form::kText},
+    {"SCB-RUNTIME-4", SCB::kRuntime4, Form::kBytes},
+    {"SCB-SET-NAME", SCB::kSetName, Form::kText},
+};
+static_assert(covers(kScreenControlFields, 0, SCB::kSize));
+
+using SDB = pxabi::ScreenDataBlock;
+inline constexpr CobolField kScreenDataFields[] = {
+    {"SDB-SET-1", SDB::kSet1, Form::kBytes},
+    {"SDB-CARRIED-VALUES", SDB::kCarriedValues, Form::kBytes},
+    {"SDB-SET-2", SDB::kSet2, Form::kBytes},
+    {"SDB-SCREEN-VALUE-A", SDB::kScreenValueA, Form::kBytes},
+    {"SDB-SET-3", SDB::kSet3, Form::kBytes},
+    {"SDB-MENU-VALUE", SDB::kMenuValue, Form::kDigits},
+    {"SDB-SET-4", SDB::kSet4, Form::kBytes},
+    {"SDB-SCREEN-VALUE-B", SDB::kScreenValueB, Form::kBytes},
+    {"SDB-EVENT-CODE", SDB::kEventCode, Form::kBinary},
+    {"SDB-CAPTIONS", SDB::kCaptions, Form::kText, SDB::kCaptionCount, "SDB-CAPTION"},
+    {"SDB-SET-5", SDB::kSet5, Form::kBytes},
+    {"SDB-IDENTIFICATION", SDB::kIdentification, Form::kText},
+    {"SDB-SET-6", SDB::kSet6, Form::kBytes},
+    {"SDB-CLUB-TEXT", SDB::kClubText, Form::kText},
+    {"SDB-CLIENT", SDB::kClient, Form::kDigits},
+    {"SDB-MENU-TEXT", SDB::kMenuText, Form::kText},
+    {"SDB-HEADER-LINE", SDB::kHeaderLine, Form::kText},
+    {"SDB-SET-7", SDB::kSet7, Form::kBytes},
+    {"SDB-MODULE-ID", SDB::kModuleId, Form::kText},
+    {"SDB-MODULE-NAME", SDB::kModuleName, Form::kText},
+    {"SDB-SET-8", SDB::kSet8, Form::kBytes},
+    {"SDB-PERMISSION-FLAG", SDB::kPermissionFlag, Form::kText},
+    {"SDB-DATE", SDB::kDate, Form::kText},
+    {"SDB-SET-9", SDB::kSet9, Form::kBytes},
+    {"SDB-MESSAGE", SDB::kMessage, Form::kText},
+    {"SDB-REPLY", SDB::kReply, Form::kText},
+    {"SDB-SET-10", SDB::kSet10, Form::kBytes},
+    {"SDB-TITLE", SDB::kTitle, Form::kText},
+    {"SDB-ROW-TEXTS", SDB::kRowTexts, Form::kText, SDB::kRows, "SDB-ROW-TEXT"},
+    {"SDB-SET-11", SDB::kSet11, Form::kBytes},
+    {"SDB-ENTRY-COUNT", SDB::kEntryCount, Form::kDigits},
+    {"SDB-SELECTION", SDB::kSelection, Form::kDigits},
+    {"SDB-CHOSEN-ROW", SDB::kChosenRow, Form::kDigits},
+    {"SDB-LIST-POSITION", SDB::kListPosition, Form::kDigits},
+    {"SDB-SET-12", SDB::kSet12, Form::kBytes},
+    {"SDB-BANNER", SDB::kBanner, Form::kText},
+    {"SDB-STATUS-LINE", SDB::kStatusLine, Form::kText},
+    {"SDB-SET-13", SDB::kSet13, Form::kBytes},
+    {"SDB-PAGE-TITLE", SDB::kPageTitle, Form::kText},
+    {"SDB-PAGE-LINES", SDB::kPageLines, Form::kText, SDB::kPageLineCount, "SDB-PAGE-LINE"},
+    {"SDB-PAGE-USED", SDB::kPageUsed, Form::kDigits},
+    {"SDB-SET-14", SDB::kSet14, Form::kBytes},
+    {"SDB-INPUT-TEXT", SDB::kInputText, Form::kText},
+    {"SDB-INPUT-HIDDEN", SDB::kInputHidden, Form::kText},
+    {"SDB-SET-15", SDB::kSet15, Form::kBytes},
+};
+static_assert(covers(kScreenDataFields, 0, SDB::kSize));
+
 inline constexpr CobolRecord kRecords[] = {
     {"PXCOMMON", "PX-COMMON-AREA", "the common area, handed to every called program", CA::kSize, 0, {},
      kCommonFields, {}, {}},
@@ -191,6 +261,10 @@ inline constexpr CobolRecord kRecords[] = {
      kMenuFields, {}, {}},
     {"FX02REC", "FX02-RECORD", "FX02.DAT permission file record", P::kSize, P::kKeyLength, "FX02-KEY",
      kPermissionFields, {}, {}},
+    {"PXSCB", "PX-SCREEN-CONTROL", "the screen control block of a call of DSGRUN", SCB::kSize, 0,
+     {}, kScreenControlFields, {}, {}},
+    {"PXSDB", "PX-SCREEN-DATA", "the screen data block of a call of DSGRUN", SDB::kSize, 0, {},
+     kScreenDataFields, {}, {}},
 };
 
 }  // namespace cobol

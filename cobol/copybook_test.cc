@@ -25,7 +25,7 @@ TEST(Copybooks, CompiledLayoutEqualsTheCxxTables) {
         expected.push_back({std::string(f.name), {static_cast<std::int32_t>(f.field.offset),
                                                   static_cast<std::int32_t>(f.field.width)}});
   }
-  platform::DlProgramLoader loader({testing_support::testProgramDir()},
+  platform::DlProgramLoader loader(testing_support::cobolProgramPath(),
                                    testing_support::cobolHandler());
   std::int32_t count = 0;
   std::vector<Item> items(expected.size() + 1, Item{-1, -1});

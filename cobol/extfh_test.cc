@@ -13,6 +13,7 @@
 #include <fstream>
 
 #include "abi/common_area.h"
+#include "abi/screen_control_block.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "datafiles/process_store.h"
@@ -345,10 +346,16 @@ TEST_F(Extfh, LineSequentialAndSortFilesStayWithTheRuntime) {
 }
 
 TEST_F(Extfh, SampleProgramsListAndWriteUnderLock) {
+  // PC01 shows its list through the screen set (the scripted one, first on
+  // the path), with the control block the launcher would hand over.
   pxabi::CommonArea a = user("ANNA", "");
+  pxabi::ScreenControlBlock control;
+  control.identifyMPX01();
+  encoding::putRaw(a.savedControlBlock(), control.view());
   ASSERT_EQ(loader_.call("PC01", a.data()).returnCode, 0) << loader_.lastError();
   loader_.unload("PC01");
   EXPECT_EQ(encoding::view(a.statusValue()), "000000");
+  EXPECT_EQ(encoding::view(a.savedControlBlock()), control.view());  // handed back
   ASSERT_EQ(loader_.call("PC02", a.data()).returnCode, 0);  // written
   loader_.unload("PC02");
   EXPECT_EQ(encoding::trimmed(a.statusText()), "Satz geschrieb.");

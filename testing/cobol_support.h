@@ -24,7 +24,12 @@ namespace testing_support {
 inline std::string programDir() { return buildDir() + "/lib/px01/programs"; }
 inline std::string testProgramDir() { return buildDir() + "/lib/px01/testprograms"; }
 inline std::string cobolHandler() { return buildDir() + "/lib/libpxextfh.so"; }
-inline std::vector<std::string> cobolProgramPath() { return {programDir(), testProgramDir()}; }
+// The scripted screen set first, as in the launcher's end-to-end tests: the
+// COBOL run-time keeps the path it met at its start for the whole process,
+// also for a COBOL program's CALL of DSGRUN.
+inline std::vector<std::string> cobolProgramPath() {
+  return {buildDir() + "/lib/px01/scripted", programDir(), testProgramDir()};
+}
 
 // Whether the COBOL run-time is mapped into this process.
 inline bool libcobMapped() {

@@ -1,6 +1,7 @@
 // The real px01 calling COBOL programs from its menu, driven by the scripted
 // screen set: the sample PC02 changes the permission file as it should, a
-// record held by another process is left alone, and a COBOL unit that px01
+// record held by another process is left alone, PC01 shows the user's
+// permissions through the screen set, and a COBOL unit that px01
 // does not live to finish (killed, or ended from outside while the COBOL
 // run-time is loaded) leaves the files as they were.
 #include <gtest/gtest.h>
@@ -160,12 +161,18 @@ TEST_F(CobolEndToEnd, SampleFromTheMenuStampsThePermissionUnderLock) {
   EXPECT_NE(transcript().find("\"command\":\"Q\""), std::string::npos);
 }
 
-TEST_F(CobolEndToEnd, ListingSampleRunsFromTheMenu) {
+TEST_F(CobolEndToEnd, ListingSampleShowsTheUsersPermissionsInABox) {
   ASSERT_EQ(admin("grant NORMAL PC01 --client 1 --dir " + data), 0);
+  ASSERT_EQ(admin("grant NORMAL PXRA --client 1 --dir " + data), 0);
   EXPECT_EQ(px01("NORMAL", kUserCallsFirst), 0);
-  EXPECT_EQ(transcript().find("Programm kann nicht geladen werden"), std::string::npos)
-      << transcript();
-  EXPECT_NE(transcript().find("\"command\":\"Q\""), std::string::npos);
+  const std::string t = transcript();
+  const auto box = t.find("\"procedure\":\"BOX-INFO\"");
+  ASSERT_NE(box, std::string::npos) << t;
+  const std::string line = t.substr(t.rfind('\n', box) + 1, t.find('\n', box) - t.rfind('\n', box));
+  EXPECT_NE(line.find("\"message\":\"Berechtigungen von NORMAL: 2 - PC01 PXRA\""),
+            std::string::npos)
+      << line;
+  EXPECT_NE(t.find("\"command\":\"Q\""), std::string::npos);  // the launcher went on to its end
 }
 
 // PXRA asks for the COBOL test program TUNIT as its follow-up: TUNIT writes
