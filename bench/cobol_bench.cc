@@ -14,16 +14,17 @@
 #include <string>
 #include <vector>
 
+#include "abi/common_area.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "abi/common_area.h"
 #include "platform/dl_program_loader.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kMenus = 20, kEntries = 20, kPrograms = 330, kRepeated = 300, kUsers = 600, kListedUsers = 600;
+constexpr int kMenus = 20, kEntries = 20, kPrograms = 330, kRepeated = 300, kUsers = 600,
+              kListedUsers = 600;
 
 struct Result {
   double catalogue = 0, listing = 0;
@@ -53,7 +54,8 @@ Result runCobol(platform::DlProgramLoader& loader, const char* name) {
     });
     loader.unload(name);
     const auto text = encoding::trimmed(a.statusText());
-    if (!text.empty()) fail(std::string(name) + " phase " + phase + ": status " + std::string(text));
+    if (!text.empty())
+      fail(std::string(name) + " phase " + phase + ": status " + std::string(text));
     const long ops = std::stol(std::string(encoding::view(a.statusValue())));
     if (*phase == 'C') r.catalogue = s, r.catalogueOps = ops;
     if (*phase == 'L') r.listing = s, r.listingOps = ops;
@@ -169,11 +171,14 @@ int main(int argc, char** argv) {
   const auto cwd = std::filesystem::current_path();
 
   Result x, b, c;
-  for (auto [sub, result, fn] : {std::tuple{"pxextfh", &x, std::function<Result(const std::string&)>(
-                                                               [&](const std::string&) { return runCobol(loader, "BENCHX"); })},
-                                 std::tuple{"runtime", &b, std::function<Result(const std::string&)>(
-                                                               [&](const std::string&) { return runCobol(loader, "BENCHB"); })},
-                                 std::tuple{"cxx", &c, std::function<Result(const std::string&)>(runCxx)}}) {
+  for (auto [sub, result, fn] :
+       {std::tuple{"pxextfh", &x,
+                   std::function<Result(const std::string&)>(
+                       [&](const std::string&) { return runCobol(loader, "BENCHX"); })},
+        std::tuple{"runtime", &b,
+                   std::function<Result(const std::string&)>(
+                       [&](const std::string&) { return runCobol(loader, "BENCHB"); })},
+        std::tuple{"cxx", &c, std::function<Result(const std::string&)>(runCxx)}}) {
     const std::string dir = base + "/" + sub;
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
@@ -196,8 +201,9 @@ int main(int argc, char** argv) {
                        b.catalogueOps == c.catalogueOps && b.listingOps == c.listingOps;
   std::printf("PXEXTFH / C++: catalogue %.2f, listing %.2f (mark <= 1.5: %s)\n", rc, rl,
               rc <= 1.5 && rl <= 1.5 ? "met" : "missed");
-  std::printf("PXEXTFH vs run-time's own files on the catalogue: %.2f times as fast (mark > 1: %s)\n",
-              b.catalogue / x.catalogue, x.catalogue < b.catalogue ? "met" : "missed");
+  std::printf(
+      "PXEXTFH vs run-time's own files on the catalogue: %.2f times as fast (mark > 1: %s)\n",
+      b.catalogue / x.catalogue, x.catalogue < b.catalogue ? "met" : "missed");
   std::printf("same operations in all three: %s\n", sameOps ? "yes" : "NO");
   if (argc <= 1) std::filesystem::remove_all(base);
   return sameOps ? 0 : 1;

@@ -22,8 +22,9 @@ TEST(Copybooks, CompiledLayoutEqualsTheCxxTables) {
     expected.push_back({std::string(r.name), {0, static_cast<std::int32_t>(r.size)}});
     for (auto fields : {r.fields, r.control, r.application})
       for (const cobol::CobolField& f : fields)
-        expected.push_back({std::string(f.name), {static_cast<std::int32_t>(f.field.offset),
-                                                  static_cast<std::int32_t>(f.field.width)}});
+        expected.push_back({std::string(f.name),
+                            {static_cast<std::int32_t>(f.field.offset),
+                             static_cast<std::int32_t>(f.field.width)}});
   }
   platform::DlProgramLoader loader(testing_support::cobolProgramPath(),
                                    testing_support::cobolHandler());

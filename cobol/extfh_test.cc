@@ -14,9 +14,9 @@
 
 #include "abi/common_area.h"
 #include "abi/screen_control_block.h"
+#include "datafiles/process_store.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "datafiles/process_store.h"
 #include "platform/dl_program_loader.h"
 #include "testing/cobol_support.h"
 #include "testing/fault_store.h"
@@ -46,7 +46,8 @@ class Robot {
     Command c;
     std::memset(&c, ' ', sizeof c);
     std::memcpy(c.op, op.data(), 2);
-    const bool names = op[0] == 'O' || op[0] == 'Q' || (op[0] == 'T' && (op[1] == 'O' || op[1] == 'I'));
+    const bool names =
+        op[0] == 'O' || op[0] == 'Q' || (op[0] == 'T' && (op[1] == 'O' || op[1] == 'I'));
     char* to = names ? c.file : c.record;
     const std::size_t room = names ? sizeof c.file : sizeof c.record;
     if (!arg.empty()) std::memcpy(to, arg.data(), std::min(arg.size(), room));
@@ -86,7 +87,8 @@ class Extfh : public ::testing::Test {
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     for (auto [menu, entries] : {std::pair{1, 3}, std::pair{2, 2}})
       for (int e = 1; e <= entries; ++e) {
-        const std::string r = menuRecord(menu, e, "M" + std::to_string(menu) + "E" + std::to_string(e));
+        const std::string r =
+            menuRecord(menu, e, "M" + std::to_string(menu) + "E" + std::to_string(e));
         ASSERT_TRUE(f->write(r).ok());
       }
     ASSERT_TRUE(f->close().ok());
@@ -94,7 +96,8 @@ class Extfh : public ::testing::Test {
   int menuCount() { return testing_support::countRecords(datafiles::kMenuFile); }
 
   DataDir dir_;
-  platform::DlProgramLoader loader_{testing_support::cobolProgramPath(), testing_support::cobolHandler()};
+  platform::DlProgramLoader loader_{testing_support::cobolProgramPath(),
+                                    testing_support::cobolHandler()};
 };
 
 TEST_F(Extfh, ReadByKeyStartAndReadNextGiveTheStoresRecordsAndStatuses) {
@@ -162,17 +165,17 @@ TEST_F(Extfh, ChangesAndTheirStatuses) {
 TEST_F(Extfh, OpenStatuses) {
   Robot r(loader_);
   // The four data files keep their layout and are never emptied or made.
-  EXPECT_EQ(r.op("OI", "FX00.DAT"), "39");   // 58/6 is not the user file's layout
+  EXPECT_EQ(r.op("OI", "FX00.DAT"), "39");  // 58/6 is not the user file's layout
   EXPECT_EQ(r.op("OO", "FX01.DAT"), "37");
   EXPECT_EQ(menuCount(), 5);
-  EXPECT_EQ(r.op("OU", "FX02"), "39");       // the name without ".DAT" means the data file
+  EXPECT_EQ(r.op("OU", "FX02"), "39");  // the name without ".DAT" means the data file
   // Any other indexed file with the program's layout.
   EXPECT_EQ(r.op("OI", "WORK.DAT"), "35");
   EXPECT_EQ(r.op("OO", "WORK.DAT"), "00");
   EXPECT_EQ(r.op("WR", menuRecord(1, 1, "A")), "00");
   EXPECT_EQ(r.op("RK", menuKey(1, 1)), "47");  // OUTPUT: no reads
   EXPECT_EQ(r.op("CL"), "00");
-  EXPECT_EQ(r.op("OO", "WORK.DAT"), "00");     // OUTPUT again: empty again
+  EXPECT_EQ(r.op("OO", "WORK.DAT"), "00");  // OUTPUT again: empty again
   EXPECT_EQ(r.op("CL"), "00");
   EXPECT_EQ(r.op("OI", "WORK.DAT"), "00");
   EXPECT_EQ(r.op("RN"), "10");
@@ -319,7 +322,8 @@ TEST_F(Extfh, UnitsCommitRollBackAndDieWithTheProcess) {
   // kill -9 in the middle of a unit leaves the file as it was.
   const pid_t pid = ::fork();
   if (pid == 0) {
-    platform::DlProgramLoader loader(testing_support::cobolProgramPath(), testing_support::cobolHandler());
+    platform::DlProgramLoader loader(testing_support::cobolProgramPath(),
+                                     testing_support::cobolHandler());
     pxabi::CommonArea b = user("BERT", "S");
     loader.call("TUNIT", b.data());
     ::_exit(0);
@@ -356,7 +360,7 @@ TEST_F(Extfh, SampleProgramsListAndWriteUnderLock) {
   loader_.unload("PC01");
   EXPECT_EQ(encoding::view(a.statusValue()), "000000");
   EXPECT_EQ(encoding::view(a.savedControlBlock()), control.view());  // handed back
-  ASSERT_EQ(loader_.call("PC02", a.data()).returnCode, 0);  // written
+  ASSERT_EQ(loader_.call("PC02", a.data()).returnCode, 0);           // written
   loader_.unload("PC02");
   EXPECT_EQ(encoding::trimmed(a.statusText()), "Satz geschrieb.");
   ASSERT_EQ(loader_.call("PC02", a.data()).returnCode, 0);  // rewritten

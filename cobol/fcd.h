@@ -3,17 +3,18 @@
 // libcob's own (libcob/common.h); numbers in it are big-endian ("COMP-X").
 #pragma once
 
+#include <libcob.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
-
-#include <libcob.h>
 
 namespace cobol {
 
 inline unsigned get2(const unsigned char* p) { return (unsigned{p[0]} << 8) | p[1]; }
 inline std::uint32_t get4(const unsigned char* p) {
-  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) | p[3];
+  return (std::uint32_t{p[0]} << 24) | (std::uint32_t{p[1]} << 16) | (std::uint32_t{p[2]} << 8) |
+         p[3];
 }
 inline std::uint32_t get4(const char* p) { return get4(reinterpret_cast<const unsigned char*>(p)); }
 inline void put4(unsigned char* p, std::uint32_t v) {
@@ -23,52 +24,39 @@ inline void put4(unsigned char* p, std::uint32_t v) {
   p[3] = static_cast<unsigned char>(v);
 }
 
-// Operation codes as GnuCOBOL 3.1 sends them (the first byte is 0xFA for
-// file operations, 0x00 for the few control operations).
-enum Op : unsigned {
-  kOpenInput = OP_OPEN_INPUT,            // FA00
-  kOpenOutput = OP_OPEN_OUTPUT,          // FA01
-  kOpenIo = OP_OPEN_IO,                  // FA02
-  kOpenExtend = OP_OPEN_EXTEND,          // FA03
-  kOpenInputNoRewind = OP_OPEN_INPUT_NOREWIND,
-  kOpenOutputNoRewind = OP_OPEN_OUTPUT_NOREWIND,
-  kOpenInputReversed = OP_OPEN_INPUT_REVERSED,
-  kClose = OP_CLOSE,                     // FA80 (and FA81-FA86: the CLOSE variants)
-  kCloseLast = OP_CLOSE_NOREWIND,
-  kReadRandom = OP_READ_RAN,             // FAF6: READ by key
-  kReadNext = OP_READ_SEQ,               // FAF5: READ NEXT, and READ in sequential access
-  kReadPrevious = OP_READ_PREV,          // FAF9
-  kStartEqual = OP_START_EQ,             // FAE8
-  kStartEqualAny = OP_START_EQ_ANY,      // FAE9
-  kStartGreater = OP_START_GT,           // FAEA
-  kStartNotLess = OP_START_GE,           // FAEB: >= and NOT <
-  kStartLess = OP_START_LT,              // FAFE
-  kStartNotGreater = OP_START_LE,        // FAFF
-  kStartLast = OP_START_LA,              // FAEC
-  kStartFirst = OP_START_FI,             // FAED
-  kWrite = OP_WRITE,                     // FAF3
-  kRewrite = OP_REWRITE,                 // FAF4
-  kDelete = OP_DELETE,                   // FAF7
-  kDeleteFile = OP_DELETE_FILE,          // FAF8
-  kUnlock = OP_UNLOCK,                   // FA0E (sent by our run-time adapter)
-  kUnlockRecord = OP_UNLOCK_REC,         // 000F
-  kCommit = OP_COMMIT,                   // FADC (sent by our run-time adapter)
-  kRollback = OP_ROLLBACK,               // FADD (sent by our run-time adapter)
-  kFlush = OP_FLUSH,                     // 000C
-};
+// Operation codes (libcob's OP_...) as GnuCOBOL 3.1 sends them: FA00-FA03
+// OPEN INPUT/OUTPUT/I-O/EXTEND, FA80 CLOSE, FAF6 READ by key, FAF5 READ NEXT
+// and sequential READ, FAF9 READ PREVIOUS, FAE8/FAEA/FAEB START =/>/>=,
+// FAED START FIRST, FAF3 WRITE, FAF4 REWRITE, FAF7 DELETE, FAF8 DELETE FILE;
+// FA0E UNLOCK, FADC COMMIT and FADD ROLLBACK come from our run-time adapter.
 
-// The many READ opcodes of the MF set (with and without lock, "kept lock",
-// "step" and "direct") fall into three kinds.
+// The many READ opcodes (with and without lock, "kept lock", "step" and
+// "direct") fall into three kinds.
 enum class ReadKind { kNone, kRandom, kNext, kPrevious };
 inline ReadKind readKind(unsigned op) {
   switch (op) {
-    case OP_READ_RAN: case OP_READ_RAN_NO_LOCK: case OP_READ_RAN_LOCK: case OP_READ_RAN_KEPT_LOCK:
-    case OP_READ_DIR: case OP_READ_DIR_NO_LOCK: case OP_READ_DIR_LOCK: case OP_READ_DIR_KEPT_LOCK:
+    case OP_READ_RAN:
+    case OP_READ_RAN_NO_LOCK:
+    case OP_READ_RAN_LOCK:
+    case OP_READ_RAN_KEPT_LOCK:
+    case OP_READ_DIR:
+    case OP_READ_DIR_NO_LOCK:
+    case OP_READ_DIR_LOCK:
+    case OP_READ_DIR_KEPT_LOCK:
       return ReadKind::kRandom;
-    case OP_READ_SEQ: case OP_READ_SEQ_NO_LOCK: case OP_READ_SEQ_LOCK: case OP_READ_SEQ_KEPT_LOCK:
-    case OP_STEP_NEXT: case OP_STEP_NEXT_NO_LOCK: case OP_STEP_NEXT_LOCK: case OP_STEP_NEXT_KEPT_LOCK:
+    case OP_READ_SEQ:
+    case OP_READ_SEQ_NO_LOCK:
+    case OP_READ_SEQ_LOCK:
+    case OP_READ_SEQ_KEPT_LOCK:
+    case OP_STEP_NEXT:
+    case OP_STEP_NEXT_NO_LOCK:
+    case OP_STEP_NEXT_LOCK:
+    case OP_STEP_NEXT_KEPT_LOCK:
       return ReadKind::kNext;
-    case OP_READ_PREV: case OP_READ_PREV_NO_LOCK: case OP_READ_PREV_LOCK: case OP_READ_PREV_KEPT_LOCK:
+    case OP_READ_PREV:
+    case OP_READ_PREV_NO_LOCK:
+    case OP_READ_PREV_LOCK:
+    case OP_READ_PREV_KEPT_LOCK:
       return ReadKind::kPrevious;
     default:
       return ReadKind::kNone;
@@ -105,7 +93,8 @@ inline PrimeKey primeKey(const FCD3& fcd) {
   k.present = true;
   const KDB_KEY& key = kdb->key[0];
   const unsigned parts = get2(key.count);
-  const auto* comp = reinterpret_cast<const EXTKEY*>(reinterpret_cast<const char*>(kdb) + get2(key.offset));
+  const auto* comp =
+      reinterpret_cast<const EXTKEY*>(reinterpret_cast<const char*>(kdb) + get2(key.offset));
   std::size_t next = 0;
   for (unsigned i = 0; i < parts; ++i) {
     if (get4(comp[i].pos) != next) return k;

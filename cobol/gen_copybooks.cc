@@ -20,14 +20,23 @@ using cobol::Form;
 std::string line(int level, int indent, std::string_view name, const std::string& clauses);
 
 std::string picture(const CobolField& f) {
-  const std::size_t w = f.occurs > 0 ? f.field.width / static_cast<std::size_t>(f.occurs) : f.field.width;
+  const std::size_t w =
+      f.occurs > 0 ? f.field.width / static_cast<std::size_t>(f.occurs) : f.field.width;
   std::string pic;
   switch (f.form) {
     case Form::kText:
-    case Form::kBytes: pic = "PIC X(" + std::to_string(w) + ")"; break;
-    case Form::kDigits: pic = "PIC 9(" + std::to_string(w) + ")"; break;
-    case Form::kPacked3: pic = "PIC S9(3) COMP-3"; break;
-    case Form::kBinary: pic = "PIC X(" + std::to_string(w) + ") COMP-X"; break;
+    case Form::kBytes:
+      pic = "PIC X(" + std::to_string(w) + ")";
+      break;
+    case Form::kDigits:
+      pic = "PIC 9(" + std::to_string(w) + ")";
+      break;
+    case Form::kPacked3:
+      pic = "PIC S9(3) COMP-3";
+      break;
+    case Form::kBinary:
+      pic = "PIC X(" + std::to_string(w) + ") COMP-X";
+      break;
   }
   if (f.occurs > 0) pic += " OCCURS " + std::to_string(f.occurs);
   return pic;
@@ -45,8 +54,10 @@ std::string line(int level, int indent, std::string_view name, const std::string
   std::string s(7 + static_cast<std::size_t>(indent), ' ');
   s += (level < 10 ? "0" : "") + std::to_string(level) + "  " + std::string(name);
   if (!clauses.empty()) {
-    if (s.size() < 44) s.resize(44, ' ');
-    else s += ' ';
+    if (s.size() < 44)
+      s.resize(44, ' ');
+    else
+      s += ' ';
     s += clauses;
   }
   s += ".";
@@ -74,7 +85,8 @@ std::string copybookText(const CobolRecord& r) {
   if (!r.control.empty()) {
     const std::string body = std::string(r.name.substr(0, 4)) + "-BODY";
     o << line(5, 4, body, "PIC X(" + std::to_string(r.size - end) + ")");
-    for (auto [group, fields] : {std::pair{"-CONTROL", r.control}, std::pair{"-APPL", r.application}}) {
+    for (auto [group, fields] :
+         {std::pair{"-CONTROL", r.control}, std::pair{"-APPL", r.application}}) {
       o << line(5, 4, std::string(r.name.substr(0, 4)) + group, "REDEFINES " + body);
       for (const CobolField& f : fields) o << fieldLines(f, 10, 8);
     }

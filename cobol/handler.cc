@@ -11,26 +11,32 @@ namespace {
 
 using datafiles::FileStatus;
 
-constexpr FileStatus kOptionalMissing{'0', '5'};  // OPEN of an OPTIONAL file that is not there
-constexpr FileStatus kSequenceError{'2', '1'};    // sequential key order broken
-constexpr FileStatus kPermissionDenied{'3', '7'}; // OPEN OUTPUT of a data file
-constexpr FileStatus kNoReadBefore{'4', '3'};     // sequential REWRITE/DELETE without a READ
-constexpr FileStatus kRecordLength{'4', '4'};     // record of another length than the file's
+constexpr FileStatus kOptionalMissing{'0', '5'};   // OPEN of an OPTIONAL file that is not there
+constexpr FileStatus kSequenceError{'2', '1'};     // sequential key order broken
+constexpr FileStatus kPermissionDenied{'3', '7'};  // OPEN OUTPUT of a data file
+constexpr FileStatus kNoReadBefore{'4', '3'};      // sequential REWRITE/DELETE without a READ
+constexpr FileStatus kRecordLength{'4', '4'};      // record of another length than the file's
 // Operations the store cannot do (READ PREVIOUS, START backwards, DELETE
 // FILE): a permanent error, never a silent success.
 constexpr FileStatus kUnsupported = datafiles::kPermanentError;
 
-const std::array<const datafiles::FileSpec*, 4> kDataFiles = {&datafiles::kInstallationFile, &datafiles::kUserFile,
-                                                       &datafiles::kMenuFile, &datafiles::kPermissionFile};
+const std::array<const datafiles::FileSpec*, 4> kDataFiles = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile};
 
 bool isOpenOp(unsigned op) { return op >= OP_OPEN_INPUT && op <= OP_OPEN_INPUT_REVERSED; }
 bool isCloseOp(unsigned op) { return op >= OP_CLOSE && op <= OP_CLOSE_NOREWIND; }
 unsigned openModeOf(unsigned op) {
   switch (op) {
-    case OP_OPEN_OUTPUT: case OP_OPEN_OUTPUT_NOREWIND: return OPEN_OUTPUT;
-    case OP_OPEN_IO: return OPEN_IO;
-    case OP_OPEN_EXTEND: return OPEN_EXTEND;
-    default: return OPEN_INPUT;
+    case OP_OPEN_OUTPUT:
+    case OP_OPEN_OUTPUT_NOREWIND:
+      return OPEN_OUTPUT;
+    case OP_OPEN_IO:
+      return OPEN_IO;
+    case OP_OPEN_EXTEND:
+      return OPEN_EXTEND;
+    default:
+      return OPEN_INPUT;
   }
 }
 
@@ -59,7 +65,7 @@ FileChoice chooseFile(std::string_view fcdName) {
   if (base.empty()) return {};
   const std::string u = upper(base);
   for (const datafiles::FileSpec* spec : kDataFiles) {
-    const std::string_view full = spec->name;                       // "FX01.DAT"
+    const std::string_view full = spec->name;                      // "FX01.DAT"
     const std::string_view stem = full.substr(0, full.find('.'));  // "FX01"
     if (u == full || u == stem) {
       c.name = std::string(full);
@@ -84,10 +90,10 @@ struct Handler::File {
   unsigned openMode = OPEN_INPUT;
   unsigned access = ACCESS_DYNAMIC;
   bool inUnit = false;
-  bool placed = false;           // a START or READ gave READ NEXT its place
-  bool lastReadOk = false;       // for REWRITE/DELETE in sequential access
+  bool placed = false;      // a START or READ gave READ NEXT its place
+  bool lastReadOk = false;  // for REWRITE/DELETE in sequential access
   std::string lastReadKey;
-  std::string lastWrittenKey;    // for WRITE in sequential access: ascending keys
+  std::string lastWrittenKey;  // for WRITE in sequential access: ascending keys
 
   std::span<char> record(FCD3* fcd) const {
     return {reinterpret_cast<char*>(fcd->recPtr), spec.recordLength};
@@ -102,9 +108,7 @@ Handler::Handler(StoreSource store, PassOn passOn)
     : store_(std::move(store)), passOn_(std::move(passOn)) {}
 Handler::~Handler() = default;
 
-int Handler::operator()(unsigned char* opcode, FCD3* fcd) {
-  return call(get2(opcode), fcd);
-}
+int Handler::operator()(unsigned char* opcode, FCD3* fcd) { return call(get2(opcode), fcd); }
 
 int Handler::call(unsigned op, FCD3* fcd) {
   unsigned char opcode[2] = {static_cast<unsigned char>(op >> 8), static_cast<unsigned char>(op)};
@@ -157,17 +161,27 @@ int Handler::call(unsigned op, FCD3* fcd) {
     s = read(op, fcd, f);
   } else {
     switch (op) {
-      case OP_START_EQ: case OP_START_EQ_ANY: case OP_START_GT: case OP_START_GE:
-      case OP_START_LT: case OP_START_LE: case OP_START_LA: case OP_START_FI:
+      case OP_START_EQ:
+      case OP_START_EQ_ANY:
+      case OP_START_GT:
+      case OP_START_GE:
+      case OP_START_LT:
+      case OP_START_LE:
+      case OP_START_LA:
+      case OP_START_FI:
         s = start(op, fcd, f);
         break;
-      case OP_WRITE: case OP_REWRITE: case OP_DELETE:
+      case OP_WRITE:
+      case OP_REWRITE:
+      case OP_DELETE:
         s = change(op, fcd, f);
         break;
-      case OP_UNLOCK: case OP_UNLOCK_REC:
+      case OP_UNLOCK:
+      case OP_UNLOCK_REC:
         s = f.open ? unlock(f) : datafiles::kNotOpen;
         break;
-      case OP_COMMIT: case OP_ROLLBACK:
+      case OP_COMMIT:
+      case OP_ROLLBACK:
         s = f.open ? endUnit(f, op == OP_COMMIT) : datafiles::kNotOpen;
         break;
       case OP_FLUSH:
@@ -199,8 +213,8 @@ bool Handler::decideOwnership(const FCD3& fcd, File& f, FileStatus* refusal) {
   const PrimeKey key = primeKey(fcd);
   const std::size_t maxLen = get4(fcd.maxRecLen);
   const std::size_t minLen = get4(fcd.minRecLen);
-  const bool fixedSingleKey = key.present && key.storable && key.keyCount == 1 && minLen == maxLen &&
-                              key.length > 0 && key.length <= maxLen;
+  const bool fixedSingleKey = key.present && key.storable && key.keyCount == 1 &&
+                              minLen == maxLen && key.length > 0 && key.length <= maxLen;
   f.name = c.name;
   f.directory = c.directory;
   f.known = c.known != nullptr;
@@ -241,9 +255,9 @@ FileStatus Handler::open(unsigned op, FCD3* fcd, File& f) {
     if (!created.ok() && created != datafiles::kDuplicateKey) return created;
   }
   auto handle = store.file(f.spec, f.directory);
-  const datafiles::OpenMode om = exclusive ? datafiles::OpenMode::kExclusive
-                          : mode == OPEN_INPUT ? datafiles::OpenMode::kInput
-                                               : datafiles::OpenMode::kInputOutput;
+  const datafiles::OpenMode om = exclusive            ? datafiles::OpenMode::kExclusive
+                                 : mode == OPEN_INPUT ? datafiles::OpenMode::kInput
+                                                      : datafiles::OpenMode::kInputOutput;
   FileStatus s = handle->open(om);
   FileStatus result = datafiles::kOk;
   if (s == datafiles::kFileMissing && optional && !f.known) {
@@ -303,7 +317,8 @@ FileStatus Handler::read(unsigned op, FCD3* fcd, File& f) {
   const ReadKind kind = readKind(op);
   if (kind == ReadKind::kPrevious) return kUnsupported;
   f.lastReadOk = false;
-  if (f.missingOptional) return kind == ReadKind::kRandom ? datafiles::kNotFound : datafiles::kEndOfFile;
+  if (f.missingOptional)
+    return kind == ReadKind::kRandom ? datafiles::kNotFound : datafiles::kEndOfFile;
   // In unit mode the unit begins before the first record is locked: that
   // lock, like those of the changes, then lasts until COMMIT or ROLLBACK.
   if (const FileStatus u = ensureUnit(f); !u.ok()) return u;
@@ -316,7 +331,8 @@ FileStatus Handler::read(unsigned op, FCD3* fcd, File& f) {
     if (!f.placed) {
       // Right after OPEN the file stands before its first record.
       std::vector<char> low(f.spec.recordLength, '\0');
-      const FileStatus p = f.handle->start(datafiles::StartMode::kNotLessThan, low, f.spec.keyLength);
+      const FileStatus p =
+          f.handle->start(datafiles::StartMode::kNotLessThan, low, f.spec.keyLength);
       f.placed = true;
       if (p.invalidKey()) return datafiles::kEndOfFile;
       if (!p.ok()) return p;
@@ -342,7 +358,8 @@ FileStatus Handler::start(unsigned op, FCD3* fcd, File& f) {
   std::size_t length = get2(fcd->effKeyLen);
   if (length == 0 || length > f.spec.keyLength) length = f.spec.keyLength;
   switch (op) {
-    case OP_START_EQ: case OP_START_EQ_ANY:
+    case OP_START_EQ:
+    case OP_START_EQ_ANY:
       return f.handle->start(datafiles::StartMode::kEqual, f.record(fcd), length);
     case OP_START_GT:
       return f.handle->start(datafiles::StartMode::kGreaterThan, f.record(fcd), length);
@@ -361,14 +378,16 @@ FileStatus Handler::change(unsigned op, FCD3* fcd, File& f) {
   if (!f.open) return datafiles::kNotOpen;
   const bool sequential = f.access == ACCESS_SEQ;
   if (op == OP_WRITE) {
-    if (f.openMode == OPEN_INPUT || (f.openMode == OPEN_IO && sequential)) return datafiles::kNotOpenForOutput;
+    if (f.openMode == OPEN_INPUT || (f.openMode == OPEN_IO && sequential))
+      return datafiles::kNotOpenForOutput;
   } else if (f.openMode != OPEN_IO) {
     return datafiles::kNotOpenForUpdate;
   }
   if (op != OP_DELETE && get4(fcd->curRecLen) != f.spec.recordLength) return kRecordLength;
   const std::string_view key = f.keyOf(fcd);
   if (sequential) {
-    if (op == OP_WRITE && !f.lastWrittenKey.empty() && key <= f.lastWrittenKey) return kSequenceError;
+    if (op == OP_WRITE && !f.lastWrittenKey.empty() && key <= f.lastWrittenKey)
+      return kSequenceError;
     if (op != OP_WRITE && !f.lastReadOk) return kNoReadBefore;
     if (op == OP_REWRITE && key != f.lastReadKey) return kSequenceError;
   }
@@ -455,8 +474,9 @@ bool Handler::owns(const void* cobFile) const {
 }
 
 std::size_t Handler::openFiles() const {
-  return static_cast<std::size_t>(
-      std::count_if(files_.begin(), files_.end(), [](const auto& e) { return e.second->ours && e.second->open; }));
+  return static_cast<std::size_t>(std::count_if(files_.begin(), files_.end(), [](const auto& e) {
+    return e.second->ours && e.second->open;
+  }));
 }
 
 }  // namespace cobol

@@ -23,16 +23,16 @@
 #include <unordered_map>
 #include <utility>
 
-#include "datafiles/keyed_file.h"
 #include "cobol/fcd.h"
+#include "datafiles/keyed_file.h"
 
 namespace cobol {
 
 // Which store file a COBOL file name means. The four data files are known by
 // their names with or without ".DAT", in any case; their layout is fixed.
 struct FileChoice {
-  std::string name;       // file name in the store
-  std::string directory;  // empty: the current directory
+  std::string name;                            // file name in the store
+  std::string directory;                       // empty: the current directory
   const datafiles::FileSpec* known = nullptr;  // one of the four data files, else null
 };
 FileChoice chooseFile(std::string_view fcdName);

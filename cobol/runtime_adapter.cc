@@ -40,10 +40,10 @@ F next(const char* name) {
 }
 
 struct Real {
-  void (*extfhOpen)(CallFh, cob_file*, int, int, cob_field*) =
-      next<decltype(extfhOpen)>("cob_extfh_open");
-  void (*extfhClose)(CallFh, cob_file*, cob_field*, int, int) =
-      next<decltype(extfhClose)>("cob_extfh_close");
+  void (*extfhOpen)(CallFh, cob_file*, int, int,
+                    cob_field*) = next<decltype(extfhOpen)>("cob_extfh_open");
+  void (*extfhClose)(CallFh, cob_file*, cob_field*, int,
+                     int) = next<decltype(extfhClose)>("cob_extfh_close");
   void (*close)(cob_file*, cob_field*, int, int) = next<decltype(close)>("cob_close");
   void (*unlockFile)(cob_file*, cob_field*) = next<decltype(unlockFile)>("cob_unlock_file");
   void (*commit)() = next<decltype(commit)>("cob_commit");
@@ -125,7 +125,8 @@ void cob_unlock_file(cob_file* f, cob_field* fnstatus) {
   if (const auto k = handler().byCobFile(f); k && k->ours && !handler().passingOn()) {
     handler().call(OP_UNLOCK, k->fcd);
     const auto* st = k->fcd->fileStatus;
-    cobol::report(f, fnstatus, datafiles::FileStatus(static_cast<char>(st[0]), static_cast<char>(st[1])));
+    cobol::report(f, fnstatus,
+                  datafiles::FileStatus(static_cast<char>(st[0]), static_cast<char>(st[1])));
     return;
   }
   real().unlockFile(f, fnstatus);

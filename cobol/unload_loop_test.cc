@@ -86,9 +86,10 @@ int main(int argc, char** argv) {
     std::printf("unload_loop: %d calls; memory not measured under the sanitizer\n", n);
     return 0;
   }
-  std::printf("unload_loop: %d calls; after the warm-up of %d: resident %+ld KiB, heap in use "
-              "%+ld bytes\n",
-              n, warmup, rssGrowth, heapGrowth);
+  std::printf(
+      "unload_loop: %d calls; after the warm-up of %d: resident %+ld KiB, heap in use "
+      "%+ld bytes\n",
+      n, warmup, rssGrowth, heapGrowth);
   // A leak of 100 bytes per call would show as about 88 KiB over 900 calls.
   if (rssGrowth > 64 || heapGrowth > 16 * 1024) return fail("memory grows");
   return 0;

@@ -28,7 +28,7 @@ class HostStateGuard {
 
  private:
   struct sigaction actions_[NSIG] {};
-  bool saved_[NSIG] {};
+  bool saved_[NSIG]{};
   std::string locale_;
 };
 

@@ -21,7 +21,8 @@ class MappedFile {
     if (fd < 0) return;
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-      void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+      void* p =
+          ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
       if (p != MAP_FAILED) {
         data_ = static_cast<const unsigned char*>(p);
         size_ = static_cast<std::size_t>(st.st_size);
@@ -68,7 +69,9 @@ ElfDependencies readElfDependencies(const std::string& path) {
   const std::uint64_t shoff = eh->e_shoff;
   const std::uint64_t shnum = eh->e_shnum;
   if (!file.holds(shoff, shnum * sizeof(Elf64_Shdr))) return out;
-  auto section = [&](std::uint64_t i) { return file.at<Elf64_Shdr>(shoff + i * sizeof(Elf64_Shdr)); };
+  auto section = [&](std::uint64_t i) {
+    return file.at<Elf64_Shdr>(shoff + i * sizeof(Elf64_Shdr));
+  };
 
   for (std::uint64_t i = 0; i < shnum; ++i) {
     const Elf64_Shdr* sh = section(i);
@@ -77,7 +80,8 @@ ElfDependencies readElfDependencies(const std::string& path) {
     const Elf64_Shdr* strtab = section(sh->sh_link);
     if (!file.holds(sh->sh_offset, sh->sh_size)) return out;
     if (sh->sh_type == SHT_DYNAMIC) {
-      for (std::uint64_t off = 0; off + sizeof(Elf64_Dyn) <= sh->sh_size; off += sizeof(Elf64_Dyn)) {
+      for (std::uint64_t off = 0; off + sizeof(Elf64_Dyn) <= sh->sh_size;
+           off += sizeof(Elf64_Dyn)) {
         const auto* d = file.at<Elf64_Dyn>(sh->sh_offset + off);
         if (d->d_tag == DT_NULL) break;
         if (d->d_tag == DT_NEEDED) {

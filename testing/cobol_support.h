@@ -136,8 +136,13 @@ inline std::string hex(std::string_view bytes) {
 // comes), "count" ("00 N").
 inline std::vector<std::string> probeCommand(const datafiles::FileSpec& spec,
                                              const std::string& mode, std::string_view key = {}) {
-  return {buildDir() + "/bin/store_probe", ".", std::string(spec.name),
-          std::to_string(spec.recordLength), std::to_string(spec.keyLength), mode, hex(key)};
+  return {buildDir() + "/bin/store_probe",
+          ".",
+          std::string(spec.name),
+          std::to_string(spec.recordLength),
+          std::to_string(spec.keyLength),
+          mode,
+          hex(key)};
 }
 inline std::string probe(const datafiles::FileSpec& spec, const std::string& mode,
                          std::string_view key = {}) {

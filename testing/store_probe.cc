@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
   std::vector<char> rec(spec.recordLength, ' ');
   for (std::size_t i = 0; i + 1 < keyHex.size() && i / 2 < rec.size(); i += 2)
     rec[i / 2] = static_cast<char>(std::stoi(keyHex.substr(i, 2), nullptr, 16));
-  datafiles::FileStatus s = f->open(mode == "count" ? datafiles::OpenMode::kInput : datafiles::OpenMode::kInputOutput);
+  datafiles::FileStatus s =
+      f->open(mode == "count" ? datafiles::OpenMode::kInput : datafiles::OpenMode::kInputOutput);
   if (!s.ok()) {
     std::printf("%s\n", s.toString().c_str());
     return 1;

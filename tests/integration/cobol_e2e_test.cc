@@ -151,8 +151,8 @@ TEST_F(CobolEndToEnd, SampleFromTheMenuStampsThePermissionUnderLock) {
   // Held by another process: PC02 leaves it alone, the launcher goes on.
   setGrantDate("NORMAL", "PC02", "990101");
   const auto key = datafiles::PermissionRecord::key(kClient, "NORMAL    ", "PC02");
-  Child holder(testing_support::probeCommand(datafiles::kPermissionFile, "hold",
-                                             {key.data(), key.size()}));
+  Child holder(
+      testing_support::probeCommand(datafiles::kPermissionFile, "hold", {key.data(), key.size()}));
   ASSERT_EQ(holder.readLine(), "00");
   EXPECT_EQ(px01("NORMAL", kUserCallsFirst), 0) << readFile(root + "/out.txt");
   holder.writeLine("");
@@ -185,8 +185,7 @@ class CobolUnitEnds : public CobolEndToEnd {
   // px01's status as waitpid gives it.
   int runAndEnd(int signal) {
     Child px(std::vector<std::string>{
-        "/bin/sh", "-c",
-        px01Command("ADMIN S", "select 1\nselect 3\n", "PXRA next1 TUNIT\n")});
+        "/bin/sh", "-c", px01Command("ADMIN S", "select 1\nselect 3\n", "PXRA next1 TUNIT\n")});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!std::filesystem::exists(data + "/READY.TXT") &&
            std::chrono::steady_clock::now() < deadline)
