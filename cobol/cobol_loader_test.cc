@@ -154,6 +154,22 @@ TEST(CobolLoader, ProgramsCalledFromCobolAreUnloadedByName) {
   loader.unload("TWS");
 }
 
+// A C++ program that a COBOL program CALLed is held by the run-time as well
+// as by the loader: unloading it by name lets both go, so that its next call
+// starts it fresh.
+TEST(CobolLoader, ProgramHeldByLoaderAndRuntimeIsFreshAfterUnload) {
+  auto loader = cobolLoader();
+  pxabi::CommonArea a = commonArea();
+  EXPECT_EQ(loader.call("PXTST1", a.data()).returnCode, 1);
+  encoding::putRaw(a.nextProgram1(), "PXTST1");
+  EXPECT_EQ(loader.call("TCALLER", a.data()).returnCode, 2);  // the same loaded copy
+  loader.unload("TCALLER");
+  loader.unload("PXTST1");
+  EXPECT_FALSE(mapped(testProgramDir() + "/PXTST1.so"));
+  EXPECT_EQ(loader.call("PXTST1", a.data()).returnCode, 1);
+  loader.unload("PXTST1");
+}
+
 TEST(CobolLoader, AfterShutdownCobolProgramsNoLongerLoadOthersDo) {
   const pid_t pid = ::fork();
   if (pid == 0) {

@@ -17,6 +17,14 @@ int PXEXTFH(unsigned char* opcode, void* fcd);
 // to run COBOL programs otherwise: their CANCEL would crash.
 const char* PxExtfhAdapterProblem(void);
 
+// A COBOL CALL of a program that is not COBOL goes to `resolve` (the
+// launcher's loader): its entry point, or null to let the run-time look for
+// it. The loader that calls COBOL programs registers itself and forgets
+// itself before it goes (`context` tells which one).
+typedef void* (*PxForeignResolver)(void* context, const char* name);
+void PxExtfhResolveForeign(PxForeignResolver resolve, void* context);
+void PxExtfhForgetForeign(void* context);
+
 // Store files the handler holds open (diagnostics and tests).
 int PxExtfhOpenFiles(void);
 

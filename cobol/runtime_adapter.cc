@@ -22,9 +22,14 @@
 //                    is closed through cob_extfh_close instead.
 //  cob_unlock_file, cob_commit, cob_rollback - never reach an external
 //                    handler in libcob 3.1; they are passed to PXEXTFH.
+//  cob_resolve_cobol, cob_call_field - a COBOL CALL of a program in another
+//                    language is served by the launcher's loader: libcob's
+//                    CANCEL never unloads such a program, so that it would
+//                    keep its state after the launcher unloaded it by name.
 #include <dlfcn.h>
 
 #include <cstring>
+#include <string_view>
 
 #include "cobol/handler.h"
 #include "cobol/pxextfh.h"
@@ -48,10 +53,30 @@ struct Real {
   void (*unlockFile)(cob_file*, cob_field*) = next<decltype(unlockFile)>("cob_unlock_file");
   void (*commit)() = next<decltype(commit)>("cob_commit");
   void (*rollback)() = next<decltype(rollback)>("cob_rollback");
+  void* (*resolveCobol)(const char*, int, int) = next<decltype(resolveCobol)>("cob_resolve_cobol");
+  void* (*callField)(const cob_field*, const cob_call_struct*, unsigned, int) =
+      next<decltype(callField)>("cob_call_field");
   bool complete() const {
-    return extfhOpen && extfhClose && close && unlockFile && commit && rollback;
+    return extfhOpen && extfhClose && close && unlockFile && commit && rollback && resolveCobol &&
+           callField;
   }
 };
+
+// The loader's entry points of programs that are not COBOL (see
+// PxExtfhResolveForeign), null until a loader registers.
+struct Foreign {
+  PxForeignResolver resolve = nullptr;
+  void* context = nullptr;
+};
+Foreign foreign;
+
+void* resolveForeign(std::string_view name) {
+  if (foreign.resolve == nullptr || name.empty() || name.size() > 64) return nullptr;
+  char buf[65];
+  name.copy(buf, name.size());
+  buf[name.size()] = '\0';
+  return foreign.resolve(foreign.context, buf);
+}
 
 const Real& real() {
   static const Real r;
@@ -142,6 +167,34 @@ void cob_rollback(void) {
   real().rollback();
 }
 
+void* cob_resolve_cobol(const char* name, const int fold_case, const int errind) {
+  if (name != nullptr)
+    if (void* entry = cobol::resolveForeign(name)) return entry;
+  return real().resolveCobol(name, fold_case, errind);
+}
+
+void* cob_call_field(const cob_field* f, const cob_call_struct* cs, const unsigned int errind,
+                     const int fold_case) {
+  if (f != nullptr && f->data != nullptr) {
+    std::string_view name(reinterpret_cast<const char*>(f->data), f->size);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\0')) name.remove_suffix(1);
+    bool contained = false;  // a program nested in the caller comes first
+    for (const cob_call_struct* c = cs; c != nullptr && c->cob_cstr_name != nullptr; ++c)
+      contained = contained || name == c->cob_cstr_name;
+    if (!contained)
+      if (void* entry = cobol::resolveForeign(name)) return entry;
+  }
+  return real().callField(f, cs, errind, fold_case);
+}
+
+void PxExtfhResolveForeign(PxForeignResolver resolve, void* context) {
+  cobol::foreign = {resolve, context};
+}
+
+void PxExtfhForgetForeign(void* context) {
+  if (cobol::foreign.context == context) cobol::foreign = {};
+}
+
 const char* PxExtfhAdapterProblem(void) {
   const char* version = libcob_version();
   if (version == nullptr || std::strncmp(version, "3.1", 3) != 0)
@@ -157,6 +210,8 @@ const char* PxExtfhAdapterProblem(void) {
       {"cob_unlock_file", reinterpret_cast<void*>(&cob_unlock_file)},
       {"cob_commit", reinterpret_cast<void*>(&cob_commit)},
       {"cob_rollback", reinterpret_cast<void*>(&cob_rollback)},
+      {"cob_resolve_cobol", reinterpret_cast<void*>(&cob_resolve_cobol)},
+      {"cob_call_field", reinterpret_cast<void*>(&cob_call_field)},
   };
   for (const auto& w : wrapped)
     if (::dlsym(RTLD_DEFAULT, w.name) != w.ours)

@@ -62,8 +62,16 @@ F symbol(void* handle, const char* name) {
 
 }  // namespace
 
-CobolRuntime::CobolRuntime(std::string handlerLibrary, std::string programPath)
-    : handlerLibrary_(std::move(handlerLibrary)), programPath_(std::move(programPath)) {}
+CobolRuntime::CobolRuntime(std::string handlerLibrary, std::string programPath,
+                           ForeignResolver foreign, void* context)
+    : handlerLibrary_(std::move(handlerLibrary)),
+      programPath_(std::move(programPath)),
+      foreign_(foreign),
+      context_(context) {}
+
+CobolRuntime::~CobolRuntime() {
+  if (forgetResolver_ != nullptr) forgetResolver_(context_);
+}
 
 bool CobolRuntime::start() {
   if (state_ == State::kRunning) return true;
@@ -95,8 +103,11 @@ bool CobolRuntime::start() {
   resolveError_ = symbol<const char* (*)()>(handle_, "cob_resolve_error");
   cancel_ = symbol<void (*)(const char*)>(handle_, "cob_cancel");
   tidy_ = symbol<int (*)()>(handle_, "cob_tidy");
+  useResolver_ = symbol<void (*)(ForeignResolver, void*)>(handle_, "PxExtfhResolveForeign");
+  forgetResolver_ = symbol<void (*)(void*)>(handle_, "PxExtfhForgetForeign");
   if (adapterReady == nullptr || init == nullptr || resolve_ == nullptr ||
-      resolveError_ == nullptr || cancel_ == nullptr || tidy_ == nullptr) {
+      resolveError_ == nullptr || cancel_ == nullptr || tidy_ == nullptr ||
+      useResolver_ == nullptr || forgetResolver_ == nullptr) {
     lastError_ = handlerLibrary_ + " lacks the run-time entry points";
     return false;
   }
@@ -113,6 +124,9 @@ bool CobolRuntime::start() {
 
 CobolRuntime::Entry CobolRuntime::load(const std::string& directory, const std::string& name) {
   if (!start()) return nullptr;
+  // The run-time is one per process; the loader that calls now serves the
+  // CALLs its COBOL programs make.
+  useResolver_(foreign_, context_);
   const std::string path = directory + "/" + name;
   void* entry = resolve_(path.c_str(), 0, 0);
   if (entry == nullptr) {

@@ -18,14 +18,20 @@ namespace platform {
 class CobolRuntime {
  public:
   using Entry = std::int32_t (*)(void*, void*);
+  // The entry point of a program that is not COBOL, for a COBOL CALL of it;
+  // null lets the run-time look for the program itself.
+  using ForeignResolver = void* (*)(void* context, const char* name);
 
   // `handlerLibrary`: path of libpxextfh.so. `programPath`: directories that
   // a COBOL CALL of another program searches (colon-separated, may be empty).
-  CobolRuntime(std::string handlerLibrary, std::string programPath);
+  // `foreign`, `context`: who serves COBOL CALLs of other programs.
+  CobolRuntime(std::string handlerLibrary, std::string programPath,
+               ForeignResolver foreign = nullptr, void* context = nullptr);
   CobolRuntime(const CobolRuntime&) = delete;
   CobolRuntime& operator=(const CobolRuntime&) = delete;
-  // Does not end the run-time: that is shutdown(), at the orderly end.
-  ~CobolRuntime() = default;
+  // Does not end the run-time (that is shutdown(), at the orderly end); its
+  // resolver of other programs is taken back.
+  ~CobolRuntime();
 
   bool started() const { return state_ == State::kRunning; }
   // Loads DIRECTORY/NAME.so through the run-time (starting it first if
@@ -51,7 +57,11 @@ class CobolRuntime {
   std::string programPath_;
   State state_ = State::kIdle;
   std::string lastError_;
+  ForeignResolver foreign_;
+  void* context_;
   void* handle_ = nullptr;
+  void (*useResolver_)(ForeignResolver, void*) = nullptr;
+  void (*forgetResolver_)(void*) = nullptr;
   void* (*resolve_)(const char*, int, int) = nullptr;
   const char* (*resolveError_)() = nullptr;
   void (*cancel_)(const char*) = nullptr;

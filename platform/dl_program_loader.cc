@@ -40,13 +40,23 @@ CobolRuntime& DlProgramLoader::cobol() {
     // stands when the run-time starts.
     std::string joined;
     for (const std::string& dir : path_) joined += (joined.empty() ? "" : ":") + dir;
-    cobol_ = std::make_unique<CobolRuntime>(cobolHandler_, joined);
+    cobol_ = std::make_unique<CobolRuntime>(cobolHandler_, joined, &DlProgramLoader::foreignEntry,
+                                            this);
   }
   return *cobol_;
 }
 
 bool DlProgramLoader::isLoaded(std::string_view name) const {
   return loaded_.find(trimName(name)) != loaded_.end();
+}
+
+std::string DlProgramLoader::findFile(const std::string& name) const {
+  for (const std::string& dir : path_) {
+    if (dir.empty()) continue;
+    std::string file = dir + "/" + name + ".so";
+    if (::access(file.c_str(), R_OK) == 0) return file;
+  }
+  return {};
 }
 
 DlProgramLoader::Loaded* DlProgramLoader::load(std::string_view rawName) {
@@ -57,36 +67,53 @@ DlProgramLoader::Loaded* DlProgramLoader::load(std::string_view rawName) {
     return nullptr;
   }
   const std::string sym(name);
-  for (const std::string& dir : path_) {
-    if (dir.empty()) continue;
-    const std::string file = dir + "/" + sym + ".so";
-    if (::access(file.c_str(), R_OK) != 0) continue;
-    if (isCobolModule(file)) {
-      // The run-time loads it and later cancels it: its call table then
-      // never keeps a pointer into a module that is gone.
-      const Entry entry = cobol().load(dir, sym);
-      if (entry == nullptr) {
-        lastError_ = cobol().lastError();
-        return nullptr;
-      }
-      return &loaded_.emplace(sym, Loaded{nullptr, entry, false, file}).first->second;
-    }
-    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* err = ::dlerror();
-      lastError_ = err ? err : ("cannot load " + file);
-      return nullptr;
-    }
-    auto entry = reinterpret_cast<Entry>(::dlsym(handle, sym.c_str()));
-    if (entry == nullptr) {
-      lastError_ = file + " does not export " + sym;
-      ::dlclose(handle);
-      return nullptr;
-    }
-    return &loaded_.emplace(sym, Loaded{handle, entry, false, file}).first->second;
+  const std::string file = findFile(sym);
+  if (file.empty()) {
+    lastError_ = "program " + sym + " not found in the program path";
+    return nullptr;
   }
-  lastError_ = "program " + sym + " not found in the program path";
-  return nullptr;
+  if (isCobolModule(file)) {
+    // The run-time loads it and later cancels it: its call table then
+    // never keeps a pointer into a module that is gone.
+    const std::string dir = file.substr(0, file.size() - sym.size() - 4);
+    const Entry entry = cobol().load(dir, sym);
+    if (entry == nullptr) {
+      lastError_ = cobol().lastError();
+      return nullptr;
+    }
+    return &loaded_.emplace(sym, Loaded{nullptr, entry, false, file}).first->second;
+  }
+  return loadShared(sym, file);
+}
+
+DlProgramLoader::Loaded* DlProgramLoader::loadShared(const std::string& name,
+                                                     const std::string& file) {
+  void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* err = ::dlerror();
+    lastError_ = err ? err : ("cannot load " + file);
+    return nullptr;
+  }
+  auto entry = reinterpret_cast<Entry>(::dlsym(handle, name.c_str()));
+  if (entry == nullptr) {
+    lastError_ = file + " does not export " + name;
+    ::dlclose(handle);
+    return nullptr;
+  }
+  return &loaded_.emplace(name, Loaded{handle, entry, false, file}).first->second;
+}
+
+void* DlProgramLoader::foreignEntry(void* self, const char* rawName) {
+  auto& loader = *static_cast<DlProgramLoader*>(self);
+  const std::string_view name = trimName(rawName);
+  if (!isLoadableName(name)) return nullptr;  // the run-time's own routines, paths
+  if (auto it = loader.loaded_.find(name); it != loader.loaded_.end())
+    return it->second.handle != nullptr ? reinterpret_cast<void*>(it->second.entry) : nullptr;
+  const std::string sym(name);
+  const std::string file = loader.findFile(sym);
+  if (file.empty() || isCobolModule(file)) return nullptr;
+  Loaded* p = loader.loadShared(sym, file);
+  return p != nullptr ? reinterpret_cast<void*>(p->entry) : nullptr;
 }
 
 CallOutcome DlProgramLoader::call(std::string_view name, void* first, void* second) {

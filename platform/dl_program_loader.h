@@ -2,7 +2,9 @@
 // first directory of the program path that holds it, exporting
 // `extern "C" int32_t NAME(void*, void*)`. A COBOL module (compiled by cobc)
 // is recognised from its file before it is loaded and goes through the COBOL
-// run-time, which is started on the first such module only.
+// run-time, which is started on the first such module only. A program of
+// another language that a COBOL program CALLs is loaded here too, so that
+// unloading it by name unloads it whoever called it.
 #pragma once
 
 #include <map>
@@ -52,7 +54,15 @@ class DlProgramLoader : public ProgramLoader {
     std::string file;  // the module's path
   };
   Loaded* load(std::string_view name);
+  Loaded* loadShared(const std::string& name, const std::string& file);
+  // NAME.so in the first directory of the path that holds it; empty if none.
+  std::string findFile(const std::string& name) const;
   CobolRuntime& cobol();
+  // A COBOL program's CALL of `name`: the entry point when it is a program
+  // of another language, loaded (and later unloaded) here like any other;
+  // null for COBOL programs and names that are not programs, which the
+  // COBOL run-time resolves itself.
+  static void* foreignEntry(void* self, const char* name);
 
   std::vector<std::string> path_;
   std::string cobolHandler_;
