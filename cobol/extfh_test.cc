@@ -245,6 +245,36 @@ TEST_F(Extfh, RecordLocksAgainstAnotherProcessInBothDirections) {
   EXPECT_EQ(textOf(r.record()), "VON COBOL");
 }
 
+// After COMMIT or ROLLBACK the program works in units: every record it
+// reads on an I-O file stays locked against other processes until the next
+// COMMIT or ROLLBACK, also across other operations and UNLOCK.
+TEST_F(Extfh, InsideAUnitRecordLocksLastUntilCommitOrRollback) {
+  Robot r(loader_);
+  ASSERT_EQ(r.op("OU", "FX01.DAT"), "00");
+  (void)r.op("CM");  // COMMIT has no file status; it starts unit mode
+  ASSERT_EQ(r.op("RL", menuKey(1, 1)), "00");
+  ASSERT_EQ(r.op("RK", menuKey(1, 2)), "00");
+  ASSERT_EQ(r.op("UL"), "00");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 1)), "9/068");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 2)), "9/068");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 3)), "00");
+  ASSERT_EQ(r.op("RW", menuRecord(1, 1, "IN DER EINHEIT")), "00");
+  (void)r.op("CM");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 1)), "00");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 2)), "00");
+  ASSERT_EQ(r.op("RK", menuKey(1, 3)), "00");
+  ASSERT_EQ(r.op("RW", menuRecord(1, 3, "ZURUECK")), "00");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 3)), "9/068");
+  (void)r.op("RB");
+  EXPECT_EQ(probe(datafiles::kMenuFile, "read-update", menuKey(1, 3)), "00");
+  ASSERT_EQ(r.op("CL"), "00");
+  ASSERT_EQ(r.op("OI", "FX01.DAT"), "00");
+  ASSERT_EQ(r.op("RK", menuKey(1, 1)), "00");
+  EXPECT_EQ(textOf(r.record()), "IN DER EINHEIT");
+  ASSERT_EQ(r.op("RK", menuKey(1, 3)), "00");
+  EXPECT_EQ(textOf(r.record()), "M1E3");  // rolled back
+}
+
 TEST_F(Extfh, FileHeldExclusivelyElsewhereIsLocked) {
   datafiles::SqliteStore store;
   auto f = store.file(datafiles::kMenuFile);

@@ -112,6 +112,20 @@ class CobolEndToEnd : public ::testing::Test {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
   std::string transcript() { return readFile(root + "/run.jsonl"); }
+  // Sign-on flags of all users in key order.
+  std::string signOnFlags() {
+    datafiles::SqliteStore store;
+    auto f = store.file(datafiles::kUserFile);
+    EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
+    datafiles::UserRecord u;
+    encoding::zero(u.clientField());
+    std::string flags;
+    if (f->start(datafiles::StartMode::kNotLessThan, u.bytes(), datafiles::UserRecord::kKeyLength)
+            .ok())
+      while (f->readNext(u.bytes()).ok()) flags += u.signOnFlag();
+    (void)f->close();
+    return flags;
+  }
   std::string today() {
     const std::time_t now = std::time(nullptr);
     char buf[8];
@@ -201,18 +215,22 @@ TEST_F(CobolUnitEnds, KilledMidUnitLeavesTheFilesAsBefore) {
   const int status = runAndEnd(SIGKILL);
   ASSERT_TRUE(WIFSIGNALED(status));
   EXPECT_EQ(WTERMSIG(status), SIGKILL);
+  const std::string flags = signOnFlags();
+  EXPECT_EQ(std::count(flags.begin(), flags.end(), 'J'), 1);  // no end at all
   EXPECT_EQ(permissions(), before);
   EXPECT_EQ(testing_support::probe(datafiles::kPermissionFile, "read-update"), "23");  // usable
 }
 
 // libcob installs its own handlers at its start (they would end the process
-// by the signal itself); px01's own must still end it, with its exit status
-// 128 + the signal, and the unit must be undone.
+// by the signal itself, past the launcher); px01's own must still see the
+// signal: the COBOL program's wait ends, it closes its file (its unit is
+// undone), and px01 ends in order with 128 + the signal.
 TEST_F(CobolUnitEnds, EndedFromOutsideWhileCobolRunsEndsAsPx01Does) {
   const int before = permissions();
   const int status = runAndEnd(SIGTERM);
   ASSERT_TRUE(WIFEXITED(status)) << readFile(root + "/out.txt");
   EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+  EXPECT_EQ(signOnFlags(), "NN");  // the orderly end ran
   EXPECT_EQ(permissions(), before);
 }
 
