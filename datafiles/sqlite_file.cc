@@ -546,6 +546,7 @@ FileStatus FileHandle::begin() {
   if (rc != SQLITE_OK) return fromSqlite(rc);
   inUnit_ = true;
   unitLost_ = false;
+  lock_.allowWide(true);
   return kOk;
 }
 
@@ -554,6 +555,7 @@ FileStatus FileHandle::commit() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (unitLost_) {
     inUnit_ = unitLost_ = false;
+    lock_.allowWide(false);
     lock_.unlockRecords();
     return kPermanentError;  // the store rolled the unit back already
   }
@@ -564,6 +566,7 @@ FileStatus FileHandle::commit() {
     return fromSqlite(rc);
   }
   inUnit_ = false;
+  lock_.allowWide(false);
   lock_.unlockRecords();
   return fromSqlite(rc);
 }
@@ -573,6 +576,7 @@ FileStatus FileHandle::rollback() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (!sqlite3_get_autocommit(db_)) (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   inUnit_ = unitLost_ = false;
+  lock_.allowWide(false);
   lock_.unlockRecords();
   return kOk;
 }
