@@ -174,6 +174,59 @@ TEST(ScriptedRuntime, TextPageAndInputShowTheirFields) {
   EXPECT_EQ(t[1].find("\"page\""), std::string::npos);
 }
 
+TEST(ScriptedRuntime, ListAndFormAnswerAndShowTheirFields) {
+  ScriptedRun run("find Logdatei\nkey F5\nfield 2 PX13\nfield 1 Protokoll ansehen\nreply J\n"
+                  "find nirgends\n");
+  encoding::putText(run.data.listTitle(), "Pflege der Menüdatei");
+  encoding::putText(run.data.listHeader(), " Nr.  Text");
+  encoding::putText(run.data.listKey(2), "Ändern");
+  encoding::putText(run.data.listRow(1), "  10  Pflege der Menüdatei");
+  encoding::putText(run.data.listRow(2), "  90  Logdatei anzeigen");
+  encoding::putRaw(run.data.listCount(), "0002");
+  encoding::putRaw(run.data.listSelection(), "0001");
+  encoding::putRaw(run.data.listTop(), "0001");
+  message(run.data, "* = überschreibt der Katalog");
+  EXPECT_EQ(run.call("LISTE"), 0);
+  EXPECT_EQ(run.data.eventCode(), 5);
+  EXPECT_EQ(encoding::view(run.data.listChosen()), "0002");
+  EXPECT_EQ(encoding::view(run.data.listSelection()), "0002");
+  EXPECT_EQ(encoding::view(run.data.chosenRow()), "0000");  // the menu's field stays
+
+  encoding::putText(run.data.formTitle(), "Eintrag 99/90");
+  encoding::putText(run.data.formLabel(1), "Text");
+  encoding::putRaw(run.data.formWidth(1), "40");
+  encoding::putText(run.data.formValue(1), "Logdatei anzeigen");
+  encoding::putText(run.data.formLabel(2), "Programm");
+  encoding::putRaw(run.data.formWidth(2), "04");
+  encoding::putText(run.data.formValue(2), "PX13");
+  encoding::putRaw(run.data.formCount(), "02");
+  message(run.data, "");
+  EXPECT_EQ(run.call("MASKE"), 0);
+  EXPECT_EQ(run.data.reply(), 'J');
+  EXPECT_EQ(encoding::getText(run.data.formValue(1)), "Protokoll ansehen");
+  EXPECT_EQ(encoding::getText(run.data.formValue(2)), "PX13");
+  EXPECT_EQ(run.call("LISTE"), screenset::kScriptNoMatch);
+
+  const auto t = run.transcript();
+  ASSERT_EQ(t.size(), 3u);
+  for (const char* shown :
+       {"\"procedure\":\"LISTE\"", "\"list_title\":\"Pflege der Menüdatei\"",
+        "\"list_header\":\" Nr.  Text\"", "\"list_keys\":[\"\",\"Ändern\",\"\",",
+        "\"list_rows\":[\"  10  Pflege der Menüdatei\",\"  90  Logdatei anzeigen\"]",
+        "\"list_count\":2", "\"list_selection\":1", "\"message\":\"* = überschreibt der Katalog\"",
+        "\"event\":5,\"row\":2"})
+    EXPECT_NE(t[0].find(shown), std::string::npos) << shown << "\n" << t[0];
+  for (const char* shown :
+       {"\"form_title\":\"Eintrag 99/90\"", "\"form_labels\":[\"Text\",\"Programm\"]",
+        "\"form_values\":[\"Logdatei anzeigen\",\"PX13\"]",
+        "\"form_input\":[\"Protokoll ansehen\",\"PX13\"]", "\"reply\":\"J\""})
+    EXPECT_NE(t[1].find(shown), std::string::npos) << shown << "\n" << t[1];
+  EXPECT_EQ(t[1].find("list_rows"), std::string::npos);
+  EXPECT_NE(t[2].find("\"reason\":\"script line 6: no row of LISTE contains \\\"nirgends\\\"\""),
+            std::string::npos)
+      << t[2];
+}
+
 TEST(ScriptedRuntime, FailuresLeaveCodeDetailsAndReason) {
   {
     ScriptedRun run("key ESC\nselect zwei\n");
