@@ -583,51 +583,62 @@ class Maintenance {
     }
   }
 
-  // The menu tree as `u` sees it, with what she does not see and why.
+  // The menus as `u` sees them, one at a time, with every entry she does not
+  // see or cannot open and why.
   std::string userMenu(const User& u) {
     const std::string name = utf8(encoding::trimmed(std::span<const char>(u.name.data(), u.name.size())));
-    int selection = 1, top = 1;
+    const datafiles::AccessUser user = accessUser(u);
+    std::vector<Level> path{{0, kTopTitle}};
     std::string note;
     for (;;) {
-      const auto tree = datafiles::menuTree(*menus_, accessUser(u), *lookup_, true);
+      Level& level = path.back();
+      const std::vector<MenuRecord> entries = datafiles::menuEntries(*menus_, level.menu);
+      std::vector<datafiles::Refusal> refusals;
       ListScreen list;
-      list.title = "Menü für " + name + " (Klasse " + utf8(u.userClass) + ")";
-      list.header = "Eintrag, Programm und warum sie ihn nicht sieht";
+      list.title = "Menü für " + name + " (Klasse " + utf8(u.userClass) + "): " + level.title;
+      list.header = "  Nr  Text, Programm; warum " + name + " den Eintrag nicht sieht";
       list.keys = {"Hilfe", "", "", "", "Recht +/-", "", "Warum?", "Sätze"};
-      for (const datafiles::TreeLine& line : tree) {
-        const MenuRecord& r = line.entry;
-        std::string row = std::string(static_cast<std::size_t>(std::min(line.depth - 1, 8) * 2), ' ') +
-                          number("%3d", r.entry().value_or(0)) + "  " + r.text();
-        if (!r.opensSubmenu()) row += "  [" + encoding::getText(r.programField()) + "]";
-        if (line.refusal != datafiles::Refusal::kNone)
-          row += "  -- " + datafiles::explain(line.refusal, r);
+      for (const MenuRecord& r : entries) {
+        const datafiles::Refusal refused = datafiles::refusalFor(user, r, *lookup_);
+        refusals.push_back(refused);
+        std::string row = number("%4d", r.entry().value_or(0)) + "  " + r.text();
+        if (r.opensSubmenu()) row += "  > Menü " + std::to_string(r.entry().value_or(0));
+        else row += "  [" + encoding::getText(r.programField()) + "]";
+        if (refused != datafiles::Refusal::kNone) row += "  -- " + datafiles::explain(refused, r);
         list.rows.push_back(row);
       }
-      screen_.setListPosition(selection, top);
+      screen_.setListPosition(level.selection, level.top);
       const auto choice = screen_.showList(list, note);
       if (!choice) return "";
-      selection = screen_.listSelection();
-      top = screen_.listTop();
+      level.selection = screen_.listSelection();
+      level.top = screen_.listTop();
       note.clear();
-      const datafiles::TreeLine* line =
-          choice->row >= 1 && choice->row <= static_cast<int>(tree.size())
-              ? &tree[static_cast<std::size_t>(choice->row - 1)]
-              : nullptr;
+      const bool onRow = choice->row >= 1 && choice->row <= static_cast<int>(entries.size());
+      const MenuRecord* row = onRow ? &entries[static_cast<std::size_t>(choice->row - 1)] : nullptr;
+      const datafiles::Refusal refusal =
+          onRow ? refusals[static_cast<std::size_t>(choice->row - 1)] : datafiles::Refusal::kNone;
       switch (choice->event) {
         case 0:
-          return "";
+          if (path.size() == 1) return "";
+          path.pop_back();
+          break;
         case 1:
           help();
           break;
-        case 5:
         case 48:
-          if (line != nullptr && !line->entry.opensSubmenu())
-            note = togglePermission(u, line->entry.program());
-          else if (line != nullptr)
-            note = "Rechte gibt es nur für Einträge mit Programm.";
+          // Into a submenu she may open; on anything else, why.
+          if (row != nullptr && row->opensSubmenu() && refusal == datafiles::Refusal::kNone) {
+            if (path.size() < 20) path.push_back({row->entry().value_or(0), row->text()});
+          } else if (row != nullptr) {
+            why(u, *row);
+          }
+          break;
+        case 5:
+          if (row != nullptr && !row->opensSubmenu()) note = togglePermission(u, row->program());
+          else if (row != nullptr) note = "Rechte gibt es nur für Einträge mit Programm.";
           break;
         case 7:
-          if (line != nullptr) why(u, line->entry);
+          if (row != nullptr) why(u, *row);
           break;
         case 8:
           note = userRecords(u);

@@ -128,8 +128,9 @@ class MenuMaintenanceEndToEnd : public ::testing::Test {
 TEST_F(MenuMaintenanceEndToEnd, GrantAndRevokeFromTheMenuChangeOnePermissionRecord) {
   const Records before = records(datafiles::kPermissionFile);
   const std::string script = std::string(kToPX03) +
-                             "key F6\nfind NORBERT\nkey ENTER\nfind [PA62]\nkey F5\n"
-                             "key ESC\nkey ESC\nkey ESC\n" + kLeave;
+                             "key F6\nfind NORBERT\nkey ENTER\nfind Aufgabenverwaltung\n"
+                             "key ENTER\nfind [PA62]\nkey F5\n"
+                             "key ESC\nkey ESC\nkey ESC\nkey ESC\n" + kLeave;
   auto t = px01("ADMIN", script);
   Records after = records(datafiles::kPermissionFile);
   ASSERT_EQ(after.size(), before.size() + 1) << readFile(root + "/run.jsonl");
@@ -249,8 +250,9 @@ TEST_F(MenuMaintenanceEndToEnd, WhyIsTheSameInPX03U000AndPxadmin) {
   // PX03, an administrator asking for NORBERT.
   const auto admin = px01("ADMIN", std::string(kToPX03) +
                                        "key F6\nfind NORBERT\nkey ENTER\n"
-                                       "find Finanzbuchhaltung\nkey F7\nfind [PA62]\nkey F7\n"
-                                       "key ESC\nkey ESC\nkey ESC\n" + kLeave);
+                                       "find Finanzbuchhaltung\nkey F7\n"
+                                       "find Aufgabenverwaltung\nkey ENTER\nfind [PA62]\nkey F7\n"
+                                       "key ESC\nkey ESC\nkey ESC\nkey ESC\n" + kLeave);
   const auto pages = callsOf(admin, "TEXT-ANZEIGEN");
   ASSERT_EQ(pages.size(), 2u) << readFile(root + "/run.jsonl");
   EXPECT_NE(pages[0].find("\"  " + notInstalled + "\""), std::string::npos) << pages[0];
