@@ -474,6 +474,28 @@ class Maintenance {
     return out;
   }
 
+  // The users a list can show: with more than fit, only those whose name
+  // starts with what the administrator types. Nothing when she cancels.
+  std::optional<std::vector<User>> fitting(std::vector<User> users) {
+    constexpr std::size_t kRows = pxabi::ScreenDataBlock::kListRowCount;
+    while (users.size() > kRows) {
+      encoding::blank(screen_.data().inputText());
+      screen_.data().setInputHidden('N');
+      if (!screen_.run("EINGABE", std::to_string(users.size()) +
+                                      " Benutzer. Anfang des Namens:") ||
+          screen_.reply() != 'J')
+        return std::nullopt;
+      std::string prefix(encoding::trimmed(screen_.data().inputText()));
+      for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      std::vector<User> some;
+      for (const User& u : users)
+        if (u.name.compare(0, prefix.size(), prefix) == 0) some.push_back(u);
+      if (some.empty()) continue;
+      users = std::move(some);
+    }
+    return users;
+  }
+
   datafiles::AccessUser accessUser(const User& u) const { return {u.userClass, client_, u.name}; }
 
   bool holds(const User& u, std::string_view program) {
@@ -520,11 +542,13 @@ class Maintenance {
   // The users of the client for one program entry.
   std::string entryPermissions(const MenuRecord& entry) {
     const std::string program(entry.program());
+    auto all = clientUsers();
+    if (!all) return "U001 kann nicht geladen werden.";
+    const auto users = fitting(std::move(*all));
+    if (!users) return "";
     std::string note;
     int selection = 1, top = 1;
     for (;;) {
-      const auto users = clientUsers();
-      if (!users) return "U001 kann nicht geladen werden.";
       ListScreen list;
       list.title = "Rechte für " + utf8(encoding::trimmed(entry.programField())) + ": " + entry.text();
       list.header = padded("Benutzer", 10) + "  Kl  Satz  Fl  Ergebnis";
@@ -558,11 +582,13 @@ class Maintenance {
   }
 
   std::string chooseUser() {
+    auto all = clientUsers();
+    if (!all) return "U001 kann nicht geladen werden.";
+    const auto users = fitting(std::move(*all));
+    if (!users) return "";
     int selection = 1, top = 1;
     std::string note;
     for (;;) {
-      const auto users = clientUsers();
-      if (!users) return "U001 kann nicht geladen werden.";
       ListScreen list;
       list.title = "Benutzer von Mandant " + std::to_string(client_);
       list.header = padded("Benutzer", 10) + "  Kl";

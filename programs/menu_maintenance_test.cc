@@ -248,6 +248,43 @@ TEST_F(MenuMaintenance, AdministratorsNeedNoPermissionAndGetNone) {
   EXPECT_TRUE(noted("Benutzerklasse H braucht keine Berechtigung."));
 }
 
+// A list holds 400 rows: more users are narrowed down by name, more entries
+// are said to be cut.
+TEST_F(MenuMaintenance, WhatDoesNotFitAListIsNarrowedOrSaid) {
+  for (int i = 0; i < 450; ++i) {
+    datafiles::UserRecord u;
+    u.setClient(0);
+    char name[8];
+    std::snprintf(name, sizeof name, "U%03d", i);
+    u.setEncodedName(encoded(name));
+    u.setUserClass('N');
+    store.put(datafiles::kUserFile.name, u.view());
+    MenuRecord r;
+    r.setKey(17, 100 + i);
+    r.setText(name);
+    r.setProgram("PA60");
+    r.setAccessClass('N');
+    store.put(datafiles::kMenuFile.name, r.view());
+  }
+  Answer narrow;
+  narrow.procedure = "EINGABE";
+  narrow.reply = 'J';
+  narrow.action = [](pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize> d) {
+    encoding::putRaw(d.subspan(pxabi::ScreenDataBlock::kInputText.offset, 78), "u1");
+  };
+  screen.then(key(6)).then(narrow).then(key(kEsc)).then(on("Aufgabenverwaltung", kEnter));
+  EXPECT_EQ(run(), programs::kDone);
+  const auto inputs = screen.callsOf("EINGABE");
+  ASSERT_EQ(inputs.size(), 1u);
+  EXPECT_EQ(inputs[0]->message(), "453 Benutzer. Anfang des Namens:");
+  const auto lists = screen.callsOf("LISTE");
+  ASSERT_GE(lists.size(), 3u);
+  EXPECT_EQ(lists[1]->listRows().size(), 100u);  // U100 ... U199
+  EXPECT_EQ(lists[1]->listRows().front().substr(0, 4), "U100");
+  EXPECT_EQ(lists[3]->listRows().size(), 400u);
+  EXPECT_EQ(lists[3]->message(), "Nur die ersten 400 von 453 Zeilen.");
+}
+
 TEST_F(MenuMaintenance, AnEditedEntryKeepsEveryByteItDoesNotChange) {
   MenuRecord r;
   std::copy_n(menuRecord(17, 20).data(), r.kSize, r.data());

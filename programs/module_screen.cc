@@ -88,7 +88,12 @@ std::optional<ListChoice> ModuleScreen::showList(const ListScreen& list, std::st
   (void)encoding::putDigits(data_->listCount(), static_cast<long long>(used));
   if (!encoding::getDigits(data_->listSelection())) setListPosition(1, 1);
   data_->setEventCode(Data::kEventNone);
-  if (!run("LISTE", message)) return std::nullopt;
+  // Rows beyond the block's are not shown: say so rather than cut silently.
+  const std::string cut = list.rows.size() > used && message.empty()
+                              ? "Nur die ersten " + std::to_string(used) + " von " +
+                                    std::to_string(list.rows.size()) + " Zeilen."
+                              : std::string(message);
+  if (!run("LISTE", cut)) return std::nullopt;
   ListChoice c;
   c.event = data_->eventCode() & 0xFF;
   c.row = static_cast<int>(encoding::getDigits(data_->listChosen()).value_or(0));
