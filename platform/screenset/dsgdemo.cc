@@ -75,7 +75,7 @@ class Demo {
     const char* keys[] = {"Hilfe", "Ändern", "Neu", "Löschen", "Rechte", "", "Warum?", "", "", ""};
     for (int k = 0; k < 10; ++k) encoding::putText(data_.listKey(k + 1), keys[k]);
     for (std::size_t i = 0; i < std::size(kRows); ++i) {
-      char number[8], program[24];
+      char number[32], program[64];
       std::snprintf(number, sizeof number, "%4zu  ", (i + 1) * 10);
       std::snprintf(program, sizeof program, "  P%03zu N  _  %s", i, i % 3 == 0 ? "*" : "");
       const std::string text = kRows[i];
