@@ -275,7 +275,7 @@ Player::Choice Player::choose(const std::vector<std::string_view>& rows,
     default:
       c.failure = lineFailure(kScriptOutOfStep, a, callNumber,
                               std::string(procedure) +
-                                  " came while the script waits for a box, input or form");
+                                  " came while the script waits for a box or input");
       return c;
   }
   take();
