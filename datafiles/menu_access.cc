@@ -3,7 +3,24 @@
 #include <algorithm>
 #include <set>
 
+#include "encoding/cp850.h"
+
 namespace datafiles {
+namespace {
+
+// Code page 850 as UTF-8, trailing blanks dropped, control characters as
+// their pictures, so that no reason ever writes one to a terminal.
+std::string visible(std::span<const char> cp850) {
+  std::string out;
+  for (char c : encoding::trimmed(cp850)) {
+    const auto b = static_cast<unsigned char>(c);
+    const char32_t cp = b < 0x20 ? U'\u2400' + b : b == 0x7F ? U'\u2421' : encoding::cp850::toCodePoint(b);
+    encoding::cp850::appendUtf8(out, cp);
+  }
+  return out;
+}
+
+}  // namespace
 
 Visibility entryVisibility(char userClass, char accessClass, std::string_view program) {
   if (userClass == 'M') return Visibility::kShown;
@@ -14,18 +31,26 @@ Visibility entryVisibility(char userClass, char accessClass, std::string_view pr
   return Visibility::kNeedsPermission;
 }
 
+void FileAccessLookup::note(const KeyedFile& file, FileStatus s) {
+  if (!s.ok() && !s.invalidKey() && !failure_) failure_ = ReadFailure{file.spec().name, s};
+}
+
 bool FileAccessLookup::hasPermission(int client, std::string_view user,
                                      std::string_view program) {
   PermissionRecord key;
   key.setKey(client, user, program);
-  return !permissions_.start(StartMode::kEqual, key.bytes(), PermissionRecord::kKeyLength)
-              .invalidKey();
+  const FileStatus s =
+      permissions_.start(StartMode::kEqual, key.bytes(), PermissionRecord::kKeyLength);
+  note(permissions_, s);
+  return !s.invalidKey();
 }
 
 bool FileAccessLookup::isInstalled(int client, int application) {
   InstallationRecord app;
   app.setKey(InstallationRecord::kApplicationType, client, application);
-  return !installation_.read(app.bytes()).invalidKey();
+  const FileStatus s = installation_.read(app.bytes());
+  note(installation_, s);
+  return !s.invalidKey();
 }
 
 Refusal refusalFor(const AccessUser& user, const MenuRecord& entry, AccessLookup& files) {
@@ -53,7 +78,7 @@ std::string explain(Refusal refusal, const MenuRecord& entry) {
     case Refusal::kClassM:
       return "Zugriffsklasse M: nur für Benutzerklasse M";
     case Refusal::kNoPermission:
-      return "kein Berechtigungssatz für Programm " + encoding::getText(entry.programField());
+      return "kein Berechtigungssatz für Programm " + visible(entry.programField());
     case Refusal::kNotInstalled:
       // The launcher's own words when it refuses to open the application.
       return "Anwendung nicht installiert!";
@@ -61,17 +86,21 @@ std::string explain(Refusal refusal, const MenuRecord& entry) {
   return "";
 }
 
-std::vector<MenuRecord> menuEntries(KeyedFile& menus, int menu) {
+std::vector<MenuRecord> menuEntries(KeyedFile& menus, int menu,
+                                    std::optional<ReadFailure>* failure) {
   std::vector<MenuRecord> out;
   MenuRecord r;
   r.setKey(menu, 0);
-  if (menus.start(StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).invalidKey())
-    return out;
-  while (menus.readNext(r.bytes()).ok()) {
-    if (r.isHeader()) continue;
-    if (r.menu() != menu) break;
-    out.push_back(r);
+  FileStatus s = menus.start(StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength);
+  if (s.ok()) {
+    while ((s = menus.readNext(r.bytes())).ok()) {
+      if (r.isHeader()) continue;
+      if (r.menu() != menu) return out;
+      out.push_back(r);
+    }
   }
+  if (!s.atEnd() && !s.invalidKey() && failure != nullptr && !*failure)
+    *failure = ReadFailure{menus.spec().name, s};
   return out;
 }
 
@@ -82,12 +111,13 @@ struct TreeWalk {
   const AccessUser& user;
   AccessLookup& files;
   bool all;
+  std::optional<ReadFailure> failure;
   std::set<int> path;  // the menus on the way down, against cycles
   std::vector<TreeLine> lines;
 
   void walk(int menu, int depth) {
-    if (depth > 20 || !path.insert(menu).second) return;
-    for (const MenuRecord& r : menuEntries(menus, menu)) {
+    if (failure || depth > 20 || !path.insert(menu).second) return;
+    for (const MenuRecord& r : menuEntries(menus, menu, &failure)) {
       const Refusal why = refusalFor(user, r, files);
       if (why != Refusal::kNone && !all) continue;
       lines.push_back({depth, r, why});
@@ -100,9 +130,10 @@ struct TreeWalk {
 }  // namespace
 
 std::vector<TreeLine> menuTree(KeyedFile& menus, const AccessUser& user, AccessLookup& files,
-                               bool all) {
-  TreeWalk w{menus, user, files, all, {}, {}};
+                               bool all, std::optional<ReadFailure>* failure) {
+  TreeWalk w{menus, user, files, all, {}, {}, {}};
   w.walk(0, 1);
+  if (failure != nullptr && w.failure) *failure = w.failure;
   return std::move(w.lines);
 }
 

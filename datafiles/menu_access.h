@@ -5,6 +5,7 @@
 // tool give the same words for the same case.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +38,13 @@ enum class Refusal {
   kNotInstalled,  // an application not installed for her client
 };
 
+// A read that neither found a record nor came to the end (nor said "no such
+// key"): whoever lists must not pass a shortened list off as whole.
+struct ReadFailure {
+  std::string_view file;  // "FX01.DAT"
+  FileStatus status;
+};
+
 // The two lookups the rule makes in the files.
 class AccessLookup {
  public:
@@ -49,17 +57,20 @@ class AccessLookup {
 
 // The lookups in a permission file and an installation file open for input,
 // made as the launcher makes them: any status but "no such key" counts as
-// there.
+// there. The first other failure is kept for those who must report it.
 class FileAccessLookup final : public AccessLookup {
  public:
   FileAccessLookup(KeyedFile& permissions, KeyedFile& installation)
       : permissions_(permissions), installation_(installation) {}
   bool hasPermission(int client, std::string_view user, std::string_view program) override;
   bool isInstalled(int client, int application) override;
+  const std::optional<ReadFailure>& failure() const { return failure_; }
 
  private:
+  void note(const KeyedFile& file, FileStatus s);
   KeyedFile& permissions_;
   KeyedFile& installation_;
+  std::optional<ReadFailure> failure_;
 };
 
 // The user the rule is applied for: her class, her client and her plain user
@@ -72,11 +83,15 @@ struct AccessUser {
 
 // Why `user` does not see `entry` or cannot open it; kNone when she can.
 Refusal refusalFor(const AccessUser& user, const MenuRecord& entry, AccessLookup& files);
-// The reason in words (German, UTF-8), at most 50 characters; empty for kNone.
+// The reason in words (German, UTF-8), at most 50 characters; empty for
+// kNone. A control character of a program name is shown as its picture
+// (U+2400 ...), never raw.
 std::string explain(Refusal refusal, const MenuRecord& entry);
 
-// The entries of menu `menu` in key order (the header record left out).
-std::vector<MenuRecord> menuEntries(KeyedFile& menus, int menu);
+// The entries of menu `menu` in key order (the header record left out). A
+// read failure ends the list and goes into `failure` when given.
+std::vector<MenuRecord> menuEntries(KeyedFile& menus, int menu,
+                                    std::optional<ReadFailure>* failure = nullptr);
 
 struct TreeLine {
   int depth;  // 1 for the entries of menu 0
@@ -86,8 +101,9 @@ struct TreeLine {
 // The menu tree from menu 0 as `user` sees it, depth first in key order.
 // With `all` also the entries she does not see or cannot open, whose
 // submenus are then not entered. A menu already on the way down is not
-// entered again, and the tree ends at depth 20.
+// entered again, and the tree ends at depth 20. A read failure of the menu
+// file ends the tree and goes into `failure` when given.
 std::vector<TreeLine> menuTree(KeyedFile& menus, const AccessUser& user, AccessLookup& files,
-                               bool all);
+                               bool all, std::optional<ReadFailure>* failure = nullptr);
 
 }  // namespace datafiles

@@ -4,6 +4,7 @@
 
 #include <set>
 
+#include "testing/fault_store.h"
 #include "testing/memory_store.h"
 
 namespace datafiles {
@@ -152,6 +153,34 @@ TEST_F(MenuTreeTest, ClassMSeesEveryEntryAndEveryMenu) {
   EXPECT_EQ(all, tree('M', false));
   EXPECT_EQ(all, (std::vector<std::string>{"1:0/5", "2:5/10", "2:5/20", "2:5/40", "3:40/1",
                                            "3:40/5", "1:0/30", "2:30/1", "1:0/99", "2:99/10"}));
+}
+
+// A read that fails in the middle is reported, never passed off as the end.
+TEST_F(MenuTreeTest, ReadFailuresAreReportedNotPassedOffAsTheEnd) {
+  testing_support::FaultStore faulty(store);
+  auto menusOf = faulty.file(kMenuFile);
+  ASSERT_TRUE(menusOf->open(OpenMode::kInput).ok());
+  faulty.fail(kMenuFile.name, testing_support::Op::kReadNext, kIndexDamaged, 1, 3);
+  std::optional<ReadFailure> failure;
+  const auto lines = menuTree(*menusOf, AccessUser{}, files, true, &failure);
+  ASSERT_TRUE(failure);
+  EXPECT_EQ(failure->file, "FX01.DAT");
+  EXPECT_EQ(failure->status, kIndexDamaged);
+  EXPECT_LT(lines.size(), 10u);
+
+  ASSERT_TRUE(faulty.create(kPermissionFile).ok());
+  ASSERT_TRUE(faulty.create(kInstallationFile).ok());
+  auto perms = faulty.file(kPermissionFile);
+  auto inst = faulty.file(kInstallationFile);
+  ASSERT_TRUE(perms->open(OpenMode::kInput).ok());
+  ASSERT_TRUE(inst->open(OpenMode::kInput).ok());
+  FileAccessLookup lookup(*perms, *inst);
+  EXPECT_FALSE(lookup.hasPermission(0, "NORBERT   ", "PA64"));
+  EXPECT_FALSE(lookup.failure());  // no such key is an answer, not a failure
+  faulty.fail(kPermissionFile.name, testing_support::Op::kStart, kIndexDamaged);
+  EXPECT_TRUE(lookup.hasPermission(0, "NORBERT   ", "PA64"));  // as the launcher lists it
+  ASSERT_TRUE(lookup.failure());
+  EXPECT_EQ(lookup.failure()->file, "FX02.DAT");
 }
 
 TEST_F(MenuTreeTest, DeepChainsEndAtDepthTwenty) {

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,8 +50,10 @@ class SqliteStore : public FileStore {
   FileStatus create(const FileSpec& spec, std::string_view directory = {}) override;
 
   // A consistent copy of the file, taken while others keep working, that
-  // this store opens again. `targetPath` must not exist. Refused with 9/065
-  // while someone holds the file exclusively.
+  // this store opens again. `targetPath` must not exist; the copy is written
+  // under a temporary name beside it and appears under `targetPath` only
+  // when complete. Refused with 9/065 while someone holds the file
+  // exclusively.
   FileStatus copyTo(const FileSpec& spec, std::string_view directory,
                     const std::string& targetPath);
   // The store's integrity check plus the layout and record shape checks.
@@ -58,6 +61,25 @@ class SqliteStore : public FileStore {
   // otherwise the status the open would give.
   FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
                             std::vector<std::string>* problems);
+
+  // One file replaced by replaceFiles.
+  struct Replacement {
+    std::string name;
+    // The file before: "00" sound, "35" missing, 9/041 damaged or holding
+    // malformed records, 9/043 or "39" another system's or release's file.
+    FileStatus before;
+    std::size_t records = 0;  // records of the file that replaced it
+  };
+  // Replaces the files `specs` in `directory` as a whole by the files of the
+  // same names in `from`: all of them or, on any failure, none. Every file is
+  // held exclusively before any is changed: one in use gives 9/065 with its
+  // name in `*failedName`. A copy of each file of `from` is written and
+  // checked beside the file it replaces, then renamed over it, so that a
+  // process killed at any moment leaves each file either old or new, never
+  // torn. A missing, damaged or foreign file is replaced like a sound one.
+  FileStatus replaceFiles(std::span<const FileSpec* const> specs, std::string_view directory,
+                          std::string_view from, std::vector<Replacement>* done,
+                          std::string* failedName);
 
   // DIRECTORY/NAME, or NAME when the directory is empty.
   static std::string pathOf(std::string_view name, std::string_view directory);

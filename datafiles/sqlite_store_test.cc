@@ -226,6 +226,86 @@ TYPED_TEST(Conformance, RollbackUndoesTheUnitCommitKeepsIt) {
   EXPECT_EQ(f->begin(), datafiles::kNotOpenForOutput);
 }
 
+// Inside a unit every record read, rewritten or deleted stays locked until
+// commit or rollback: the changes are not visible before, so another handle
+// must not read the old record for update and overwrite the unit's change.
+TYPED_TEST(Conformance, RecordsOfAUnitStayLockedUntilItEnds) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto unit = this->s.file(datafiles::kMenuFile), other = this->s.file(datafiles::kMenuFile),
+       in = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(unit->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(other->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  for (int e = 1; e <= 5; ++e) ASSERT_EQ(unit->write(menu(1, e, "old").bytes()), datafiles::kOk);
+  auto readBy = [](datafiles::KeyedFile& f, int e, std::string* text = nullptr) {
+    datafiles::MenuRecord r = menu(1, e);
+    const datafiles::FileStatus s = f.read(r.bytes());
+    if (text != nullptr) *text = r.text();
+    return s;
+  };
+
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(readBy(*unit, 1), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 1, "unit").bytes()), datafiles::kOk);
+  ASSERT_EQ(readBy(*unit, 2), datafiles::kOk);  // read only
+  ASSERT_EQ(unit->remove(menu(1, 3).bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 4, "unit").bytes()), datafiles::kOk);  // without a read
+  ASSERT_EQ(readBy(*unit, 3), datafiles::kNotFound);  // its own delete; the lock stays
+  ASSERT_EQ(readBy(*unit, 9), datafiles::kNotFound);  // no record: no lock kept
+  datafiles::MenuRecord r = menu(1, 0);
+  ASSERT_EQ(unit->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);  // more operations
+
+  for (int e : {1, 2, 3, 4}) {
+    SCOPED_TRACE(e);
+    EXPECT_EQ(readBy(*other, e), datafiles::kRecordLocked);
+    EXPECT_EQ(other->rewrite(menu(1, e, "other").bytes()), datafiles::kRecordLocked);
+    EXPECT_EQ(other->remove(menu(1, e).bytes()), datafiles::kRecordLocked);
+  }
+  EXPECT_EQ(readBy(*other, 9), datafiles::kNotFound);
+  EXPECT_EQ(readBy(*other, 5), datafiles::kOk);
+  std::string text;
+  ASSERT_EQ(readBy(*in, 1, &text), datafiles::kOk);  // input handles see the committed record
+  EXPECT_EQ(text, "old");
+  ASSERT_EQ(unit->commit(), datafiles::kOk);
+
+  ASSERT_EQ(readBy(*other, 1, &text), datafiles::kOk);
+  EXPECT_EQ(text, "unit");
+  EXPECT_EQ(readBy(*other, 3), datafiles::kNotFound);
+  ASSERT_EQ(readBy(*other, 4, &text), datafiles::kOk);
+  EXPECT_EQ(text, "unit");
+
+  // A rollback lets go as well, and the record is as it was.
+  ASSERT_EQ(other->rewrite(menu(1, 2, "x").bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 2, "unit").bytes()), datafiles::kOk);
+  EXPECT_EQ(readBy(*other, 2), datafiles::kRecordLocked);
+  ASSERT_EQ(unit->rollback(), datafiles::kOk);
+  ASSERT_EQ(readBy(*other, 2, &text), datafiles::kOk);
+  EXPECT_EQ(text, "x");
+  // Outside a unit a lock ends with the holder's next operation.
+  EXPECT_EQ(readBy(*unit, 2), datafiles::kRecordLocked);
+  ASSERT_EQ(other->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  EXPECT_EQ(readBy(*unit, 2), datafiles::kOk);
+  // A handle closed inside its unit lets go of everything.
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 5, "unit").bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->close(), datafiles::kOk);
+  ASSERT_EQ(readBy(*other, 5, &text), datafiles::kOk);
+  EXPECT_EQ(text, "old");
+}
+
+TYPED_TEST(Conformance, ExclusiveOpenExcludesTheOthers) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto a = this->s.file(datafiles::kMenuFile), x = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(a->open(OpenMode::kInput), datafiles::kOk);
+  EXPECT_EQ(x->open(OpenMode::kExclusive), datafiles::kFileLocked);
+  ASSERT_EQ(a->close(), datafiles::kOk);
+  ASSERT_EQ(x->open(OpenMode::kExclusive), datafiles::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInputOutput), datafiles::kFileLocked);
+  x.reset();  // a handle that goes away closes
+  EXPECT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+}
+
 // ---- the embedded store ----------------------------------------------------
 
 class SqliteStoreTest : public ::testing::Test {
@@ -384,6 +464,55 @@ TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
   EXPECT_EQ(q, p);
   EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, dir / "backup", nullptr),
             datafiles::kOk);
+}
+
+// A copy killed at any moment leaves nothing under the target's name, or the
+// whole copy: never a partial file that looks like a backup.
+TEST_F(SqliteStoreTest, CopyKilledMidwayLeavesNoPartialCopy) {
+  ASSERT_EQ(store.create(datafiles::kPermissionFile, dir.path()), datafiles::kOk);
+  {
+    auto f = file(datafiles::kPermissionFile);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->begin(), datafiles::kOk);
+    for (int n = 0; n < 20000; ++n) {
+      datafiles::PermissionRecord p;
+      p.setKey(n % 1000, "USER" + std::to_string(n / 1000), "PA64");
+      ASSERT_EQ(f->write(p.bytes()), datafiles::kOk);
+    }
+    ASSERT_EQ(f->commit(), datafiles::kOk);
+  }
+  const std::string into = dir / "backup", target = into + "/FX02.DAT";
+  std::filesystem::create_directory(into);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(store.copyTo(datafiles::kPermissionFile, dir.path(), target), datafiles::kOk);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - t0)
+                        .count();
+  const std::string from = dir.path();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    std::filesystem::remove_all(into);
+    std::filesystem::create_directory(into);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      datafiles::SqliteStore s;
+      ::_exit(s.copyTo(datafiles::kPermissionFile, from, target).ok() ? 0 : 1);
+    }
+    ::usleep(static_cast<useconds_t>(took * round / 20));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!std::filesystem::exists(target)) continue;
+    EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, into, nullptr), datafiles::kOk);
+    auto c = store.file(datafiles::kPermissionFile, into);
+    ASSERT_EQ(c->open(OpenMode::kInput), datafiles::kOk);
+    datafiles::PermissionRecord r;
+    std::fill(r.data(), r.data() + r.kSize, '\0');
+    int count = 0;
+    if (c->start(StartMode::kNotLessThan, r.bytes(), 17).ok())
+      while (c->readNext(r.bytes()).ok()) ++count;
+    EXPECT_EQ(count, 20000);
+  }
 }
 
 // ---- sharing and locks -----------------------------------------------------
@@ -589,6 +718,70 @@ TEST_F(LockTest, LocksOfAnotherProcessVanishWhenItIsKilled) {
     exclusive.kill();
     EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
   }
+}
+
+// Two processes count up one record, each by read for update and rewrite;
+// the first does it inside a unit and commits only when told. The second must
+// get 9/068 until then, not the old count, or one of the two counts is lost.
+TEST_F(LockTest, UnitOfAnotherProcessHoldsItsRecordsUntilCommit) {
+  const std::string path = dir.path();
+  auto count = [](const datafiles::MenuRecord& r) { return std::stoi(std::string(r.text())); };
+  {
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->rewrite(menu(1, 2, "0").bytes()), datafiles::kOk);
+  }
+  int go[2], done[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    datafiles::SqliteStore s;
+    auto f = s.file(datafiles::kMenuFile, path);
+    datafiles::MenuRecord r = menu(1, 2);
+    bool ok = f->open(OpenMode::kInputOutput).ok() && f->begin().ok() && f->read(r.bytes()).ok();
+    if (ok) ok = f->rewrite(menu(1, 2, std::to_string(count(r) + 1)).bytes()).ok();
+    // Another record of the unit, read and rewritten and read again.
+    datafiles::MenuRecord other = menu(1, 3);
+    if (ok) ok = f->read(other.bytes()).ok() && f->rewrite(other.bytes()).ok() &&
+                 f->read(other.bytes()).ok();
+    (void)!::write(done[1], ok ? "y" : "n", 1);
+    char c;
+    (void)!::read(go[0], &c, 1);
+    ok = f->commit().ok();
+    (void)!::write(done[1], ok ? "y" : "n", 1);
+    for (;;) ::pause();
+  }
+  ASSERT_GT(pid, 0);
+  char c = 0;
+  ASSERT_EQ(::read(done[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  auto f = file(), in = file();
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kRecordLocked);
+  EXPECT_EQ(f->rewrite(menu(1, 2, "99").bytes()), datafiles::kRecordLocked);
+  r = menu(1, 3);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kRecordLocked);
+  r = menu(1, 2);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);  // a reader sees the count before the unit
+  EXPECT_EQ(count(r), 0);
+
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  ASSERT_EQ(::read(done[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  r = menu(1, 2);
+  ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(count(r), 1);
+  ASSERT_EQ(f->rewrite(menu(1, 2, std::to_string(count(r) + 1)).bytes()), datafiles::kOk);
+  r = menu(1, 2);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(count(r), 2);  // both counts are in
+  ::kill(pid, SIGKILL);
+  int status;
+  ::waitpid(pid, &status, 0);
+  for (int fd : {go[0], go[1], done[0], done[1]}) ::close(fd);
 }
 
 TEST_F(LockTest, ReadsSeeEveryCommitMadeBeforeThem) {

@@ -1,17 +1,24 @@
 // The plain terminal that the sign-on uses before the screen set starts.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace programs {
 
+// The longest line the console reads, in bytes; the rest of a longer line is
+// dropped. No user name or password longer than this can be given at the
+// sign-on.
+inline constexpr std::size_t kMaxLineBytes = 256;
+
 class Console {
  public:
   virtual ~Console() = default;
   // One line typed after `prompt`, without its line end (UTF-8); nothing at
-  // end of input. `hidden`: the typing is not echoed.
+  // end of input or when an end signal came. `hidden`: the typing is not
+  // echoed.
   virtual std::optional<std::string> readLine(std::string_view prompt, bool hidden) = 0;
   // One line of explanation for the user.
   virtual void tell(std::string_view line) = 0;

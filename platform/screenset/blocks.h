@@ -126,6 +126,7 @@ struct Result {
   std::optional<int> listChosen, listSelection, listTop;  // "LISTE": 0..9999
   std::optional<std::vector<std::string>> formValues;     // "MASKE": code page 850
   Failure failure;                       // code 0: success
+  int endSignal = 0;  // not 0: the answer was given because this end signal came
 };
 
 inline Result failedWith(Failure f) {

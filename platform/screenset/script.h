@@ -6,6 +6,7 @@
 //   menuvalue D8    the menu value handed back with the next event
 //   error N         the next call fails with error code N
 //   input TEXT      the answer of the next "EINGABE" (rest of the line)
+//   pause MS        the next call that takes a line waits MS milliseconds first
 //   find TEXT       moves the selection of the next "NEUSTART" or "LISTE" to
 //                   the first row that contains TEXT (rest of the line)
 //   field N TEXT    field N of the next "MASKE" gets TEXT (rest of the line)
@@ -23,10 +24,10 @@
 namespace screenset {
 
 struct Action {
-  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput, kFind, kField };
+  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput, kPause, kFind, kField };
   Kind kind;
   int line;            // 1-based line in the script
-  int number = 0;      // event code, row, error code or field number
+  int number = 0;      // event code, row, error code, milliseconds or field number
   char reply = ' ';    // code page 850
   std::string text;    // menu value (8 digits), input, find or field text (code page 850)
 };
@@ -57,6 +58,11 @@ class Player {
   // - "MASKE" takes `field` lines, then a `reply` line when next; without a
   //   reply it answers "J" when it took fields, else "C" (values unchanged).
   Result play(const Request& request, int callNumber);
+  // The `pause` lines in front of the next line that `request` takes, in
+  // milliseconds added up; 0 for the calls that take no line (the start,
+  // "SETZEN-DESKTOP-WINDOW", "Q"). The runtime waits that long before
+  // play(), as a user would before a key.
+  int takePauses(const Request& request);
   bool usedUp() const { return actions_.empty(); }
 
  private:

@@ -120,6 +120,7 @@ std::string transcriptLine(int n, const Request& rq, const Result& rs) {
   j.character("reply", rs.reply);
   j.number("error", std::optional<int>(rs.failure.code));
   if (rs.failure.failed()) j.utf8("reason", rs.failure.reason);
+  if (rs.endSignal != 0) j.number("signal", std::optional<int>(rs.endSignal));
   return j.done();
 }
 
