@@ -246,6 +246,21 @@ inline constexpr CobolField kScreenDataFields[] = {
     {"SDB-INPUT-TEXT", SDB::kInputText, Form::kText},
     {"SDB-INPUT-HIDDEN", SDB::kInputHidden, Form::kText},
     {"SDB-SET-15", SDB::kSet15, Form::kBytes},
+    {"SDB-LIST-TITLE", SDB::kListTitle, Form::kText},
+    {"SDB-LIST-HEADER", SDB::kListHeader, Form::kText},
+    {"SDB-LIST-KEYS", SDB::kListKeys, Form::kText, SDB::kListKeyCount, "SDB-LIST-KEY"},
+    {"SDB-LIST-COUNT", SDB::kListCount, Form::kDigits},
+    {"SDB-LIST-SELECTION", SDB::kListSelection, Form::kDigits},
+    {"SDB-LIST-TOP", SDB::kListTop, Form::kDigits},
+    {"SDB-LIST-CHOSEN", SDB::kListChosen, Form::kDigits},
+    {"SDB-SET-16", SDB::kSet16, Form::kBytes},
+    {"SDB-LIST-ROWS", SDB::kListRows, Form::kText, SDB::kListRowCount, "SDB-LIST-ROW"},
+    {"SDB-FORM-TITLE", SDB::kFormTitle, Form::kText},
+    {"SDB-FORM-COUNT", SDB::kFormCount, Form::kDigits},
+    {"SDB-FORM-FOCUS", SDB::kFormFocus, Form::kDigits},
+    // Each: label (30), value width (2 digits), value (40).
+    {"SDB-FORM-FIELDS", SDB::kFormFields, Form::kText, SDB::kFormFieldCount, "SDB-FORM-FIELD"},
+    {"SDB-SET-17", SDB::kSet17, Form::kBytes},
 };
 static_assert(covers(kScreenDataFields, 0, SDB::kSize));
 
