@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/lock_file.h"
 #include "datafiles/records.h"
 #include "testing/memory_store.h"
 #include "testing/temp_dir.h"
@@ -199,6 +200,42 @@ TYPED_TEST(Conformance, ReadNextSeesWritesAfterPosition) {
   ASSERT_EQ(f->write(menu(1, 6).bytes()), datafiles::kOk);
   ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);  // end is not final
   EXPECT_EQ(r.entry(), 6);
+}
+
+TYPED_TEST(Conformance, UnlockKeepsThePosition) {
+  auto f = this->s.file(datafiles::kMenuFile);
+  EXPECT_EQ(f->unlock(), datafiles::kNotOpen);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(f->unlock(), datafiles::kOk);
+  EXPECT_EQ(f->unlock(), datafiles::kOk);  // nothing held: still fine
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(r.entry(), 3);
+}
+
+TYPED_TEST(Conformance, UnlockLetsGoOutsideAUnitOnly) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto a = this->s.file(datafiles::kMenuFile), b = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  for (int e = 1; e <= 3; ++e) ASSERT_EQ(a->write(menu(1, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2), other = menu(1, 2);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(b->read(other.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->unlock(), datafiles::kOk);
+  ASSERT_EQ(b->read(other.bytes()), datafiles::kOk);  // b holds it now
+  EXPECT_EQ(a->rewrite(menu(1, 2, "a").bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(b->unlock(), datafiles::kOk);
+  // Inside a unit the lock outlives UNLOCK: the unit may have changed it.
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(a->unlock(), datafiles::kOk);
+  EXPECT_EQ(b->read(other.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(other.bytes()), datafiles::kOk);
 }
 
 TYPED_TEST(Conformance, RollbackUndoesTheUnitCommitKeepsIt) {
@@ -595,6 +632,50 @@ TEST_F(LockTest, RecordReadForUpdateIsLockedAgainstOtherHandles) {
   r = menu(1, 1);
   ASSERT_EQ(b->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), datafiles::kOk);
+}
+
+// A unit that takes many record locks takes every record at once (each
+// single lock would cost more the more there are): never fewer locks than
+// asked for, all of them ending with the unit.
+TEST_F(LockTest, UnitWithManyLocksHoldsEveryRecordUntilItEnds) {
+  auto a = file(), b = file();
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  const int many = static_cast<int>(datafiles::LockFile::kWideAfter) + 8;
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->write(menu(2, e).bytes()), datafiles::kOk);
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "u").bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 1);  // never touched by the unit
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(b->unlock(), datafiles::kOk);
+  // Rolled back just the same.
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "v").bytes()), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->rollback(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+}
+
+// While another handle holds a record lock, the unit's locks stay single:
+// the other handle keeps working on the records the unit has not touched.
+TEST_F(LockTest, ManyLocksStaySingleWhileAnotherHandleHoldsOne) {
+  auto a = file(), b = file();
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  const int many = static_cast<int>(datafiles::LockFile::kWideAfter) + 8;
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->write(menu(2, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord held = menu(1, 1);
+  ASSERT_EQ(b->read(held.bytes()), datafiles::kOk);
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "u").bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+  r = menu(2, many);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
 }
 
 TEST_F(LockTest, ExclusiveOpenExcludesEveryOtherOpen) {
