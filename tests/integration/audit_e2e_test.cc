@@ -77,7 +77,8 @@ class AuditEndToEnd : public ::testing::Test {
     std::ofstream(data + "/PXREC.cmd") << commands;
     const std::string b = buildDir();
     const std::map<std::string, std::string> vars = {
-        {"PX_PROGRAM_PATH", b + "/lib/px01/scripted:" + b + "/lib/px01/e2e"},
+        {"PX_PROGRAM_PATH",
+         b + "/lib/px01/scripted:" + b + "/lib/px01/e2e:" + b + "/lib/px01/programs"},
         {"DSGRUN_SCRIPT", root + "/run.script"},
         {"DSGRUN_TRANSCRIPT", root + "/run.jsonl"},
         {"XDG_CONFIG_HOME", root + "/config"}};
@@ -222,6 +223,28 @@ TEST_F(AuditEndToEnd, AScriptedRunLeavesExactlyItsTrail) {
   EXPECT_NE(listed.out.find("PASSWD"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("password changed"), std::string::npos) << listed.out;
   EXPECT_NE(listed.out.find("2 records"), std::string::npos) << listed.out;
+}
+
+// PX13 from the menu shows the trail, newest last: the administrator's own
+// sign-on and its call of PX13 are in it, and looking at it adds nothing.
+TEST_F(AuditEndToEnd, TheTrailFromTheMenu) {
+  ASSERT_EQ(admin("user add HELGA --class H --no-password --dir " + data).exitCode, 0);
+  ASSERT_EQ(admin("grant HELGA PX13 --client 1 --dir " + data).exitCode, 0);
+  putMenu(19, 2, "Logdatei anzeigen", "PX13");
+  px01("HELGA", "select 2\nselect 2\nkey ESC\nkey ESC\nkey ESC\nreply J\n");
+  std::vector<std::string> lists;
+  {
+    std::ifstream in(root + "/run.jsonl");
+    for (std::string line; std::getline(in, line);)
+      if (line.find("\"LISTE\"") != std::string::npos) lists.push_back(line);
+  }
+  ASSERT_EQ(lists.size(), 1u) << readFile(root + "/out.txt");
+  EXPECT_NE(lists[0].find("HELGA      SIGNON   PX00"), std::string::npos) << lists[0];
+  EXPECT_NE(lists[0].find("HELGA      CALL     PX13"), std::string::npos) << lists[0];
+  EXPECT_NE(lists[0].find("GRANT"), std::string::npos) << lists[0];
+  EXPECT_EQ(trailOf("HELGA"), (std::vector<std::string>{"SIGNON PX00 OK class H, no password",
+                                                        "CALL PX13 menu 19/2 Logdatei anzeigen",
+                                                        "RETURN PX13 0", "SIGNOFF OK"}));
 }
 
 // While px01 runs its session is live; killed with SIGKILL, it shows as
