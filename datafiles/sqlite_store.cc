@@ -16,6 +16,18 @@ namespace {
 
 std::atomic<unsigned> tempCounter{0};
 
+// A name beside `path` that no other file has: PATH.new-PID-N.
+std::string temporaryName(const std::string& path) {
+  return path + ".new-" + std::to_string(::getpid()) + "-" +
+         std::to_string(tempCounter.fetch_add(1));
+}
+
+// Removes the file at `path` with everything the store keeps beside it.
+void removeWithSideFiles(const std::string& path) {
+  for (const char* suffix : {"", "-wal", "-shm", "-journal", "-lock"})
+    ::unlink((path + suffix).c_str());
+}
+
 }  // namespace
 
 std::string SqliteStore::pathOf(std::string_view name, std::string_view directory) {
@@ -48,8 +60,7 @@ FileStatus SqliteStore::create(const FileSpec& spec, std::string_view directory)
   }
   // Built under a temporary name and linked into place, so that the file
   // appears complete or not at all, and never over another one.
-  const std::string temp = path + ".new-" + std::to_string(::getpid()) + "-" +
-                           std::to_string(tempCounter.fetch_add(1));
+  const std::string temp = temporaryName(path);
   auto removeTemp = [&] {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"})
       ::unlink((temp + suffix).c_str());
@@ -88,6 +99,67 @@ FileStatus SqliteStore::create(const FileSpec& spec, std::string_view directory)
     }
   }
   removeTemp();
+  return s;
+}
+
+std::string SqliteStore::location(std::string_view directory) const {
+  return directory.empty() ? std::string(".") : std::string(directory);
+}
+
+FileStatus SqliteStore::buildFile(const FileSpec& spec, const std::string& targetPath,
+                                  const std::function<FileStatus(KeyedFile&)>& fill) {
+  if (sqlite::presence(targetPath) != sqlite::Presence::kMissing) return kDuplicateKey;
+  const std::string temp = temporaryName(targetPath);
+  const std::size_t slash = temp.rfind('/');
+  const std::string directory = slash == std::string::npos ? std::string() : temp.substr(0, slash);
+  const std::string name = slash == std::string::npos ? temp : temp.substr(slash + 1);
+  const FileSpec tempSpec{name, spec.recordLength, spec.keyLength};
+  FileStatus s = kOk;
+  {
+    // A store of its own, gone before the file is linked into place: its
+    // kept connections close with it, copying the log into the file.
+    SqliteStore store;
+    s = store.create(tempSpec, directory);
+    if (s.ok()) {
+      auto f = store.file(tempSpec, directory);
+      s = f->open(OpenMode::kExclusive);
+      if (s.ok()) s = f->begin();
+      if (s.ok()) s = fill(*f);
+      if (s.ok()) {
+        s = f->commit();
+      } else if (f->isOpen()) {
+        (void)f->rollback();
+      }
+      if (f->isOpen()) (void)f->close();
+    }
+  }
+  if (s.ok()) {
+    // The last connection of a file in log mode that does not keep its log
+    // copies the log into the file and removes it: the new file stands
+    // alone, without a log or an index beside it.
+    sqlite3* db = nullptr;
+    int rc =
+        sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc == SQLITE_OK)
+      rc = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    if (sqlite3_close(db) != SQLITE_OK || rc != SQLITE_OK) s = kPermanentError;
+    struct stat st {};
+    if (::stat((temp + "-wal").c_str(), &st) == 0 && st.st_size != 0) s = kPermanentError;
+  }
+  if (s.ok()) {
+    for (const char* suffix : {"-wal", "-shm", "-lock"}) ::unlink((temp + suffix).c_str());
+    if (::link(temp.c_str(), targetPath.c_str()) != 0) {
+      if (errno == EEXIST) {
+        s = kDuplicateKey;
+      } else if (sqlite::presence(targetPath) == sqlite::Presence::kMissing) {
+        // A file system without hard links: a plain rename, checked just before.
+        if (::rename(temp.c_str(), targetPath.c_str()) != 0) s = kPermanentError;
+      } else {
+        s = kDuplicateKey;
+      }
+    }
+  }
+  removeWithSideFiles(temp);
   return s;
 }
 

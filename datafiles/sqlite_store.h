@@ -19,12 +19,13 @@
 // sqlite_file.* (the handle), this file (the whole-file operations).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "datafiles/keyed_file.h"
+#include "datafiles/installation_store.h"
 
 namespace datafiles {
 
@@ -32,7 +33,7 @@ namespace sqlite {
 class ConnectionPool;
 }
 
-class SqliteStore : public FileStore {
+class SqliteStore : public InstallationStore {
  public:
   // How long an operation waits for another connection's write to finish
   // before it reports 9/065.
@@ -52,12 +53,22 @@ class SqliteStore : public FileStore {
   // this store opens again. `targetPath` must not exist. Refused with 9/065
   // while someone holds the file exclusively.
   FileStatus copyTo(const FileSpec& spec, std::string_view directory,
-                    const std::string& targetPath);
+                    const std::string& targetPath) override;
   // The store's integrity check plus the layout and record shape checks.
   // "00" clean; 9/041 with the findings in `problems` (may be null);
   // otherwise the status the open would give.
   FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
-                            std::vector<std::string>* problems);
+                            std::vector<std::string>* problems) override;
+  // The directory ("." for the current one).
+  std::string location(std::string_view directory) const override;
+
+  // Makes a new data file at `targetPath` (which must not exist) filled by
+  // `fill` as one unit on a handle opened exclusively. It is built under a
+  // temporary name beside the target and linked into place when complete,
+  // so that the file appears whole or not at all. "22" when the target
+  // exists; otherwise the first failing status, that of `fill` included.
+  static FileStatus buildFile(const FileSpec& spec, const std::string& targetPath,
+                              const std::function<FileStatus(KeyedFile&)>& fill);
 
   // DIRECTORY/NAME, or NAME when the directory is empty.
   static std::string pathOf(std::string_view name, std::string_view directory);

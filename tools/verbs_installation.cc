@@ -18,9 +18,9 @@ namespace {
 
 void runApp(const std::string& verb, const std::string& dir, int client, int number,
             const std::string& name) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   const bool change = verb != "list";
-  auto f = openOrFail(store, datafiles::kInstallationFile, dir,
+  auto f = openOrFail(*store, datafiles::kInstallationFile, dir,
                       change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
   datafiles::ApplicationRecord r;
   if (verb == "list") {
@@ -68,11 +68,11 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
 // ---- check, backup, restore ------------------------------------------------------------
 
 void runCheck(const std::string& dir) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   bool clean = true;
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems);
+    const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems);
     if (s.ok()) {
       std::cout << spec->name << ": ok\n";
       continue;
@@ -92,9 +92,9 @@ void runBackup(const std::string& dir, const std::string& target) {
   if (std::filesystem::exists(into)) fail(into.string() + " exists already");
   std::filesystem::create_directories(into, ec);
   if (ec) fail("cannot create " + into.string() + ": " + ec.message());
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   for (const datafiles::FileSpec* spec : kAllFiles) {
-    const datafiles::FileStatus s = store.copyTo(*spec, dir, (into / spec->name).string());
+    const datafiles::FileStatus s = store->copyTo(*spec, dir, (into / spec->name).string());
     if (!s.ok()) {
       std::filesystem::remove_all(into, ec);  // no half backup left behind
       fail("cannot copy " + std::string(spec->name) + ": " + describe(s));

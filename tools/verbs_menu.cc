@@ -10,7 +10,6 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "launcher/rules.h"
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
@@ -104,10 +103,10 @@ void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
 }
 
 void runMenuTree(const TreeOptions& o) {
-  datafiles::SqliteStore store;
-  auto menu = openOrFail(store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
-  auto perms = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
-  auto inst = openOrFail(store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(o.dir);
+  auto menu = openOrFail(*store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
+  auto perms = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  auto inst = openOrFail(*store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
   TreeContext c{menu.get(), perms.get(), inst.get(), 'M', o.client, "", o.all, {}};
   std::ostringstream out;
   if (!o.user.empty()) {
@@ -115,7 +114,7 @@ void runMenuTree(const TreeOptions& o) {
     platform::DlProgramLoader loader(platform::defaultProgramPath());
     const auto encoded = userNameCode(loader, pxabi::UserNameBlock::kEncode, name);
     if (!encoded) fail("U001 cannot be loaded: check the program directory");
-    auto users = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    auto users = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
     datafiles::UserRecord u;
     const auto key = datafiles::UserRecord::key(o.client, *encoded);
     std::copy(key.begin(), key.end(), u.data());
@@ -151,8 +150,8 @@ MenuFormat formatOf(const std::string& format, const std::string& file) {
 }
 
 void runMenuExport(const std::string& dir, const std::string& format, const std::string& output) {
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(dir);
+  auto f = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
   std::vector<MenuRecord> all;
   MenuRecord r;
   encoding::zero(r.bytes());
@@ -181,8 +180,8 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
   std::string error;
   const auto records = importMenu(buf.str(), formatOf(format, input), &error);
   if (!records) fail(input + ": " + error);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
+  const auto store = storeFor(dir);
+  auto f = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
   // One unit: the import stands whole or not at all.
   if (const datafiles::FileStatus s = f->begin(); !s.ok())
     fail("cannot start the import: " + describe(s));

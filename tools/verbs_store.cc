@@ -205,8 +205,8 @@ void runDump(const std::string& file, Format format) {
   // The file may carry another name (a copy); its layout is the named one's.
   const std::string filename = p.filename().string();
   const datafiles::FileSpec actual{filename, spec->recordLength, spec->keyLength};
-  datafiles::SqliteStore store;
-  auto f = store.file(actual, p.parent_path().string());
+  const auto store = storeFor(p.parent_path().string());
+  auto f = store->file(actual, p.parent_path().string());
   if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
     fail("cannot open " + file + ": status " + describe(s));
   std::vector<char> record(spec->recordLength);
@@ -260,8 +260,8 @@ void runDump(const std::string& file, Format format) {
 // ---- lock, unlock, status ------------------------------------------------------
 
 void runLockFlag(const std::string& dir, std::optional<char> set) {
-  datafiles::SqliteStore store;
-  auto f = store.file(datafiles::kInstallationFile, dir);
+  const auto store = storeFor(dir);
+  auto f = store->file(datafiles::kInstallationFile, dir);
   datafiles::FileStatus s =
       f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
   if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s));

@@ -11,7 +11,6 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
@@ -122,11 +121,11 @@ void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
 }
 
 void runAdd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
+  const int client = clientOf(*store, o);
   const std::string hash = newPasswordHash(o);
   datafiles::UserRecord u;
   u.setClient(client);
@@ -134,7 +133,7 @@ void runAdd(const UserOptions& o) {
   u.setSignOnFlag('N');
   u.setUserClass(cls);
   u.setPasswordHash(hash);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
@@ -145,9 +144,9 @@ void runAdd(const UserOptions& o) {
 }
 
 void runList(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
   datafiles::UserRecord u;
   std::fill(u.bytes().begin(), u.bytes().end(), '\0');
   datafiles::FileStatus s = datafiles::kOk;
@@ -175,11 +174,11 @@ void runList(const UserOptions& o) {
 }
 
 void runRemove(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::UserRecord u = readUser(*f, loader, client, name);
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
@@ -188,11 +187,11 @@ void runRemove(const UserOptions& o) {
 }
 
 void runPasswd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setPasswordHash(newPasswordHash(o));
   const bool none = u.passwordHash().empty();
@@ -201,12 +200,12 @@ void runPasswd(const UserOptions& o) {
 }
 
 void runClass(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setUserClass(cls);
   rewriteUser(*f, u);
