@@ -379,9 +379,18 @@ struct PgStore::Shared {
   std::string lastError;
   std::map<std::string, std::shared_ptr<const TableStatements>> statements;
 
+  // Kept on one line: libpq's messages continue on indented lines.
   void noteError(const std::string& message) {
+    std::string line;
+    for (char c : message) {
+      if (c == '\n' || c == '\t') {
+        if (!line.empty() && line.back() != ' ') line += ' ';
+      } else {
+        line += c;
+      }
+    }
     std::lock_guard<std::mutex> g(mutex);
-    lastError = message;
+    lastError = std::move(line);
   }
   std::shared_ptr<const TableStatements> statementsFor(const std::string& schema,
                                                        const std::string& table) {
@@ -1276,6 +1285,7 @@ FileStatus PgStore::checkIntegrity(const FileSpec& spec, std::string_view,
     note("cannot open table " + table + ": status " + o.status.toString() +
          (o.status == kIndexMissing ? " (no layout row in px_layout, or a table of another shape)"
           : o.status == kAttributeMismatch ? " (the layout row in px_layout differs)"
+          : o.status == kPermanentError    ? " (" + lastError() + ")"
                                            : ""));
     return o.status;
   }

@@ -24,6 +24,11 @@ std::string describe(datafiles::FileStatus s) {
   return s.toString();
 }
 
+std::string describe(datafiles::FileStatus s, const datafiles::InstallationStore& store) {
+  const std::string why = s == datafiles::kPermanentError ? store.lastError() : std::string();
+  return describe(s) + (why.empty() ? "" : " (" + why + ")");
+}
+
 std::unique_ptr<datafiles::InstallationStore> storeFor(const std::string& dir) {
   std::string error;
   auto store = datafiles::openStore(dir, &error);
@@ -35,11 +40,9 @@ std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& s
                                                  const datafiles::FileSpec& spec,
                                                  const std::string& dir, datafiles::OpenMode mode) {
   auto f = store.file(spec, dir);
-  if (const datafiles::FileStatus s = f->open(mode); !s.ok()) {
-    const std::string why = store.lastError();
-    fail("cannot open " + std::string(spec.name) + " in " + store.location(dir) + ": " +
-         describe(s) + (s == datafiles::kPermanentError && !why.empty() ? ": " + why : ""));
-  }
+  if (const datafiles::FileStatus s = f->open(mode); !s.ok())
+    fail("cannot open " + std::string(spec.name) + " in " + store.location(dir) + ": status " +
+         describe(s, store));
   return f;
 }
 

@@ -24,6 +24,9 @@ inline constexpr const datafiles::FileSpec* kAllFiles[] = {
 [[noreturn]] void fail(const std::string& message, int code = 1);
 // "9/065 (locked by another workstation, try again later)".
 std::string describe(datafiles::FileStatus s);
+// The same, followed by the store's own message for a "30" (the server's,
+// say: why it cannot be reached).
+std::string describe(datafiles::FileStatus s, const datafiles::InstallationStore& store);
 // The store of the installation in `dir`: the embedded files there, or the
 // server its px-store.conf names. Fails the verb when px-store.conf cannot
 // be used.

@@ -208,7 +208,7 @@ void runDump(const std::string& file, Format format) {
   const auto store = storeFor(p.parent_path().string());
   auto f = store->file(actual, p.parent_path().string());
   if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("cannot open " + file + ": status " + describe(s));
+    fail("cannot open " + file + ": status " + describe(s, *store));
   std::vector<char> record(spec->recordLength);
   datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, record, 0);
   bool first = true;
@@ -264,7 +264,7 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
   auto f = store->file(datafiles::kInstallationFile, dir);
   datafiles::FileStatus s =
       f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
-  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s));
+  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s, *store));
   datafiles::ControlRecord control;
   s = f->read(control.bytes());
   if (!s.ok()) {

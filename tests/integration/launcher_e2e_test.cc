@@ -118,6 +118,27 @@ TEST_F(LauncherEndToEnd, UnknownUserEndsWithoutScreenOrFiles) {
   EXPECT_EQ(signOnFlags(), before);
 }
 
+// A px-store.conf that must not be used (a password others may read) ends
+// the launcher before anything is shown, saying why; it never falls back to
+// the embedded files beside it.
+TEST_F(LauncherEndToEnd, UnusableStoreConfigurationEndsBeforeAnything) {
+  stampMenus("034 - ");
+  const std::string before = signOnFlags();
+  const std::string conf = data + "/px-store.conf";
+  std::ofstream(conf) << "host=/nonexistent dbname=club password=geheim\n";
+  std::filesystem::permissions(conf, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::others_read);
+  EXPECT_EQ(px01("ADMIN", "key ESC\nreply J\n"), 1);
+  EXPECT_NE(readFile(root + "/out.txt").find("px-store.conf: holds a password"),
+            std::string::npos)
+      << readFile(root + "/out.txt");
+  EXPECT_TRUE(transcript().empty());
+  EXPECT_TRUE(recorded().empty());
+  std::filesystem::remove(conf);
+  EXPECT_EQ(signOnFlags(), before);
+}
+
 TEST_F(LauncherEndToEnd, StaleStampRunsPX00PThenPX07OnceOnly) {
   stampMenus("033 - ");
   px01("ADMIN", "key ESC\nreply J\n", "PX07 stamp\n");
