@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "datafiles/records.h"
 #include "datafiles/pg_store.h"
+#include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "testing/pg_fixture.h"
 #include "testing/temp_dir.h"

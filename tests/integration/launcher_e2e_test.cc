@@ -130,8 +130,7 @@ TEST_F(LauncherEndToEnd, UnusableStoreConfigurationEndsBeforeAnything) {
                                          std::filesystem::perms::owner_write |
                                          std::filesystem::perms::others_read);
   EXPECT_EQ(px01("ADMIN", "key ESC\nreply J\n"), 1);
-  EXPECT_NE(readFile(root + "/out.txt").find("px-store.conf: holds a password"),
-            std::string::npos)
+  EXPECT_NE(readFile(root + "/out.txt").find("px-store.conf: holds a password"), std::string::npos)
       << readFile(root + "/out.txt");
   EXPECT_TRUE(transcript().empty());
   EXPECT_TRUE(recorded().empty());
