@@ -1,6 +1,7 @@
 #include "launcher/launcher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
@@ -15,6 +16,13 @@ using pxabi::ScreenDataBlock;
 using pxabi::MessageArea;
 using pxabi::applyCommandLine;
 namespace {
+
+using namespace std::chrono_literals;
+
+// How long a lock met on the way out after an end signal is waited for, and
+// the pause between tries.
+constexpr auto kEndingLockLimit = 2000ms;
+constexpr auto kEndingLockPause = 50ms;
 
 constexpr std::string_view kUnloadList[] = {
     "U001", "U002", "U003", "U004", "U005", "U006", "U007", "U009", "U010", "U012", "U014", "U018",
@@ -37,6 +45,11 @@ std::string fourDigits(unsigned value) {
 }
 
 }  // namespace
+
+int exitStatus(std::int32_t returnCode) {
+  if (returnCode >= 0 && returnCode <= kOtherFailure) return returnCode;
+  return kOtherFailure;
+}
 
 Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
                    datafiles::FileStore& store, platform::Process& process)
@@ -61,8 +74,9 @@ int Launcher::run() {
   encoding::blank(area_.nextProgram2());
   encoding::putRaw(area_.versionText(), CommonArea::kVersionConstant);
   dispatch();
-  // No user signed on: end without a dialog and without touching a file.
-  if (stopped_ || blankOrZero(area_.userName())) return rc_;
+  // No user signed on, or ended before anything was shown: end without a
+  // dialog and without touching a file.
+  if (stopped_ || ending() || blankOrZero(area_.userName())) return rc_;
 
   callSettings('L');
   if (encoding::view(settings_.checkValue()) != encoding::view(area_.checkValue()))
@@ -72,16 +86,17 @@ int Launcher::run() {
   data_.reset();
   encoding::putRaw(data_.menuValue(), encoding::view(area_.menuValue()));
   // After each phase that shows something: the error stop ends the run as
-  // it stands, without the orderly shutdown.
+  // it stands, without the orderly shutdown. An end signal skips the phases
+  // still to come and goes to the orderly shutdown.
   startScreenSet();
   if (stopped_) return rc_;
-  checkMenuVersion();
+  if (!ending()) checkMenuVersion();
   if (stopped_) return rc_;
-  setSignOn('J');
+  if (!ending()) setSignOn('J');
   if (stopped_) return rc_;
-  openMenuFiles();
+  if (!ending()) openMenuFiles();
   if (stopped_) return rc_;
-  if (!abort_) runMenu();
+  if (!abort_ && !ending()) runMenu();
   if (stopped_) return rc_;
 
   closeMenuFilesAndStore();
@@ -118,7 +133,7 @@ void Launcher::checkMenuVersion() {
   if (header.versionStamp() == encoding::view(area_.versionText()).substr(0, 6)) return;
   callName_ = padded("PX00P", 10);
   dispatch();
-  if (stopped_) return;
+  if (stopped_ || ending()) return;
   callName_ = padded("PX07", 10);
   dispatch();
 }
@@ -201,7 +216,9 @@ void Launcher::endScreenSet() {
 // ---- messages and error stops ---------------------------------------------
 
 void Launcher::callScreen() {
-  if (stopped_) return;  // after the error stop nothing is shown any more
+  // After the error stop nothing is shown any more, nor once the process is
+  // ending: its callers look at ending() before they use an answer.
+  if (stopped_ || ending()) return;
   encoding::putRaw(data_.message(), message_.view());
   rc_ = screen_.call(control_, data_.bytes());
   control_.setProcedure("");
@@ -233,11 +250,18 @@ void Launcher::showFileError(std::string_view msg, std::string_view code,
 }
 
 bool Launcher::askToRetry(std::string_view code, datafiles::FileStatus status) {
+  if (ending()) {
+    // Nobody is asked any more, and the user cannot cancel into the error
+    // stop: a short wait, then the operation fails as any other would.
+    if (!endingWait_) endingWait_.emplace(kEndingLockLimit, kEndingLockPause);
+    return endingWait_->retry(status, 0);
+  }
   message_.setFileCode(code);
   message_.setOperation("OPEN");  // whatever the operation that met the lock
   message_.setStatus(status.raw());
   message_.setText("Datei zur Zeit gesperrt - bitte warten!");
   showBox("BOX-FEHLER-RC");
+  if (ending()) return askToRetry(code, status);  // the box was cut short
   if (data_.reply() != 'C') return true;
   stopAtOnce();
   return false;
@@ -265,6 +289,8 @@ void Launcher::callUtility(std::string_view name, void* first, void* second, boo
 
 void Launcher::dispatch() {
   for (;;) {
+    // No program is started once the process is ending.
+    if (ending()) return;
     loader_.unload("U001");
     encoding::putRaw(area_.savedControlBlock(), control_.view());
     encoding::blank(area_.savedControlTail());
@@ -292,6 +318,7 @@ void Launcher::dispatch() {
     if (!encoding::isBlank(callName_)) loader_.unload(callName_);
     for (std::string_view name : kUnloadList) loader_.unload(name);
     statusName_ = callName_.substr(0, 5);
+    if (ending()) return;  // the follow-up programs stay where they are
 
     auto next1 = area_.nextProgram1();
     auto next2 = area_.nextProgram2();

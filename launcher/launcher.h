@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,14 @@
 
 namespace launcher {
 
+// The exit status of the process for the launcher's return code. A process
+// can only end with 0 to 255, and shells read 126 to 255 as "not runnable"
+// or "ended by a signal": 0 and 1 to 125 stay as they are, every other code
+// (a screen-set error such as 9101, 256, a negative one) ends as
+// kOtherFailure, so that no failure ever reads as success or as a signal.
+inline constexpr int kOtherFailure = 125;
+int exitStatus(std::int32_t returnCode);
+
 class Launcher {
  public:
   static constexpr std::string_view kModuleName = "PX01";
@@ -40,6 +49,14 @@ class Launcher {
   // The whole run; returns the process return code, the return code of the
   // last call made. The error stop (a screen-set error, a cancelled lock
   // wait) ends the run at once: open files closed, no orderly shutdown.
+  //
+  // Asked to end from outside (Process::endSignal), the run goes to the
+  // orderly shutdown at its next safe point: after the screen-set call, the
+  // file operation or the called program that was under way. Nothing more
+  // is shown or called then (no follow-up program, no box; a lock met on the
+  // way out is waited for briefly, never asked about), and the shutdown
+  // closes the files, stores the settings, takes the sign-on mark off and
+  // ends the screen set.
   int run();
   // Whether the run ended by the error stop.
   bool stoppedAtOnce() const { return stopped_; }
@@ -90,6 +107,8 @@ class Launcher {
   datafiles::FileStatus withLockWait(std::string_view code,
                                      const std::function<datafiles::FileStatus()>& op);
   void stopAtOnce();
+  // Whether the process was asked to end from outside.
+  bool ending() const { return process_.endSignal() != 0; }
 
   // Program dispatch.
   void dispatch();
@@ -131,6 +150,9 @@ class Launcher {
   std::string statusName_ = std::string(5, ' ');
   bool abort_ = false;
   bool stopped_ = false;
+  // The lock wait once the process is ending: the same short limit for
+  // every lock met on the way out.
+  std::optional<datafiles::BoundedWait> endingWait_;
   std::string signedOnName_ = std::string(10, ' ');
   int signedOnClient_ = 0;
 

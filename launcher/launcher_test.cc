@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
+#include <csignal>
 #include <memory>
 
 #include "datafiles/sqlite_store.h"
@@ -716,6 +718,145 @@ TEST_P(LauncherTest, ErrorStopInTheMenuEndsTheRunThere) {
     for (const char* file : {"FT00.DAT", "FX01.DAT", "FX02.DAT"})
       EXPECT_EQ(store->calls(file, Op::kOpen), store->calls(file, Op::kClose))
           << c.name << " " << file;
+  }
+}
+
+}  // namespace
+}  // namespace launcher
+
+namespace launcher {
+namespace {
+
+// ---- ended from outside -----------------------------------------------------
+
+TEST(ExitStatus, KeepsOneTo125AndMapsEveryOtherFailureToOneValue) {
+  const struct {
+    std::int32_t code;
+    int status;
+  } cases[] = {{0, 0},         {1, 1},         {9, 9},         {125, 125},
+               {126, 125},     {127, 125},     {141, 125},     {255, 125},
+               {256, 125},     {512, 125},     {9101, 125},    {9216, 125},
+               {-1, 125},      {INT_MIN, 125}, {INT_MAX, 125}, {0x10000, 125}};
+  for (const auto& c : cases) EXPECT_EQ(exitStatus(c.code), c.status) << c.code;
+  EXPECT_EQ(kOtherFailure, 125);
+}
+
+// An end signal is only noted; the launcher sees it at its next safe point
+// and runs the orderly shutdown from there: nothing more shown or called,
+// every file closed, the settings stored, the sign-on mark taken off, the
+// screen set ended.
+TEST_P(LauncherTest, EndSignalGoesToTheOrderlyShutdownAtTheNextSafePoint) {
+  struct Case {
+    const char* name;
+    std::function<void()> arrange;
+    std::vector<std::string> programs;
+  } cases[] = {
+      {"while the menu waits for a key",
+       [&] {
+         FakeScreenSet::Answer a;
+         a.event = pxabi::ScreenDataBlock::kEventEnter;  // the set's answer does not count
+         a.row = 1;
+         a.action = [&](auto&, auto) { process.signal(SIGTERM); };
+         screen.select(1).then(a);
+       },
+       {}},
+      {"while a program runs",
+       [&] {
+         addProgram("PA64", [&](CommonArea& a) {
+           process.signal(SIGHUP);
+           encoding::putRaw(a.nextProgram1(), "PA65");
+         });
+         screen.select(1).select(1);
+       },
+       {"PA64"}},  // not its follow-up PA65
+      {"while the lock box asks, the box cancelled by the signal",
+       [&] {
+         FakeScreenSet::Answer a;
+         a.event = pxabi::ScreenDataBlock::kEventEnter;
+         a.row = 1;
+         a.action = [&](auto&, auto) {
+           store->fail("FX02.DAT", Op::kRead, datafiles::kRecordLocked, 1);
+         };
+         FakeScreenSet::Answer box;
+         box.procedure = "BOX-FEHLER-RC";
+         box.reply = 'C';
+         box.action = [&](auto&, auto) { process.signal(SIGINT); };
+         screen.select(1).then(a).then(box);
+       },
+       {}},
+  };
+  for (auto& c : cases) {
+    screen = FakeScreenSet();
+    process = FakeProcess("anna");
+    programCalls.clear();
+    settingsCalls.clear();
+    SetUp();
+    addEntry(0, 19, "Anw");
+    addEntry(19, 1, "Prog", "PA64");
+    permit("PA64");
+    addProgram("PA64", [](CommonArea& a) { encoding::putRaw(a.nextProgram1(), "PA65"); });
+    addProgram("PA65");
+    c.arrange();
+    run();
+    EXPECT_FALSE(ended) << c.name;  // not the error stop
+    EXPECT_FALSE(screen.answersLeft()) << c.name;
+    EXPECT_EQ(screen.callsOf("NEUSTART").size(), 2u) << c.name;
+    EXPECT_TRUE(screen.callsOf("SETZEN-DESKTOP-WINDOW").empty()) << c.name;
+    EXPECT_TRUE(screen.callsOf("BOX-FRAGE").empty()) << c.name;
+    EXPECT_EQ(screen.calls().back().setCommand, 'Q') << c.name;
+    EXPECT_EQ(programCalls, c.programs) << c.name;
+    EXPECT_EQ(signOnFlag(), 'N') << c.name;
+    EXPECT_EQ(settingsCalls.back(), "S20240101") << c.name;
+    EXPECT_EQ(store->calls("FX01.DAT", Op::kOpen), 1) << c.name;  // never opened again
+    for (const char* file : {"FT00.DAT", "FX00.DAT", "FX01.DAT", "FX02.DAT"})
+      EXPECT_EQ(store->calls(file, Op::kOpen), store->calls(file, Op::kClose))
+          << c.name << " " << file;
+  }
+}
+
+TEST_P(LauncherTest, EndSignalBeforeTheScreenSetShowsNothing) {
+  loader.add("U009", [this](void*, void*) {
+    process.signal(SIGTERM);
+    settingsCalls.push_back("called");
+    return 0;
+  });
+  run();
+  EXPECT_FALSE(ended);
+  ASSERT_EQ(screen.calls().size(), 1u);  // only the end of the set
+  EXPECT_EQ(screen.calls().back().setCommand, 'Q');
+  EXPECT_EQ(signOnFlag(), 'N');
+  EXPECT_EQ(store->calls("FX01.DAT", Op::kOpen), 0);
+
+  process = FakeProcess("anna");
+  process.signal(SIGTERM);  // before the sign-on: not even PX00 runs
+  screen = FakeScreenSet();
+  loader.clearEvents();
+  run();
+  EXPECT_TRUE(loader.calls().empty());
+  EXPECT_TRUE(screen.calls().empty());
+}
+
+// A lock met on the way out is waited for briefly and never asked about:
+// nobody may be there to answer, and a cancel would skip the shutdown.
+TEST_P(LauncherTest, LockOnTheWayOutIsWaitedForBrieflyNotAsked) {
+  for (const int times : {3, -1}) {
+    if (times < 0 && GetParam() != Backing::kMemory) continue;  // one 2-second wait is enough
+    screen = FakeScreenSet();
+    process = FakeProcess("anna");
+    SetUp();
+    FakeScreenSet::Answer a;
+    a.event = 0;
+    a.action = [&, times](auto&, auto) {
+      process.signal(SIGTERM);
+      store->fail("FX00.DAT", Op::kOpen, datafiles::kFileLocked, times);
+    };
+    screen.then(a);
+    run();
+    EXPECT_FALSE(ended) << times;
+    EXPECT_TRUE(screen.callsOf("BOX-FEHLER-RC").empty()) << times;
+    EXPECT_EQ(screen.calls().back().setCommand, 'Q') << times;
+    // A lock that clears is waited for; one that stays leaves the mark on.
+    EXPECT_EQ(signOnFlag(), times < 0 ? 'J' : 'N') << times;
   }
 }
 

@@ -6,7 +6,6 @@
 
 #include "datafiles/process_store.h"
 #include "datafiles/store_config.h"
-#include "launcher/guarded_store.h"
 #include "launcher/launcher.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
@@ -15,16 +14,22 @@
 #include "platform/terminal.h"
 
 int main(int argc, char** argv) {
+  // Ended from outside, the launcher finishes what it is doing and ends in
+  // order; the handlers only take note. Before anything else, so that the
+  // program path and the sign-on run under them.
+  platform::catchEndSignals();
   // Started in the data directory: its px-store.conf, if any, names the
   // server. One that cannot be used ends the launcher before anything is
   // shown.
   std::string storeError;
-  const std::unique_ptr<datafiles::InstallationStore> files = datafiles::openStore({}, &storeError);
+  const std::unique_ptr<datafiles::InstallationStore> store = datafiles::openStore({}, &storeError);
   if (!storeError.empty()) {
     std::cerr << "px01: " << storeError << "\n";
     return 1;
   }
   ::setenv("DSFNTENV", "CONFIG4", 1);
+  // Relative directories of the program path are made absolute here, in the
+  // directory px01 was started in, before it changes into the data directory.
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   for (const char* lib : {"PA", "PB", "PD", "PE", "PH", "PL", "PM", "PR", "PS", "PT", "PV", "PX",
                           "UP", "SO", "ST", "TB", "RC", "DS"})
@@ -34,17 +39,16 @@ int main(int argc, char** argv) {
   // same loaded copies, and work on the same store, whose kept connections
   // serve the launcher's files and theirs.
   platform::setProcessLoader(&loader);
-  datafiles::setProcessStore(files.get());
-  // Ended from outside, the launcher closes its files; a signal that comes
-  // during one of its file operations waits for that operation.
-  const std::unique_ptr<datafiles::FileStore> store = launcher::guardedStore(*files);
+  datafiles::setProcessStore(store.get());
   platform::PosixProcess process(argc, argv);
 
   launcher::Launcher px01(loader, screen, *store, process);
-  platform::catchEndSignals([&px01] { px01.closeOpenFiles(); });
   const int rc = px01.run();
-  platform::forgetEndSignalFiles();
   datafiles::setProcessStore(nullptr);
   platform::setProcessLoader(nullptr);
-  return rc;
+  if (const int sig = platform::endSignal(); sig != 0) {
+    platform::restoreStartTerminal();
+    return 128 + sig;
+  }
+  return launcher::exitStatus(rc);
 }

@@ -99,7 +99,7 @@ void Launcher::runMenu() {
   title_ = kTopTitle;
   menu_ = 0;
   for (Step step = Step::kList;;) {
-    if (stopped_) return;
+    if (stopped_ || ending()) return;
     switch (step) {
       case Step::kList:
         step = buildList();
@@ -192,6 +192,7 @@ void Launcher::fillDisplay() {
 }
 
 Launcher::Step Launcher::show() {
+  if (ending()) return Step::kLeave;
   (void)readControl();  // status not examined: the flag last read counts
   if (stopped_) return Step::kStop;
   if (control0_.locked()) {
@@ -203,6 +204,7 @@ Launcher::Step Launcher::show() {
   fillDisplay();
   runProcedure("NEUSTART");
   if (stopped_) return Step::kStop;
+  if (ending()) return Step::kLeave;  // the answer is not the user's
   message_.clear();
   encoding::putRaw(area_.menuValue(), encoding::view(data_.menuValue()));
   const auto chosen = encoding::getDigits(data_.chosenRow());
@@ -307,6 +309,7 @@ Launcher::Step Launcher::callFromMenu() {
   closeMenuFilesAndStore();
   dispatch();
   if (stopped_) return Step::kStop;
+  if (ending()) return Step::kLeave;
   openMenuFiles();
   if (stopped_) return Step::kStop;
   if (abort_) return Step::kLeave;

@@ -104,11 +104,18 @@ std::string installationRoot() {
 std::vector<std::string> defaultProgramPath() {
   std::vector<std::string> path;
   if (const char* env = std::getenv("PX_PROGRAM_PATH")) {
+    std::error_code ec;
+    const std::filesystem::path here = std::filesystem::current_path(ec);
     std::string_view rest(env);
     while (!rest.empty()) {
       const auto colon = rest.find(':');
-      const std::string_view dir = rest.substr(0, colon);
-      if (!dir.empty()) path.emplace_back(dir);
+      const std::filesystem::path dir(rest.substr(0, colon));
+      // A relative directory is taken in the current directory now, once:
+      // left relative, it would be looked up wherever the process is when
+      // it loads a program (the shared data directory, for the launcher).
+      // Without a current directory it cannot be placed and is left out.
+      if (dir.is_absolute()) path.push_back(dir.string());
+      else if (!dir.empty() && !ec) path.push_back((here / dir).string());
       if (colon == std::string_view::npos) break;
       rest.remove_prefix(colon + 1);
     }

@@ -45,10 +45,11 @@ class DlProgramLoader : public ProgramLoader {
   std::string lastError_;
 };
 
-// The program path: the directories of PX_PROGRAM_PATH (colon-separated),
-// then the installation's program directory found relative to the running
-// executable (../lib/px01/programs), which holds in the build tree and in an
-// installed tree alike.
+// The program path: the directories of PX_PROGRAM_PATH (colon-separated;
+// a relative one made absolute against the current directory at this call,
+// empty ones left out), then the installation's program directory found
+// relative to the running executable (../lib/px01/programs), which holds in
+// the build tree and in an installed tree alike.
 std::vector<std::string> defaultProgramPath();
 // The directory of the running executable.
 std::string executableDirectory();

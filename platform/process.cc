@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
+#include "platform/terminal.h"
+
 namespace platform {
 
 std::string joinArguments(int argc, char** argv) {
@@ -25,9 +27,18 @@ void PosixProcess::writeConsoleLine(std::string_view line) {
 }
 
 char PosixProcess::readKey() {
-  const int c = std::getchar();
-  return c == EOF ? ' ' : static_cast<char>(c);
+  for (;;) {
+    const Wake w = waitForInput(STDIN_FILENO);
+    if (w == Wake::kEndSignal) return ' ';
+    if (w == Wake::kInterrupted) continue;
+    char c;
+    const ssize_t n = ::read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    return n == 1 ? c : ' ';
+  }
 }
+
+int PosixProcess::endSignal() { return platform::endSignal(); }
 
 int PosixProcess::changeDirectory(std::string_view path) {
   const std::string p(path);

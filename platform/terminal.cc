@@ -1,36 +1,45 @@
 #include "platform/terminal.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
 #include <csignal>
 
 namespace platform {
 namespace {
 
-volatile sig_atomic_t holds = 0;       // EndSignalHolds that exist now
-volatile sig_atomic_t heldSignal = 0;  // a signal that came during one of them
-volatile sig_atomic_t ending = 0;
-std::function<void()>* closer = nullptr;
-termios startTerminal{};
-bool haveTerminal = false;
+constexpr int kEndSignals[] = {SIGTERM, SIGHUP, SIGINT};
 
-[[noreturn]] void endNow(int sig) {
-  if (ending) ::_exit(128 + sig);  // a second signal while closing
-  ending = 1;
-  heldSignal = 0;
-  if (closer != nullptr && *closer) (*closer)();
-  if (haveTerminal) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &startTerminal);
-  // No exit handlers: whatever the signal interrupted stays untouched; the
-  // kernel releases the remaining files and their locks.
-  ::_exit(128 + sig);
-}
+// What the handler reads and writes: plain data set up before the handlers
+// exist, the signal, and a lock-free pointer.
+volatile sig_atomic_t gSignal = 0;
+int gWakeRead = -1, gWakeWrite = -1;  // the self-pipe
+std::atomic<TerminalRestorer> gRestorer{nullptr};
+static_assert(std::atomic<TerminalRestorer>::is_always_lock_free);
+termios gStartTerminal{};
+bool gHaveTerminal = false;
+bool gCaught = false;
 
 extern "C" void onEndSignal(int sig) {
-  if (holds > 0) {
-    heldSignal = sig;
-    return;
+  const int savedErrno = errno;
+  if (gSignal != 0) {
+    // The second one: the orderly end takes too long for whoever sent it.
+    if (const TerminalRestorer restore = gRestorer.load()) restore();
+    if (gHaveTerminal) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &gStartTerminal);
+    ::_exit(128 + sig);
   }
-  endNow(sig);
+  gSignal = sig;
+  if (gWakeWrite >= 0) {
+    // Never drained: the pipe stays readable, so no later wait can miss it.
+    const ssize_t ignored = ::write(gWakeWrite, "!", 1);
+    (void)ignored;
+  }
+  errno = savedErrno;
 }
 
 }  // namespace
@@ -49,26 +58,62 @@ void EchoOff::restore() {
   active_ = false;
 }
 
-void catchEndSignals(std::function<void()> closeFiles) {
-  static std::function<void()> kept;
-  kept = std::move(closeFiles);
-  closer = &kept;
-  haveTerminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &startTerminal) == 0;
+void catchEndSignals() {
+  if (gCaught) return;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+    gWakeRead = fds[0];
+    gWakeWrite = fds[1];
+  }
+  gHaveTerminal = ::isatty(STDIN_FILENO) && ::tcgetattr(STDIN_FILENO, &gStartTerminal) == 0;
   struct sigaction sa {};
   sa.sa_handler = onEndSignal;
   sigemptyset(&sa.sa_mask);
-  for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaddset(&sa.sa_mask, sig);
+  for (int sig : kEndSignals) sigaddset(&sa.sa_mask, sig);
   sa.sa_flags = SA_RESTART;
-  for (int sig : {SIGTERM, SIGHUP, SIGINT}) sigaction(sig, &sa, nullptr);
+  for (int sig : kEndSignals) {
+    struct sigaction before {};
+    if (::sigaction(sig, nullptr, &before) == 0 && (before.sa_flags & SA_SIGINFO) == 0 &&
+        before.sa_handler == SIG_IGN)
+      continue;
+    ::sigaction(sig, &sa, nullptr);
+  }
+  gCaught = true;
 }
 
-void forgetEndSignalFiles() { closer = nullptr; }
+bool endSignalsCaught() { return gCaught; }
 
-EndSignalHold::EndSignalHold() { holds = holds + 1; }
+int endSignal() { return gSignal; }
 
-EndSignalHold::~EndSignalHold() {
-  holds = holds - 1;
-  if (holds == 0 && heldSignal != 0) endNow(heldSignal);
+void setTerminalRestorer(TerminalRestorer restore) { gRestorer.store(restore); }
+
+void restoreStartTerminal() {
+  if (gHaveTerminal) (void)::tcsetattr(STDIN_FILENO, TCSANOW, &gStartTerminal);
+}
+
+Wake waitForInput(int fd, std::chrono::milliseconds timeout) {
+  if (gSignal != 0) return Wake::kEndSignal;
+  pollfd fds[2];
+  nfds_t n = 0;
+  if (fd >= 0) fds[n++] = pollfd{fd, POLLIN, 0};
+  if (gWakeRead >= 0) fds[n++] = pollfd{gWakeRead, POLLIN, 0};
+  const int ms = timeout.count() < 0 ? -1
+                                     : static_cast<int>(std::min<long long>(timeout.count(), INT_MAX));
+  const int rc = ::poll(fds, n, ms);
+  if (gSignal != 0) return Wake::kEndSignal;
+  if (rc < 0) return errno == EINTR ? Wake::kInterrupted : Wake::kReady;
+  if (rc == 0) return Wake::kTimeout;
+  return Wake::kReady;
+}
+
+bool sleepUnlessEnded(std::chrono::milliseconds pause) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point until = Clock::now() + pause;
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+    if (left.count() <= 0) return gSignal == 0;
+    if (waitForInput(-1, left) == Wake::kEndSignal) return false;
+  }
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 
@@ -35,6 +36,14 @@ std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hid
   line.reserve(kMaxLine);  // no reallocation leaves a copy of a password behind
   bool any = false;
   for (;;) {
+    // An end signal ends the typing as the end of input would.
+    const platform::Wake w = platform::waitForInput(in_);
+    if (w == platform::Wake::kEndSignal) {
+      std::fill(line.begin(), line.end(), '\0');  // it may hold part of a password
+      write("\n");
+      return std::nullopt;  // `quiet` gives the echo back
+    }
+    if (w == platform::Wake::kInterrupted) continue;
     char c;
     const ssize_t r = ::read(in_, &c, 1);
     if (r < 0 && errno == EINTR) continue;

@@ -11,7 +11,8 @@ class Console {
  public:
   virtual ~Console() = default;
   // One line typed after `prompt`, without its line end (UTF-8); nothing at
-  // end of input. `hidden`: the typing is not echoed.
+  // end of input or when an end signal came. `hidden`: the typing is not
+  // echoed.
   virtual std::optional<std::string> readLine(std::string_view prompt, bool hidden) = 0;
   // One line of explanation for the user.
   virtual void tell(std::string_view line) = 0;

@@ -1,5 +1,6 @@
 // A process for tests: a given command line, console lines recorded, keys
-// played from a queue, directory changes recorded.
+// played from a queue, directory changes recorded, an end signal set by the
+// test whenever it likes (as if it had come from outside).
 #pragma once
 
 #include <deque>
@@ -26,10 +27,12 @@ class FakeProcess : public platform::Process {
     directories_.emplace_back(path);
     return changeResult_;
   }
+  int endSignal() override { return endSignal_; }
 
   void setCommandLine(std::string line) { commandLine_ = std::move(line); }
   void pushKey(char c) { keys_.push_back(c); }
   void setChangeResult(int r) { changeResult_ = r; }
+  void signal(int sig) { endSignal_ = sig; }
   const std::vector<std::string>& console() const { return console_; }
   const std::vector<std::string>& directories() const { return directories_; }
 
@@ -37,6 +40,7 @@ class FakeProcess : public platform::Process {
   std::string commandLine_;
   std::deque<char> keys_;
   int changeResult_ = 0;
+  int endSignal_ = 0;
   std::vector<std::string> console_;
   std::vector<std::string> directories_;
 };

@@ -97,6 +97,7 @@ struct Result {
   std::optional<std::string> menuValue;  // 8 digits
   std::optional<std::string> input;      // code page 850, cut to 78
   Failure failure;                       // code 0: success
+  int endSignal = 0;  // not 0: the answer was given because this end signal came
 };
 
 inline Result failedWith(Failure f) {

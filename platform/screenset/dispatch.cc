@@ -2,6 +2,9 @@
 
 #include <exception>
 
+#include "platform/screenset/script.h"
+#include "platform/terminal.h"
+
 namespace screenset {
 namespace {
 
@@ -15,13 +18,49 @@ std::int32_t serveChecked(Backend& backend, ControlBytes control, DataBytes data
       result.failure = {kUnknownProcedure, 0, 0,
                         "unknown procedure \"" + std::string(request.control.procedureName) + "\""};
   }
-  if (!result.failure.failed()) result = backend.call(request);
+  if (!result.failure.failed()) {
+    const int signal = platform::endSignal();
+    if (signal != 0 && request.control.command != 'Q') result = endedAnswer(request, signal);
+    else result = backend.call(request);
+  }
   writeResult(result, control, data);
   backend.finished(request, result);
   return result.failure.code;
 }
 
 }  // namespace
+
+Result endedAnswer(const Request& request, int signal) {
+  Result r;
+  r.endSignal = signal;
+  switch (request.control.procedure) {
+    case Procedure::kMenu:
+      r.event = 0;
+      r.chosenRow = r.selection = selectedRow(request.menu);
+      break;
+    case Procedure::kQuestion:
+      r.reply = 'N';
+      break;
+    case Procedure::kErrorRetry:
+      r.reply = 'C';
+      break;
+    case Procedure::kInput:
+      r.reply = 'C';
+      r.input = "";
+      break;
+    case Procedure::kErrorOk:
+    case Procedure::kWarning:
+    case Procedure::kInfo:
+    case Procedure::kTextPage:
+      r.reply = ' ';
+      break;
+    case Procedure::kStart:
+    case Procedure::kDesktop:
+    case Procedure::kUnknown:
+      break;
+  }
+  return r;
+}
 
 std::int32_t serve(Backend& backend, void* control, void* data) {
   if (control == nullptr) return -1;

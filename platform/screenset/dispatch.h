@@ -1,6 +1,12 @@
 // The common frame of both DSGRUN runtimes: decode the blocks, refuse what
 // neither runtime can serve, hand the call to the runtime, write back its
 // answer. Nothing thrown inside ever leaves DSGRUN.
+//
+// Once the process has been asked to end (platform/terminal.h), no call
+// waits for the user any more: each answers at once as if the user had
+// cancelled (endedAnswer), the calls that come after the signal without
+// reaching the runtime, a wait that the signal interrupts from inside it.
+// "Q" still ends the set.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +26,12 @@ class Backend {
     (void)result;
   }
 };
+
+// The answer to `request` when end signal `signal` came: "NEUSTART" Escape
+// on the current selection, "BOX-FRAGE" "N", "BOX-FEHLER-RC" "C" (cancel),
+// "EINGABE" "C" with a blank input, the other boxes and "TEXT-ANZEIGEN" a
+// blank reply; the other procedures nothing.
+Result endedAnswer(const Request& request, int signal);
 
 // The body of DSGRUN. Returns 0 on success, otherwise the error code left
 // in the control block (-1 when there is no control block to leave it in).

@@ -1,6 +1,6 @@
 // Error codes that DSGRUN leaves in the screen control block (offset 6) with
-// its two details (offsets 8 and 10). Every code has a non-zero low byte, so
-// that a process exit code taken from it never reads as success.
+// its two details (offsets 8 and 10). All are above 9000: the launcher ends
+// with its one exit code for failures (125) after any of them.
 #pragma once
 
 #include <cstdint>

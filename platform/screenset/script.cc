@@ -109,6 +109,11 @@ LineResult parseLine(std::string_view raw, int line) {
     if (!c || c->size() != 1) return {{}, "reply needs one character"};
     return {make(Action::kReply, line, 0, (*c)[0]), {}};
   }
+  if (word == "pause") {
+    const auto n = number(arg, 0, 600000);
+    if (!n) return {{}, "pause needs 0 to 600000 milliseconds"};
+    return {make(Action::kPause, line, *n), {}};
+  }
   if (word == "menuvalue") {
     if (arg.size() != 8 ||
         !std::all_of(arg.begin(), arg.end(), [](char c) { return c >= '0' && c <= '9'; }))
@@ -151,6 +156,21 @@ Action Player::take() {
   Action a = std::move(actions_.front());
   actions_.pop_front();
   return a;
+}
+
+int Player::takePauses(const Request& request) {
+  if (request.control.command == 'Q') return 0;
+  switch (request.control.procedure) {
+    case Procedure::kStart:
+    case Procedure::kDesktop:
+    case Procedure::kUnknown:
+      return 0;
+    default:
+      break;
+  }
+  int ms = 0;
+  while (next(Action::kPause)) ms = std::min(ms + take().number, 600000);
+  return ms;
 }
 
 Result Player::play(const Request& request, int callNumber) {

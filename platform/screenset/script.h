@@ -6,6 +6,7 @@
 //   menuvalue D8    the menu value handed back with the next event
 //   error N         the next call fails with error code N
 //   input TEXT      the answer of the next "EINGABE" (rest of the line)
+//   pause MS        the next call that takes a line waits MS milliseconds first
 // The player hands out the actions call by call (see Player::play).
 #pragma once
 
@@ -20,10 +21,10 @@
 namespace screenset {
 
 struct Action {
-  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput };
+  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput, kPause };
   Kind kind;
   int line;            // 1-based line in the script
-  int number = 0;      // event code, row or error code
+  int number = 0;      // event code, row, error code or milliseconds
   char reply = ' ';    // code page 850
   std::string text;    // menu value (8 digits) or input (code page 850)
 };
@@ -49,6 +50,11 @@ class Player {
   // - "EINGABE" takes an `input` line (reply "J") or a `reply` line when next,
   //   else replies "C" with blank input.
   Result play(const Request& request, int callNumber);
+  // The `pause` lines in front of the next line that `request` takes, in
+  // milliseconds added up; 0 for the calls that take no line (the start,
+  // "SETZEN-DESKTOP-WINDOW", "Q"). The runtime waits that long before
+  // play(), as a user would before a key.
+  int takePauses(const Request& request);
   bool usedUp() const { return actions_.empty(); }
 
  private:

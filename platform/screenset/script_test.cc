@@ -22,7 +22,8 @@ TEST(Script, ParsesEveryAction) {
       "menuvalue 00001234\n"
       "error 9001\n"
       "input Kennwort #1 bleibt  \n"
-      "input\n");
+      "input\n"
+      "pause 250 # a user who thinks\n");
   ASSERT_FALSE(s.error) << s.error->reason;
   const struct {
     Action::Kind kind;
@@ -31,7 +32,7 @@ TEST(Script, ParsesEveryAction) {
               {Action::kEvent, 6, 10},     {Action::kEvent, 7, 91},    {Action::kEvent, 8, 92},
               {Action::kSelect, 9, 12},    {Action::kEvent, 10, 65535}, {Action::kReply, 11, 0},
               {Action::kReply, 12, 0},     {Action::kMenuValue, 13, 0}, {Action::kError, 14, 9001},
-              {Action::kInput, 15, 0},     {Action::kInput, 16, 0}};
+              {Action::kInput, 15, 0},     {Action::kInput, 16, 0},    {Action::kPause, 17, 250}};
   ASSERT_EQ(s.actions.size(), std::size(want));
   for (std::size_t i = 0; i < std::size(want); ++i) {
     EXPECT_EQ(s.actions[i].kind, want[i].kind) << i;
@@ -51,7 +52,7 @@ TEST(Script, RefusesWhatItCannotParseWithTheLineNumber) {
                        "event 65536",    "error 0",       "reply",           "reply JA",
                        "reply \xE2\x82\xAC",  // € is not in code page 850
                        "menuvalue 1234", "menuvalue 1234567x",
-                       "input \xE2\x82\xAC"};
+                       "input \xE2\x82\xAC",  "pause",         "pause 600001",    "pause -5"};
   for (const char* line : bad) {
     const ParsedScript s = parseScript(std::string("key ESC\n# fine\n") + line + "\nkey ESC\n");
     ASSERT_TRUE(s.error) << line;
@@ -179,6 +180,23 @@ TEST(Script, StartEndAndDesktopTakeNothing) {
   q.control.command = 'Q';
   EXPECT_FALSE(p.play(q, 3).event);
   EXPECT_FALSE(p.usedUp());
+}
+
+// Pauses belong to the next call that takes a line; the calls that take
+// none leave them for it.
+TEST(Script, PausesComeBeforeTheNextCallThatTakesALine) {
+  Player p = playerFor("pause 100\npause 20\nkey F3\npause 7\nreply J\npause 5\n");
+  Request q = callOf(Procedure::kStart);
+  q.control.command = 'Q';
+  for (const Request& none : {callOf(Procedure::kStart), callOf(Procedure::kDesktop), q})
+    EXPECT_EQ(p.takePauses(none), 0);
+  EXPECT_EQ(p.takePauses(menuRequest(3, 1)), 120);
+  EXPECT_EQ(p.play(menuRequest(3, 1), 1).event, 3);
+  EXPECT_EQ(p.takePauses(callOf(Procedure::kQuestion)), 7);
+  EXPECT_EQ(p.play(callOf(Procedure::kQuestion), 2).reply, 'J');
+  EXPECT_FALSE(p.usedUp());
+  EXPECT_EQ(p.takePauses(callOf(Procedure::kInput)), 5);
+  EXPECT_TRUE(p.usedUp());
 }
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The scripted screen set: DSGRUN for tests and unattended runs. It answers
 // every call from the script named by DSGRUN_SCRIPT (none: an empty script)
 // and writes one JSON line per call to the file named by DSGRUN_TRANSCRIPT,
-// flushed at once so that a run that dies still leaves its trail.
+// flushed at once so that a run that dies still leaves its trail. Its only
+// wait, a `pause` of the script, ends early when an end signal comes, as the
+// terminal runtime's wait for a key does.
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +17,7 @@
 #include "platform/screenset/dispatch.h"
 #include "platform/screenset/script.h"
 #include "platform/screenset/transcript.h"
+#include "platform/terminal.h"
 
 namespace screenset {
 namespace {
@@ -27,6 +31,10 @@ class ScriptedRuntime : public Backend {
   Result call(const Request& request) override {
     load();
     if (broken_) return failedWith(*broken_);
+    if (const int ms = player_->takePauses(request); ms > 0) {
+      if (!platform::sleepUnlessEnded(std::chrono::milliseconds(ms)))
+        return endedAnswer(request, platform::endSignal());
+    }
     return player_->play(request, calls_ + 1);
   }
 

@@ -1,10 +1,15 @@
 // The scripted DSGRUN module itself, loaded by name as the launcher loads it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "abi/screen_control_block.h"
@@ -12,6 +17,7 @@
 #include "encoding/field.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screenset/errors.h"
+#include "platform/terminal.h"
 #include "testing/test_files.h"
 
 namespace {
@@ -230,6 +236,60 @@ TEST(ScriptedRuntime, MissingScriptIsEmptyAndUnreadableScriptFails) {
   EXPECT_EQ(control.errorDetail1(), ENOENT);
   loader.unload("DSGRUN");
   ::unsetenv("DSGRUN_SCRIPT");
+}
+
+// Ended from outside: the process's end signal cuts the script's pause
+// short, and from then on every call answers at once as cancelled, without
+// taking script lines; "Q" still ends the set. In a child process, since
+// the signal stays noted for good.
+TEST(ScriptedRuntime, AnEndSignalCutsThePauseShortAndEveryCallAnswersAsCancelled) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(fds[0]);
+    ::alarm(30);  // a pause that is not cut short fails the test instead of hanging it
+    platform::catchEndSignals();
+    std::string out;
+    {
+      ScriptedRun run("pause 600000\nkey ENTER\nreply J\nreply W\ninput Text\n");
+      run.call("");
+      std::thread sender([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::kill(::getpid(), SIGTERM);
+      });
+      showMenu(run.data, "A n w e n d u n g e n", {"Mitglieder", "Beiträge", "Prüfungen"});
+      (void)encoding::putDigits(run.data.selection(), 2);
+      run.call("NEUSTART");
+      sender.join();
+      out += "menu " + std::to_string(run.data.eventCode()) + " " +
+             std::string(encoding::view(run.data.chosenRow())) + ";";
+      for (const char* box : {"BOX-FRAGE", "BOX-FEHLER-RC", "BOX-INFO"}) {
+        run.call(box);
+        out += std::string(box) + " " + run.data.reply() + ";";
+      }
+      encoding::putText(run.data.inputText(), "Vorgabe");
+      run.call("EINGABE");
+      out += "input " + std::string(1, run.data.reply()) + " [" +
+             std::string(encoding::trimmed(run.data.inputText())) + "];";
+      out += "end " + std::to_string(run.call("", 'Q')) + ";";
+      for (const std::string& line : run.transcript())
+        out += line.find("\"signal\":15") != std::string::npos ? "S" : "-";
+    }
+    (void)!::write(fds[1], out.data(), out.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string out;
+  char buf[512];
+  for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(out,
+            "menu 0 0002;BOX-FRAGE N;BOX-FEHLER-RC C;BOX-INFO  ;input C [];end 0;"
+            "-SSSSS-");
 }
 
 }  // namespace

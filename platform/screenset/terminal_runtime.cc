@@ -14,6 +14,7 @@
 #include "platform/screenset/key_bar.h"
 #include "platform/screenset/list_cursor.h"
 #include "platform/screenset/terminal_session.h"
+#include "platform/terminal.h"
 
 namespace screenset {
 namespace {
@@ -144,19 +145,34 @@ void drawDesktop(const MenuFields& m, const ListCursor* cursor) {
 // ---- reading keys ------------------------------------------------------------
 
 struct Key {
-  enum Kind { kNone, kChar, kCode, kLost } kind = kNone;
+  // kEnded: an end signal came; the call answers as cancelled.
+  enum Kind { kNone, kChar, kCode, kLost, kEnded } kind = kNone;
   wint_t value = 0;
 };
 
+// One key. curses may hold keys already read (typed ahead, the rest of a
+// sequence): those come first, without waiting. Otherwise the wait is a poll
+// on the terminal that an end signal cuts short, and curses reads only once
+// the terminal has input.
 Key readKey(int& failures) {
-  wint_t ch = 0;
-  const int rc = get_wch(&ch);
-  if (rc == ERR) {
-    if (++failures >= kMaxReadFailures) return {Key::kLost, 0};
-    return {};
+  for (;;) {
+    wint_t ch = 0;
+    nodelay(stdscr, TRUE);
+    int rc = get_wch(&ch);
+    if (rc == ERR) {
+      const platform::Wake w = platform::waitForInput(terminal::inputFd());
+      if (w == platform::Wake::kEndSignal) return {Key::kEnded, 0};
+      if (w != platform::Wake::kReady) continue;  // a resize shows at the next read
+      nodelay(stdscr, FALSE);
+      rc = get_wch(&ch);
+    }
+    if (rc == ERR) {
+      if (++failures >= kMaxReadFailures) return {Key::kLost, 0};
+      return {};
+    }
+    failures = 0;
+    return {rc == KEY_CODE_YES ? Key::kCode : Key::kChar, ch};
   }
-  failures = 0;
-  return {rc == KEY_CODE_YES ? Key::kCode : Key::kChar, ch};
 }
 
 bool isEnter(const Key& k) {
@@ -258,7 +274,7 @@ class TerminalRuntime : public Backend {
  private:
   Result serveProcedure(const Request& rq) {
     const Procedure p = rq.control.procedure;
-    if (p == Procedure::kMenu) return menu(rq.menu);
+    if (p == Procedure::kMenu) return menu(rq);
     Result r;
     if (p == Procedure::kDesktop) terminal::resume();
     if (isBox(p)) return box(rq, p);
@@ -277,7 +293,8 @@ class TerminalRuntime : public Backend {
     drawDesktop(m, &c);
   }
 
-  Result menu(const MenuFields& m) {
+  Result menu(const Request& rq) {
+    const MenuFields& m = rq.menu;
     ListCursor cursor(static_cast<int>(m.rows.size()), m.selection, m.position);
     TypeAhead typeAhead;
     int failures = 0;
@@ -289,6 +306,13 @@ class TerminalRuntime : public Backend {
       const Key k = readKey(failures);
       std::optional<std::uint16_t> event;
       if (k.kind == Key::kLost) return failedWith(lost());
+      if (k.kind == Key::kEnded) {
+        // Escape where the cursor stands, as the user would have left.
+        Result ended = endedAnswer(rq, platform::endSignal());
+        ended.chosenRow = ended.selection = cursor.selection();
+        ended.position = cursor.top();
+        return ended;
+      }
       if (isEnter(k)) event = 48;
       else if (isEscape(k)) event = 0;
       else if (k.kind == Key::kCode) event = menuKey(k.value, cursor, m);
@@ -356,6 +380,7 @@ class TerminalRuntime : public Backend {
       const Key k = readKey(failures);
       std::optional<int> chosen;
       if (k.kind == Key::kLost) return failedWith(lost());
+      if (k.kind == Key::kEnded) return endedAnswer(rq, platform::endSignal());
       if (isEnter(k)) chosen = focus;
       else if (isEscape(k)) chosen = look.cancel;
       else if (k.kind == Key::kCode && (k.value == KEY_LEFT || k.value == KEY_BTAB))
@@ -403,6 +428,7 @@ class TerminalRuntime : public Backend {
       refresh();
       const Key k = readKey(failures);
       if (k.kind == Key::kLost) return failedWith(lost());
+      if (k.kind == Key::kEnded) return endedAnswer(rq, platform::endSignal());
       if (isEnter(k) || isEscape(k)) {
         r.reply = ' ';
         background(rq.menu);
@@ -451,8 +477,9 @@ class TerminalRuntime : public Backend {
       }
       refresh();
       const Key k = readKey(failures);
-      if (k.kind == Key::kLost) {
+      if (k.kind == Key::kLost || k.kind == Key::kEnded) {
         curs_set(0);
+        if (k.kind == Key::kEnded) return endedAnswer(rq, platform::endSignal());
         return failedWith(lost());
       }
       if (isEnter(k) || isEscape(k)) {

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "abi/program.h"
+#include "platform/terminal.h"
 
 namespace screenset::terminal {
 namespace {
@@ -32,6 +33,7 @@ char gLeaveSequence[256] = {};
 std::size_t gLeaveLength = 0;
 struct sigaction gPrevious[kSignalCount];
 bool gHandlersInstalled = false;
+bool gRestorerRegistered = false;  // with the platform, whose owner ends the process
 
 struct Session {
   std::FILE* in = nullptr;
@@ -161,6 +163,8 @@ void atProcessExit() { stop(); }
 
 bool running() { return session.screen != nullptr; }
 
+int inputFd() { return session.in != nullptr ? fileno(session.in) : -1; }
+
 Failure start() {
   if (running()) return {};
   const char* term = std::getenv("TERM");
@@ -177,7 +181,8 @@ Failure start() {
   gFd = fileno(session.out);
   ::tcgetattr(gFd, &gShellMode);
   chooseLocale();
-  rememberHandlers();
+  const bool ownSignals = !platform::endSignalsCaught();
+  if (ownSignals) rememberHandlers();
   session.screen = newterm(nullptr, session.out, session.in);
   if (session.screen == nullptr) {
     closeFiles();
@@ -205,7 +210,12 @@ Failure start() {
   prepareLeaveSequence();
   gActive = 1;
   gSuspended = 0;
-  installHandlers();
+  if (ownSignals) {
+    installHandlers();
+  } else {
+    platform::setTerminalRestorer(&restoreTerminalNow);
+    gRestorerRegistered = true;
+  }
   if (!session.exitHookRegistered) {
     // Runs at exit, or when this module is unloaded, whichever comes first.
     std::atexit(atProcessExit);
@@ -216,9 +226,18 @@ Failure start() {
 
 void stop() {
   if (!running()) return;
-  gActive = 0;
-  restoreHandlers();
-  endwin();
+  if (gRestorerRegistered) {
+    // Taken back only after endwin: a second end signal in the middle of it
+    // still finds the restorer, which sends what endwin sends once more.
+    endwin();
+    gActive = 0;
+    platform::setTerminalRestorer(nullptr);
+    gRestorerRegistered = false;
+  } else {
+    gActive = 0;
+    restoreHandlers();
+    endwin();
+  }
   delscreen(session.screen);
   session.screen = nullptr;
   closeFiles();

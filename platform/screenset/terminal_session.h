@@ -1,6 +1,13 @@
 // The terminal that the terminal runtime draws on: curses on /dev/tty, the
 // locale for UTF-8, and giving the terminal back clean however the process
 // ends (the set command "Q", exit, or a signal).
+//
+// The end signals: when the process catches them itself (the launcher,
+// platform/terminal.h), they only ask it to end and the set gives the
+// terminal back at "Q" of the orderly end; the set just hands the platform
+// its async-signal-safe restorer for a second signal. Otherwise the set
+// installs handlers of its own that give the terminal back and let the
+// signal take its earlier course.
 #pragma once
 
 #include "platform/screenset/errors.h"
@@ -11,6 +18,8 @@ namespace screenset::terminal {
 // unknown TERM) leaves everything as it was.
 Failure start();
 bool running();
+// The terminal's input, for a wait that an end signal may cut short.
+int inputFd();
 // Ends curses and gives the terminal back as it was found.
 void stop();
 // True once when the terminal was given back behind curses' back (a signal

@@ -22,6 +22,7 @@
 #include "encoding/field.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screenset/errors.h"
+#include "platform/terminal.h"
 #include "testing/test_files.h"
 
 namespace {
@@ -354,6 +355,41 @@ TEST(TerminalRuntime, TerminalIsGivenBackOnQuitAndOnSignals) {
     EXPECT_EQ(WEXITSTATUS(status), 7);
     EXPECT_TRUE(cooked(pty.slave));
   }
+}
+
+// In a process that catches the end signals itself (the launcher), a
+// signal during the wait for a key ends the wait: "NEUSTART" answers Escape,
+// a box its cancel, and the terminal stays the set's until "Q" gives it back.
+TEST(TerminalRuntime, AnEndSignalEndsTheWaitForAKey) {
+  Pty pty;
+  const int status = inChild(pty.master, pty.slave.c_str(), [] {
+    ::setenv("TERM", "xterm", 1);
+    ::alarm(20);  // a wait that is not ended fails instead of hanging
+    platform::catchEndSignals();
+    Blocks b;
+    if (startCode(b) != 0) return 1;
+    std::thread sender([] {
+      std::this_thread::sleep_for(100ms);
+      ::kill(::getpid(), SIGTERM);
+    });
+    b.data.setEventCode(99);
+    b.control.setProcedure("NEUSTART");
+    const int menu = startCode(b);
+    sender.join();
+    if (menu != 0 || b.data.eventCode() != 0) return 2;
+    b.control.setProcedure("BOX-FRAGE");
+    if (startCode(b) != 0 || b.data.reply() != 'N') return 3;
+    termios t{};
+    const int tty = ::open("/dev/tty", O_RDWR);
+    if (tty < 0 || ::tcgetattr(tty, &t) != 0 || (t.c_lflag & ICANON)) return 4;  // given back early
+    ::close(tty);
+    b.control.setProcedure("");
+    b.control.setSetCommand('Q');
+    return startCode(b) == 0 ? 0 : 5;
+  });
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_TRUE(cooked(pty.slave));
 }
 
 }  // namespace

@@ -102,6 +102,7 @@ std::string transcriptLine(int n, const Request& rq, const Result& rs) {
   j.number("event", rs.event).number("row", rs.chosenRow).character("reply", rs.reply);
   j.number("error", std::optional<int>(rs.failure.code));
   if (rs.failure.failed()) j.utf8("reason", rs.failure.reason);
+  if (rs.endSignal != 0) j.number("signal", std::optional<int>(rs.endSignal));
   return j.done();
 }
 

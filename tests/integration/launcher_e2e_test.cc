@@ -1,24 +1,37 @@
 // The real px01 on a temporary installation made with pxadmin, driven by the
 // scripted screen set, with recording programs in place of function
 // programs and of PX00P/PX07. Checks what the transcripts and the data files
-// show.
+// show. The runs ended from outside also run in a pseudo-terminal with the
+// terminal screen set.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <random>
 #include <sstream>
+#include <thread>
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
+extern "C" char** environ;
+
 namespace {
 
+using namespace std::chrono_literals;
 using testing_support::buildDir;
 using testing_support::readFile;
 using testing_support::lines;
@@ -81,19 +94,66 @@ class LauncherEndToEnd : public ::testing::Test {
     (void)f->close();
     return flags;
   }
-  // Runs px01 with `args` and the screen-set `script`; the exit status.
-  int px01(const std::string& args, const std::string& script, const std::string& commands = "") {
+  // Runs px01 with `args` and the screen-set `script`, started in `from`
+  // (the data directory unless given); the exit status.
+  int px01(const std::string& args, const std::string& script, const std::string& commands = "",
+           const std::string& from = "", const std::string& programPath = "") {
     std::ofstream(root + "/run.script") << script;
     std::ofstream(data + "/PXREC.cmd") << commands;
     std::filesystem::remove(root + "/run.jsonl");
     const std::string b = buildDir();
-    const std::string cmd = "cd '" + data + "' && env PX_PROGRAM_PATH=" + b +
-                            "/lib/px01/scripted:" + b + "/lib/px01/e2e DSGRUN_SCRIPT=" + root +
-                            "/run.script DSGRUN_TRANSCRIPT=" + root +
-                            "/run.jsonl XDG_CONFIG_HOME=" + root + "/config " + b + "/bin/px01 " +
-                            args + " </dev/null >" + root + "/out.txt 2>&1";
+    const std::string path =
+        programPath.empty() ? b + "/lib/px01/scripted:" + b + "/lib/px01/e2e" : programPath;
+    const std::string cmd = "cd '" + (from.empty() ? data : from) + "' && env PX_PROGRAM_PATH=" +
+                            path + " DSGRUN_SCRIPT=" + root + "/run.script DSGRUN_TRANSCRIPT=" +
+                            root + "/run.jsonl XDG_CONFIG_HOME=" + root + "/config " + b +
+                            "/bin/px01 " + args + " </dev/null >" + root + "/out.txt 2>&1";
     const int status = std::system(cmd.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  // Starts px01 in the data directory with `args` and `vars` added to the
+  // environment, without waiting. On the pseudo-terminal `tty` (its
+  // controlling terminal) when given, else reading nothing and writing to
+  // out.txt.
+  pid_t startPx01(const std::string& args, const std::map<std::string, std::string>& vars,
+                  const std::string& tty = "") {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+      const std::string entry(*e);
+      if (vars.count(entry.substr(0, entry.find('='))) == 0) env.push_back(entry);
+    }
+    for (const auto& [name, value] : vars) env.push_back(name + "=" + value);
+    const std::string exe = buildDir() + "/bin/px01", out = root + "/out.txt";
+    std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>(args.c_str()),
+                            nullptr};
+    std::vector<char*> envp;
+    for (std::string& e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    int in = -1, to = -1;
+    if (!tty.empty()) {
+      ::setsid();
+      in = to = ::open(tty.c_str(), O_RDWR);
+    } else {
+      in = ::open("/dev/null", O_RDONLY);
+      to = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    if (in < 0 || to < 0 || ::chdir(data.c_str()) != 0) ::_exit(120);
+    ::dup2(in, 0);
+    ::dup2(to, 1);
+    ::dup2(to, 2);
+    ::execve(exe.c_str(), argv.data(), envp.data());
+    ::_exit(121);
+  }
+  std::map<std::string, std::string> scriptedRun(const std::string& script) {
+    std::ofstream(root + "/run.script") << script;
+    std::filesystem::remove(root + "/run.jsonl");
+    const std::string b = buildDir();
+    return {{"PX_PROGRAM_PATH", b + "/lib/px01/scripted:" + b + "/lib/px01/e2e"},
+            {"DSGRUN_SCRIPT", root + "/run.script"},
+            {"DSGRUN_TRANSCRIPT", root + "/run.jsonl"},
+            {"XDG_CONFIG_HOME", root + "/config"}};
   }
   std::vector<std::string> transcript() { return lines(readFile(root + "/run.jsonl")); }
   std::vector<std::string> callsOf(const std::string& procedure) {
@@ -236,10 +296,315 @@ TEST_F(LauncherEndToEnd, ProgramMayBlankTheUserAndChangeTheControlBlock) {
   EXPECT_EQ(signOnFlags(), "NN");
 }
 
-TEST_F(LauncherEndToEnd, EndedFromOutsideClosesAndExitsWithTheSignal) {
+// ---- exit status and program path -----------------------------------------
+
+// A process ends with 0 to 255 only: 1 to 125 stay, every other code ends as
+// 125, never as 0 (256, 9216) nor as a death by a signal (141 for 9101).
+TEST_F(LauncherEndToEnd, ExitStatusKeepsOneTo125AndMapsTheRestTo125) {
   stampMenus("034 - ");
-  const int rc = px01("ADMIN", "select 1\nselect 1\n", "PXRA signal 15\n");
+  const struct {
+    const char* script;
+    int status;
+    const char* console;
+  } cases[] = {{"", 0, ""},
+               {"error 1\n", 1, "Fehlernr. : 0001"},
+               {"error 255\n", 125, "Fehlernr. : 0255"},
+               {"error 256\n", 125, "Fehlernr. : 0256"},
+               {"error 9216\n", 125, "Fehlernr. : 9216"},
+               // after a program: the screen set fails when it repaints
+               {"select 1\nselect 1\nerror 9101\n", 125, "Fehlernr. : 9101"}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(px01("ADMIN", c.script), c.status) << c.script;
+    EXPECT_NE(readFile(root + "/out.txt").find(c.console), std::string::npos) << c.script;
+  }
+  EXPECT_EQ(recorded().size(), 1u);  // PXRA ran in the last case
+
+  // The terminal screen set without a terminal: 9101 for real.
+  const std::string b = buildDir();
+  const std::string cmd = "cd '" + data + "' && env PX_PROGRAM_PATH=" + b +
+                          "/lib/px01/e2e TERM=xterm XDG_CONFIG_HOME=" + root +
+                          "/config setsid -w " + b + "/bin/px01 ADMIN </dev/null >" + root +
+                          "/out.txt 2>&1";
+  const int status = std::system(cmd.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 125);
+  EXPECT_NE(readFile(root + "/out.txt").find("Fehlernr. : 9101"), std::string::npos)
+      << readFile(root + "/out.txt");
+}
+
+// A relative directory of the program path is taken in the directory px01
+// was started in; a program of the same name under the same relative path
+// in the shared data directory is never loaded.
+TEST_F(LauncherEndToEnd, RelativeProgramPathIsTakenInTheStartDirectory) {
+  namespace fs = std::filesystem;
+  stampMenus("034 - ");
+  // The workstation's start directory names the shared data directory.
+  const std::string start = root + "/arbeitsplatz";
+  ASSERT_EQ(admin("init " + start + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+  {
+    datafiles::SqliteStore store;
+    auto ft00 = store.file(datafiles::kInstallationFile, start);
+    ASSERT_TRUE(ft00->open(datafiles::OpenMode::kInputOutput).ok());
+    datafiles::ControlRecord control;
+    ASSERT_TRUE(ft00->read(control.bytes()).ok());
+    encoding::putText(control.dataDirectory(), data);
+    ASSERT_TRUE(ft00->rewrite(control.bytes()).ok());
+    (void)ft00->close();
+  }
+  const std::string b = buildDir();
+  fs::create_directories(start + "/progs");
+  fs::create_directories(data + "/progs");
+  fs::copy_file(b + "/lib/px01/e2e/PXRA.so", start + "/progs/PXRA.so");
+  fs::copy_file(b + "/lib/px01/e2e-planted/PXRA.so", data + "/progs/PXRA.so");
+
+  EXPECT_EQ(px01("ADMIN", "select 1\nselect 1\nkey ESC\nkey ESC\nreply J\n", "", start,
+                 b + "/lib/px01/scripted:progs"),
+            0);
+  const auto log = recorded();
+  ASSERT_EQ(log.size(), 1u) << readFile(root + "/out.txt") << readFile(root + "/run.jsonl");
+  EXPECT_EQ(log[0].rfind("PXRA call=PXRA dir=" + data, 0), 0u) << log[0];
+  EXPECT_TRUE(callsOf("BOX-FEHLER-OK").empty());
+}
+
+// ---- ended from outside ------------------------------------------------------
+
+// The signal comes while a called program runs: its screen-set calls answer
+// as cancelled at once (the script's "reply J" stays unread), its follow-up
+// does not run, and the launcher ends in order when it returns.
+TEST_F(LauncherEndToEnd, EndedWhileAProgramRunsEndsInOrderWhenItReturns) {
+  stampMenus("034 - ");
+  const int rc = px01("ADMIN", "select 1\nselect 1\nreply J\n",
+                      "PXRA signal 15\nPXRA ask\nPXRA next1 PXRB\n");
   EXPECT_EQ(rc, 128 + 15);
+  const auto log = recorded();
+  ASSERT_EQ(log.size(), 2u) << readFile(root + "/run.jsonl");
+  EXPECT_EQ(log[1], "PXRA asked reply=N error=0");
+  EXPECT_EQ(signOnFlags(), "NN");
+  const auto t = transcript();
+  ASSERT_FALSE(t.empty());
+  EXPECT_NE(t.back().find("\"command\":\"Q\""), std::string::npos) << t.back();
+  const auto asked = callsOf("BOX-FRAGE");
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_NE(asked[0].find("\"signal\":15"), std::string::npos) << asked[0];
+  EXPECT_TRUE(callsOf("SETZEN-DESKTOP-WINDOW").empty());
+}
+
+// Waits up to `limit` for `pid` to end, calling `meanwhile` in between;
+// the exit code, 1000 + signal for a death by a signal, -1 when it did not
+// end (it is then killed).
+int waitForEnd(pid_t pid, std::chrono::milliseconds limit,
+               const std::function<void()>& meanwhile = [] {}) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > until) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    meanwhile();
+    std::this_thread::sleep_for(1ms);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+}
+
+// The run has reached the menu loop once the menu shows.
+bool menuReached(const std::string& transcriptPath, std::chrono::milliseconds limit) {
+  const auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (readFile(transcriptPath).find("NEUSTART") != std::string::npos) return true;
+    std::this_thread::sleep_for(1ms);
+  }
+  return false;
+}
+
+// SIGTERM at random moments of a busy menu loop (screen-set calls and the
+// many file operations of a list a normal user may not see) ends the run in
+// order every time: exit 143, the screen set ended last, nobody left signed
+// on, the settings stored, the logs of the files emptied by their close.
+TEST_F(LauncherEndToEnd, EndSignalAtRandomMomentsAlwaysEndsInOrder) {
+  stampMenus("034 - ");
+  for (int e = 2; e <= 40; ++e) putMenu(19, e, "Eintrag " + std::to_string(e), "PXRB");
+  std::string script;
+  for (int i = 0; i < 500; ++i) script += "select 1\nkey ESC\n";
+  script += "pause 600000\n";
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delayUs(0, 25000);
+  constexpr int kRuns = 150;
+  for (int run = 0; run < kRuns; ++run) {
+    std::filesystem::remove_all(root + "/config");
+    const pid_t pid = startPx01("NORMAL", scriptedRun(script));
+    ASSERT_TRUE(menuReached(root + "/run.jsonl", 10s)) << readFile(root + "/out.txt");
+    const int delay = delayUs(random);
+    std::this_thread::sleep_for(std::chrono::microseconds(delay));
+    ::kill(pid, SIGTERM);
+    const std::string where = "run " + std::to_string(run) + ", seed " + std::to_string(seed) +
+                              ", " + std::to_string(delay) + " us";
+    ASSERT_EQ(waitForEnd(pid, 20s), 128 + SIGTERM) << where << "\n" << readFile(root + "/out.txt");
+    const auto t = transcript();
+    ASSERT_FALSE(t.empty()) << where;
+    ASSERT_NE(t.back().find("\"command\":\"Q\""), std::string::npos) << where << "\n" << t.back();
+    ASSERT_EQ(signOnFlags(), "NN") << where;
+    std::error_code noSettings;
+    ASSERT_FALSE(std::filesystem::is_empty(root + "/config/px01", noSettings) || noSettings)
+        << where;
+    for (const char* file : {"FT00.DAT", "FX00.DAT", "FX01.DAT", "FX02.DAT"}) {
+      std::error_code ec;
+      const auto size = std::filesystem::file_size(data + "/" + file + "-wal", ec);
+      ASSERT_TRUE(ec || size == 0) << where << " " << file << " log " << size;
+    }
+  }
+}
+
+// A pseudo-terminal for px01 with the terminal screen set.
+struct Pty {
+  int master = -1;
+  std::string slave;
+  std::string output;  // everything px01 wrote
+  Pty() {
+    master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) return;
+    slave = ::ptsname(master);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    termios t{};
+    const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+      struct winsize size {};
+      size.ws_row = 30;
+      size.ws_col = 100;
+      ::ioctl(fd, TIOCSWINSZ, &size);
+    }
+    if (fd >= 0) ::close(fd);
+  }
+  ~Pty() {
+    if (master >= 0) ::close(master);
+  }
+  void drain() {
+    char buf[4096];
+    for (ssize_t n; (n = ::read(master, buf, sizeof buf)) > 0;)
+      output.append(buf, static_cast<std::size_t>(n));
+  }
+  void type(std::string_view keys) { (void)!::write(master, keys.data(), keys.size()); }
+  bool waitFor(std::string_view text, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < until) {
+      drain();
+      if (output.find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(1ms);
+    }
+    return false;
+  }
+  // Line mode with echo, as a shell expects the terminal back.
+  bool cooked() const {
+    const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY);
+    termios t{};
+    const bool ok =
+        fd >= 0 && ::tcgetattr(fd, &t) == 0 && (t.c_lflag & ICANON) && (t.c_lflag & ECHO);
+    if (fd >= 0) ::close(fd);
+    return ok;
+  }
+  // The alternate screen left after it was last entered.
+  bool screenLeft() const {
+    const auto entered = output.rfind("\033[?1049h");
+    const auto left = output.rfind("\033[?1049l");
+    return entered != std::string::npos && left != std::string::npos && left > entered;
+  }
+};
+
+std::map<std::string, std::string> terminalRun(const std::string& root) {
+  return {{"PX_PROGRAM_PATH", buildDir() + "/lib/px01/e2e"},
+          {"TERM", "xterm"},
+          {"LANG", "C.UTF-8"},
+          {"LC_ALL", "C.UTF-8"},
+          {"XDG_CONFIG_HOME", root + "/config"}};
+}
+
+// The same in a real terminal, with keys coming in: the terminal is given
+// back clean every time.
+TEST_F(LauncherEndToEnd, EndSignalInARealTerminalGivesItBackEveryTime) {
+  stampMenus("034 - ");
+  const unsigned seed = std::random_device{}();
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> delayMs(0, 60);
+  constexpr int kRuns = 50;
+  for (int run = 0; run < kRuns; ++run) {
+    Pty pty;
+    ASSERT_FALSE(pty.slave.empty());
+    const pid_t pid = startPx01("ADMIN", terminalRun(root), pty.slave);
+    ASSERT_TRUE(pty.waitFor("Prüfung", 10s)) << pty.output;
+    // Into the application and out again, over and over, until the signal.
+    const int delay = delayMs(random);
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(delay);
+    for (int step = 0; std::chrono::steady_clock::now() < until; ++step) {
+      pty.type(step % 2 == 0 ? "\r" : "\033");
+      const auto pause = std::chrono::steady_clock::now() + (step % 2 == 0 ? 5ms : 40ms);
+      while (std::chrono::steady_clock::now() < std::min(pause, until)) {
+        pty.drain();
+        std::this_thread::sleep_for(1ms);
+      }
+    }
+    ::kill(pid, SIGTERM);
+    const std::string where = "run " + std::to_string(run) + ", seed " + std::to_string(seed) +
+                              ", " + std::to_string(delay) + " ms";
+    ASSERT_EQ(waitForEnd(pid, 20s, [&] { pty.drain(); }), 128 + SIGTERM) << where;
+    pty.drain();
+    ASSERT_TRUE(pty.cooked()) << where;
+    ASSERT_TRUE(pty.screenLeft()) << where;
+    ASSERT_EQ(signOnFlags(), "NN") << where;
+  }
+}
+
+// At the sign-on's password prompt (echo off) the signal ends the typing:
+// the echo comes back and the process ends without a screen.
+TEST_F(LauncherEndToEnd, EndSignalAtThePasswordPromptGivesTheEchoBack) {
+  stampMenus("034 - ");
+  ASSERT_EQ(std::system(("printf 'geheim\\n' | " + buildDir() +
+                         "/bin/pxadmin user add GESCHUETZT --class N --password-stdin --dir " +
+                         data + " >/dev/null 2>&1")
+                            .c_str()),
+            0);
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  const pid_t pid = startPx01("GESCHUETZT", terminalRun(root), pty.slave);
+  ASSERT_TRUE(pty.waitFor("Kennwort: ", 10s)) << pty.output;
+  pty.type("geh");  // half typed
+  std::this_thread::sleep_for(50ms);
+  ::kill(pid, SIGINT);
+  EXPECT_EQ(waitForEnd(pid, 5s, [&] { pty.drain(); }), 128 + SIGINT) << pty.output;
+  EXPECT_TRUE(pty.cooked());
+  EXPECT_EQ(pty.output.find("\033[?1049h"), std::string::npos);  // no screen was started
+  EXPECT_EQ(signOnFlags().find('J'), std::string::npos);
+}
+
+// A second signal while the orderly end waits (here for the user file,
+// held by another workstation) ends the process at once, the terminal given
+// back by the signal handler; the sign-on mark stays, as after any end that
+// is not the orderly one.
+TEST_F(LauncherEndToEnd, SecondSignalEndsAtOnceWithTheTerminalGivenBack) {
+  stampMenus("034 - ");
+  Pty pty;
+  ASSERT_FALSE(pty.slave.empty());
+  const pid_t pid = startPx01("ADMIN", terminalRun(root), pty.slave);
+  ASSERT_TRUE(pty.waitFor("Prüfung", 10s)) << pty.output;
+  datafiles::SqliteStore store;
+  auto held = store.file(datafiles::kUserFile);
+  ASSERT_TRUE(held->open(datafiles::OpenMode::kExclusive).ok());
+  ::kill(pid, SIGTERM);
+  // The orderly end waits for the user file: still running a while later.
+  int status = 0;
+  for (const auto until = std::chrono::steady_clock::now() + 300ms;
+       std::chrono::steady_clock::now() < until;) {
+    pty.drain();
+    ASSERT_EQ(::waitpid(pid, &status, WNOHANG), 0) << "ended before the second signal";
+    std::this_thread::sleep_for(1ms);
+  }
+  ::kill(pid, SIGTERM);
+  EXPECT_EQ(waitForEnd(pid, 1500ms, [&] { pty.drain(); }), 128 + SIGTERM);
+  pty.drain();
+  EXPECT_TRUE(pty.cooked());
+  EXPECT_TRUE(pty.screenLeft());
+  (void)held->close();
   const std::string flags = signOnFlags();
   EXPECT_EQ(std::count(flags.begin(), flags.end(), 'J'), 1);
 }

@@ -6,6 +6,8 @@
 //   NAME control OFFSET CHAR   (changes the copy of the screen control block)
 //   NAME stamp                 (writes the current release stamp into FX01's header)
 //   NAME signal N              (the process gets signal N, as if ended from outside)
+//   NAME ask                   (asks "BOX-FRAGE" through the screen set and logs
+//                               "NAME asked reply=R error=E")
 #include <unistd.h>
 
 #include <csignal>
@@ -16,7 +18,9 @@
 #include "abi/common_area.h"
 #include "abi/program.h"
 #include "datafiles/records.h"
+#include "platform/screen_set.h"
 #include "programs/module.h"
+#include "programs/module_screen.h"
 
 #define PX_STR2(x) #x
 #define PX_STR(x) PX_STR2(x)
@@ -25,6 +29,11 @@ namespace {
 
 using Area = pxabi::CommonArea;
 constexpr const char* kName = PX_STR(PX_RECORDER_NAME);
+#ifdef PX_RECORDER_PLANTED
+constexpr const char* kTag = " (planted)";  // a program of the same name in the wrong place
+#else
+constexpr const char* kTag = "";
+#endif
 
 std::string signOnFlags() {
   auto file = programs::moduleEnvironment().store.file(datafiles::kUserFile);
@@ -55,7 +64,7 @@ int record(Area& area) {
   if (::getcwd(cwd, sizeof cwd) == nullptr) cwd[0] = '?';
   {
     std::ofstream log("PXREC.log", std::ios::app);
-    log << kName << " call=" << encoding::trimmed(area.callName()) << " dir=" << cwd
+    log << kName << kTag << " call=" << encoding::trimmed(area.callName()) << " dir=" << cwd
         << " perm=" << area.permissionFlag() << " flags=" << signOnFlags() << "\n";
   }
   std::ifstream cmds("PXREC.cmd");
@@ -71,6 +80,18 @@ int record(Area& area) {
     if (what == "blankuser") encoding::blank(area.userName());
     if (what == "stamp") writeStamp(area);
     if (what == "signal") std::raise(std::stoi(arg));
+    if (what == "ask") {
+      platform::LoadedScreenSet set(programs::moduleEnvironment().loader);
+      char reply = '?';
+      bool failed = true;
+      {
+        programs::ModuleScreen screen(area, set);
+        failed = !screen.run("BOX-FRAGE", "Weiter?");
+        reply = screen.reply();
+      }
+      std::ofstream("PXREC.log", std::ios::app)
+          << kName << " asked reply=" << reply << " error=" << (failed ? 1 : 0) << "\n";
+    }
     if (what == "control") {
       std::string ch;
       in >> ch;
