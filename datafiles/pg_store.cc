@@ -97,6 +97,16 @@ const Statement kRollback{"px:rollback", "ROLLBACK", {}};
 const Statement kLockOrFail{
     "px:lock-or-fail", "SELECT 1 / pg_catalog.pg_try_advisory_xact_lock($1)::int", {pg::kInt8Oid}};
 constexpr const char* kLockOrFailRefused = "22012";
+// What stands under a table's name in the current schema, taken exclusively
+// when it is a table: its kind and whether the lock was had (true for other
+// kinds, which no handle opens). No row: nothing of that name.
+const Statement kTakeForReplace{
+    "px:take-for-replace",
+    "SELECT c.relkind::text, CASE WHEN c.relkind IN ('r', 'p')"
+    "  THEN pg_catalog.pg_try_advisory_lock($2, (c.oid::int8 - 2147483648)::int4) ELSE true END"
+    " FROM pg_catalog.pg_class c WHERE c.relname = $1"
+    "  AND c.relnamespace = pg_catalog.to_regnamespace(pg_catalog.current_schema())",
+    {pg::kTextOid, pg::kInt4Oid}};
 const Statement kCreateLock{
     "px:create-lock", "SELECT pg_catalog.pg_advisory_xact_lock($1, 0)", {pg::kInt4Oid}};
 
@@ -111,7 +121,8 @@ enum LockedRead : std::int64_t { kBusy = 0, kLockedPresent = 1, kAbsent = 2 };
 // connection can hold those of several tables.
 struct TableStatements {
   Statement layout, read, seekGe, seekGt, insert, insertMany, update, remove, lockRead, checkNextGe,
-      checkNextGt, keys, lockTable, create, createLayout, setLayout, exists, survey;
+      checkNextGt, keys, lockTable, create, createLayout, setLayout, exists, survey, dropTable,
+      dropView;
 
   TableStatements(const std::string& schema, const std::string& table) {
     const std::string t = quoted(schema) + "." + quoted(table);
@@ -212,6 +223,8 @@ struct TableStatements {
                          " key_length = excluded.key_length",
                      {kTextOid, kInt4Oid, kInt4Oid});
     exists = make("exists", "SELECT pg_catalog.to_regclass($1) IS NOT NULL", {kTextOid});
+    dropTable = make("drop-table", "DROP TABLE " + t, {});
+    dropView = make("drop-view", "DROP VIEW " + t, {});
     survey = make("survey",
                   "SELECT count(*) FILTER (WHERE data IS NULL OR pg_catalog.length(data) <> $1),"
                   " count(*) FILTER (WHERE pg_catalog.length(key) <> $2),"
@@ -1192,6 +1205,129 @@ FileStatus PgStore::create(const FileSpec& spec, std::string_view) {
   }
   release(*shared_, std::move(conn), true);
   return s;
+}
+
+FileStatus PgStore::createFiles(const std::vector<FileContents>& files, bool replace,
+                                std::string* failedFile) {
+  auto refuse = [&](FileStatus s, std::string_view name) {
+    if (failedFile != nullptr) *failedFile = std::string(name);
+    return s;
+  };
+  std::string error;
+  std::unique_ptr<pg::Connection> conn = shared_->pool.take(&error);
+  if (!conn) {
+    shared_->noteError(error);
+    return kPermanentError;
+  }
+  if (conn->schema().empty()) {
+    shared_->noteError("no schema to create the tables in (check search_path)");
+    release(*shared_, std::move(conn), false);
+    return kPermanentError;
+  }
+  const std::string schema = conn->schema();
+  std::vector<std::shared_ptr<const TableStatements>> st;
+  for (const FileContents& f : files) {
+    const std::string table = tableName(f.spec.name);
+    if (table.empty()) return refuse(kPermanentError, f.spec.name);
+    st.push_back(shared_->statementsFor(conn->schema(), table));
+  }
+  std::vector<Result> results;
+  Failure failure;
+  std::size_t failedAt = 0;
+  // Every failure rolls the whole back; the session's locks go with the
+  // connection's release.
+  auto failed = [&](std::string_view name) {
+    shared_->noteError(failure.message);
+    release(*shared_, std::move(conn), true);
+    FileStatus s = statusOf(failure);
+    if (failure.sqlstate == "23505") s = kDuplicateKey;  // a key twice in the records given
+    return refuse(s, name);
+  };
+
+  // First what stands under the names now, each table taken exclusively:
+  // with creates serialised, nobody can open one until the commit.
+  Batch b;
+  b.add(kBegin, {});
+  b.add(kCreateLock, {Param::int4(kCreateLockSpace)});
+  b.add(st[0]->createLayout, {});
+  std::vector<std::string> tables;
+  for (const FileContents& f : files) tables.push_back(tableName(f.spec.name));
+  const std::size_t firstTake = b.size();
+  for (const std::string& table : tables)
+    b.add(kTakeForReplace, {Param::text(table), Param::int4(kFileLockSpace)});
+  if (!conn->run(b, results, &failure, &failedAt))
+    return failed(failedAt >= firstTake ? files[failedAt - firstTake].spec.name : "");
+  Batch make;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const Result& r = results[firstTake + i];
+    if (r.rows() == 1) {
+      const std::string_view kind = r.bytes(0, 0);
+      if (!replace) {
+        release(*shared_, std::move(conn), true);
+        return refuse(kDuplicateKey, files[i].spec.name);
+      }
+      if (!r.boolean(0, 1)) {
+        release(*shared_, std::move(conn), true);
+        return refuse(kFileLocked, files[i].spec.name);
+      }
+      if (kind == "r" || kind == "p") {
+        make.add(st[i]->dropTable, {});
+      } else if (kind == "v") {
+        make.add(st[i]->dropView, {});
+      } else {
+        shared_->noteError("\"" + tables[i] + "\" is neither a table nor a view");
+        release(*shared_, std::move(conn), true);
+        return refuse(kPermanentError, files[i].spec.name);
+      }
+    }
+    make.add(st[i]->create, {});
+    make.add(st[i]->setLayout,
+             {Param::text(tables[i]), Param::int4(static_cast<int>(files[i].spec.recordLength)),
+              Param::int4(static_cast<int>(files[i].spec.keyLength))});
+  }
+  if (!conn->run(make, results, &failure)) return failed("");
+
+  // The records, in batches of rows sent as one array each.
+  std::string rows;
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    const FileSpec& spec = files[i].spec;
+    auto flush = [&]() {
+      if (count == 0) return true;
+      setArrayCount(rows, count);
+      Batch insert;
+      insert.add(st[i]->insertMany,
+                 {Param::bytes(rows), Param::int4(static_cast<int>(spec.keyLength))});
+      const bool ran = conn->run(insert, results, &failure);
+      count = 0;
+      startArray(rows, pg::kByteaOid);
+      return ran;
+    };
+    startArray(rows, pg::kByteaOid);
+    count = 0;
+    bool sent = true;
+    const FileStatus produced = files[i].records([&](std::string_view record) {
+      if (record.size() != spec.recordLength) return kIndexDamaged;
+      putU32(rows, static_cast<std::uint32_t>(record.size()));
+      rows.append(record);
+      if (++count >= kFlushRows && !(sent = flush())) return kPermanentError;
+      return kOk;
+    });
+    if (sent && produced.ok()) sent = flush();
+    if (!sent) return failed(spec.name);
+    if (!produced.ok()) {
+      release(*shared_, std::move(conn), true);
+      return refuse(produced, spec.name);
+    }
+  }
+  Batch commit;
+  commit.add(kCommit, {});
+  if (!conn->run(commit, results, &failure)) return failed("");
+  release(*shared_, std::move(conn), false);
+  // Rows read ahead by handles of this process are of the old tables.
+  for (const std::string& table : tables)
+    versions().of(shared_->pool.conninfo() + "\n" + schema + "." + table)->fetch_add(1);
+  return kOk;
 }
 
 FileStatus PgStore::exportRecords(const FileSpec& spec,

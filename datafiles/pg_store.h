@@ -68,6 +68,24 @@ class PgStore : public InstallationStore {
   // exists already; "30" it cannot be created.
   FileStatus create(const FileSpec& spec, std::string_view directory = {}) override;
 
+  // The files of createFiles: a layout, and the records, which `records`
+  // hands one by one (in any order) to the sink it is given; a status other
+  // than "00" from the sink or from `records` stops it.
+  using RecordSink = std::function<FileStatus(std::string_view record)>;
+  struct FileContents {
+    FileSpec spec;
+    std::function<FileStatus(const RecordSink&)> records;
+  };
+  // Makes the files with their records in one transaction: they appear
+  // together or not at all. Without `replace`, a file that exists already
+  // (a table or anything else of its name) refuses with "22"; with it, each
+  // one that exists is replaced whole (dropped and made anew, whatever its
+  // shape), once all of them were taken exclusively: one in use refuses
+  // with 9/065 and nothing changes. A record of the wrong length: 9/041; a
+  // key twice: "22". `*failedFile` (may be null) names the file a refusal
+  // is about.
+  FileStatus createFiles(const std::vector<FileContents>& files, bool replace,
+                         std::string* failedFile);
   // Every record in key order, from one consistent snapshot taken while
   // others keep working; `onRecord` returning false stops early. Refused
   // with 9/065 while someone holds the file exclusively; otherwise the

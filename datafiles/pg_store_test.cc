@@ -339,6 +339,112 @@ TEST_F(PgStoreTest, CopiesIntoTheEmbeddedStoreAreRecordForRecord) {
             0);
 }
 
+// Several files made with their records in one transaction (init, migrate,
+// restore): together or not at all, never over a file in use.
+TEST_F(PgStoreTest, FilesAreMadeTogetherOrNotAtAll) {
+  auto menus = [](int n, std::string_view text) {
+    return [n, text](const datafiles::PgStore::RecordSink& put) {
+      for (int i = 0; i < n; ++i)
+        if (const datafiles::FileStatus s = put(menu(1 + i / 500, 1 + i % 500, text).view());
+            !s.ok())
+          return s;
+      return datafiles::kOk;
+    };
+  };
+  auto none = [](const datafiles::PgStore::RecordSink&) { return datafiles::kOk; };
+  auto texts = [&](std::string_view table) {
+    return value("SELECT string_agg(encode(substr(data, 14, 3), 'escape'), ',' ORDER BY key) FROM " +
+                 std::string(table));
+  };
+  std::string which;
+  // 20 000 menu records: more than one batch.
+  ASSERT_EQ(store.createFiles({{datafiles::kMenuFile, menus(20000, "new")},
+                               {datafiles::kPermissionFile, none}},
+                              false, &which),
+            datafiles::kOk)
+      << store.lastError();
+  EXPECT_EQ(value("SELECT count(*) FROM fx01"), "20000");
+  EXPECT_EQ(value("SELECT string_agg(file || ':' || record_length || ':' || key_length, ' '"
+                  " ORDER BY file) FROM px_layout"),
+            "fx01:58:6 fx02:35:17");
+  {
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
+    datafiles::MenuRecord r = menu(1, 7);
+    ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
+    EXPECT_EQ(r.text(), "new");
+  }
+
+  struct Case {
+    const char* what;
+    std::vector<datafiles::PgStore::FileContents> files;
+    bool replace;
+    datafiles::FileStatus status;
+    std::string file;
+  };
+  const std::vector<Case> cases = {
+      {"one exists already",
+       {{datafiles::kUserFile, none}, {datafiles::kMenuFile, menus(3, "old")}},
+       false,
+       datafiles::kDuplicateKey,
+       "FX01.DAT"},
+      {"a record of the wrong length",
+       {{datafiles::kUserFile, none},
+        {datafiles::kInstallationFile,
+         [](const datafiles::PgStore::RecordSink& put) { return put("short"); }}},
+       false,
+       datafiles::kIndexDamaged,
+       "FT00.DAT"},
+      {"a key twice",
+       {{datafiles::kUserFile, none},
+        {datafiles::kMenuFile,
+         [](const datafiles::PgStore::RecordSink& put) {
+           (void)put(menu(1, 1, "a").view());
+           return put(menu(1, 1, "b").view());
+         }}},
+       true,
+       datafiles::kDuplicateKey,
+       "FX01.DAT"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    which.clear();
+    EXPECT_EQ(store.createFiles(c.files, c.replace, &which), c.status);
+    EXPECT_EQ(which, c.file);
+    EXPECT_EQ(value("SELECT count(*) FROM fx01"), "20000");  // as it was
+    EXPECT_EQ(value("SELECT to_regclass('fx00') IS NULL"), "t");
+  }
+
+  // Replacing: a file in use refuses, and nothing changes; a table of
+  // another shape and a view are replaced whole; the records are new.
+  ASSERT_EQ(sql("CREATE TABLE fx00(key text, size int); CREATE VIEW ft00 AS SELECT 1 AS x"), "");
+  auto user = file(datafiles::kPermissionFile);
+  ASSERT_EQ(user->open(OpenMode::kInput), datafiles::kOk);
+  const std::vector<datafiles::PgStore::FileContents> all = {
+      {datafiles::kInstallationFile, none},
+      {datafiles::kUserFile, none},
+      {datafiles::kMenuFile, menus(2, "bak")},
+      {datafiles::kPermissionFile, none}};
+  EXPECT_EQ(store.createFiles(all, true, &which), datafiles::kFileLocked);
+  EXPECT_EQ(which, "FX02.DAT");
+  EXPECT_EQ(value("SELECT count(*) FROM fx01"), "20000");
+  ASSERT_EQ(user->close(), datafiles::kOk);
+  ASSERT_EQ(store.createFiles(all, true, &which), datafiles::kOk);
+  EXPECT_EQ(texts("fx01"), "bak,bak");
+  for (const datafiles::FileSpec* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
+                                          &datafiles::kMenuFile, &datafiles::kPermissionFile}) {
+    SCOPED_TRACE(spec->name);
+    EXPECT_EQ(store.checkIntegrity(*spec, {}, nullptr), datafiles::kOk);
+  }
+  // A file opened meanwhile by this process reads the new records.
+  auto f = file();
+  ASSERT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 0);
+  ASSERT_EQ(f->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(r.text(), "bak");
+}
+
 // Where the files are, for messages: never the password.
 TEST_F(PgStoreTest, LocationNamesTheServerWithoutSecrets) {
   datafiles::PgStore s(
