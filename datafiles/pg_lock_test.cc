@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/pg_connection.h"
 #include "datafiles/records.h"
 #include "testing/child_process.h"
 #include "testing/pg_fixture.h"
@@ -169,6 +170,36 @@ TEST_F(PgLockTest, ExclusiveOpenExcludesEveryOtherOpen) {
   ASSERT_EQ(store.create(datafiles::kUserFile), datafiles::kOk);
   auto u = file(datafiles::kUserFile);
   EXPECT_EQ(u->open(OpenMode::kExclusive), datafiles::kOk);
+}
+
+// A maintenance open reads a whole file in a few round trips, and sees its
+// own changes at once.
+TEST_F(PgLockTest, ExclusiveHandleReadsAheadAndSeesItsOwnChanges) {
+  {
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->begin(), datafiles::kOk);
+    for (int e = 10; e < 900; ++e) ASSERT_EQ(f->write(menu(2, e).bytes()), datafiles::kOk);
+    ASSERT_EQ(f->commit(), datafiles::kOk);
+  }
+  auto x = file();
+  ASSERT_EQ(x->open(OpenMode::kExclusive), datafiles::kOk);
+  datafiles::MenuRecord r = menu(2, 0);
+  ASSERT_EQ(x->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  const auto before = datafiles::pg::roundTrips();
+  std::vector<int> seen;
+  while (x->readNext(r.bytes()).ok()) {
+    seen.push_back(*r.entry());
+    if (r.entry() == 20) {
+      ASSERT_EQ(x->remove(menu(2, 21).bytes()), datafiles::kOk);
+      ASSERT_EQ(x->write(menu(2, 950, "new").bytes()), datafiles::kOk);
+    }
+  }
+  ASSERT_EQ(seen.size(), 890u);  // 10..899 without 21, and 950
+  EXPECT_EQ(std::count(seen.begin(), seen.end(), 21), 0);
+  EXPECT_EQ(seen.back(), 950);
+  EXPECT_EQ(r.text(), "new");
+  EXPECT_LT(datafiles::pg::roundTrips() - before, 20u);
 }
 
 TEST_F(PgLockTest, UnitIsSeenWholeOrNotAndHonoursRecordLocks) {

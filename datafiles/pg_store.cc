@@ -868,7 +868,10 @@ FileStatus PgFile::readNext(std::span<char> record) {
     dropBatch();
     return endingLock(kNoPosition);
   }
-  if (updating()) return readNextLocked(record);
+  // Read for update, record by record; a handle that holds the file
+  // exclusively has nobody to lock against and reads ahead as an input
+  // handle does (its own changes drop what it read ahead).
+  if (mode_ == OpenMode::kInputOutput) return readNextLocked(record);
   bool justFetched = false;
   for (;;) {
     if (justFetched || batchFresh()) {
