@@ -4,6 +4,9 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "abi/catalogue_report.h"
 #include "abi/common_area.h"
@@ -28,10 +31,13 @@ struct RunFile {
   const datafiles::FileSpec* spec;
   std::string_view code;
 };
-constexpr std::array<RunFile, 3> kFiles{{{&datafiles::kUserFile, "FX00 "},
+// The installation file comes last: UT00S writes it, the run only reads it.
+constexpr std::array<RunFile, 4> kFiles{{{&datafiles::kUserFile, "FX00 "},
                                          {&datafiles::kMenuFile, "FX01 "},
-                                         {&datafiles::kPermissionFile, "FX02 "}}};
-constexpr std::size_t kUsers = 0, kMenus = 1, kPermissions = 2;
+                                         {&datafiles::kPermissionFile, "FX02 "},
+                                         {&datafiles::kInstallationFile, "FT00 "}}};
+constexpr std::size_t kUsers = 0, kMenus = 1, kPermissions = 2, kInstallation = 3;
+constexpr std::size_t kOpened = 3;  // the files the run opens for input-output
 
 // The error box text for a failed open, by status class.
 std::string_view abortText(datafiles::FileStatus s) {
@@ -63,7 +69,10 @@ class Run {
       writeHeader();
       renumber();
       for (Group g : runGroups(installation_)) writeGroup(g);
-      commitUnits();
+      if (broken_)
+        abandon();
+      else
+        commitUnits();
     }
     closeFiles();
     handBackScreen();
@@ -71,6 +80,12 @@ class Run {
   }
 
  private:
+  // An application handed to UT00S, with its record as it was before.
+  struct SetUp {
+    std::array<char, datafiles::InstallationRecord::kKeyLength> key;
+    std::optional<datafiles::ApplicationRecord> before;
+  };
+
   datafiles::KeyedFile& file(std::size_t i) { return *files_[i]; }
 
   // Step 1 and the last step: the caller's screen-set state travels through
@@ -121,13 +136,30 @@ class Run {
             std::string_view operation) {
     report_.outcome = outcome;
     report_.failedFile = std::string(kFiles[i].code);
+    report_.failedOperation = std::string(operation);
     report_.failedStatus = s;
     (void)showError(abortText(s), kFiles[i].code, operation, s);
   }
 
+  // A change of the build: one that failed because the file cannot be
+  // written stops the build (the first such failure is kept). True while the
+  // build goes on.
+  bool changed(std::size_t i, datafiles::FileStatus s, std::string_view operation) {
+    if (!broken_ && fileCannotBeWritten(s)) broken_ = Broken{i, s, std::string(operation)};
+    return !broken_;
+  }
+
+  // The build stopped: nothing is committed, and what went past the units
+  // is taken back.
+  void abandon() {
+    rollbackUnits();
+    undoApplications();
+    fail(RunOutcome::kCommitFailed, broken_->file, broken_->status, broken_->operation);
+  }
+
   // Opens the three files in order and stops at the first that fails.
   bool openFiles() {
-    for (std::size_t i = 0; i < kFiles.size(); ++i) {
+    for (std::size_t i = 0; i < kOpened; ++i) {
       files_[i] = store_.file(*kFiles[i].spec, options_.directory);
       const datafiles::FileStatus s = files_[i]->open(datafiles::OpenMode::kInputOutput);
       if (!s.ok()) {
@@ -160,11 +192,64 @@ class Run {
       const datafiles::FileStatus s = waitingForLocks([&] { return file(i).commit(); });
       if (!s.ok()) {
         rollbackUnits();
+        if (i == kMenus) undoPermissions();
+        undoApplications();
         fail(RunOutcome::kCommitFailed, i, s, "REWR");
         return;
       }
       inUnit_[i] = false;
     }
+  }
+
+  // The permission records of a committed permission unit whose menus were
+  // not committed: deleted again in one unit.
+  void undoPermissions() {
+    if (granted_.empty()) return;
+    datafiles::KeyedFile& f = file(kPermissions);
+    datafiles::FileStatus s = waitingForLocks([&] { return f.begin(); });
+    datafiles::PermissionRecord p;
+    for (const std::string& key : granted_) {
+      if (!s.ok()) break;
+      std::copy(key.begin(), key.end(), p.bytes().begin());
+      s = f.remove(p.bytes());
+      if (s.notFound()) s = datafiles::kOk;  // gone already
+    }
+    if (s.ok()) s = waitingForLocks([&] { return f.commit(); });
+    if (!s.ok()) {
+      (void)f.rollback();
+      leaveOver("FX02: " + std::to_string(granted_.size()) +
+                " permission records of the run stay (status " + s.toString() + ")");
+    }
+  }
+
+  // The application records as they were before UT00S set them up, put
+  // back in one unit: a single commit needs the least room on a full disk.
+  void undoApplications() {
+    if (setUps_.empty()) return;
+    auto f = store_.file(datafiles::kInstallationFile, options_.directory);
+    datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
+    if (s.ok()) s = waitingForLocks([&] { return f->begin(); });
+    // Last set up first: an application set up twice gets its first state.
+    for (auto u = setUps_.rbegin(); u != setUps_.rend() && s.ok(); ++u) {
+      datafiles::ApplicationRecord now;
+      std::copy(u->key.begin(), u->key.end(), now.bytes().begin());
+      s = f->read(now.bytes());
+      if (s.ok())
+        s = !u->before ? f->remove(now.bytes())
+            : now == *u->before ? datafiles::kOk : f->rewrite(u->before->bytes());
+      else if (s.notFound())
+        s = u->before ? f->write(u->before->bytes()) : datafiles::kOk;
+    }
+    if (s.ok()) s = f->commit();
+    if (f->isOpen()) (void)f->close();  // rolls back what was not committed
+    if (!s.ok())
+      leaveOver("FT00: the application records set up by the run stay (status " + s.toString() +
+                ")");
+  }
+
+  void leaveOver(const std::string& what) {
+    if (!report_.leftOver.empty()) report_.leftOver += "; ";
+    report_.leftOver += what;
   }
 
   void rollbackUnits() {
@@ -194,6 +279,7 @@ class Run {
   // says "23", rewritten on any other status; neither status examined. The
   // stamp stays in the buffer for the entries that follow.
   void writeHeader() {
+    if (broken_) return;
     buffer_.setKey(0, 0);
     datafiles::MenuRecord probe;
     probe.setKey(0, 0);
@@ -202,28 +288,29 @@ class Run {
     const auto version = common_.versionText();
     buffer_.setVersionStamp({version.data(), 6});
     if (s.notFound())
-      (void)file(kMenus).write(buffer_.bytes());
+      changed(kMenus, file(kMenus).write(buffer_.bytes()), "WRIT");
     else
-      (void)file(kMenus).rewrite(buffer_.bytes());
+      changed(kMenus, file(kMenus).rewrite(buffer_.bytes()), "REWR");
   }
 
   // Moves the old menu 17 (opened from 100/17) to 16, so that 17 is free for
   // task management. A record moves only when it was read and written under
   // its new key; otherwise it stays where it is.
   void renumber() {
-    if (!readIntoBuffer(100, 17)) return;
+    if (broken_ || !readIntoBuffer(100, 17)) return;
     moveBuffer(100, 17, 100, 16);
     for (int e : {10, 20, 30}) {
-      if (!readIntoBuffer(17, e)) return;
+      if (broken_ || !readIntoBuffer(17, e)) return;
       moveBuffer(17, e, 16, e);
     }
   }
   void moveBuffer(int menu, int entry, int newMenu, int newEntry) {
     buffer_.setKey(newMenu, newEntry);
-    if (!file(kMenus).write(buffer_.bytes()).ok()) return;
+    const datafiles::FileStatus s = file(kMenus).write(buffer_.bytes());
+    if (!changed(kMenus, s, "WRIT") || !s.ok()) return;
     datafiles::MenuRecord old;
     old.setKey(menu, entry);
-    (void)file(kMenus).remove(old.bytes());
+    if (!changed(kMenus, file(kMenus).remove(old.bytes()), "DELE")) return;
     ++report_.counts.moved;
   }
 
@@ -241,41 +328,80 @@ class Run {
 
   // Hands the application to UT00S before its top-level entry is written;
   // the outcome is not examined.
+  // The application record as it stands is kept first, so that a build
+  // that fails can put it back; an application record that is not there
+  // after UT00S means that the installation file cannot be written.
   void setUpApplication(const Application& app) {
+    if (broken_) return;
     pxabi::ApplicationImage image;
     image.setKey(' ', 0, app.number);
     std::copy_n(app.name.bytes.begin(), app.name.bytes.size(), image.name().begin());
-    (void)loader_.call("UT00S", common_.data(), image.data());
+    const std::optional<SetUp> before = applicationRecord(image);
+    if (before) setUps_.push_back(*before);
+    const platform::CallOutcome out = loader_.call("UT00S", common_.data(), image.data());
+    if (before && out.loaded) {
+      const std::optional<SetUp> after = applicationRecord(image);
+      if (!after || !after->before) changed(kInstallation, datafiles::kPermanentError, "WRIT");
+    }
+  }
+  // The application record of the image's key as it stands; nothing when
+  // the installation file cannot be read. Opened for each look, so that the
+  // run holds no snapshot of it while UT00S writes.
+  std::optional<SetUp> applicationRecord(const pxabi::ApplicationImage& image) {
+    const auto client = image.client();
+    const auto number = image.application();
+    if (!client || !number) return std::nullopt;
+    SetUp u;
+    u.key = datafiles::InstallationRecord::key(datafiles::InstallationRecord::kApplicationType,
+                                               *client, *number);
+    auto f = store_.file(datafiles::kInstallationFile, options_.directory);
+    if (!f->open(datafiles::OpenMode::kInput).ok()) return std::nullopt;
+    datafiles::ApplicationRecord r;
+    std::copy(u.key.begin(), u.key.end(), r.bytes().begin());
+    const datafiles::FileStatus s = f->read(r.bytes());
+    (void)f->close();
+    if (s.ok()) u.before = r;
+    if (!s.ok() && !s.notFound()) return std::nullopt;
+    return u;
   }
 
   void removeEntry(int menu, int entry) {
+    if (broken_) return;
     (void)readIntoBuffer(menu, entry);
     datafiles::MenuRecord old;
     old.setKey(menu, entry);
-    if (file(kMenus).remove(old.bytes()).ok()) ++report_.counts.removed;
+    const datafiles::FileStatus s = file(kMenus).remove(old.bytes());
+    if (changed(kMenus, s, "DELE") && s.ok()) ++report_.counts.removed;
   }
 
   // Write; a new entry hands out its permissions; an existing one is
   // rewritten unless it is written only if new. The version-stamp bytes are
   // left as the buffer holds them.
   void entryStep(const Entry& e) {
-    if (!isWritten(e, installation_)) return;
+    if (broken_ || !isWritten(e, installation_)) return;
     buffer_.setKey(e.menu, e.entry);
     buffer_.setEntryFlag(' ');
     std::copy_n(e.text.bytes.begin(), e.text.bytes.size(), buffer_.textField().begin());
     buffer_.setProgram(programFor(e, installation_));
     buffer_.setAccessClass(e.access);
     RunCounts& c = report_.counts;
-    if (file(kMenus).write(buffer_.bytes()).ok()) {
+    const datafiles::FileStatus s = file(kMenus).write(buffer_.bytes());
+    if (!changed(kMenus, s, "WRIT")) return;
+    if (s.ok()) {
       ++c.newEntries;
       if (e.grant != Grant::kNone) grantPermissions(static_cast<char>(e.grant));
-    } else if (e.condition.kind == Condition::kOnlyIfNew) {
-      ++c.kept;
-    } else if (file(kMenus).rewrite(buffer_.bytes()).ok()) {
-      ++c.rewritten;
-    } else {
-      ++c.failed;
+      return;
     }
+    if (e.condition.kind == Condition::kOnlyIfNew) {
+      ++c.kept;
+      return;
+    }
+    const datafiles::FileStatus r = file(kMenus).rewrite(buffer_.bytes());
+    if (!changed(kMenus, r, "REWR")) return;
+    if (r.ok())
+      ++c.rewritten;
+    else
+      ++c.failed;
   }
 
   void grantPermissions(char flag) {
@@ -286,8 +412,10 @@ class Run {
       c.usersScanned = true;
       c.normalUsers = static_cast<int>(users_.names().size());
     }
+    datafiles::FileStatus failure = datafiles::kOk;
     c.permissions += grantToAll(file(kPermissions), users_.names(), client_, buffer_.programField(),
-                                date_, flag);
+                                date_, flag, &granted_, &failure);
+    changed(kPermissions, failure, "WRIT");
   }
 
   CA& common_;
@@ -301,11 +429,20 @@ class Run {
   Installation installation_;
   int client_;
   std::array<char, 6> date_{};
-  std::array<std::unique_ptr<datafiles::KeyedFile>, 3> files_;
+  std::array<std::unique_ptr<datafiles::KeyedFile>, kOpened> files_;
   std::array<bool, 3> inUnit_{};
   datafiles::MenuRecord buffer_;  // the one menu record every step fills and writes
   NormalUsers users_;
   RunReport report_;
+  // The first change that failed because its file cannot be written.
+  struct Broken {
+    std::size_t file;
+    datafiles::FileStatus status;
+    std::string operation;
+  };
+  std::optional<Broken> broken_;
+  std::vector<std::string> granted_;  // keys of the permission records written
+  std::vector<SetUp> setUps_;  // applications handed to UT00S
 };
 
 }  // namespace

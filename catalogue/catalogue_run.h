@@ -9,6 +9,12 @@
 // and at most permission records that the rerun then finds in place. A second
 // workstation that starts the run at the same time waits for the first one's
 // unit (boundedly) and then rewrites what the first one wrote.
+//
+// A change that fails because a file cannot be written (read-only, disk full)
+// stops the build: nothing is committed, the error box names the file, the
+// operation and the status, and the run takes back what was stored outside
+// its units: the application records set up through UT00S and, when only the
+// menu file's commit failed, the permission records it committed.
 #pragma once
 
 #include <chrono>
@@ -43,7 +49,7 @@ struct RunCounts {
 enum class RunOutcome : char {
   kComplete = '0',      // built and committed
   kOpenFailed = '1',    // a file could not be opened or its unit not begun: nothing changed
-  kCommitFailed = '2',  // the build was not committed: the menus are as they were
+  kCommitFailed = '2',  // a change or the commit failed: the menus are as they were
   kScreenFailed = '3',  // the screen set failed showing the error box: see screenReturn
 };
 
@@ -51,7 +57,11 @@ struct RunReport {
   RunOutcome outcome = RunOutcome::kComplete;
   RunCounts counts;
   std::string failedFile;             // "FX01 " on kOpenFailed and kCommitFailed
+  std::string failedOperation;        // "OPEN", "WRIT", "REWR", "DELE"
   datafiles::FileStatus failedStatus;
+  // On kCommitFailed: what the run could not take back ("" when everything
+  // is as it was), for example "FX02: 12 permission records stay (status 30)".
+  std::string leftOver;
   std::int32_t screenReturn = 0;      // DSGRUN's return value on kScreenFailed
 };
 

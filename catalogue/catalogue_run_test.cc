@@ -465,6 +465,88 @@ TEST_F(CatalogueRun, AtMost999NormalUsers) {
   EXPECT_EQ(forPx03, 999);
 }
 
+// A change that fails because its file cannot be written (status 30: a
+// read-only file, a full disk) stops the run: the box names the file, the
+// operation and the status, nothing is committed, and what went past the
+// units is taken back: the application records UT00S set up, and the
+// permission records of a permission unit committed before the menu file's
+// commit failed.
+TEST_F(CatalogueRun, FileThatCannotBeWrittenChangesNothing) {
+  ASSERT_TRUE(memory.create(datafiles::kInstallationFile).ok());
+  // UT00S writes the application record, as the real one does.
+  loader.add("UT00S", [this](void*, void* image) {
+    const char* img = static_cast<const char*>(image);
+    datafiles::ApplicationRecord r;
+    r.setKey('1', 0, *encoding::packed3::decode(std::span<const char, 2>(img + 3, 2)));
+    auto f = memory.file(datafiles::kInstallationFile);
+    if (!f->open(datafiles::OpenMode::kInputOutput).ok()) return 1;
+    const bool exists = f->read(r.bytes()).ok();
+    std::copy_n(img + 47, 40, r.bytes().data() + 47);
+    return (exists ? f->rewrite(r.bytes()) : f->write(r.bytes())).ok() ? 0 : 1;
+  });
+  datafiles::ApplicationRecord old;
+  old.setKey('1', 0, 17);
+  old.setName("Alte Aufgaben");
+  memory.put("FT00.DAT", old.view());
+  addUser(kClient, "ANNA", 'N');
+  putEntry(99, 10, "Geändert");
+  configure("GILDAX", 'N', ' ', "30005");
+
+  struct Case {
+    const char* file;
+    Op op;
+    int after;  // calls that pass first
+    const char* detail;
+    int removeFaults = 0;  // FX02 deletes that fail while the run takes its grants back
+  };
+  const Case cases[] = {
+      {"FX01.DAT", Op::kWrite, 0, "FX01 WRIT"},  // the header
+      {"FX01.DAT", Op::kWrite, 60, "FX01 WRIT"},
+      {"FX01.DAT", Op::kRewrite, 0, "FX01 REWR"},
+      {"FX02.DAT", Op::kWrite, 5, "FX02 WRIT"},
+      {"FX02.DAT", Op::kCommit, 0, "FX02 REWR"},
+      {"FX01.DAT", Op::kCommit, 0, "FX01 REWR"},
+      {"FX01.DAT", Op::kCommit, 0, "FX01 REWR", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.detail) + " after " + std::to_string(c.after));
+    const auto menusBefore = menus();
+    const auto permissionsBefore = permissions();
+    const auto installationBefore = memory.contents("FT00.DAT").records;
+    store.fail(c.file, c.op, datafiles::kPermanentError, 1, c.after);
+    if (c.removeFaults > 0)
+      store.fail("FX02.DAT", Op::kRemove, datafiles::kPermanentError, c.removeFaults);
+    loader.clearEvents();
+    screen = FakeScreenSet();
+    const RunReport r = run();
+    EXPECT_EQ(r.outcome, RunOutcome::kCommitFailed);
+    EXPECT_EQ(r.failedFile + r.failedOperation, c.detail);
+    EXPECT_EQ(r.failedStatus, datafiles::kPermanentError);
+    ASSERT_EQ(screen.calls().size(), 1u);
+    EXPECT_EQ(screen.calls()[0].message(), "Fehler - Programmabbruch");
+    EXPECT_EQ(screen.calls()[0].detail().substr(0, 9), c.detail);
+    EXPECT_EQ(menus(), menusBefore);
+    EXPECT_EQ(memory.contents("FT00.DAT").records, installationBefore);
+    if (c.removeFaults == 0) {
+      EXPECT_EQ(r.leftOver, "");
+      EXPECT_EQ(permissions(), permissionsBefore);
+    } else {
+      EXPECT_NE(r.leftOver.find("FX02: "), std::string::npos) << r.leftOver;
+      permissions() = permissionsBefore;
+    }
+    if (c.op == Op::kCommit || c.after > 0) {  // something was set up and taken back
+      EXPECT_NE(std::count(loader.events().begin(), loader.events().end(), "call UT00S"), 0);
+    }
+  }
+  // A record held elsewhere fails just its entry step, as before.
+  store.fail("FX01.DAT", Op::kRewrite, datafiles::kRecordLocked, 1);
+  const RunReport r = run();
+  EXPECT_EQ(r.outcome, RunOutcome::kComplete);
+  EXPECT_EQ(r.counts.failed, 1);
+  EXPECT_EQ(menu(0, 17)->text(), "Aufgabenverwaltung");
+  EXPECT_FALSE(permissions().empty());
+}
+
 TEST_F(CatalogueRun, ReportInTheCommonArea) {
   RunReport r;
   r.outcome = RunOutcome::kOpenFailed;

@@ -44,20 +44,33 @@ void NormalUsers::build(datafiles::KeyedFile& users, int client, platform::Progr
   if (!names_.empty()) loader.unload("U001");
 }
 
+bool fileCannotBeWritten(datafiles::FileStatus s) {
+  return !s.ok() && !s.invalidKey() && s != datafiles::kRecordLocked;
+}
+
 int grantToAll(datafiles::KeyedFile& permissions, const std::vector<UserName>& users, int client,
-               std::span<const char, 4> program, std::span<const char, 6> date, char flag) {
+               std::span<const char, 4> program, std::span<const char, 6> date, char flag,
+               std::vector<std::string>* written, datafiles::FileStatus* failure) {
   datafiles::PermissionRecord p;
   p.setGrantDate({date.data(), date.size()});
   p.setLevel('1');
   p.setFlag(flag);
   p.setText("");
   const std::string_view prog(program.data(), program.size());
-  int written = 0;
+  int count = 0;
   for (const UserName& name : users) {
     p.setKey(client, {name.data(), name.size()}, prog);
-    if (permissions.write(p.bytes()).ok()) ++written;
+    const datafiles::FileStatus s = permissions.write(p.bytes());
+    if (s.ok()) {
+      ++count;
+      if (written != nullptr)
+        written->emplace_back(p.view().substr(0, datafiles::PermissionRecord::kKeyLength));
+    } else if (fileCannotBeWritten(s)) {
+      if (failure != nullptr) *failure = s;
+      break;
+    }
   }
-  return written;
+  return count;
 }
 
 }  // namespace catalogue

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "datafiles/keyed_file.h"
@@ -39,11 +40,21 @@ class NormalUsers {
   std::vector<UserName> names_;
 };
 
+// Whether a change failed because the file cannot be written (read-only,
+// disk full, damaged, held elsewhere as a whole), as opposed to statuses that
+// leave just that record as it was: an existing or missing key, or a record
+// that another workstation holds.
+bool fileCannotBeWritten(datafiles::FileStatus s);
+
 // Writes one permission record per user: client, user, program, blank, the
-// grant date, level "1", `flag`, 10 blanks. A write that fails (an existing
-// key above all) leaves that user's record as it was. Returns how many
-// records were written.
+// grant date, level "1", `flag`, 10 blanks. A write that fails on an existing
+// key (or a record held elsewhere) leaves that user's record as it was. A
+// write that fails because the file cannot be written ends the grants with
+// its status in `*failure` (when given). Returns how many records were
+// written; their keys are added to `written` when given.
 int grantToAll(datafiles::KeyedFile& permissions, const std::vector<UserName>& users, int client,
-               std::span<const char, 4> program, std::span<const char, 6> date, char flag);
+               std::span<const char, 4> program, std::span<const char, 6> date, char flag,
+               std::vector<std::string>* written = nullptr,
+               datafiles::FileStatus* failure = nullptr);
 
 }  // namespace catalogue

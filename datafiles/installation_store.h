@@ -5,6 +5,8 @@
 // does its own way; whoever uses them never learns which store runs.
 #pragma once
 
+#include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +29,22 @@ class InstallationStore : public FileStore {
   // null); otherwise the status the open would give.
   virtual FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
                                     std::vector<std::string>* problems) = 0;
+  // One file replaced by replaceFiles.
+  struct Replacement {
+    std::string name;
+    // The file before: "00" sound, "35" missing, 9/041 damaged or holding
+    // malformed records, 9/043 or "39" another system's or release's file.
+    FileStatus before;
+    std::size_t records = 0;  // records of the file that replaced it
+  };
+  // Replaces the files `specs` in `directory` as a whole by the embedded
+  // files of the same names in the folder `from` (a backup): all of them or,
+  // on any failure, none. Every file is held exclusively before any is
+  // changed: one in use gives 9/065 with its name in `*failedName`. A
+  // missing, damaged or foreign file is replaced like a sound one.
+  virtual FileStatus replaceFiles(std::span<const FileSpec* const> specs,
+                                  std::string_view directory, std::string_view from,
+                                  std::vector<Replacement>* done, std::string* failedName) = 0;
   // Where the files are, for messages: "the data directory" or the server.
   virtual std::string location(std::string_view directory) const = 0;
   // The store's own message for its last failure (the server's, say), for

@@ -46,6 +46,9 @@ class KeyedFile {
   virtual FileStatus rewrite(std::span<const char> record) = 0;
   virtual FileStatus remove(std::span<const char> record) = 0;  // "delete"
   // An atomic unit of many operations: other handles see all of it or none.
+  // Every record the unit reads, rewrites or deletes stays locked against
+  // the other handles (9/068) until commit or rollback; outside a unit a
+  // record lock ends with the handle's next operation.
   virtual FileStatus begin() = 0;
   virtual FileStatus commit() = 0;
   virtual FileStatus rollback() = 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace datafiles {
@@ -18,7 +19,7 @@ LockFile::Result LockFile::open(const std::string& path) {
 void LockFile::close() {
   if (fd_ >= 0) ::close(fd_);  // drops every lock of this descriptor
   fd_ = -1;
-  heldRecord_ = 0;
+  held_.clear();
 }
 
 std::int64_t LockFile::recordByte(std::span<const char> key) {
@@ -35,19 +36,44 @@ std::int64_t LockFile::recordByte(std::span<const char> key) {
   return static_cast<std::int64_t>(h & ((std::uint64_t{1} << 62) - 1)) + 1;
 }
 
+bool LockFile::holdsRecord(std::span<const char> key) const {
+  return std::binary_search(held_.begin(), held_.end(), recordByte(key));
+}
+
 LockFile::Result LockFile::lockRecord(std::span<const char> key) {
   const std::int64_t byte = recordByte(key);
-  if (heldRecord_ == byte) return Result::kOk;  // ours already: no one else can hold it
-  if (heldRecord_ != 0) unlockRecord();
+  const auto at = std::lower_bound(held_.begin(), held_.end(), byte);
+  if (at != held_.end() && *at == byte) return Result::kOk;  // ours already: no one else can hold it
   const Result r = set(byte, kWrite);
-  if (r == Result::kOk) heldRecord_ = byte;
+  if (r == Result::kOk) held_.insert(at, byte);
   return r;
 }
 
-void LockFile::unlockRecord() {
-  if (heldRecord_ == 0) return;
-  (void)set(heldRecord_, kUnlock);
-  heldRecord_ = 0;
+void LockFile::unlockRecord(std::span<const char> key) {
+  const std::int64_t byte = recordByte(key);
+  const auto at = std::lower_bound(held_.begin(), held_.end(), byte);
+  if (at == held_.end() || *at != byte) return;
+  (void)set(byte, kUnlock);
+  held_.erase(at);
+}
+
+void LockFile::unlockRecords() {
+  if (held_.empty() || fd_ < 0) return;
+  if (held_.size() == 1) {
+    (void)set(held_.front(), kUnlock);
+  } else {
+    // One call for all: every record byte lies above the file byte.
+    struct flock fl {};
+    fl.l_type = F_UNLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = kFileByte + 1;
+    fl.l_len = 0;  // to the end
+    int rc;
+    do {
+      rc = ::fcntl(fd_, F_OFD_SETLK, &fl);
+    } while (rc < 0 && errno == EINTR);
+  }
+  held_.clear();
 }
 
 LockFile::Result LockFile::set(std::int64_t byte, Kind kind) {

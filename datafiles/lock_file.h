@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace datafiles {
 
@@ -29,15 +30,16 @@ class LockFile {
   // The whole-file lock on byte 0: shared for normal opens, exclusive for
   // maintenance.
   Result lockFile(bool exclusive) { return set(kFileByte, exclusive ? kWrite : kRead); }
-  // A record lock: one byte derived from the key. A handle holds at most the
-  // one lock it took last; taking it again is allowed and costs nothing.
+  // A record lock: one byte derived from the key, held until it is let go
+  // or the lock file is closed. Taking one that is held already is allowed
+  // and costs nothing. The handle decides how many it keeps: one outside a
+  // unit, every one it took inside a unit.
   Result lockRecord(std::span<const char> key);
-  void unlockRecord();
-  bool holdsRecord() const { return heldRecord_ != 0; }
-  // Whether the lock held is the one that stands for `key`.
-  bool holdsRecord(std::span<const char> key) const {
-    return heldRecord_ != 0 && heldRecord_ == recordByte(key);
-  }
+  void unlockRecord(std::span<const char> key);
+  void unlockRecords();  // every record lock held
+  bool holdsRecord() const { return !held_.empty(); }
+  bool holdsRecord(std::span<const char> key) const;
+  std::size_t recordLocks() const { return held_.size(); }
 
   // The byte that stands for `key`: a 62-bit hash above byte 0.
   static std::int64_t recordByte(std::span<const char> key);
@@ -48,7 +50,7 @@ class LockFile {
   Result set(std::int64_t byte, Kind kind);
 
   int fd_ = -1;
-  std::int64_t heldRecord_ = 0;  // 0: none
+  std::vector<std::int64_t> held_;  // record bytes held, sorted
 };
 
 }  // namespace datafiles

@@ -21,25 +21,43 @@ using datafiles::OpenMode;
 
 using Dir = testing_support::TempDir;
 
-TEST(LockFile, RetakingTheHeldLockKeepsItAndAnotherKeyMovesIt) {
+TEST(LockFile, RecordLocksAreHeldUntilLetGo) {
   Dir dir;
   ASSERT_FALSE(dir.path().empty());
   datafiles::LockFile a, b;
   ASSERT_EQ(a.open(dir.path() + "/F-lock"), datafiles::LockFile::Result::kOk);
   ASSERT_EQ(b.open(dir.path() + "/F-lock"), datafiles::LockFile::Result::kOk);
-  const std::string k1 = "KEY001", k2 = "KEY002";
+  const std::string k1 = "KEY001", k2 = "KEY002", k3 = "KEY003";
   ASSERT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
   EXPECT_TRUE(a.holdsRecord(k1));
   EXPECT_FALSE(a.holdsRecord(k2));
   EXPECT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(a.recordLocks(), 1u);
   EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kBusy);
-  // Moving to another key frees the first.
+  // Another key adds a lock; the first stays.
   ASSERT_EQ(a.lockRecord(k2), datafiles::LockFile::Result::kOk);
-  EXPECT_FALSE(a.holdsRecord(k1));
-  EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(a.lockRecord(k3), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(a.recordLocks(), 3u);
+  EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kBusy);
   EXPECT_EQ(b.lockRecord(k2), datafiles::LockFile::Result::kBusy);
-  a.unlockRecord();
+  a.unlockRecord(k2);  // only that one
   EXPECT_FALSE(a.holdsRecord(k2));
+  EXPECT_TRUE(a.holdsRecord(k1));
+  EXPECT_EQ(b.lockRecord(k2), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k3), datafiles::LockFile::Result::kBusy);
+  a.unlockRecords();
+  EXPECT_FALSE(a.holdsRecord());
+  EXPECT_EQ(b.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(b.lockRecord(k3), datafiles::LockFile::Result::kOk);
+  b.unlockRecords();
+  // Letting go of every record keeps the file lock.
+  ASSERT_EQ(a.lockFile(false), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(a.lockRecord(k1), datafiles::LockFile::Result::kOk);
+  ASSERT_EQ(a.lockRecord(k2), datafiles::LockFile::Result::kOk);
+  a.unlockRecords();
+  datafiles::LockFile x;
+  ASSERT_EQ(x.open(dir.path() + "/F-lock"), datafiles::LockFile::Result::kOk);
+  EXPECT_EQ(x.lockFile(true), datafiles::LockFile::Result::kBusy);
   EXPECT_EQ(b.lockRecord(k2), datafiles::LockFile::Result::kOk);
 }
 

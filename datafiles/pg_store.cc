@@ -1333,6 +1333,36 @@ FileStatus PgStore::createFiles(const std::vector<FileContents>& files, bool rep
   return kOk;
 }
 
+FileStatus PgStore::replaceFiles(std::span<const FileSpec* const> specs, std::string_view,
+                                 std::string_view from, std::vector<Replacement>* done,
+                                 std::string* failedName) {
+  std::vector<Replacement> result;
+  for (const FileSpec* spec : specs)
+    result.push_back({std::string(spec->name), checkIntegrity(*spec, {}, nullptr), 0});
+  SqliteStore backup;
+  std::vector<FileContents> files;
+  for (std::size_t i = 0; i < specs.size(); ++i) {
+    const FileSpec& spec = *specs[i];
+    std::size_t& count = result[i].records;
+    files.push_back({spec, [&backup, &spec, &count, from](const RecordSink& put) {
+                       auto f = backup.file(spec, from);
+                       FileStatus s = f->open(OpenMode::kInput);
+                       if (!s.ok()) return s;
+                       std::string record(spec.recordLength, '\0');
+                       s = f->start(StartMode::kNotLessThan, record, spec.keyLength);
+                       while (s.ok() && (s = f->readNext(record)).ok()) {
+                         s = put(record);
+                         ++count;
+                       }
+                       (void)f->close();
+                       return s.atEnd() || s.notFound() ? kOk : s;
+                     }});
+  }
+  const FileStatus s = createFiles(files, true, failedName);
+  if (s.ok() && done != nullptr) *done = std::move(result);
+  return s;
+}
+
 FileStatus PgStore::exportRecords(const FileSpec& spec,
                                   const std::function<bool(std::string_view record)>& onRecord) {
   const std::string table = tableName(spec.name);

@@ -102,6 +102,11 @@ class PgStore : public InstallationStore {
   // would give.
   FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
                             std::vector<std::string>* problems) override;
+  // Replaces the tables of `specs` by the embedded files of the same names
+  // in `from`, all of them in one transaction (createFiles with replace).
+  FileStatus replaceFiles(std::span<const FileSpec* const> specs, std::string_view directory,
+                          std::string_view from, std::vector<Replacement>* done,
+                          std::string* failedName) override;
   // "the database server (host ..., database ..., ...)", without secrets.
   std::string location(std::string_view directory) const override;
 

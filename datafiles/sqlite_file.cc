@@ -76,17 +76,21 @@ class FileHandle final : public KeyedFile {
       "COMMIT",
   };
 
-  // Every operation but read-next starts here: the handle's record lock ends
-  // with its next operation. Changes end the held read snapshot first.
+  // Every operation but read-next starts here: outside a unit, the handle's
+  // record lock ends with its next operation; inside a unit, every record
+  // lock lasts until commit or rollback, since the changes it guards are not
+  // visible to anyone before. Changes end the held read snapshot first.
   // An operation that locks the record it names (read, rewrite, delete)
   // passes it with the length it needs: a lock already held on it is kept
   // rather than dropped and taken again, which saves two system calls on
   // read-then-rewrite. The operation ends or drops that lock as before.
   FileStatus prologue(bool reading, std::span<const char> record = {}, std::size_t need = 0) {
     if (db_ == nullptr) return kNotOpen;
-    const bool keep = need != 0 && updating() && !unitLost_ && record.size() >= need &&
-                      lock_.holdsRecord(record.first(spec_.keyLength));
-    if (!keep) lock_.unlockRecord();
+    if (!inUnit_) {
+      const bool keep = need != 0 && updating() && record.size() >= need &&
+                        lock_.holdsRecord(record.first(spec_.keyLength));
+      if (!keep) lock_.unlockRecords();
+    }
     if (reading)
       dropLive();
     else
@@ -134,6 +138,12 @@ class FileHandle final : public KeyedFile {
   FileStatus failed(int rc) {
     if (inUnit_ && sqlite3_get_autocommit(db_)) unitLost_ = true;
     return fromSqlite(rc);
+  }
+  // After an operation on the record `key` that took its lock: outside a
+  // unit the lock ends with a change or a failure; inside a unit it stays,
+  // unless the operation failed and the lock was not held before it.
+  void release(std::span<const char> key, bool heldBefore, bool failed) {
+    if (!inUnit_ || (failed && !heldBefore)) lock_.unlockRecord(key);
   }
   FileStatus change(Stmt which, std::span<const char> record, bool bindData);
   FileStatus readNextLocked(std::span<char> record);
@@ -303,11 +313,12 @@ FileStatus FileHandle::read(std::span<char> record) {
   if (unitLost_) return kPermanentError;
   if (record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
+  const bool held = lock_.holdsRecord(key);
   if (updating()) {
     if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
   }
   if (const FileStatus s = freshen(); !s.ok()) {
-    lock_.unlockRecord();
+    release(key, held, true);
     return s;
   }
   int rc;
@@ -331,7 +342,7 @@ FileStatus FileHandle::read(std::span<char> record) {
     hasPosition_ = false;
   }
   sqlite3_reset(st);
-  if (!s.ok()) lock_.unlockRecord();
+  if (!s.ok()) release(key, held, true);
   return s;
 }
 
@@ -373,7 +384,7 @@ FileStatus FileHandle::start(StartMode mode, std::span<const char> record, std::
 
 FileStatus FileHandle::readNext(std::span<char> record) {
   if (db_ == nullptr) return kNotOpen;
-  lock_.unlockRecord();
+  if (!inUnit_) lock_.unlockRecords();
   if (unitLost_) return kPermanentError;
   if (record.size() < spec_.recordLength) return kPermanentError;
   if (!hasPosition_) {
@@ -438,6 +449,7 @@ FileStatus FileHandle::readNextLocked(std::span<char> record) {
     }
     std::string key(static_cast<const char*>(sqlite3_column_blob(seek, 0)), spec_.keyLength);
     sqlite3_reset(seek);
+    const bool held = lock_.holdsRecord(key);
     if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) {
       // The next read-next tries the same record again.
       position_ = std::move(key);
@@ -445,7 +457,7 @@ FileStatus FileHandle::readNextLocked(std::span<char> record) {
       return s;
     }
     if (const FileStatus s = freshen(); !s.ok()) {
-      lock_.unlockRecord();
+      release(key, held, true);
       return s;
     }
     sqlite3_stmt* st = stmt(kRead, &rc);
@@ -466,10 +478,10 @@ FileStatus FileHandle::readNextLocked(std::span<char> record) {
     position_ = std::move(key);
     positionedBefore_ = false;
     if (rc == SQLITE_DONE) {  // deleted in between: go on after it
-      lock_.unlockRecord();
+      release(position_, held, true);
       continue;
     }
-    if (!s.ok()) lock_.unlockRecord();
+    if (!s.ok()) release(position_, held, true);
     return s;
   }
 }
@@ -500,9 +512,10 @@ FileStatus FileHandle::rewrite(std::span<const char> record) {
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
+  const bool held = lock_.holdsRecord(key);
   if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
   const FileStatus s = change(kUpdate, record, true);
-  lock_.unlockRecord();
+  release(key, held, !s.ok());
   return s;
 }
 
@@ -511,9 +524,10 @@ FileStatus FileHandle::remove(std::span<const char> record) {
   if (!updating()) return kNotOpenForUpdate;
   if (unitLost_ || record.size() < spec_.keyLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
+  const bool held = lock_.holdsRecord(key);
   if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
   const FileStatus s = change(kDelete, record, false);
-  lock_.unlockRecord();
+  release(key, held, !s.ok());
   return s;
 }
 
@@ -533,6 +547,7 @@ FileStatus FileHandle::commit() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (unitLost_) {
     inUnit_ = unitLost_ = false;
+    lock_.unlockRecords();
     return kPermanentError;  // the store rolled the unit back already
   }
   const int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
@@ -542,6 +557,7 @@ FileStatus FileHandle::commit() {
     return fromSqlite(rc);
   }
   inUnit_ = false;
+  lock_.unlockRecords();
   return fromSqlite(rc);
 }
 
@@ -550,6 +566,7 @@ FileStatus FileHandle::rollback() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (!sqlite3_get_autocommit(db_)) (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   inUnit_ = unitLost_ = false;
+  lock_.unlockRecords();
   return kOk;
 }
 

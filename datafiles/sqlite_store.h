@@ -21,6 +21,7 @@
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -50,8 +51,10 @@ class SqliteStore : public InstallationStore {
   FileStatus create(const FileSpec& spec, std::string_view directory = {}) override;
 
   // A consistent copy of the file, taken while others keep working, that
-  // this store opens again. `targetPath` must not exist. Refused with 9/065
-  // while someone holds the file exclusively.
+  // this store opens again. `targetPath` must not exist; the copy is written
+  // under a temporary name beside it and appears under `targetPath` only
+  // when complete. Refused with 9/065 while someone holds the file
+  // exclusively.
   FileStatus copyTo(const FileSpec& spec, std::string_view directory,
                     const std::string& targetPath) override;
   // The store's integrity check plus the layout and record shape checks.
@@ -69,6 +72,15 @@ class SqliteStore : public InstallationStore {
   // exists; otherwise the first failing status, that of `fill` included.
   static FileStatus buildFile(const FileSpec& spec, const std::string& targetPath,
                               const std::function<FileStatus(KeyedFile&)>& fill);
+
+  // Replaces the files `specs` in `directory` as a whole by the files of the
+  // same names in `from` (see InstallationStore). A copy of each file of
+  // `from` is written and checked beside the file it replaces, then renamed
+  // over it, so that a process killed at any moment leaves each file either
+  // old or new, never torn.
+  FileStatus replaceFiles(std::span<const FileSpec* const> specs, std::string_view directory,
+                          std::string_view from, std::vector<Replacement>* done,
+                          std::string* failedName) override;
 
   // DIRECTORY/NAME, or NAME when the directory is empty.
   static std::string pathOf(std::string_view name, std::string_view directory);

@@ -194,6 +194,55 @@ TEST_F(SqliteStoreTest, CopyOpensAgainAndRefusesToOverwrite) {
             datafiles::kOk);
 }
 
+// A copy killed at any moment leaves nothing under the target's name, or the
+// whole copy: never a partial file that looks like a backup.
+TEST_F(SqliteStoreTest, CopyKilledMidwayLeavesNoPartialCopy) {
+  ASSERT_EQ(store.create(datafiles::kPermissionFile, dir.path()), datafiles::kOk);
+  {
+    auto f = file(datafiles::kPermissionFile);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->begin(), datafiles::kOk);
+    for (int n = 0; n < 20000; ++n) {
+      datafiles::PermissionRecord p;
+      p.setKey(n % 1000, "USER" + std::to_string(n / 1000), "PA64");
+      ASSERT_EQ(f->write(p.bytes()), datafiles::kOk);
+    }
+    ASSERT_EQ(f->commit(), datafiles::kOk);
+  }
+  const std::string into = dir / "backup", target = into + "/FX02.DAT";
+  std::filesystem::create_directory(into);
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(store.copyTo(datafiles::kPermissionFile, dir.path(), target), datafiles::kOk);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - t0)
+                        .count();
+  const std::string from = dir.path();
+  for (int round = 0; round < 20; ++round) {
+    SCOPED_TRACE(round);
+    std::filesystem::remove_all(into);
+    std::filesystem::create_directory(into);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      datafiles::SqliteStore s;
+      ::_exit(s.copyTo(datafiles::kPermissionFile, from, target).ok() ? 0 : 1);
+    }
+    ::usleep(static_cast<useconds_t>(took * round / 20));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!std::filesystem::exists(target)) continue;
+    EXPECT_EQ(store.checkIntegrity(datafiles::kPermissionFile, into, nullptr), datafiles::kOk);
+    auto c = store.file(datafiles::kPermissionFile, into);
+    ASSERT_EQ(c->open(OpenMode::kInput), datafiles::kOk);
+    datafiles::PermissionRecord r;
+    std::fill(r.data(), r.data() + r.kSize, '\0');
+    int count = 0;
+    if (c->start(StartMode::kNotLessThan, r.bytes(), 17).ok())
+      while (c->readNext(r.bytes()).ok()) ++count;
+    EXPECT_EQ(count, 20000);
+  }
+}
+
 // ---- sharing and locks -----------------------------------------------------
 
 class LockTest : public SqliteStoreTest {
@@ -357,6 +406,70 @@ TEST_F(LockTest, LocksOfAnotherProcessVanishWhenItIsKilled) {
     exclusive.kill();
     EXPECT_EQ(f->open(OpenMode::kInput), datafiles::kOk);
   }
+}
+
+// Two processes count up one record, each by read for update and rewrite;
+// the first does it inside a unit and commits only when told. The second must
+// get 9/068 until then, not the old count, or one of the two counts is lost.
+TEST_F(LockTest, UnitOfAnotherProcessHoldsItsRecordsUntilCommit) {
+  const std::string path = dir.path();
+  auto count = [](const datafiles::MenuRecord& r) { return std::stoi(std::string(r.text())); };
+  {
+    auto f = file();
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    ASSERT_EQ(f->rewrite(menu(1, 2, "0").bytes()), datafiles::kOk);
+  }
+  int go[2], done[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(done), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    datafiles::SqliteStore s;
+    auto f = s.file(datafiles::kMenuFile, path);
+    datafiles::MenuRecord r = menu(1, 2);
+    bool ok = f->open(OpenMode::kInputOutput).ok() && f->begin().ok() && f->read(r.bytes()).ok();
+    if (ok) ok = f->rewrite(menu(1, 2, std::to_string(count(r) + 1)).bytes()).ok();
+    // Another record of the unit, read and rewritten and read again.
+    datafiles::MenuRecord other = menu(1, 3);
+    if (ok) ok = f->read(other.bytes()).ok() && f->rewrite(other.bytes()).ok() &&
+                 f->read(other.bytes()).ok();
+    (void)!::write(done[1], ok ? "y" : "n", 1);
+    char c;
+    (void)!::read(go[0], &c, 1);
+    ok = f->commit().ok();
+    (void)!::write(done[1], ok ? "y" : "n", 1);
+    for (;;) ::pause();
+  }
+  ASSERT_GT(pid, 0);
+  char c = 0;
+  ASSERT_EQ(::read(done[0], &c, 1), 1);
+  ASSERT_EQ(c, 'y');
+  auto f = file(), in = file();
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kRecordLocked);
+  EXPECT_EQ(f->rewrite(menu(1, 2, "99").bytes()), datafiles::kRecordLocked);
+  r = menu(1, 3);
+  EXPECT_EQ(f->read(r.bytes()), datafiles::kRecordLocked);
+  r = menu(1, 2);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);  // a reader sees the count before the unit
+  EXPECT_EQ(count(r), 0);
+
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  ASSERT_EQ(::read(done[0], &c, 1), 1);
+  EXPECT_EQ(c, 'y');
+  r = menu(1, 2);
+  ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(count(r), 1);
+  ASSERT_EQ(f->rewrite(menu(1, 2, std::to_string(count(r) + 1)).bytes()), datafiles::kOk);
+  r = menu(1, 2);
+  ASSERT_EQ(in->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(count(r), 2);  // both counts are in
+  ::kill(pid, SIGKILL);
+  int status;
+  ::waitpid(pid, &status, 0);
+  for (int fd : {go[0], go[1], done[0], done[1]}) ::close(fd);
 }
 
 TEST_F(LockTest, ReadsSeeEveryCommitMadeBeforeThem) {

@@ -40,6 +40,10 @@ class RefusingStore final : public InstallationStore {
     if (problems != nullptr) problems->push_back(why_);
     return kPermanentError;
   }
+  FileStatus replaceFiles(std::span<const FileSpec* const>, std::string_view, std::string_view,
+                          std::vector<Replacement>*, std::string*) override {
+    return kPermanentError;
+  }
   std::string location(std::string_view directory) const override {
     return directory.empty() ? std::string(".") : std::string(directory);
   }

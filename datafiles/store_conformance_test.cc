@@ -265,4 +265,84 @@ TYPED_TEST(Conformance, StatusesInsideAUnit) {
   EXPECT_EQ(seen, (std::vector<std::string>{"1 old", "4 new", "5 again", "6 late"}));
 }
 
+// Inside a unit every record read, rewritten or deleted stays locked until
+// commit or rollback: the changes are not visible before, so another handle
+// must not read the old record for update and overwrite the unit's change.
+TYPED_TEST(Conformance, RecordsOfAUnitStayLockedUntilItEnds) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto unit = this->s.file(datafiles::kMenuFile), other = this->s.file(datafiles::kMenuFile),
+       in = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(unit->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(other->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  for (int e = 1; e <= 5; ++e) ASSERT_EQ(unit->write(menu(1, e, "old").bytes()), datafiles::kOk);
+  auto readBy = [](datafiles::KeyedFile& f, int e, std::string* text = nullptr) {
+    datafiles::MenuRecord r = menu(1, e);
+    const datafiles::FileStatus s = f.read(r.bytes());
+    if (text != nullptr) *text = r.text();
+    return s;
+  };
+
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(readBy(*unit, 1), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 1, "unit").bytes()), datafiles::kOk);
+  ASSERT_EQ(readBy(*unit, 2), datafiles::kOk);  // read only
+  ASSERT_EQ(unit->remove(menu(1, 3).bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 4, "unit").bytes()), datafiles::kOk);  // without a read
+  ASSERT_EQ(readBy(*unit, 3), datafiles::kNotFound);  // its own delete; the lock stays
+  ASSERT_EQ(readBy(*unit, 9), datafiles::kNotFound);  // no record: no lock kept
+  datafiles::MenuRecord r = menu(1, 0);
+  ASSERT_EQ(unit->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);  // more operations
+
+  for (int e : {1, 2, 3, 4}) {
+    SCOPED_TRACE(e);
+    EXPECT_EQ(readBy(*other, e), datafiles::kRecordLocked);
+    EXPECT_EQ(other->rewrite(menu(1, e, "other").bytes()), datafiles::kRecordLocked);
+    EXPECT_EQ(other->remove(menu(1, e).bytes()), datafiles::kRecordLocked);
+  }
+  EXPECT_EQ(readBy(*other, 9), datafiles::kNotFound);
+  EXPECT_EQ(readBy(*other, 5), datafiles::kOk);
+  std::string text;
+  ASSERT_EQ(readBy(*in, 1, &text), datafiles::kOk);  // input handles see the committed record
+  EXPECT_EQ(text, "old");
+  ASSERT_EQ(unit->commit(), datafiles::kOk);
+
+  ASSERT_EQ(readBy(*other, 1, &text), datafiles::kOk);
+  EXPECT_EQ(text, "unit");
+  EXPECT_EQ(readBy(*other, 3), datafiles::kNotFound);
+  ASSERT_EQ(readBy(*other, 4, &text), datafiles::kOk);
+  EXPECT_EQ(text, "unit");
+
+  // A rollback lets go as well, and the record is as it was.
+  ASSERT_EQ(other->rewrite(menu(1, 2, "x").bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 2, "unit").bytes()), datafiles::kOk);
+  EXPECT_EQ(readBy(*other, 2), datafiles::kRecordLocked);
+  ASSERT_EQ(unit->rollback(), datafiles::kOk);
+  ASSERT_EQ(readBy(*other, 2, &text), datafiles::kOk);
+  EXPECT_EQ(text, "x");
+  // Outside a unit a lock ends with the holder's next operation.
+  EXPECT_EQ(readBy(*unit, 2), datafiles::kRecordLocked);
+  ASSERT_EQ(other->start(StartMode::kNotLessThan, r.bytes(), 6), datafiles::kOk);
+  EXPECT_EQ(readBy(*unit, 2), datafiles::kOk);
+  // A handle closed inside its unit lets go of everything.
+  ASSERT_EQ(unit->begin(), datafiles::kOk);
+  ASSERT_EQ(unit->rewrite(menu(1, 5, "unit").bytes()), datafiles::kOk);
+  ASSERT_EQ(unit->close(), datafiles::kOk);
+  ASSERT_EQ(readBy(*other, 5, &text), datafiles::kOk);
+  EXPECT_EQ(text, "old");
+}
+
+TYPED_TEST(Conformance, ExclusiveOpenExcludesTheOthers) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto a = this->s.file(datafiles::kMenuFile), x = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(a->open(OpenMode::kInput), datafiles::kOk);
+  EXPECT_EQ(x->open(OpenMode::kExclusive), datafiles::kFileLocked);
+  ASSERT_EQ(a->close(), datafiles::kOk);
+  ASSERT_EQ(x->open(OpenMode::kExclusive), datafiles::kOk);
+  EXPECT_EQ(a->open(OpenMode::kInputOutput), datafiles::kFileLocked);
+  x.reset();  // a handle that goes away closes
+  EXPECT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+}
+
 }  // namespace

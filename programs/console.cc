@@ -9,9 +9,6 @@
 #include "platform/terminal.h"
 
 namespace programs {
-namespace {
-constexpr std::size_t kMaxLine = 256;
-}
 
 void FdConsole::write(std::string_view text) {
   while (!text.empty()) {
@@ -33,7 +30,7 @@ std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hid
   if (hidden) quiet.emplace(in_);
   // Byte by byte, so that nothing after the line end is taken from a pipe.
   std::string line;
-  line.reserve(kMaxLine);  // no reallocation leaves a copy of a password behind
+  line.reserve(kMaxLineBytes);  // no reallocation leaves a copy of a password behind
   bool any = false;
   for (;;) {
     // An end signal ends the typing as the end of input would.
@@ -50,7 +47,7 @@ std::optional<std::string> FdConsole::readLine(std::string_view prompt, bool hid
     if (r <= 0) break;
     any = true;
     if (c == '\n') break;
-    if (line.size() < kMaxLine) line += c;
+    if (line.size() < kMaxLineBytes) line += c;
   }
   quiet.reset();
   if (!line.empty() && line.back() == '\r') line.pop_back();

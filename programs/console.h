@@ -1,11 +1,17 @@
 // The plain terminal that the sign-on uses before the screen set starts.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace programs {
+
+// The longest line the console reads, in bytes; the rest of a longer line is
+// dropped. No user name or password longer than this can be given at the
+// sign-on.
+inline constexpr std::size_t kMaxLineBytes = 256;
 
 class Console {
  public:

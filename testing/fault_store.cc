@@ -97,8 +97,9 @@ datafiles::FileStatus FaultStore::create(const datafiles::FileSpec& spec,
   return inner_.create(spec, directory.empty() ? directory_ : directory);
 }
 
-void FaultStore::fail(std::string_view name, Op op, datafiles::FileStatus status, int times) {
-  faults_.push_back({std::string(name), op, status, times});
+void FaultStore::fail(std::string_view name, Op op, datafiles::FileStatus status, int times,
+                      int after) {
+  faults_.push_back({std::string(name), op, status, times, after});
 }
 
 int FaultStore::calls(std::string_view name, Op op) const {
@@ -111,6 +112,10 @@ std::optional<datafiles::FileStatus> FaultStore::intercept(std::string_view name
   log_.push_back(std::string(name.substr(0, 4)) + " " + opName(op));
   for (auto it = faults_.begin(); it != faults_.end(); ++it) {
     if (it->name != name || it->op != op) continue;
+    if (it->after > 0) {
+      --it->after;
+      continue;
+    }
     const datafiles::FileStatus s = it->status;
     if (it->times > 0 && --it->times == 0) faults_.erase(it);
     return s;

@@ -42,9 +42,10 @@ class FaultStore : public datafiles::FileStore {
   datafiles::FileStatus create(const datafiles::FileSpec& spec,
                                std::string_view directory = {}) override;
 
-  // The next `times` calls (-1: every call) of `op` on file `name` return
-  // `status` without reaching the store inside.
-  void fail(std::string_view name, Op op, datafiles::FileStatus status, int times = 1);
+  // After `after` calls that pass, the next `times` calls (-1: every call)
+  // of `op` on file `name` return `status` without reaching the store inside.
+  void fail(std::string_view name, Op op, datafiles::FileStatus status, int times = 1,
+            int after = 0);
   // How often `op` was called on `name`, failed or not.
   int calls(std::string_view name, Op op) const;
   // Every operation in order, as "FX01 open".
@@ -59,6 +60,7 @@ class FaultStore : public datafiles::FileStore {
     Op op;
     datafiles::FileStatus status;
     int times;
+    int after;
   };
   datafiles::FileStore& inner_;
   std::string directory_;

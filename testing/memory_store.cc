@@ -6,36 +6,54 @@
 namespace testing_support {
 namespace {
 
+using datafiles::FileStatus;
+using Records = std::map<std::string, std::string>;
+
 class MemoryFile : public datafiles::KeyedFile {
  public:
-  MemoryFile(MemoryStore& store, const datafiles::FileSpec& spec) : store_(store), spec_(spec) {}
+  MemoryFile(std::shared_ptr<MemoryStore::State> state, const datafiles::FileSpec& spec)
+      : state_(std::move(state)), spec_(spec) {}
+  ~MemoryFile() override { (void)close(); }
 
-  datafiles::FileStatus open(datafiles::OpenMode mode) override {
+  FileStatus open(datafiles::OpenMode mode) override {
     if (open_) return datafiles::kAlreadyOpen;
-    if (!store_.exists(spec_.name)) return datafiles::kFileMissing;
-    const auto& file = store_.contents(spec_.name);
+    const auto found = state_->files.find(std::string(spec_.name));
+    if (found == state_->files.end()) return datafiles::kFileMissing;
+    const auto& file = found->second;
     if (file.spec.recordLength != spec_.recordLength || file.spec.keyLength != spec_.keyLength)
       return datafiles::kAttributeMismatch;
+    MemoryStore::Sharing& sh = sharing();
+    if (sh.exclusive || (mode == datafiles::OpenMode::kExclusive && sh.opens > 0))
+      return datafiles::kFileLocked;
+    ++sh.opens;
+    sh.exclusive = mode == datafiles::OpenMode::kExclusive;
     open_ = true;
     mode_ = mode;
     position_.reset();
     return datafiles::kOk;
   }
-  datafiles::FileStatus close() override {
+  FileStatus close() override {
     if (!open_) return datafiles::kNotOpen;
-    if (unit_ && store_.exists(spec_.name)) records() = std::move(*unit_);
-    unit_.reset();
+    endUnit();  // an unfinished unit is rolled back
+    releaseLocks();
+    MemoryStore::Sharing& sh = sharing();
+    --sh.opens;
+    if (mode_ == datafiles::OpenMode::kExclusive) sh.exclusive = false;
     open_ = false;
     return datafiles::kOk;
   }
   bool isOpen() const override { return open_; }
 
-  datafiles::FileStatus read(std::span<char> record) override {
+  FileStatus read(std::span<char> record) override {
     if (!open_) return datafiles::kNotOpen;
+    const std::string key = keyOf(record);
+    prologue(key);
+    if (const FileStatus s = lock(key); !s.ok()) return s;
     auto& recs = records();
-    auto it = recs.find(keyOf(record));
+    auto it = recs.find(key);
     if (it == recs.end()) {
       position_.reset();
+      dropIfNew(key);
       return datafiles::kNotFound;
     }
     std::memcpy(record.data(), it->second.data(), spec_.recordLength);
@@ -43,9 +61,10 @@ class MemoryFile : public datafiles::KeyedFile {
     positionedBefore_ = false;
     return datafiles::kOk;
   }
-  datafiles::FileStatus start(datafiles::StartMode mode, std::span<const char> record,
-                              std::size_t keyLength) override {
+  FileStatus start(datafiles::StartMode mode, std::span<const char> record,
+                   std::size_t keyLength) override {
     if (!open_) return datafiles::kNotOpen;
+    prologue({});
     const std::string k(record.data(), std::min(keyLength, spec_.keyLength));
     auto& recs = records();
     auto prefix = [&](const std::string& key) { return key.substr(0, k.size()); };
@@ -64,91 +83,173 @@ class MemoryFile : public datafiles::KeyedFile {
     positionedBefore_ = true;
     return datafiles::kOk;
   }
-  datafiles::FileStatus readNext(std::span<char> record) override {
+  FileStatus readNext(std::span<char> record) override {
     if (!open_) return datafiles::kNotOpen;
+    prologue({});
     if (!position_) return datafiles::kNoPosition;
     auto& recs = records();
     auto it = positionedBefore_ ? recs.lower_bound(*position_) : recs.upper_bound(*position_);
     if (it == recs.end()) return datafiles::kEndOfFile;
+    if (const FileStatus s = lock(it->first); !s.ok()) {
+      // The next read-next tries the same record again.
+      position_ = it->first;
+      positionedBefore_ = true;
+      return s;
+    }
     std::memcpy(record.data(), it->second.data(), spec_.recordLength);
     position_ = it->first;
     positionedBefore_ = false;
     return datafiles::kOk;
   }
-  datafiles::FileStatus write(std::span<const char> record) override {
+  FileStatus write(std::span<const char> record) override {
     if (!open_) return datafiles::kNotOpen;
+    prologue({});
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForOutput;
+    if (unitElsewhere()) return datafiles::kFileLocked;
     auto [it, inserted] =
         records().emplace(keyOf(record), std::string(record.data(), spec_.recordLength));
     return inserted ? datafiles::kOk : datafiles::kDuplicateKey;
   }
-  datafiles::FileStatus rewrite(std::span<const char> record) override {
-    if (!open_) return datafiles::kNotOpen;
-    if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
-    auto it = records().find(keyOf(record));
-    if (it == records().end()) return datafiles::kNotFound;
-    it->second.assign(record.data(), spec_.recordLength);
-    return datafiles::kOk;
+  FileStatus rewrite(std::span<const char> record) override {
+    return change(record, [&](Records& recs, Records::iterator it) {
+      it->second.assign(record.data(), spec_.recordLength);
+      (void)recs;
+    });
   }
-  datafiles::FileStatus remove(std::span<const char> record) override {
-    if (!open_) return datafiles::kNotOpen;
-    if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
-    return records().erase(keyOf(record)) ? datafiles::kOk : datafiles::kNotFound;
+  FileStatus remove(std::span<const char> record) override {
+    return change(record, [](Records& recs, Records::iterator it) { recs.erase(it); });
   }
-  // A unit keeps a copy of the file to roll back to; closing inside a unit
-  // rolls back, as the real store does. Input handles have no units.
-  datafiles::FileStatus begin() override {
+  // A unit works on its own copy of the file, which commit makes the file.
+  // Input handles have no units.
+  FileStatus begin() override {
     if (!open_) return datafiles::kNotOpen;
+    prologue({});
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForOutput;
     if (unit_) return datafiles::kAlreadyOpen;
-    unit_ = records();
+    if (unitElsewhere()) return datafiles::kFileLocked;
+    unit_ = committed();
+    sharing().unitOwner = this;
     return datafiles::kOk;
   }
-  datafiles::FileStatus commit() override {
+  FileStatus commit() override {
     if (!open_) return datafiles::kNotOpen;
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForOutput;
-    unit_.reset();
+    if (unit_ && state_->files.count(std::string(spec_.name)) != 0)
+      committed() = std::move(*unit_);
+    endUnit();
+    releaseLocks();
     return datafiles::kOk;
   }
-  datafiles::FileStatus rollback() override {
+  FileStatus rollback() override {
     if (!open_) return datafiles::kNotOpen;
     if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForOutput;
-    if (unit_) records() = std::move(*unit_);
-    unit_.reset();
+    endUnit();
+    releaseLocks();
     return datafiles::kOk;
   }
   const datafiles::FileSpec& spec() const override { return spec_; }
 
  private:
-  std::map<std::string, std::string>& records() { return store_.contents(spec_.name).records; }
+  MemoryStore::Sharing& sharing() { return state_->sharing[std::string(spec_.name)]; }
+  Records& committed() { return state_->files.at(std::string(spec_.name)).records; }
+  // What this handle sees: its unit's copy, or the file.
+  Records& records() { return unit_ ? *unit_ : committed(); }
   std::string keyOf(std::span<const char> record) const {
     return std::string(record.data(), spec_.keyLength);
   }
+  bool updating() const { return mode_ != datafiles::OpenMode::kInput; }
+  bool unitElsewhere() {
+    const void* owner = sharing().unitOwner;
+    return owner != nullptr && owner != this;
+  }
 
-  MemoryStore& store_;
+  // Outside a unit, a record lock ends with the handle's next operation;
+  // the one on `key`, which that operation names, is kept.
+  void prologue(const std::string& key) {
+    if (unit_) return;
+    for (auto it = held_.begin(); it != held_.end();) {
+      if (*it == key) {
+        ++it;
+        continue;
+      }
+      sharing().recordLocks.erase(*it);
+      it = held_.erase(it);
+    }
+  }
+  // Input handles take no locks.
+  FileStatus lock(const std::string& key) {
+    if (!updating()) return datafiles::kOk;
+    auto& locks = sharing().recordLocks;
+    auto [it, inserted] = locks.emplace(key, this);
+    if (!inserted && it->second != this) return datafiles::kRecordLocked;
+    if (inserted) {
+      held_.push_back(key);
+      newlyLocked_ = key;
+    } else {
+      newlyLocked_.reset();
+    }
+    return datafiles::kOk;
+  }
+  // After a failed operation on `key`: its lock ends, unless a unit held it
+  // before this operation.
+  void dropIfNew(const std::string& key) {
+    const auto it = std::find(held_.begin(), held_.end(), key);
+    if (it == held_.end() || (unit_ && newlyLocked_ != key)) return;
+    held_.erase(it);
+    sharing().recordLocks.erase(key);
+  }
+  void releaseLocks() {
+    for (const auto& k : held_) sharing().recordLocks.erase(k);
+    held_.clear();
+  }
+  void endUnit() {
+    unit_.reset();
+    if (sharing().unitOwner == this) sharing().unitOwner = nullptr;
+  }
+  template <class Apply>
+  FileStatus change(std::span<const char> record, Apply apply) {
+    if (!open_) return datafiles::kNotOpen;
+    const std::string key = keyOf(record);
+    prologue(key);
+    if (mode_ == datafiles::OpenMode::kInput) return datafiles::kNotOpenForUpdate;
+    if (const FileStatus s = lock(key); !s.ok()) return s;
+    if (unitElsewhere()) {
+      dropIfNew(key);
+      return datafiles::kFileLocked;
+    }
+    auto& recs = records();
+    auto it = recs.find(key);
+    if (it == recs.end()) {
+      dropIfNew(key);
+      return datafiles::kNotFound;
+    }
+    apply(recs, it);
+    if (!unit_) releaseLocks();
+    return datafiles::kOk;
+  }
+
+  std::shared_ptr<MemoryStore::State> state_;
   datafiles::FileSpec spec_;
   bool open_ = false;
   datafiles::OpenMode mode_ = datafiles::OpenMode::kInput;
   std::optional<std::string> position_;
   bool positionedBefore_ = false;  // after start: read-next returns the record at position_
-  std::optional<std::map<std::string, std::string>> unit_;  // the file before begin()
+  std::optional<Records> unit_;    // the unit's copy of the file
+  std::vector<std::string> held_;  // keys this handle holds locked
+  std::optional<std::string> newlyLocked_;  // the lock the current operation took
 };
 
 }  // namespace
 
 std::unique_ptr<datafiles::KeyedFile> MemoryStore::file(const datafiles::FileSpec& spec,
                                                         std::string_view) {
-  return std::make_unique<MemoryFile>(*this, spec);
+  return std::make_unique<MemoryFile>(state_, spec);
 }
 
 datafiles::FileStatus MemoryStore::create(const datafiles::FileSpec& spec, std::string_view) {
-  auto [it, inserted] = files_.emplace(std::string(spec.name), File{spec, {}});
+  auto [it, inserted] = state_->files.emplace(std::string(spec.name), File{spec, {}});
   (void)it;
   return inserted ? datafiles::kOk : datafiles::kDuplicateKey;
-}
-
-MemoryStore::File& MemoryStore::contents(std::string_view name) {
-  return files_.at(std::string(name));
 }
 
 void MemoryStore::put(std::string_view name, std::string_view record) {

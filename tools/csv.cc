@@ -1,5 +1,7 @@
 #include "tools/csv.h"
 
+#include <sstream>
+
 namespace tools {
 
 std::string csvField(const std::string& s) {
@@ -12,49 +14,75 @@ std::string csvField(const std::string& s) {
   return out + "\"";
 }
 
-std::optional<std::vector<std::vector<std::string>>> parseCsv(const std::string& text,
-                                                              std::string* error) {
-  std::vector<std::vector<std::string>> rows(1);
+bool CsvReader::next(std::vector<std::string>& fields) {
+  fields.clear();
+  if (!error_.empty()) return false;
   std::string field;
-  bool quoted = false, wasQuoted = false;
-  std::size_t line = 1;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
+  bool quoted = false, wasQuoted = false, any = false;
+  std::size_t size = 0;
+  const std::size_t startLine = line_;
+  // Straight from the stream's buffer: a byte at a time through the stream
+  // itself costs a check of its state each.
+  std::streambuf* buf = in_.rdbuf();
+  constexpr int kEnd = std::char_traits<char>::eof();
+  for (;;) {
+    const int got = buf != nullptr ? buf->sbumpc() : kEnd;
+    if (got == kEnd) {
+      if (quoted) {
+        error_ = "unterminated quote near line " + std::to_string(line_);
+        return false;
+      }
+      if (!any) return false;
+      if (!field.empty() || !fields.empty() || wasQuoted) fields.push_back(field);
+      if (fields.empty()) fields.emplace_back();
+      return true;
+    }
+    any = true;
+    if (++size > maxRecord_) {
+      error_ = "the record from line " + std::to_string(startLine) + " is longer than " +
+               std::to_string(maxRecord_) + " bytes";
+      return false;
+    }
+    const char c = static_cast<char>(got);
     if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') {
+      if (c == '"' && buf->sgetc() == '"') {
         field += '"';
-        ++i;
+        buf->sbumpc();
       } else if (c == '"') {
         quoted = false;
       } else {
-        if (c == '\n') ++line;
+        if (c == '\n') ++line_;
         field += c;
       }
     } else if (c == '"' && field.empty() && !wasQuoted) {
       quoted = wasQuoted = true;
     } else if (c == ',') {
-      rows.back().push_back(field);
+      fields.push_back(field);
       field.clear();
       wasQuoted = false;
     } else if (c == '\n' || c == '\r') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      rows.back().push_back(field);
-      field.clear();
-      wasQuoted = false;
-      rows.emplace_back();
-      ++line;
+      if (c == '\r' && buf->sgetc() == '\n') buf->sbumpc();
+      ++line_;
+      fields.push_back(field);
+      return true;
     } else {
       field += c;
     }
   }
-  if (quoted) {
-    *error = "unterminated quote near line " + std::to_string(line);
+}
+
+std::optional<std::vector<std::vector<std::string>>> parseCsv(const std::string& text,
+                                                              std::string* error) {
+  std::istringstream in(text);
+  CsvReader reader(in, text.size() + 1);
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> fields;
+  while (reader.next(fields)) rows.push_back(fields);
+  if (!reader.error().empty()) {
+    *error = reader.error();
     return std::nullopt;
   }
-  if (!field.empty() || !rows.back().empty() || wasQuoted) rows.back().push_back(field);
-  while (!rows.empty() &&
-         (rows.back().empty() || (rows.back().size() == 1 && rows.back()[0].empty())))
-    rows.pop_back();
+  while (!rows.empty() && rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
   return rows;
 }
 

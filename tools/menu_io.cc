@@ -1,5 +1,6 @@
 #include "tools/menu_io.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -7,6 +8,7 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "tools/csv.h"
+#include "tools/text.h"
 
 namespace tools {
 namespace {
@@ -59,10 +61,10 @@ std::optional<Row> toRow(const R& r) {
   return Row{*set,
              *menu,
              *entry,
-             encoding::getText(r.entryFlagField()),
-             encoding::getText(r.textField()),
-             encoding::getText(r.programField()),
-             encoding::getText(r.accessClassField()),
+             shown(r.entryFlagField()),
+             shown(r.textField()),
+             shown(r.programField()),
+             shown(r.accessClassField()),
              hex(encoding::view(r.versionStampField()))};
 }
 
@@ -89,16 +91,16 @@ std::optional<R> fromRow(const Row& row, std::string* error) {
   encoding::packed3::encode(row.menu, r.menuField());
   encoding::packed3::encode(row.entry, r.entryField());
   encoding::putRaw(r.versionStampField(), *stamp);
-  encoding::putText(r.entryFlagField(), row.flag);
-  encoding::putText(r.textField(), row.text);
-  encoding::putText(r.programField(), row.program);
-  encoding::putText(r.accessClassField(), row.access);
+  putShown(r.entryFlagField(), row.flag);
+  putShown(r.textField(), row.text);
+  putShown(r.programField(), row.program);
+  putShown(r.accessClassField(), row.access);
   return r;
 }
 
 constexpr const char* kCsvHeader = "set,menu,entry,flag,text,program,access,stamp";
 
-std::optional<int> number(const std::string& s) {
+std::optional<int> numberOf(const std::string& s) {
   if (s.empty() || s.size() > 3) return std::nullopt;
   int v = 0;
   for (char c : s) {
@@ -139,75 +141,126 @@ std::optional<std::string> exportMenu(const std::vector<datafiles::MenuRecord>& 
   return out.str();
 }
 
+namespace {
+
+// A number of a JSON entry; one out of the key's range comes back as -1, so
+// that the range check refuses it instead of cutting it to an int.
+std::optional<int> jsonNumber(const nlohmann::json& e, const char* k) {
+  if (!e.contains(k)) return std::nullopt;
+  const auto& v = e[k];
+  if (v.is_number_unsigned()) {
+    const auto u = v.get<std::uint64_t>();
+    return u <= 999 ? static_cast<int>(u) : -1;
+  }
+  if (v.is_number_integer()) return -1;  // negative
+  return std::nullopt;
+}
+
+std::optional<std::vector<Row>> jsonRows(std::istream& in, std::string* error) {
+  std::string text;
+  char buf[65536];
+  while (in.read(buf, sizeof buf) || in.gcount() > 0) {
+    text.append(buf, static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kMaxJsonBytes) {
+      *error = "a JSON import is at most " + std::to_string(kMaxJsonBytes >> 20) +
+               " MiB; use CSV for more";
+      return std::nullopt;
+    }
+  }
+  const auto doc = nlohmann::json::parse(text, nullptr, false);
+  if (doc.is_discarded() || !doc.is_array()) {
+    *error = "not a JSON array of menu entries";
+    return std::nullopt;
+  }
+  std::vector<Row> rows;
+  std::size_t i = 0;
+  for (const auto& e : doc) {
+    ++i;
+    auto str = [&](const char* k) -> std::optional<std::string> {
+      if (!e.contains(k)) return std::string();
+      if (!e[k].is_string()) return std::nullopt;
+      return e[k].get<std::string>();
+    };
+    const auto set = e.contains("set") ? jsonNumber(e, "set") : std::optional<int>(0);
+    const auto menu = jsonNumber(e, "menu"), entry = jsonNumber(e, "entry");
+    const auto flag = str("flag"), txt = str("text"), program = str("program"),
+               access = str("access"), stamp = str("stamp");
+    if (!e.is_object() || !set || !menu || !entry || !flag || !txt || !program || !access ||
+        !stamp) {
+      *error = "entry " + std::to_string(i) + ": needs numbers menu and entry, strings elsewhere";
+      return std::nullopt;
+    }
+    rows.push_back({*set, *menu, *entry, *flag, *txt, *program, *access, *stamp});
+  }
+  return rows;
+}
+
+}  // namespace
+
+std::optional<std::vector<datafiles::MenuRecord>> importMenu(std::istream& in, MenuFormat format,
+                                                             std::string* error) {
+  std::vector<datafiles::MenuRecord> out;
+  auto take = [&](const Row& row, std::size_t number) {
+    std::string why;
+    auto r = fromRow(row, &why);
+    if (!r) {
+      *error = "record " + std::to_string(number) + ": " + why;
+      return false;
+    }
+    out.push_back(*r);
+    return true;
+  };
+  if (format == MenuFormat::kJson) {
+    const auto rows = jsonRows(in, error);
+    if (!rows) return std::nullopt;
+    for (std::size_t i = 0; i < rows->size(); ++i)
+      if (!take((*rows)[i], i + 1)) return std::nullopt;
+    return out;
+  }
+  CsvReader reader(in);
+  std::vector<std::string> f;
+  if (!reader.next(f)) {
+    *error = reader.error().empty() ? "empty file" : reader.error();
+    return std::nullopt;
+  }
+  std::string header;
+  for (std::size_t i = 0; i < f.size(); ++i) header += (i ? "," : "") + f[i];
+  if (header != kCsvHeader) {
+    *error = std::string("the first line must be: ") + kCsvHeader;
+    return std::nullopt;
+  }
+  // Blank lines count only when a record follows them; at the end they are
+  // dropped.
+  std::size_t number = 0, firstBlank = 0;
+  while (reader.next(f)) {
+    ++number;
+    if (f.size() == 1 && f[0].empty()) {
+      if (firstBlank == 0) firstBlank = number;
+      continue;
+    }
+    const std::size_t at = firstBlank != 0 ? firstBlank : number;
+    const auto set = f.size() == 8 && firstBlank == 0 ? numberOf(f[0]) : std::nullopt;
+    const auto menu = f.size() == 8 ? numberOf(f[1]) : std::nullopt;
+    const auto entry = f.size() == 8 ? numberOf(f[2]) : std::nullopt;
+    if (!set || !menu || !entry) {
+      *error = "record " + std::to_string(at) +
+               ": needs 8 fields; set, menu and entry are numbers 0-999";
+      return std::nullopt;
+    }
+    if (!take({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]}, number)) return std::nullopt;
+  }
+  if (!reader.error().empty()) {
+    *error = reader.error();
+    return std::nullopt;
+  }
+  return out;
+}
+
 std::optional<std::vector<datafiles::MenuRecord>> importMenu(const std::string& text,
                                                              MenuFormat format,
                                                              std::string* error) {
-  std::vector<Row> rows;
-  if (format == MenuFormat::kJson) {
-    const auto doc = nlohmann::json::parse(text, nullptr, false);
-    if (doc.is_discarded() || !doc.is_array()) {
-      *error = "not a JSON array of menu entries";
-      return std::nullopt;
-    }
-    std::size_t i = 0;
-    for (const auto& e : doc) {
-      ++i;
-      auto str = [&](const char* k) -> std::optional<std::string> {
-        if (!e.contains(k)) return std::string();
-        if (!e[k].is_string()) return std::nullopt;
-        return e[k].get<std::string>();
-      };
-      auto num = [&](const char* k) -> std::optional<int> {
-        if (!e.contains(k) || !e[k].is_number_integer()) return std::nullopt;
-        return e[k].get<int>();
-      };
-      const auto set = e.contains("set") ? num("set") : std::optional<int>(0);
-      const auto menu = num("menu"), entry = num("entry");
-      const auto flag = str("flag"), txt = str("text"), program = str("program"),
-                 access = str("access"), stamp = str("stamp");
-      if (!e.is_object() || !set || !menu || !entry || !flag || !txt || !program || !access ||
-          !stamp) {
-        *error = "entry " + std::to_string(i) + ": needs numbers menu and entry, strings elsewhere";
-        return std::nullopt;
-      }
-      rows.push_back({*set, *menu, *entry, *flag, *txt, *program, *access, *stamp});
-    }
-  } else {
-    auto table = parseCsv(text, error);
-    if (!table) return std::nullopt;
-    if (table->empty()) {
-      *error = "empty file";
-      return std::nullopt;
-    }
-    std::string header;
-    for (std::size_t i = 0; i < (*table)[0].size(); ++i) header += (i ? "," : "") + (*table)[0][i];
-    if (header != kCsvHeader) {
-      *error = std::string("the first line must be: ") + kCsvHeader;
-      return std::nullopt;
-    }
-    for (std::size_t i = 1; i < table->size(); ++i) {
-      const auto& f = (*table)[i];
-      const auto set = f.size() == 8 ? number(f[0]) : std::nullopt;
-      const auto menu = f.size() == 8 ? number(f[1]) : std::nullopt;
-      const auto entry = f.size() == 8 ? number(f[2]) : std::nullopt;
-      if (!set || !menu || !entry) {
-        *error = "record " + std::to_string(i) + ": needs 8 fields; set, menu and entry are numbers 0-999";
-        return std::nullopt;
-      }
-      rows.push_back({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]});
-    }
-  }
-  std::vector<datafiles::MenuRecord> out;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    std::string why;
-    auto r = fromRow(rows[i], &why);
-    if (!r) {
-      *error = "record " + std::to_string(i + 1) + ": " + why;
-      return std::nullopt;
-    }
-    out.push_back(*r);
-  }
-  return out;
+  std::istringstream in(text);
+  return importMenu(in, format, error);
 }
 
 }  // namespace tools

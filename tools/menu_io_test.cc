@@ -50,6 +50,22 @@ TEST(MenuExport, CsvAndJsonRoundTripByteForByte) {
   }
 }
 
+// Control characters travel as their pictures and come back as the bytes;
+// blank lines at the end are no records.
+TEST(MenuExport, ControlCharactersTravelAsPictures) {
+  MenuRecord r = entry(1, 2, "", "PX\x1b", 'N', '\x07');
+  encoding::putRaw(r.textField(), "a\x1b[2Jb\x7f");
+  std::string error;
+  const auto text = exportMenu({r}, MenuFormat::kCsv, &error);
+  ASSERT_TRUE(text) << error;
+  EXPECT_EQ(text->find('\x1b'), std::string::npos) << *text;
+  EXPECT_NE(text->find("a\u241b[2Jb\u2421"), std::string::npos) << *text;
+  const auto back = importMenu(*text + "\n\n\r\n", MenuFormat::kCsv, &error);
+  ASSERT_TRUE(back) << error;
+  ASSERT_EQ(back->size(), 1u);
+  EXPECT_EQ((*back)[0].view(), r.view());
+}
+
 TEST(MenuExport, KeyThatWouldNotComeBackTheSameIsRefused) {
   auto records = awkwardRecords();
   records[1].entryField()[1] = 0x9F;  // sign F instead of C
@@ -72,6 +88,17 @@ TEST(MenuImport, BadInputIsRejectedWhole) {
       {MenuFormat::kCsv, "set,menu,entry,flag,text,program,access,stamp\n0,1,1,,x,,N,zz\n", "hex"},
       {MenuFormat::kJson, "{\"menu\":1}", "array"},
       {MenuFormat::kJson, "[{\"menu\":\"1\",\"entry\":2}]", "numbers"},
+      // Out of range, never cut to the low bits (2^32 + 5 is not 5).
+      {MenuFormat::kJson, "[{\"menu\":4294967301,\"entry\":2}]", "0-999"},
+      {MenuFormat::kJson, "[{\"menu\":18446744073709551615,\"entry\":2}]", "0-999"},
+      {MenuFormat::kJson, "[{\"menu\":1,\"entry\":-4294967295}]", "0-999"},
+      {MenuFormat::kJson, "[{\"menu\":1.0,\"entry\":2}]", "numbers"},
+      // A blank line counts when a record follows it.
+      {MenuFormat::kCsv, "set,menu,entry,flag,text,program,access,stamp\n\n0,1,1,,x,,N,\n",
+       "record 1: needs 8 fields"},
+      {MenuFormat::kCsv,
+       "set,menu,entry,flag,text,program,access,stamp\n0,1,1,," + std::string(70000, 'x') + "\n",
+       "longer than 65536 bytes"},
       {MenuFormat::kJson, "[{\"menu\":1,\"entry\":2,\"text\":\"" + std::string(41, 'x') + "\"}]",
        "longer"},
   };

@@ -1,7 +1,22 @@
 // pxadmin: the administration tool for an installation's data files.
 #include <CLI/CLI.hpp>
+#include <cstdio>
+#include <iostream>
 
 #include "tools/verbs.h"
+
+namespace {
+
+// A listing or export that did not reach its reader (a full disk, a closed
+// pipe) is a failure, not a shorter output.
+int outputWritten(int code) {
+  std::cout.flush();
+  if (std::cout && std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
+  std::cerr << "pxadmin: cannot write the output\n";
+  return code == tools::kExitOk ? tools::kExitFailure : code;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"pxadmin - administration of a px01 installation"};
@@ -18,8 +33,9 @@ int main(int argc, char** argv) {
     // Verbs end with CLI::RuntimeError(code) to give their exit code; a
     // usage error gives kExitUsage, --help gives 0.
     const int code = app.exit(e);
-    if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr || code == 0) return code;
+    if (dynamic_cast<const CLI::RuntimeError*>(&e) != nullptr || code == 0)
+      return outputWritten(code);
     return tools::kExitUsage;
   }
-  return tools::kExitOk;
+  return outputWritten(tools::kExitOk);
 }

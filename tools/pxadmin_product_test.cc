@@ -126,7 +126,7 @@ TEST_F(PxadminProduct, ExportImportRoundTripsAndAFailedImportChangesNothing) {
   const Result added = pxadmin("menu import " + csv);
   EXPECT_EQ(added.exitCode, 0) << added.out;
   EXPECT_NE(added.out.find("1 added"), std::string::npos) << added.out;
-  const Result back = pxadmin("menu import " + json + " --replace");
+  const Result back = pxadmin("menu import " + json + " --replace --yes");
   EXPECT_EQ(back.exitCode, 0) << back.out;
   EXPECT_NE(back.out.find("1 removed"), std::string::npos) << back.out;
   // dump takes no --dir; it names the file.

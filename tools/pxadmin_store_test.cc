@@ -4,9 +4,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "datafiles/pg_store.h"
@@ -66,6 +69,12 @@ TEST_F(PxadminStore, InitLockAndDump) {
       {"dump " + inst + "/FX09.DAT", 2, "cannot tell the layout"},
       {"status --dir " + dir + "/nowhere", 1, "status 35"},
       {"init " + dir + "/other --installation 12a45", 2, "--installation"},
+      // Overlong values are refused, never cut: a cut code is another edition's.
+      {"init " + dir + "/other --id GILDAX2", 2, "--id takes at most 6 characters"},
+      {"init " + dir + "/other --club " + std::string(41, 'x'), 2, "--club takes at most 40"},
+      {"init " + dir + "/other --option1 NB", 2, "--option1 takes at most 1 character"},
+      {"init " + dir + "/other --option2 VB", 2, "--option2 takes at most 1 character"},
+      {"init " + dir + "/other --region BAYR", 2, "--region takes at most 3"},
   };
   datafiles::ControlRecord before;
   for (const Step& s : steps) {
@@ -80,7 +89,58 @@ TEST_F(PxadminStore, InitLockAndDump) {
   EXPECT_EQ(control(), before);
   EXPECT_EQ(control().lockFlag(), 'N');
   EXPECT_EQ(control().client(), 0);
-  EXPECT_FALSE(std::filesystem::exists(dir + "/other/FT00.DAT"));
+  EXPECT_FALSE(std::filesystem::exists(dir + "/other"));
+  // 40 characters of code page 850 fit, whatever their UTF-8 length.
+  const Result club = pxadmin("init " + dir + "/club --club 'Grün-Weiß Süd Übungsgemeinschaft 1897 äö'");
+  EXPECT_EQ(club.exitCode, 0) << club.out;
+}
+
+// init killed at any moment leaves either nothing or a whole installation
+// that opens and holds its control record, and no half-built files.
+TEST_F(PxadminStore, InitKilledAtAnyMomentLeavesNothingOrAWholeInstallation) {
+  const std::string tool =
+      (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "pxadmin").string();
+  const std::string inst = dir + "/inst";
+  const auto t0 = std::chrono::steady_clock::now();
+  ASSERT_EQ(pxadmin("init " + inst + " --id GILDAX").exitCode, 0);
+  const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now() - t0)
+                        .count();
+  std::mt19937 random(1207);
+  int whole = 0, nothing = 0;
+  for (int round = 0; round < 50; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    std::filesystem::remove_all(inst);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      ::freopen("/dev/null", "w", stdout);
+      ::execl(tool.c_str(), "pxadmin", "init", inst.c_str(), "--id", "GILDAX",
+              static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    ::usleep(static_cast<useconds_t>(random() % (took + 1)));
+    ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (!std::filesystem::exists(inst)) {
+      ++nothing;
+      continue;
+    }
+    ++whole;
+    datafiles::SqliteStore store;
+    for (const auto* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
+                             &datafiles::kMenuFile, &datafiles::kPermissionFile})
+      EXPECT_EQ(store.checkIntegrity(*spec, inst, nullptr), datafiles::kOk) << spec->name;
+    EXPECT_EQ(control().identification()[0], 'G');
+    for (const auto& e : std::filesystem::directory_iterator(inst))
+      EXPECT_EQ(e.path().filename().string().find(".new-"), std::string::npos) << e.path();
+  }
+  EXPECT_EQ(whole + nothing, 50);
+  // What killed runs left beside the target goes with the next init.
+  std::filesystem::remove_all(inst);
+  ASSERT_EQ(pxadmin("init " + inst).exitCode, 0);
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    EXPECT_EQ(e.path().filename().string().find(".init-"), std::string::npos) << e.path();
 }
 
 // A dump shows whether a user has a password, never the hash itself, in

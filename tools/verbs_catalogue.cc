@@ -56,11 +56,14 @@ datafiles::ControlRecord readControl(const std::string& dir) {
   const auto store = storeFor(dir);
   auto file = store->file(datafiles::kInstallationFile, dir);
   if (const datafiles::FileStatus s = file->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("FT00.DAT in " + dir + ": open " + s.toString());
+    fail("the catalogue could not start, nothing changed: FT00.DAT in " + dir + ": OPEN status " +
+         describe(s));
   datafiles::ControlRecord control;
   const datafiles::FileStatus s = file->read(control.bytes());
   (void)file->close();
-  if (!s.ok()) fail("FT00.DAT in " + dir + ": no control record (" + s.toString() + ")");
+  if (!s.ok())
+    fail("the catalogue could not start, nothing changed: FT00.DAT in " + dir +
+         ": no control record, status " + describe(s));
   return control;
 }
 
@@ -100,15 +103,25 @@ void runCatalogueVerb(const Options& o) {
   StderrScreenSet screen;
   const catalogue::RunReport report = catalogue::runCatalogue(*area, *store, loader, screen);
   const catalogue::RunCounts& c = report.counts;
-  std::cout << "catalogue for client " << client << ": " << c.newEntries << " entries new, "
-            << c.rewritten << " rewritten, " << c.kept << " kept, " << c.permissions
-            << " permission records written\n";
+  // "FX02 " -> "FX02.DAT: WRIT status 30 (...)"
+  auto failure = [&] {
+    std::string file = report.failedFile;
+    while (!file.empty() && file.back() == ' ') file.pop_back();
+    return file + ".DAT: " + report.failedOperation + " status " + describe(report.failedStatus);
+  };
   switch (report.outcome) {
-    case catalogue::RunOutcome::kComplete: return;
+    case catalogue::RunOutcome::kComplete:
+      std::cout << "catalogue for client " << client << ": " << c.newEntries << " entries new, "
+                << c.rewritten << " rewritten, " << c.kept << " kept, " << c.permissions
+                << " permission records written\n";
+      return;
     case catalogue::RunOutcome::kOpenFailed:
-      fail("the menu files could not be opened; nothing changed");
+      fail("the catalogue could not start, nothing changed: " + failure());
     case catalogue::RunOutcome::kCommitFailed:
-      fail("the run could not be completed; the menus are as they were");
+      if (!report.leftOver.empty())
+        fail("the catalogue failed: " + failure() + "; the menus are as they were, but " +
+             report.leftOver);
+      fail("the catalogue failed, nothing changed: " + failure());
     case catalogue::RunOutcome::kScreenFailed: fail("the screen set failed");
   }
 }

@@ -1,5 +1,7 @@
 // app install/remove/list, check, backup, restore: the applications of a
 // client, and the installation's files as a whole.
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -9,6 +11,7 @@
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "tools/admin_common.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -26,14 +29,22 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
   if (verb == "list") {
     r.setKey(datafiles::InstallationRecord::kApplicationType, client, 0);
     bool any = false;
-    if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 3).ok()) {
-      while (f->readNext(r.bytes()).ok() && r.type() == '1' && r.client() == client) {
-        std::printf("%3d  %s\n", r.application().value_or(-1), r.name().c_str());
+    datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 3);
+    std::string list;
+    if (s.ok()) {
+      while ((s = f->readNext(r.bytes())).ok() && r.type() == '1' && r.client() == client) {
+        char number[8];
+        std::snprintf(number, sizeof number, "%3d  ", r.application().value_or(-1));
+        list += number + shown(r.nameField()) + "\n";
         any = true;
       }
     }
-    if (!any) std::cout << "no applications installed for client " << client << "\n";
     (void)f->close();
+    // Only the end of the file, a record of another kind or client, or an
+    // empty file end the list; anything else would shorten it.
+    if (!s.ok() && !s.atEnd() && !s.invalidKey()) fail("cannot read FT00.DAT: " + describe(s));
+    std::cout << list;
+    if (!any) std::cout << "no applications installed for client " << client << "\n";
     return;
   }
   if (number < 0 || number > 999) fail("an application number is 0-999", kExitUsage);
@@ -87,69 +98,91 @@ void runCheck(const std::string& dir) {
 std::string timestamp() { return localNow("%Y%m%d-%H%M%S"); }
 
 void runBackup(const std::string& dir, const std::string& target) {
-  const std::filesystem::path into = std::filesystem::path(target) / ("px-backup-" + timestamp());
+  namespace fs = std::filesystem;
+  const std::string name = "px-backup-" + timestamp();
+  const fs::path into = fs::path(target) / name;
   std::error_code ec;
-  if (std::filesystem::exists(into)) fail(into.string() + " exists already");
-  std::filesystem::create_directories(into, ec);
-  if (ec) fail("cannot create " + into.string() + ": " + ec.message());
+  if (fs::exists(into)) fail(into.string() + " exists already");
+  // Made under a temporary name and renamed when every copy is written and
+  // checked: a killed or failed backup leaves no folder that looks whole.
+  const fs::path part = fs::path(target) / ("." + name + ".part-" + std::to_string(::getpid()));
+  fs::remove_all(part, ec);
+  fs::create_directories(part, ec);
+  if (ec) fail("cannot create " + part.string() + ": " + ec.message());
+  auto abandon = [&](const std::string& why) {
+    fs::remove_all(part, ec);
+    fail(why + "; no backup written");
+  };
+  // The copies are embedded files whichever store the installation uses,
+  // so that a backup restores into either.
   const auto store = storeFor(dir);
+  datafiles::SqliteStore copies;
   for (const datafiles::FileSpec* spec : kAllFiles) {
-    const datafiles::FileStatus s = store->copyTo(*spec, dir, (into / spec->name).string());
-    if (!s.ok()) {
-      std::filesystem::remove_all(into, ec);  // no half backup left behind
-      fail("cannot copy " + std::string(spec->name) + ": " + describe(s));
+    const datafiles::FileStatus s = store->copyTo(*spec, dir, (part / spec->name).string());
+    if (!s.ok())
+      abandon("cannot copy " + std::string(spec->name) + ": " + describe(s, *store));
+    // A copy that restore would refuse is no backup.
+    std::vector<std::string> problems;
+    if (const datafiles::FileStatus c = copies.checkIntegrity(*spec, part.string(), &problems);
+        !c.ok())
+      abandon(std::string(spec->name) + " fails the check: " + describe(c) +
+              (problems.empty() ? "" : " (" + problems.front() + ")") + "; see pxadmin check");
+    // The check's companions of the copy are no part of the backup.
+    for (const char* companion : {"-lock", "-shm", "-wal"}) {
+      const fs::path p = part / (std::string(spec->name) + companion);
+      if (std::string(companion) != "-wal" || fs::file_size(p, ec) == 0) fs::remove(p, ec);
     }
   }
+  if (::rename(part.c_str(), into.c_str()) != 0) abandon("cannot rename " + part.string());
   std::cout << into.string() << "\n";
 }
 
-// Replaces the live file's records with the backup's in one unit, while the
-// live file is held exclusively: nobody works with it during the restore,
-// and a failure leaves it as it was.
-datafiles::FileStatus restoreFile(datafiles::SqliteStore& store, const datafiles::FileSpec& spec,
-                                  const std::string& dir, const std::string& from,
-                                  std::size_t* count) {
-  auto src = store.file(spec, from);
-  if (datafiles::FileStatus s = src->open(datafiles::OpenMode::kInput); !s.ok()) return s;
-  std::vector<std::string> records;
-  std::string r(spec.recordLength, '\0');
-  std::string k(spec.recordLength, '\0');
-  if (src->start(datafiles::StartMode::kNotLessThan, k, spec.keyLength).ok())
-    while (src->readNext(r).ok()) records.push_back(r);
-  (void)src->close();
-
-  auto dst = store.file(spec, dir);
-  if (datafiles::FileStatus s = dst->open(datafiles::OpenMode::kExclusive); !s.ok()) return s;
-  datafiles::FileStatus s = dst->begin();
-  std::vector<std::string> old;
-  if (s.ok() && dst->start(datafiles::StartMode::kNotLessThan, k, spec.keyLength).ok())
-    while (dst->readNext(r).ok()) old.push_back(r);
-  for (const auto& o : old)
-    if (s.ok()) s = dst->remove(o);
-  for (const auto& n : records)
-    if (s.ok()) s = dst->write(n);
-  if (s.ok()) s = dst->commit();
-  if (!s.ok()) (void)dst->rollback();
-  (void)dst->close();
-  *count = records.size();
-  return s;
+// The live file's state before a restore, in words.
+std::string stateBefore(datafiles::FileStatus s) {
+  if (s.ok()) return "";
+  if (s == datafiles::kFileMissing) return " (it was missing)";
+  if (s == datafiles::kIndexDamaged) return " (it was damaged or held malformed records: 9/041)";
+  if (s.needsReorganisation())
+    return " (it was not a file of this release or system: " + s.toString() + ")";
+  return " (it could not be read: " + s.toString() + ")";
 }
 
+// The four files are replaced as a whole by the backup's, all of them or
+// none, while each is held exclusively: nobody works with them meanwhile.
 void runRestore(const std::string& dir, const std::string& from) {
-  datafiles::SqliteStore store;
+  std::error_code ec;
+  if (std::filesystem::equivalent(dir, from, ec))
+    fail("the backup is the data directory itself", kExitUsage);
+  // The backup is a folder of embedded files, whichever store the
+  // installation uses.
+  datafiles::SqliteStore backup;
   // Check the whole backup first, so that a bad one changes nothing.
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, from, &problems); !s.ok())
-      fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s));
+    if (const datafiles::FileStatus s = backup.checkIntegrity(*spec, from, &problems); !s.ok())
+      fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s) +
+           (problems.empty() ? "" : " (" + problems.front() + ")") + ". Nothing changed.");
   }
+  const auto store = storeFor(dir);
+  std::vector<datafiles::InstallationStore::Replacement> done;
+  std::string failed;
+  if (const datafiles::FileStatus s = store->replaceFiles(kAllFiles, dir, from, &done, &failed);
+      !s.ok()) {
+    if (s.locked())
+      fail(failed + " is in use: " + describe(s) +
+           "; every workstation must leave the program first. Nothing changed.");
+    fail("cannot restore " + failed + ": " + describe(s, *store) + ". Nothing changed.");
+  }
+  for (const auto& r : done)
+    std::cout << r.name << ": " << r.records << " records restored" << stateBefore(r.before)
+              << "\n";
   for (const datafiles::FileSpec* spec : kAllFiles) {
-    std::size_t n = 0;
-    if (const datafiles::FileStatus s = restoreFile(store, *spec, dir, from, &n); !s.ok())
-      fail("cannot restore " + std::string(spec->name) + " (it is unchanged): " + describe(s) +
-           (s.locked() ? "; every workstation must leave the program first" : ""));
-    std::cout << spec->name << ": " << n << " records restored\n";
+    std::vector<std::string> problems;
+    if (const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems); !s.ok())
+      fail("all four files were replaced, but " + std::string(spec->name) +
+           " fails the check: " + describe(s) + (problems.empty() ? "" : " (" + problems.front() + ")"));
   }
+  std::cout << "All four files restored from " << from << ".\n";
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // menu tree, export, import: the menu file as a user sees it, and as CSV or
 // JSON for editing elsewhere.
+#include <unistd.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -14,6 +16,7 @@
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
 #include "tools/menu_io.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -41,18 +44,27 @@ struct TreeContext {
   std::set<int> path;  // menus on the way down, against cycles
 };
 
+// A read that neither found a record nor came to the end: the listing would
+// be short, so the verb fails instead.
+void readFailed(std::string_view file, datafiles::FileStatus s) {
+  fail("cannot read " + std::string(file) + ": " + describe(s));
+}
+
 std::vector<MenuRecord> listMenu(datafiles::KeyedFile& f, int menu) {
   std::vector<MenuRecord> out;
   MenuRecord k;
   k.setKey(menu, 0);
-  if (f.start(datafiles::StartMode::kNotLessThan, k.bytes(), MenuRecord::kKeyLength).invalidKey())
-    return out;
+  datafiles::FileStatus s =
+      f.start(datafiles::StartMode::kNotLessThan, k.bytes(), MenuRecord::kKeyLength);
+  if (s.invalidKey()) return out;
+  if (!s.ok()) readFailed("FX01.DAT", s);
   MenuRecord r;
-  while (f.readNext(r.bytes()).ok()) {
+  while ((s = f.readNext(r.bytes())).ok()) {
     if (r.isHeader()) continue;
-    if (r.menu() != menu) break;
+    if (r.menu() != menu) return out;
     out.push_back(r);
   }
+  if (!s.atEnd()) readFailed("FX01.DAT", s);
   return out;
 }
 
@@ -65,10 +77,11 @@ std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
     case launcher::Visibility::kNeedsPermission: {
       PermissionRecord k;
       k.setKey(c.client, c.user, program);
-      if (c.permissions
-              ->start(datafiles::StartMode::kEqual, k.bytes(), PermissionRecord::kKeyLength)
-              .invalidKey())
-        return "hidden: no permission record for " + encoding::getText(r.programField());
+      const datafiles::FileStatus s = c.permissions->start(datafiles::StartMode::kEqual, k.bytes(),
+                                                           PermissionRecord::kKeyLength);
+      if (s.invalidKey())
+        return "hidden: no permission record for " + shown(r.programField());
+      if (!s.ok()) readFailed("FX02.DAT", s);
       break;
     }
     case launcher::Visibility::kShown:
@@ -79,8 +92,9 @@ std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
     k.setKey(datafiles::InstallationRecord::kApplicationType, c.client, r.entry().value_or(0));
     datafiles::InstallationRecord app;
     std::copy_n(k.data(), datafiles::InstallationRecord::kKeyLength, app.data());
-    if (c.installation->read(app.bytes()).invalidKey())
-      return "refused: Anwendung nicht installiert!";
+    const datafiles::FileStatus s = c.installation->read(app.bytes());
+    if (s.invalidKey()) return "refused: Anwendung nicht installiert!";
+    if (!s.ok()) readFailed("FT00.DAT", s);
   }
   return "";
 }
@@ -93,8 +107,8 @@ void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
     const int entry = r.entry().value_or(0);
     char num[8];
     std::snprintf(num, sizeof num, "%3d", entry);
-    out << std::string(depth * 2, ' ') << num << "  " << r.text();
-    if (!r.opensSubmenu()) out << "  [" << encoding::getText(r.programField()) << "]";
+    out << std::string(depth * 2, ' ') << num << "  " << shown(r.textField());
+    if (!r.opensSubmenu()) out << "  [" << shown(r.programField()) << "]";
     if (!why.empty()) out << "  -- " << why;
     out << "\n";
     if (r.opensSubmenu() && why.empty()) printTree(c, entry, depth + 1, out);
@@ -155,9 +169,12 @@ void runMenuExport(const std::string& dir, const std::string& format, const std:
   std::vector<MenuRecord> all;
   MenuRecord r;
   encoding::zero(r.bytes());
-  if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
-    while (f->readNext(r.bytes()).ok()) all.push_back(r);
+  datafiles::FileStatus s =
+      f->start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength);
+  if (s.ok())
+    while ((s = f->readNext(r.bytes())).ok()) all.push_back(r);
   (void)f->close();
+  if (!s.atEnd() && !s.invalidKey()) readFailed("FX01.DAT", s);
   std::string error;
   const auto text = exportMenu(all, formatOf(format, output), &error);
   if (!text) fail(error);
@@ -167,20 +184,60 @@ void runMenuExport(const std::string& dir, const std::string& format, const std:
   }
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out << *text;
-  if (!out.flush()) fail("cannot write " + output);
+  out.close();
+  if (!out) fail("cannot write " + output);
   std::cerr << all.size() << " menu records exported to " << output << "\n";
 }
 
+// The keys of the menu records that an import of `records` with --replace
+// would remove.
+std::set<std::string> keysToRemove(datafiles::KeyedFile& f, const std::set<std::string>& keep) {
+  std::set<std::string> drop;
+  MenuRecord r;
+  encoding::zero(r.bytes());
+  datafiles::FileStatus s =
+      f.start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength);
+  if (s.ok())
+    while ((s = f.readNext(r.bytes())).ok())
+      if (!keep.count(std::string(r.view().substr(0, 6))))
+        drop.insert(std::string(r.view().substr(0, 6)));
+  if (!s.atEnd() && !s.invalidKey()) readFailed("FX01.DAT", s);
+  return drop;
+}
+
+// --replace that would remove records: asked on a terminal, else --yes.
+void confirmRemoval(std::size_t count, const std::string& input, bool yes) {
+  if (count == 0 || yes) return;
+  const std::string what = std::to_string(count) + " menu records that " + input +
+                           " does not hold would be removed";
+  if (!::isatty(STDIN_FILENO))
+    fail(what + "; give --yes to confirm. Nothing changed.", kExitUsage);
+  std::cerr << what << ". Remove them? [j/N] " << std::flush;
+  std::string answer;
+  std::getline(std::cin, answer);
+  if (answer != "j" && answer != "J" && answer != "y" && answer != "Y")
+    fail("nothing changed");
+}
+
 void runMenuImport(const std::string& dir, const std::string& format, const std::string& input,
-                   bool replace) {
+                   bool replace, bool yes) {
   std::ifstream in(input, std::ios::binary);
   if (!in) fail("cannot read " + input);
-  std::stringstream buf;
-  buf << in.rdbuf();
   std::string error;
-  const auto records = importMenu(buf.str(), formatOf(format, input), &error);
+  const auto records = importMenu(in, formatOf(format, input), &error);
   if (!records) fail(input + ": " + error);
+  if (in.bad()) fail("cannot read " + input);
   const auto store = storeFor(dir);
+  std::set<std::string> keep;
+  std::size_t confirmed = 0;
+  if (replace) {
+    for (const auto& r : *records) keep.insert(std::string(r.view().substr(0, 6)));
+    // Asked before anything is locked or changed.
+    auto look = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
+    confirmed = keysToRemove(*look, keep).size();
+    (void)look->close();
+    confirmRemoval(confirmed, input, yes);
+  }
   auto f = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
   // One unit: the import stands whole or not at all.
   if (const datafiles::FileStatus s = f->begin(); !s.ok())
@@ -188,15 +245,16 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
   int added = 0, replaced = 0, removed = 0;
   datafiles::FileStatus failed = datafiles::kOk;
   if (replace) {
-    std::set<std::string> keep;
-    for (const auto& r : *records) keep.insert(std::string(r.view().substr(0, 6)));
-    std::vector<MenuRecord> drop;
-    MenuRecord r;
-    encoding::zero(r.bytes());
-    if (f->start(datafiles::StartMode::kNotLessThan, r.bytes(), MenuRecord::kKeyLength).ok())
-      while (f->readNext(r.bytes()).ok())
-        if (!keep.count(std::string(r.view().substr(0, 6)))) drop.push_back(r);
-    for (const auto& d : drop) {
+    const std::set<std::string> drop = keysToRemove(*f, keep);
+    if (!yes && drop.size() > confirmed) {
+      (void)f->rollback();
+      (void)f->close();
+      fail("the menu file changed while you were asked; nothing changed");
+    }
+    for (const auto& key : drop) {
+      if (!failed.ok()) break;
+      MenuRecord d;
+      std::copy(key.begin(), key.end(), d.bytes().begin());
       if (const datafiles::FileStatus s = f->remove(d.bytes()); !s.ok()) failed = s;
       ++removed;
     }
@@ -244,7 +302,7 @@ void addMenuVerbs(CLI::App& app) {
 
   struct IoOptions {
     std::string dir = ".", format, file;
-    bool replace = false;
+    bool replace = false, yes = false;
   };
   auto io = std::make_shared<IoOptions>();
   cmd = menu->add_subcommand("export", "Write every menu record as CSV or JSON");
@@ -256,8 +314,10 @@ void addMenuVerbs(CLI::App& app) {
   cmd->add_option("file", io->file, "The export to import")->required();
   cmd->add_option("--format", io->format, "csv or json (default: by file name)");
   cmd->add_flag("--replace", io->replace, "Also remove menu records the file does not hold");
+  cmd->add_flag("--yes", io->yes,
+                "With --replace: remove without asking (needed when not on a terminal)");
   cmd->add_option("--dir", io->dir, "Data directory");
-  cmd->callback([io] { runMenuImport(io->dir, io->format, io->file, io->replace); });
+  cmd->callback([io] { runMenuImport(io->dir, io->format, io->file, io->replace, io->yes); });
 }
 
 }  // namespace tools

@@ -7,6 +7,7 @@
 #include "datafiles/records.h"
 #include "encoding/cp850.h"
 #include "tools/admin_common.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -86,13 +87,17 @@ std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
   k.setKey(client, user, "");
   encoding::zero(k.programField());
   encoding::zero(k.keyBlankField());
-  if (!f.start(datafiles::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength).ok())
-    return out;
+  const datafiles::FileStatus started =
+      f.start(datafiles::StartMode::kNotLessThan, k.bytes(), PermissionRecord::kKeyLength);
+  if (started.invalidKey()) return out;
+  if (!started.ok()) fail("cannot read FX02.DAT: " + describe(started));
   PermissionRecord r;
-  while (f.readNext(r.bytes()).ok()) {
-    if (r.view().substr(0, 12) != k.view().substr(0, 12)) break;
+  datafiles::FileStatus s;
+  while ((s = f.readNext(r.bytes())).ok()) {
+    if (r.view().substr(0, 12) != k.view().substr(0, 12)) return out;
     out.push_back(r);
   }
+  if (!s.atEnd()) fail("cannot read FX02.DAT: " + describe(s));
   return out;
 }
 
@@ -108,10 +113,11 @@ void runPermissions(const PermissionOptions& o) {
   }
   std::cout << "program  flag  granted  level  text\n";
   for (const auto& r : list) {
-    const std::string p = encoding::getText(r.programField());
-    std::printf("%-8s %-5c %-8s %-6c %s\n", p.empty() ? "(blank)" : p.c_str(), r.flag(),
-                std::string(r.grantDate()).c_str(), r.level(),
-                encoding::getText(r.textField()).c_str());
+    const std::string p = shown(r.programField());
+    std::printf("%-8s %-5s %-8s %-6s %s\n", p.empty() ? "(blank)" : p.c_str(),
+                shown(r.flagField()).c_str(), shown(r.grantDate()).c_str(),
+                shown(std::string_view(&r.data()[datafiles::PermissionRecord::kLevel.offset], 1)).c_str(),
+                shown(r.textField()).c_str());
   }
 }
 

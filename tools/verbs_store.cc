@@ -1,7 +1,14 @@
 // init, dump, lock, unlock, status: setting up an installation's data files,
 // looking into them, and the normal-user lock flag.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -10,6 +17,7 @@
 
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "tools/admin_common.h"
 #include "tools/csv.h"
@@ -26,14 +34,25 @@ struct InitOptions {
   int client = 0;
 };
 
+// A text option into its field; one longer than the field is refused, since
+// a cut value means something else (a cut identification code selects
+// another edition's menus).
+void putOption(std::span<char> field, const std::string& value, const char* option) {
+  if (encoding::cp850::lengthOf(value) > field.size())
+    fail(std::string(option) + " takes at most " + std::to_string(field.size()) +
+             (field.size() == 1 ? " character" : " characters") + ": '" + value + "'",
+         kExitUsage);
+  encoding::putText(field, value);
+}
+
 datafiles::ControlRecord controlRecord(const InitOptions& o) {
   using R = datafiles::ControlRecord;
   R r;
   r.setLockFlag('N');
-  encoding::putText(r.identification(), o.id);
-  encoding::putText(r.clubText(), o.club);
-  encoding::putText(r.editionOption1(), o.option1);
-  encoding::putText(r.editionOption2(), o.option2);
+  putOption(r.identification(), o.id, "--id");
+  putOption(r.clubText(), o.club, "--club");
+  putOption(r.editionOption1(), o.option1, "--option1");
+  putOption(r.editionOption2(), o.option2, "--option2");
   if (!o.installation.empty()) {
     const auto n =
         encoding::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
@@ -41,7 +60,7 @@ datafiles::ControlRecord controlRecord(const InitOptions& o) {
         !encoding::putDigits(r.installationNumber(), *n))
       fail("--installation takes up to 5 digits", kExitUsage);
   }
-  encoding::putText(r.regionCode(), o.region);
+  putOption(r.regionCode(), o.region, "--region");
   if (!o.header.empty()) {
     const auto n = encoding::getDigits(std::span<const char>(o.header.data(), o.header.size()));
     if (!n || o.header.size() > R::kHeaderNumber.width ||
@@ -53,26 +72,120 @@ datafiles::ControlRecord controlRecord(const InitOptions& o) {
   return r;
 }
 
+namespace fs = std::filesystem;
+
+bool flushToDisk(const fs::path& path, bool directory) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (directory ? O_DIRECTORY : 0));
+  if (fd < 0) return false;
+  const bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Folders ".NAME.init-PID-XXXXXX" in `where` that an init of NAME killed
+// before it finished left behind.
+void removeAbandonedBuilds(const fs::path& where, const std::string& name) {
+  const std::string prefix = "." + name + ".init-";
+  std::error_code ec;
+  for (const auto& e : fs::directory_iterator(where, ec)) {
+    const std::string n = e.path().filename().string();
+    if (n.rfind(prefix, 0) != 0) continue;
+    const long pid = std::strtol(n.c_str() + prefix.size(), nullptr, 10);
+    if (pid > 0 && fs::exists("/proc/" + std::to_string(pid), ec)) continue;  // still at work
+    fs::remove_all(e.path(), ec);
+  }
+}
+
+// The four files with the control record, built in a new folder inside
+// `where`; the folder's path.
+fs::path buildInstallation(const fs::path& where, const std::string& name,
+                           const datafiles::ControlRecord& control) {
+  std::string pattern =
+      (where / ("." + name + ".init-" + std::to_string(::getpid()) + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr)
+    fail("cannot create a folder in " + where.string() + ": " + std::strerror(errno));
+  const fs::path temp = pattern;
+  std::error_code ec;
+  auto abandon = [&](const std::string& why) {
+    fs::remove_all(temp, ec);
+    fail(why + "; nothing created");
+  };
+  {
+    datafiles::SqliteStore store;
+    for (const datafiles::FileSpec* spec : kAllFiles) {
+      if (const datafiles::FileStatus s = store.create(*spec, temp.string()); !s.ok())
+        abandon("cannot create " + std::string(spec->name) + ": status " + describe(s));
+    }
+    auto f = store.file(datafiles::kInstallationFile, temp.string());
+    datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
+    if (s.ok()) s = f->write(control.bytes());
+    if (const datafiles::FileStatus c = f->close(); s.ok()) s = c;
+    if (!s.ok()) abandon("cannot write the control record: status " + describe(s));
+  }  // the store's last connection copies the log into the file
+  for (const datafiles::FileSpec* spec : kAllFiles) {
+    const fs::path file = temp / spec->name;
+    if (fs::file_size(fs::path(file.string() + "-wal"), ec) > 0 && !ec)
+      abandon("the log of " + std::string(spec->name) + " was not copied into it");
+    if (!flushToDisk(file, false)) abandon("cannot write " + file.string());
+  }
+  if (!flushToDisk(temp, true)) abandon("cannot write " + temp.string());
+  return temp;
+}
+
+// An installation appears whole or not at all: built in a folder beside the
+// target and renamed into its place. Into a folder that exists already the
+// files are moved one by one, the installation file with the control record
+// last, so that an interrupted init never leaves something that starts.
 void runInit(const InitOptions& o) {
   const datafiles::ControlRecord control = controlRecord(o);
+  fs::path target = fs::path(o.dir).lexically_normal();
+  if (target.has_filename() == false && target.has_parent_path())
+    target = target.parent_path();  // "dir/" names "dir"
   std::error_code ec;
-  std::filesystem::create_directories(o.dir, ec);
-  if (!std::filesystem::is_directory(o.dir)) fail("cannot create directory " + o.dir);
+  const bool exists = fs::exists(target, ec);
+  if (exists && !fs::is_directory(target, ec)) fail(o.dir + " is not a directory");
   for (const datafiles::FileSpec* spec : kAllFiles) {
-    if (std::filesystem::exists(datafiles::SqliteStore::pathOf(spec->name, o.dir)))
+    if (fs::exists(target / spec->name, ec))
       fail(std::string(spec->name) + " exists already in " + o.dir +
            ": refusing to overwrite an installation");
   }
-  datafiles::SqliteStore store;
-  for (const datafiles::FileSpec* spec : kAllFiles) {
-    if (const datafiles::FileStatus s = store.create(*spec, o.dir); !s.ok())
-      fail("cannot create " + std::string(spec->name) + ": status " + describe(s));
+  if (!exists) {
+    const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    fs::create_directories(parent, ec);
+    if (!fs::is_directory(parent, ec)) fail("cannot create directory " + parent.string());
+    const std::string name = target.filename().string();
+    removeAbandonedBuilds(parent, name);
+    const fs::path temp = buildInstallation(parent, name, control);
+    // A folder as mkdir would make it, not mkdtemp's private one.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    (void)::chmod(temp.c_str(), 0777 & ~mask);
+    if (::rename(temp.c_str(), target.c_str()) != 0) {
+      const int err = errno;
+      fs::remove_all(temp, ec);
+      fail("cannot create " + o.dir + ": " + std::strerror(err) + "; nothing created");
+    }
+    (void)flushToDisk(parent, true);
+  } else {
+    const std::string name = "pxadmin";
+    removeAbandonedBuilds(target, name);
+    const fs::path temp = buildInstallation(target, name, control);
+    std::vector<fs::path> moved;
+    for (const datafiles::FileSpec* spec :
+         {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile,
+          &datafiles::kInstallationFile}) {
+      const fs::path to = target / spec->name;
+      if (::link((temp / spec->name).c_str(), to.c_str()) != 0) {
+        const int err = errno;
+        for (const fs::path& m : moved) fs::remove(m, ec);
+        fs::remove_all(temp, ec);
+        fail("cannot create " + to.string() + ": " + std::strerror(err) + "; nothing created");
+      }
+      moved.push_back(to);
+    }
+    fs::remove_all(temp, ec);
+    (void)flushToDisk(target, true);
   }
-  auto f = store.file(datafiles::kInstallationFile, o.dir);
-  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
-  if (s.ok()) s = f->write(control.bytes());
-  (void)f->close();
-  if (!s.ok()) fail("cannot write the control record: status " + describe(s));
   std::cout << "Installation created in " << o.dir << "\n";
 }
 

@@ -15,8 +15,10 @@
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
 #include "platform/terminal.h"
+#include "programs/console.h"
 #include "programs/password.h"
 #include "tools/admin_common.h"
+#include "tools/text.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -60,17 +62,37 @@ char classOf(const std::string& c) {
   return c[0];
 }
 
+// One line, without its end; a line longer than the sign-on reads is
+// refused, as is a NUL byte, which would end the password for the hash
+// function. The buffer is never reallocated, so that no copy of the
+// password stays behind.
 std::string readSecretLine(const char* prompt) {
   platform::EchoOff quiet(STDIN_FILENO, /*echoLineEnd=*/false);
   if (quiet.active()) std::cerr << prompt << std::flush;
   std::string line;
-  line.reserve(256);
-  std::getline(std::cin, line);
+  line.reserve(programs::kMaxLineBytes + 1);
+  bool tooLong = false, nul = false;
+  for (int c; (c = std::cin.get()) != std::char_traits<char>::eof() && c != '\n';) {
+    nul = nul || c == '\0';
+    if (line.size() < programs::kMaxLineBytes + 1)
+      line += static_cast<char>(c);
+    else
+      tooLong = true;
+  }
   if (quiet.active()) {
     quiet.restore();
     std::cerr << "\n";
   }
   if (!line.empty() && line.back() == '\r') line.pop_back();
+  tooLong = tooLong || line.size() > programs::kMaxLineBytes;
+  if (tooLong || nul) {
+    programs::password::wipe(line);
+    if (tooLong)
+      fail("a password has at most " + std::to_string(programs::kMaxLineBytes) +
+               " bytes: the sign-on reads no more",
+           kExitUsage);
+    fail("a password cannot hold a NUL character", kExitUsage);
+  }
   return line;
 }
 
@@ -100,7 +122,8 @@ std::string newPasswordHash(const UserOptions& o) {
   return *hash;
 }
 
-// Reads the user's record for update; fails the verb when there is none.
+// Reads the user's record (for update on an input-output handle); fails the
+// verb when there is none.
 datafiles::UserRecord readUser(datafiles::KeyedFile& f, platform::ProgramLoader& loader, int client,
                                const std::string& name) {
   datafiles::UserRecord u;
@@ -164,7 +187,7 @@ void runList(const UserOptions& o) {
     const std::string name = nameCode(loader, pxabi::UserNameBlock::kDecode, u.encodedName());
     char line[80];
     std::snprintf(line, sizeof line, "%6d  ", u.client().value_or(-1));
-    std::string row = line + encoding::cp850::toUtf8(name);
+    std::string row = line + shown(name);
     std::cout << row << std::string(row.size() < 20 ? 20 - row.size() : 1, ' ') << u.userClass()
               << "      " << u.signOnFlag() << "          "
               << (u.passwordHash().empty() ? "no" : "yes") << "\n";
@@ -186,14 +209,22 @@ void runRemove(const UserOptions& o) {
   std::cout << "User " << o.name << " removed (client " << client << ")\n";
 }
 
+// The password is asked for before the user's record is read for update:
+// the record stays free while it is typed, so that the user's sign-on does
+// not meet a lock meanwhile.
 void runPasswd(const UserOptions& o) {
   const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const int client = clientOf(*store, o);
+  {
+    auto look = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    (void)readUser(*look, loader, client, name);  // no such user: no password asked
+  }
+  const std::string hash = newPasswordHash(o);
   auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
-  u.setPasswordHash(newPasswordHash(o));
+  u.setPasswordHash(hash);
   const bool none = u.passwordHash().empty();
   rewriteUser(*f, u);
   std::cout << "Password of " << o.name << (none ? " removed\n" : " changed\n");
