@@ -4,18 +4,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
-#include "datafiles/pg_store.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
-#include "testing/pg_fixture.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
@@ -181,78 +178,6 @@ TEST_F(PxadminStore, DumpNeverShowsPasswordHash) {
     EXPECT_NE(r.out.find(f.set), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(f.none), std::string::npos) << r.out;
   }
-}
-
-// The verbs on an installation whose px-store.conf names the server: they
-// work on its tables, and leave no embedded file in the directory.
-TEST_F(PxadminStore, VerbsWorkOnTheServerThatPxStoreConfNames) {
-  testing_support::ServerFixture server;
-  ASSERT_TRUE(server.server.ok()) << server.server.error();
-  for (const datafiles::FileSpec* spec : {&datafiles::kInstallationFile, &datafiles::kUserFile,
-                                          &datafiles::kMenuFile, &datafiles::kPermissionFile})
-    ASSERT_EQ(server.store.create(*spec), datafiles::kOk);
-  {
-    auto f = server.store.file(datafiles::kInstallationFile);
-    ASSERT_EQ(f->open(datafiles::OpenMode::kInputOutput), datafiles::kOk);
-    datafiles::ControlRecord c;
-    c.setLockFlag('N');
-    ASSERT_EQ(f->write(c.bytes()), datafiles::kOk);
-  }
-  const std::string inst = dir + "/inst";
-  std::filesystem::create_directory(inst);
-  std::ofstream(inst + "/px-store.conf") << "# the club's server\n" << server.conninfo << "\n";
-  struct Step {
-    std::string args;
-    int exitCode;
-    std::string output;
-  };
-  const Step steps[] = {
-      {"lock --dir " + inst, 0, "flag \"J\""},
-      {"status --dir " + inst, 0, "System locked"},
-      {"user add MEIER --class N --no-password --dir " + inst, 0, "added"},
-      {"user list --dir " + inst, 0, "MEIER"},
-      {"grant MEIER PA64 --dir " + inst, 0, "may call"},
-      {"dump " + inst + "/FX02.DAT --csv", 0, "MEIER,PA64"},
-      {"check --dir " + inst, 0, "FX02.DAT: ok"},
-  };
-  for (const Step& s : steps) {
-    SCOPED_TRACE(s.args);
-    const Result r = pxadmin(s.args);
-    EXPECT_EQ(r.exitCode, s.exitCode) << r.out;
-    EXPECT_NE(r.out.find(s.output), std::string::npos) << r.out;
-  }
-  EXPECT_EQ(server.value("SELECT count(*) FROM fx00"), "1");
-  EXPECT_EQ(server.value("SELECT get_byte(data, 160) FROM ft00"), std::to_string('J'));
-  for (const auto& e : std::filesystem::directory_iterator(inst))
-    EXPECT_EQ(e.path().filename(), "px-store.conf");
-
-  // A backup of the server is a folder of embedded files.
-  const Result b = pxadmin("backup " + dir + "/saved --dir " + inst);
-  ASSERT_EQ(b.exitCode, 0) << b.out;
-  const std::string folder = testing_support::lines(b.out).back();
-  datafiles::SqliteStore embedded;
-  EXPECT_EQ(embedded.checkIntegrity(datafiles::kPermissionFile, folder, nullptr), datafiles::kOk);
-  const Result dump = pxadmin("dump " + folder + "/FX00.DAT --csv");
-  EXPECT_NE(dump.out.find(",N,"), std::string::npos) << dump.out;
-
-  // The server gone: a clear failure naming it, never the embedded files.
-  std::ofstream(inst + "/px-store.conf") << "host=/nonexistent-folder dbname=club\n";
-  Result r = pxadmin("status --dir " + inst);
-  EXPECT_EQ(r.exitCode, 1) << r.out;
-  EXPECT_NE(r.out.find("/nonexistent-folder"), std::string::npos) << r.out;
-  r = pxadmin("user list --dir " + inst);
-  EXPECT_EQ(r.exitCode, 1) << r.out;
-  EXPECT_NE(r.out.find("status 30"), std::string::npos) << r.out;
-  // A password others may read: refused before anything is touched.
-  std::ofstream(inst + "/px-store.conf") << server.conninfo << " password=geheim\n";
-  std::filesystem::permissions(inst + "/px-store.conf", std::filesystem::perms::others_read,
-                               std::filesystem::perm_options::add);
-  r = pxadmin("lock --dir " + inst);
-  EXPECT_EQ(r.exitCode, 1) << r.out;
-  EXPECT_NE(r.out.find("holds a password"), std::string::npos) << r.out;
-  EXPECT_EQ(server.value("SELECT get_byte(data, 160) FROM ft00"), std::to_string('J'));
-  for (const auto& e : std::filesystem::directory_iterator(inst))
-    EXPECT_EQ(e.path().filename(), "px-store.conf");
 }
 
 }  // namespace

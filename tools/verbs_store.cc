@@ -30,6 +30,7 @@ namespace {
 
 struct InitOptions {
   std::string dir;
+  std::string server;  // a connection string: the tables on that server
   std::string id, club, option1, option2, installation, region, header;
   int client = 0;
 };
@@ -138,6 +139,10 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
 // last, so that an interrupted init never leaves something that starts.
 void runInit(const InitOptions& o) {
   const datafiles::ControlRecord control = controlRecord(o);
+  if (!o.server.empty()) {
+    initOnServer(o.dir, o.server, control);
+    return;
+  }
   fs::path target = fs::path(o.dir).lexically_normal();
   if (target.has_filename() == false && target.has_parent_path())
     target = target.parent_path();  // "dir/" names "dir"
@@ -412,6 +417,9 @@ void addStoreVerbs(CLI::App& app) {
   cmd->add_option("--region", init->region, "Region code (3 characters)");
   cmd->add_option("--header", init->header, "Header number (up to 3 digits)");
   cmd->add_option("--client", init->client, "Default client number (0-999)");
+  cmd->add_option("--server", init->server,
+                  "Make the files as tables on the database server this libpq connection string "
+                  "names, and px-store.conf in DIR that names it");
   cmd->callback([init] { runInit(*init); });
 
   auto dump = std::make_shared<std::pair<std::string, Format>>("", Format::kTable);
