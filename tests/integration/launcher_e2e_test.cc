@@ -46,23 +46,26 @@ std::string shellWord(const std::string& s) {
   return q + "'";
 }
 
-enum class Store { kFiles, kServer };
+// kOwnServer: on a server of the test's own, which it may stop and start.
+enum class Store { kFiles, kServer, kOwnServer };
 
 class LauncherEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    std::string server;
-    if (GetParam() == Store::kServer) {
-      auto& s = testing_support::PgTestServer::get();
+    std::string onServer;
+    if (GetParam() != Store::kFiles) {
+      if (GetParam() == Store::kOwnServer) own = testing_support::PgTestServer::startOwn();
+      auto& s = server();
       ASSERT_TRUE(s.ok()) << s.error();
       conninfo = s.freshSchema();
       ASSERT_FALSE(conninfo.empty());
-      server = " --server " + shellWord(conninfo);
+      onServer = " --server " + shellWord(conninfo);
     }
     ASSERT_EQ(
-        admin("init " + data + server + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+        admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1 --header 7"),
+        0);
     ASSERT_EQ(admin("user add ADMIN --class M --no-password --dir " + data), 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data), 0);
     saved = std::filesystem::current_path();
@@ -80,10 +83,13 @@ class LauncherEndToEnd : public ::testing::TestWithParam<Store> {
   std::unique_ptr<datafiles::InstallationStore> store() {
     return datafiles::openStore(data, nullptr);
   }
+  testing_support::PgTestServer& server() {
+    return own ? *own : testing_support::PgTestServer::get();
+  }
   // The menu file gone: the file removed, or the table dropped.
   void removeMenuFile() {
-    if (GetParam() == Store::kServer) {
-      ASSERT_EQ(testing_support::PgTestServer::get().sql(conninfo, "DROP TABLE fx01"), "");
+    if (GetParam() != Store::kFiles) {
+      ASSERT_EQ(server().sql(conninfo, "DROP TABLE fx01"), "");
       return;
     }
     for (const auto& e : std::filesystem::directory_iterator(data))
@@ -198,6 +204,7 @@ class LauncherEndToEnd : public ::testing::TestWithParam<Store> {
   testing_support::TempDir temp{"px-e2e"};
   std::string root, data;
   std::string conninfo;  // the server's schema
+  std::unique_ptr<testing_support::PgTestServer> own;
   std::filesystem::path saved;
 };
 
@@ -376,7 +383,7 @@ TEST_P(LauncherEndToEnd, RelativeProgramPathIsTakenInTheStartDirectory) {
   stampMenus("034 - ");
   // The workstation's start directory names the shared data directory.
   const std::string start = root + "/arbeitsplatz";
-  if (GetParam() == Store::kServer) {
+  if (GetParam() != Store::kFiles) {
     // On the server the workstation's directory names the same tables.
     fs::create_directories(start);
     fs::copy_file(data + "/px-store.conf", start + "/px-store.conf");
@@ -655,5 +662,42 @@ INSTANTIATE_TEST_SUITE_P(Stores, LauncherEndToEnd, ::testing::Values(Store::kFil
                          [](const ::testing::TestParamInfo<Store>& info) {
                            return info.param == Store::kFiles ? "Files" : "Server";
                          });
+
+// ---- the server stopped and started again ------------------------------------
+
+class LauncherServerRestart : public LauncherEndToEnd {};
+
+// The server stops and starts again while px01 shows its menu: the next
+// file operation reports the lost connection in the error box with its
+// status (never a wrong or shortened menu, no program called), the launcher
+// ends in order, and the next start works.
+TEST_P(LauncherServerRestart, ErrorBoxWithTheStatusThenTheNextStartWorks) {
+  stampMenus("034 - ");
+  // The menu waits three seconds for its answer; the restart comes then.
+  const pid_t pid = startPx01(
+      "ADMIN", scriptedRun("pause 3000\nselect 1\nselect 1\nkey ESC\nkey ESC\nreply J\n"));
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(server().pause());
+  ASSERT_TRUE(server().resume());
+  const int status = waitForEnd(pid, 20s);
+  EXPECT_GE(status, 0);
+  EXPECT_LT(status, 126) << "not a crash";
+  const auto boxes = callsOf("BOX-FEHLER-OK");
+  ASSERT_EQ(boxes.size(), 1u) << readFile(root + "/run.jsonl") << readFile(root + "/out.txt");
+  EXPECT_NE(boxes[0].find("\"message\":\"Fehler\""), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[0].find("\"file\":\"FX01\""), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[0].find("\"status_code\":\"30\""), std::string::npos) << boxes[0];
+  EXPECT_EQ(callsOf("NEUSTART").size(), 1u);  // the first menu only, nothing after the loss
+  EXPECT_TRUE(recorded().empty());
+  EXPECT_NE(transcript().back().find("\"command\":\"Q\""), std::string::npos);
+  EXPECT_EQ(signOnFlags(), "NN");  // the orderly end reached the server again
+
+  EXPECT_EQ(px01("ADMIN", "select 1\nselect 1\nkey ESC\nkey ESC\nreply J\n"), 0);
+  EXPECT_EQ(recorded().size(), 1u) << readFile(root + "/run.jsonl");
+  EXPECT_TRUE(callsOf("BOX-FEHLER-OK").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(OwnServer, LauncherServerRestart, ::testing::Values(Store::kOwnServer),
+                         [](const ::testing::TestParamInfo<Store>&) { return "OwnServer"; });
 
 }  // namespace
