@@ -153,7 +153,10 @@ TEST_F(PxadminServer, InitMakesTheTablesAndPxStoreConf) {
 // work on its tables, and leave no embedded file in the directory.
 TEST_F(PxadminServer, VerbsWorkOnTheServerThatPxStoreConfNames) {
   const std::string inst = dir + "/inst";
-  ASSERT_EQ(pxadmin("init " + inst + " --server " + word(server.conninfo)).exitCode, 0);
+  ASSERT_EQ(pxadmin("init " + inst + " --server " + word(server.conninfo) +
+                    " --id GILDAX --option1 N --installation 30005")
+                .exitCode,
+            0);
   struct Step {
     std::string args;
     int exitCode;
@@ -168,6 +171,10 @@ TEST_F(PxadminServer, VerbsWorkOnTheServerThatPxStoreConfNames) {
       {"permissions MEIER --dir " + inst, 0, "PA64"},
       {"app install 17 --name Aufgaben --dir " + inst, 0, "installed"},
       {"dump " + inst + "/FX02.DAT --csv", 0, "MEIER,PA64"},
+      {"catalogue --dir " + inst, 0, "entries new"},
+      {"menu export -o " + dir + "/menus.csv --dir " + inst, 0, "exported"},
+      {"menu import " + dir + "/menus.csv --dir " + inst, 0, ""},
+      {"menu tree --user MEIER --dir " + inst, 0, "Veranstaltungen"},
       {"check --dir " + inst, 0, "FX02.DAT: ok"},
   };
   for (const Step& s : steps) {
