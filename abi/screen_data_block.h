@@ -58,7 +58,7 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
   static constexpr Field kBanner{7202, 40};
   static constexpr Field kStatusLine{7242, 20};
   static constexpr Field kSet13{7262, 38};
-  // Our screen set's own fields for two procedures of its own: "TEXT-ANZEIGEN"
+  // Our screen set's own fields for procedures of its own: "TEXT-ANZEIGEN"
   // shows a page of text lines, "EINGABE" reads one line of input.
   static constexpr std::size_t kPageLineCount = 40, kPageLineWidth = 78;
   static constexpr Field kPageTitle{7300, 40};
@@ -67,7 +67,29 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
   static constexpr Field kSet14{10462, 8};
   static constexpr Field kInputText{10470, 78};   // in: preset, out: what was typed
   static constexpr Field kInputHidden{10548, 1};  // "J": do not echo
-  static constexpr Field kSet15{10549, 38389};
+  static constexpr Field kSet15{10549, 11};
+  // "LISTE": a list of rows to pick from, with a column header and a key bar;
+  // gives back the event and the row.
+  static constexpr std::size_t kListRowCount = 400, kListRowWidth = 78, kListKeyCount = 10,
+                               kListKeyWidth = 12;
+  static constexpr Field kListTitle{10560, 60};
+  static constexpr Field kListHeader{10620, 78};     // the column header line
+  static constexpr Field kListKeys{10698, 120};      // F1..F10, 12 characters each
+  static constexpr Field kListCount{10818, 4};       // digits: rows filled
+  static constexpr Field kListSelection{10822, 4};   // digits, in and out
+  static constexpr Field kListTop{10826, 4};         // digits, in and out: first row in view
+  static constexpr Field kListChosen{10830, 4};      // digits, out: the row of the event
+  static constexpr Field kSet16{10834, 6};
+  static constexpr Field kListRows{10840, 31200};    // 400 x 78
+  // "MASKE": a small form of up to 8 fields, each a label and a value of up
+  // to 40 characters; gives back the values and the reply.
+  static constexpr std::size_t kFormFieldCount = 8, kFormLabelWidth = 30, kFormValueWidth = 40,
+                               kFormFieldWidth = 72;  // label, width (2 digits), value
+  static constexpr Field kFormTitle{42040, 60};
+  static constexpr Field kFormCount{42100, 2};       // digits: fields used
+  static constexpr Field kFormFocus{42102, 2};       // digits: the field the cursor starts in
+  static constexpr Field kFormFields{42104, 576};    // 8 x 72
+  static constexpr Field kSet17{42680, 6258};
   static_assert(encoding::tiles(
       {kSet1,       kCarriedValues, kSet2,      kScreenValueA,   kSet3,       kMenuValue,
        kSet4,       kScreenValueB,  kEventCode, kCaptions,       kSet5,       kIdentification,
@@ -76,8 +98,14 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
        kMessage,    kReply,         kSet10,     kTitle,          kRowTexts,   kSet11,
        kEntryCount, kSelection,     kChosenRow, kListPosition,   kSet12,      kBanner,
        kStatusLine, kSet13,         kPageTitle, kPageLines,      kPageUsed,   kSet14,
-       kInputText,  kInputHidden,   kSet15},
+       kInputText,  kInputHidden,   kSet15,     kListTitle,      kListHeader, kListKeys,
+       kListCount,  kListSelection, kListTop,   kListChosen,     kSet16,      kListRows,
+       kFormTitle,  kFormCount,     kFormFocus, kFormFields,     kSet17},
       kSize));
+  static_assert(kListRows.width == kListRowCount * kListRowWidth);
+  static_assert(kListKeys.width == kListKeyCount * kListKeyWidth);
+  static_assert(kFormFields.width == kFormFieldCount * kFormFieldWidth &&
+                kFormFieldWidth == kFormLabelWidth + 2 + kFormValueWidth);
   static_assert(kRowTexts.width == kRows * kRowWidth);
   static_assert(kCaptions.width == kCaptionCount * kCaptionWidth);
   static_assert(kPageLines.width == kPageLineCount * kPageLineWidth);
@@ -116,6 +144,18 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
   PX_FIELD(pageLines, kPageLines)
   PX_FIELD(pageUsed, kPageUsed)
   PX_FIELD(inputText, kInputText)
+  PX_FIELD(listTitle, kListTitle)
+  PX_FIELD(listHeader, kListHeader)
+  PX_FIELD(listKeys, kListKeys)
+  PX_FIELD(listCount, kListCount)
+  PX_FIELD(listSelection, kListSelection)
+  PX_FIELD(listTop, kListTop)
+  PX_FIELD(listChosen, kListChosen)
+  PX_FIELD(listRows, kListRows)
+  PX_FIELD(formTitle, kFormTitle)
+  PX_FIELD(formCount, kFormCount)
+  PX_FIELD(formFocus, kFormFocus)
+  PX_FIELD(formFields, kFormFields)
   char permissionFlag() const { return at<kPermissionFlag>()[0]; }
   void setPermissionFlag(char c) { at<kPermissionFlag>()[0] = c; }
   char reply() const { return at<kReply>()[0]; }
@@ -139,6 +179,34 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
     return std::span<char, kPageLineWidth>(
         at<kPageLines>().data() + (oneBased - 1) * kPageLineWidth, kPageLineWidth);
   }
+  std::span<char, kListRowWidth> listRow(std::size_t oneBased) {
+    return std::span<char, kListRowWidth>(
+        at<kListRows>().data() + (oneBased - 1) * kListRowWidth, kListRowWidth);
+  }
+  std::span<const char, kListRowWidth> listRow(std::size_t oneBased) const {
+    return std::span<const char, kListRowWidth>(
+        at<kListRows>().data() + (oneBased - 1) * kListRowWidth, kListRowWidth);
+  }
+  std::span<char, kListKeyWidth> listKey(std::size_t key) {  // F1 = 1
+    return std::span<char, kListKeyWidth>(
+        at<kListKeys>().data() + (key - 1) * kListKeyWidth, kListKeyWidth);
+  }
+  // Field `n` of the form (from 1): its label, its width (2 digits, 1..40)
+  // and its value.
+  std::span<char, kFormLabelWidth> formLabel(std::size_t n) {
+    return std::span<char, kFormLabelWidth>(formField(n), kFormLabelWidth);
+  }
+  std::span<char, 2> formWidth(std::size_t n) {
+    return std::span<char, 2>(formField(n) + kFormLabelWidth, 2);
+  }
+  std::span<char, kFormValueWidth> formValue(std::size_t n) {
+    return std::span<char, kFormValueWidth>(formField(n) + kFormLabelWidth + 2, kFormValueWidth);
+  }
+  std::span<const char, kFormValueWidth> formValue(std::size_t n) const {
+    return std::span<const char, kFormValueWidth>(
+        at<kFormFields>().data() + (n - 1) * kFormFieldWidth + kFormLabelWidth + 2,
+        kFormValueWidth);
+  }
   std::span<char, kCaptionWidth> caption(std::size_t key) {  // F1 = 1
     return std::span<char, kCaptionWidth>(at<kCaptions>().data() + (key - 1) * kCaptionWidth,
                                           kCaptionWidth);
@@ -147,6 +215,9 @@ class ScreenDataBlock : public encoding::FixedRecord<kScreenDataSize> {
     return std::span<const char, kCaptionWidth>(
         at<kCaptions>().data() + (key - 1) * kCaptionWidth, kCaptionWidth);
   }
+
+ private:
+  char* formField(std::size_t n) { return at<kFormFields>().data() + (n - 1) * kFormFieldWidth; }
 };
 
 }  // namespace pxabi

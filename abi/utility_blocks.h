@@ -1,10 +1,11 @@
 // The parameter blocks of the utilities called by name: U001 (user-name
-// encoding), U007 (window title), U009 (the workstation's settings store)
-// and UT00S (application set-up). Each is a fixed record whose field table is
+// encoding), U007 (window title), U009 (the workstation's settings store),
+// UT00S (application set-up) and UX07 (the keys the catalogue writes). Each is a fixed record whose field table is
 // proven gap-free at compile time, like the data-file records; the callers
 // and our programs read and fill them only through these names.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -113,6 +114,56 @@ class ApplicationImage : public encoding::FixedRecord<200> {
   }
   std::span<char, kName.width> name() { return at<kName>(); }
   std::span<const char, kName.width> name() const { return at<kName>(); }
+};
+
+// UX07, 7,004 bytes: the menu-file keys that the catalogue's next run for the
+// installation in the common area writes or takes away. A count (4 digits)
+// and up to 1,000 keys of 7 characters each: menu number and entry number
+// (3 digits each) and what the run does with the entry.
+class CatalogueKeysBlock : public encoding::FixedRecord<7004> {
+ public:
+  using Field = encoding::Field;
+  static constexpr std::size_t kMaxKeys = 1000, kKeyWidth = 7;
+  static constexpr Field kCount{0, 4}, kKeys{4, kMaxKeys * kKeyWidth};
+  static_assert(encoding::tiles({kCount, kKeys}, kSize));
+  static constexpr char kRewritten = 'R';  // written with its built-in content
+  static constexpr char kOnlyIfNew = 'N';  // written only when missing, else kept
+  static constexpr char kRemoved = 'D';    // moved to another key or deleted
+
+  struct Key {
+    int menu, entry;
+    char what;
+  };
+
+  CatalogueKeysBlock() = default;  // blank: no count
+  // The keys handed back; nothing when the count is not digits.
+  std::optional<std::size_t> count() const {
+    const auto n = encoding::getDigits(at<kCount>());
+    if (!n) return std::nullopt;
+    return std::min<std::size_t>(static_cast<std::size_t>(*n), kMaxKeys);
+  }
+  // Key `i` (from 0); nothing when its numbers are not digits.
+  std::optional<Key> key(std::size_t i) const {
+    const auto k = at<kKeys>().subspan(i * kKeyWidth, kKeyWidth);
+    const auto menu = encoding::getDigits(k.first(3)), entry = encoding::getDigits(k.subspan(3, 3));
+    if (!menu || !entry) return std::nullopt;
+    return Key{static_cast<int>(*menu), static_cast<int>(*entry), k[6]};
+  }
+  // Appends a key; false when the block is full.
+  bool add(const Key& key) {
+    const std::size_t n = count().value_or(0);
+    if (n >= kMaxKeys) return false;
+    const auto k = at<kKeys>().subspan(n * kKeyWidth, kKeyWidth);
+    (void)encoding::putDigits(k.first(3), key.menu);
+    (void)encoding::putDigits(k.subspan(3, 3), key.entry);
+    k[6] = key.what;
+    (void)encoding::putDigits(at<kCount>(), static_cast<long long>(n + 1));
+    return true;
+  }
+  void clear() {
+    encoding::blank(bytes());
+    (void)encoding::putDigits(at<kCount>(), 0);
+  }
 };
 
 }  // namespace pxabi

@@ -88,6 +88,7 @@ class RecordingFile : public datafiles::KeyedFile {
   datafiles::FileStatus remove(std::span<const char> r) override {
     return note('d', r, f_->remove(r));
   }
+  datafiles::FileStatus unlock() override { return f_->unlock(); }
   datafiles::FileStatus begin() override { return note('b', {}, f_->begin()); }
   datafiles::FileStatus commit() override { return note('c', {}, f_->commit()); }
   datafiles::FileStatus rollback() override { return f_->rollback(); }

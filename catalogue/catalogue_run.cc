@@ -297,11 +297,9 @@ class Run {
   // task management. A record moves only when it was read and written under
   // its new key; otherwise it stays where it is.
   void renumber() {
-    if (broken_ || !readIntoBuffer(100, 17)) return;
-    moveBuffer(100, 17, 100, 16);
-    for (int e : {10, 20, 30}) {
-      if (broken_ || !readIntoBuffer(17, e)) return;
-      moveBuffer(17, e, 16, e);
+    for (const Move& m : kMoves) {
+      if (broken_ || !readIntoBuffer(m.menu, m.entry)) return;
+      moveBuffer(m.menu, m.entry, m.newMenu, m.newEntry);
     }
   }
   void moveBuffer(int menu, int entry, int newMenu, int newEntry) {
@@ -319,7 +317,9 @@ class Run {
     const std::span<const Entry> rows = rowsOf(g);
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const Entry& e = rows[i];
-      if (g == Group::kHallManagement && e.menu == 510 && e.entry == 300) removeEntry(510, 30);
+      if (g == Group::kHallManagement && e.menu == kHallRemovalBefore.menu &&
+          e.entry == kHallRemovalBefore.entry)
+        removeEntry(kHallRemoval.menu, kHallRemoval.entry);
       entryStep(e);
       if (i == 0 && (g == Group::kMember || g == Group::kAddress))
         for (const Entry& s : rowsOf(Group::kSelection)) entryStep(s);

@@ -8,8 +8,10 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "abi/common_area.h"
+#include "abi/utility_blocks.h"
 #include "catalogue/groups.h"
 #include "datafiles/records.h"
 #include "encoding/packed.h"
@@ -564,6 +566,85 @@ TEST_F(CatalogueRun, ReportInTheCommonArea) {
   EXPECT_EQ(back->rewritten, 345);
   EXPECT_EQ(back->kept, 1);
   EXPECT_EQ(back->permissions, 292707);
+}
+
+}  // namespace
+}  // namespace catalogue
+
+namespace catalogue {
+namespace {
+
+// What ownedKeys says a run does to each key is what a run does: every key
+// of every group, the moved ones and the deleted one are there before the
+// run with a text of their own.
+TEST(CatalogueOwnership, OwnedKeysAreWhatARunDoes) {
+  struct Config {
+    const char* id;
+    char o1, o2;
+    const char* number;
+    const char* region;
+  };
+  for (const Config& c : {Config{"GILDAX", 'N', ' ', "30005", ""},
+                          Config{"GILDAX", ' ', 'B', "10029", ""},
+                          Config{"PEDRIX", ' ', 'B', "99999", "BAY"},
+                          Config{"TOURAL", ' ', ' ', "00168", ""}}) {
+    MemoryStore memory;
+    for (const auto* spec :
+         {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
+      ASSERT_TRUE(memory.create(*spec).ok());
+    std::set<Key> before;
+    for (int g = 0; g < kGroupCount; ++g)
+      for (const Entry& e : rowsOf(static_cast<Group>(g))) before.insert({e.menu, e.entry});
+    for (const Move& m : kMoves) before.insert({m.menu, m.entry});
+    before.insert({kHallRemoval.menu, kHallRemoval.entry});
+    before.insert({4, 4});  // a key no run touches
+    for (const Key& k : before) {
+      datafiles::MenuRecord r;
+      r.setKey(k.first, k.second);
+      r.setText("EIGEN");
+      r.setProgram("PX99");
+      memory.put("FX01.DAT", r.view());
+    }
+    CA common;
+    encoding::putRaw(common.identification(), c.id);
+    common.setEditionOption1(c.o1);
+    common.setEditionOption2(c.o2);
+    encoding::putRaw(common.installationNumber(), c.number);
+    encoding::putRaw(common.regionCode(), c.region);
+    encoding::putRaw(common.versionText(), CA::kVersionConstant);
+    FakeProgramLoader loader;
+    loader.add("U001", [](void*, void*) { return 0; });
+    loader.add("UT00S", [](void*, void*) { return 0; });
+    FakeScreenSet screen;
+    ASSERT_EQ(runCatalogue(common, memory, loader, screen).outcome, RunOutcome::kComplete);
+
+    std::map<Key, Ownership> owned;
+    for (const OwnedKey& k : ownedKeys(Installation::from(common)))
+      owned[{k.menu, k.entry}] = k.what;
+    const auto& records = memory.contents("FX01.DAT").records;
+    for (const Key& k : before) {
+      const auto it = records.find(std::string(datafiles::MenuRecord::key(k.first, k.second).data(), 6));
+      const bool kept = it != records.end() && it->second.substr(13, 5) == "EIGEN";
+      const std::string where = std::string(c.id) + " " + c.number + " " +
+                                std::to_string(k.first) + "/" + std::to_string(k.second);
+      if (!owned.count(k)) {
+        EXPECT_TRUE(kept) << where << " changed but is not owned";
+        continue;
+      }
+      switch (owned[k]) {
+        case Ownership::kRewritten:
+          EXPECT_TRUE(it != records.end() && !kept) << where << " not rewritten";
+          break;
+        case Ownership::kOnlyIfNew:
+          EXPECT_TRUE(kept) << where << " not kept";
+          break;
+        case Ownership::kRemoved:
+          EXPECT_TRUE(it == records.end()) << where << " not removed";
+          break;
+      }
+    }
+    EXPECT_LE(owned.size(), pxabi::CatalogueKeysBlock::kMaxKeys);
+  }
 }
 
 }  // namespace

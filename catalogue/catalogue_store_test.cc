@@ -53,6 +53,7 @@ class DyingFile : public datafiles::KeyedFile {
   datafiles::FileStatus write(std::span<const char> r) override { return f_->write(r); }
   datafiles::FileStatus rewrite(std::span<const char> r) override { return f_->rewrite(r); }
   datafiles::FileStatus remove(std::span<const char> r) override { return f_->remove(r); }
+  datafiles::FileStatus unlock() override { return f_->unlock(); }
   datafiles::FileStatus begin() override { return f_->begin(); }
   datafiles::FileStatus commit() override {
     const datafiles::FileStatus s = f_->commit();

@@ -1,6 +1,7 @@
 #include "catalogue/groups.h"
 
 #include <algorithm>
+#include <map>
 
 #include "abi/common_area.h"
 #include "catalogue/group_tables.h"
@@ -161,6 +162,40 @@ std::string programFor(const Entry& e, const Installation& inst) {
     p = e.condition.program;
   std::string out(p);
   out.resize(4, ' ');
+  return out;
+}
+
+std::vector<OwnedKey> ownedKeys(const Installation& inst) {
+  // The run's steps in its order (catalogue_run.cc): the moves, then each
+  // group's rows, the selection rows behind the first row of the member and
+  // address groups, and the hall group's deletion before its 510/300.
+  std::map<std::pair<int, int>, Ownership> keys;
+  auto removed = [&](int menu, int entry) { keys[{menu, entry}] = Ownership::kRemoved; };
+  auto written = [&](const Entry& e) {
+    if (!isWritten(e, inst)) return;
+    auto [at, added] = keys.try_emplace({e.menu, e.entry}, Ownership::kRewritten);
+    // Written only if new: kept when it is there, but made afresh when an
+    // earlier step took it away.
+    if (e.condition.kind == Condition::kOnlyIfNew && (added || at->second == Ownership::kOnlyIfNew))
+      at->second = Ownership::kOnlyIfNew;
+    else
+      at->second = Ownership::kRewritten;
+  };
+  for (const Move& m : kMoves) removed(m.menu, m.entry);
+  for (Group g : runGroups(inst)) {
+    const std::span<const Entry> rows = rowsOf(g);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const Entry& e = rows[i];
+      if (g == Group::kHallManagement && e.menu == kHallRemovalBefore.menu &&
+          e.entry == kHallRemovalBefore.entry)
+        removed(kHallRemoval.menu, kHallRemoval.entry);
+      written(e);
+      if (i == 0 && (g == Group::kMember || g == Group::kAddress))
+        for (const Entry& s : rowsOf(Group::kSelection)) written(s);
+    }
+  }
+  std::vector<OwnedKey> out;
+  for (const auto& [key, what] : keys) out.push_back({key.first, key.second, what});
   return out;
 }
 

@@ -73,9 +73,37 @@ std::vector<Group> editionGroups(const Installation& inst);
 // common group, then hall and order management where their conditions hold.
 std::vector<Group> runGroups(const Installation& inst);
 
+// The old entries a run moves to new keys before it writes the groups, in
+// this order (menu 17 becomes 16, so that 17 is free for task management); a
+// run stops moving at the first one that is not there.
+struct Move {
+  int menu, entry, newMenu, newEntry;
+};
+inline constexpr Move kMoves[] = {
+    {100, 17, 100, 16}, {17, 10, 16, 10}, {17, 20, 16, 20}, {17, 30, 16, 30}};
+// The entry the hall-management group deletes, just before it writes
+// `kHallRemovalBefore`.
+struct MenuKey {
+  int menu, entry;
+};
+inline constexpr MenuKey kHallRemoval{510, 30}, kHallRemovalBefore{510, 300};
+
 // Whether an entry is written for this installation at all.
 bool isWritten(const Entry& e, const Installation& inst);
 // The program an entry calls for this installation, 4 characters blank-padded.
 std::string programFor(const Entry& e, const Installation& inst);
+
+// What a run for an installation does to the entry under one key, once all
+// its steps are done: rewrites it with the built-in content (also when it
+// deleted or moved it first), writes it only when it is missing, or leaves it
+// moved away or deleted.
+enum class Ownership : char { kRewritten = 'R', kOnlyIfNew = 'N', kRemoved = 'D' };
+struct OwnedKey {
+  int menu, entry;
+  Ownership what;
+  bool operator==(const OwnedKey&) const = default;
+};
+// Every key a run for `inst` writes, moves away or deletes, in key order.
+std::vector<OwnedKey> ownedKeys(const Installation& inst);
 
 }  // namespace catalogue

@@ -46,6 +46,11 @@ class KeyedFile {
   virtual FileStatus write(std::span<const char> record) = 0;
   virtual FileStatus rewrite(std::span<const char> record) = 0;
   virtual FileStatus remove(std::span<const char> record) = 0;  // "delete"
+  // Lets go of the record lock the handle holds (COBOL's UNLOCK) and keeps
+  // its position. Inside a unit the locks stay until commit or rollback, so
+  // that nobody changes a record the unit may have changed: a no-op there.
+  // "00", or "42" when the handle is not open.
+  virtual FileStatus unlock() = 0;
   // An atomic unit of many operations: other handles see all of it or none.
   // Every record the unit reads, rewrites or deletes stays locked against
   // the other handles (9/068) until commit or rollback; outside a unit a

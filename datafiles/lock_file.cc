@@ -20,6 +20,7 @@ void LockFile::close() {
   if (fd_ >= 0) ::close(fd_);  // drops every lock of this descriptor
   fd_ = -1;
   held_.clear();
+  allowWide_ = wide_ = false;
 }
 
 std::int64_t LockFile::recordByte(std::span<const char> key) {
@@ -37,19 +38,40 @@ std::int64_t LockFile::recordByte(std::span<const char> key) {
 }
 
 bool LockFile::holdsRecord(std::span<const char> key) const {
-  return std::binary_search(held_.begin(), held_.end(), recordByte(key));
+  return wide_ || std::binary_search(held_.begin(), held_.end(), recordByte(key));
 }
 
 LockFile::Result LockFile::lockRecord(std::span<const char> key) {
+  if (wide_) return Result::kOk;
   const std::int64_t byte = recordByte(key);
   const auto at = std::lower_bound(held_.begin(), held_.end(), byte);
   if (at != held_.end() && *at == byte) return Result::kOk;  // ours already: no one else can hold it
   const Result r = set(byte, kWrite);
-  if (r == Result::kOk) held_.insert(at, byte);
+  if (r == Result::kOk) {
+    held_.insert(at, byte);
+    // Tried again after every further kWideAfter locks while others hold one.
+    if (allowWide_ && held_.size() % kWideAfter == 0) widen();
+  }
   return r;
 }
 
+void LockFile::widen() {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = kFileByte + 1;
+  fl.l_len = 0;  // to the end: every record byte
+  int rc;
+  do {
+    rc = ::fcntl(fd_, F_OFD_SETLK, &fl);
+  } while (rc < 0 && errno == EINTR);
+  if (rc != 0) return;  // another handle holds a record: stay with single locks
+  wide_ = true;
+  held_.clear();  // one range now stands for them all
+}
+
 void LockFile::unlockRecord(std::span<const char> key) {
+  if (wide_) return;  // kept until unlockRecords
   const std::int64_t byte = recordByte(key);
   const auto at = std::lower_bound(held_.begin(), held_.end(), byte);
   if (at == held_.end() || *at != byte) return;
@@ -58,7 +80,8 @@ void LockFile::unlockRecord(std::span<const char> key) {
 }
 
 void LockFile::unlockRecords() {
-  if (held_.empty() || fd_ < 0) return;
+  if ((held_.empty() && !wide_) || fd_ < 0) return;
+  wide_ = false;
   if (held_.size() == 1) {
     (void)set(held_.front(), kUnlock);
   } else {

@@ -542,6 +542,7 @@ class PgFile final : public KeyedFile {
   FileStatus write(std::span<const char> record) override;
   FileStatus rewrite(std::span<const char> record) override;
   FileStatus remove(std::span<const char> record) override;
+  FileStatus unlock() override;
   FileStatus begin() override;
   FileStatus commit() override;
   FileStatus rollback() override;
@@ -1050,6 +1051,18 @@ FileStatus PgFile::change(bool isDelete, std::span<const char> record) {
 FileStatus PgFile::rewrite(std::span<const char> record) { return change(false, record); }
 
 FileStatus PgFile::remove(std::span<const char> record) { return change(true, record); }
+
+FileStatus PgFile::unlock() {
+  if (!isOpen()) return kNotOpen;
+  if (unusable()) return kPermanentError;
+  // Inside a unit the records stay locked until it ends; the position and
+  // the records read ahead stay as they are.
+  if (inUnit_ || !holding_) return kOk;
+  Batch b;
+  addRelease(b);
+  if (!run(b)) return failed();
+  return kOk;
+}
 
 FileStatus PgFile::begin() {
   if (!isOpen()) return kNotOpen;

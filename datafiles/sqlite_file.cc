@@ -47,6 +47,7 @@ class FileHandle final : public KeyedFile {
   FileStatus write(std::span<const char> record) override;
   FileStatus rewrite(std::span<const char> record) override;
   FileStatus remove(std::span<const char> record) override;
+  FileStatus unlock() override;
   FileStatus begin() override;
   FileStatus commit() override;
   FileStatus rollback() override;
@@ -531,6 +532,12 @@ FileStatus FileHandle::remove(std::span<const char> record) {
   return s;
 }
 
+FileStatus FileHandle::unlock() {
+  if (db_ == nullptr) return kNotOpen;
+  if (!inUnit_) lock_.unlockRecords();
+  return kOk;
+}
+
 FileStatus FileHandle::begin() {
   if (const FileStatus s = prologue(false); !s.ok()) return s;
   if (!updating()) return kNotOpenForOutput;
@@ -539,6 +546,7 @@ FileStatus FileHandle::begin() {
   if (rc != SQLITE_OK) return fromSqlite(rc);
   inUnit_ = true;
   unitLost_ = false;
+  lock_.allowWide(true);
   return kOk;
 }
 
@@ -547,6 +555,7 @@ FileStatus FileHandle::commit() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (unitLost_) {
     inUnit_ = unitLost_ = false;
+    lock_.allowWide(false);
     lock_.unlockRecords();
     return kPermanentError;  // the store rolled the unit back already
   }
@@ -557,6 +566,7 @@ FileStatus FileHandle::commit() {
     return fromSqlite(rc);
   }
   inUnit_ = false;
+  lock_.allowWide(false);
   lock_.unlockRecords();
   return fromSqlite(rc);
 }
@@ -566,6 +576,7 @@ FileStatus FileHandle::rollback() {
   if (!inUnit_) return updating() ? kOk : kNotOpenForOutput;
   if (!sqlite3_get_autocommit(db_)) (void)sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   inUnit_ = unitLost_ = false;
+  lock_.allowWide(false);
   lock_.unlockRecords();
   return kOk;
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/lock_file.h"
 #include "datafiles/records.h"
 #include "testing/child_process.h"
 #include "testing/temp_dir.h"
@@ -323,6 +324,50 @@ TEST_F(LockTest, RecordReadForUpdateIsLockedAgainstOtherHandles) {
   r = menu(1, 1);
   ASSERT_EQ(b->read(r.bytes()), datafiles::kOk);
   EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), datafiles::kOk);
+}
+
+// A unit that takes many record locks takes every record at once (each
+// single lock would cost more the more there are): never fewer locks than
+// asked for, all of them ending with the unit.
+TEST_F(LockTest, UnitWithManyLocksHoldsEveryRecordUntilItEnds) {
+  auto a = file(), b = file();
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  const int many = static_cast<int>(datafiles::LockFile::kWideAfter) + 8;
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->write(menu(2, e).bytes()), datafiles::kOk);
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "u").bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 1);  // never touched by the unit
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(b->unlock(), datafiles::kOk);
+  // Rolled back just the same.
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "v").bytes()), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->rollback(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+}
+
+// While another handle holds a record lock, the unit's locks stay single:
+// the other handle keeps working on the records the unit has not touched.
+TEST_F(LockTest, ManyLocksStaySingleWhileAnotherHandleHoldsOne) {
+  auto a = file(), b = file();
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  const int many = static_cast<int>(datafiles::LockFile::kWideAfter) + 8;
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->write(menu(2, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord held = menu(1, 1);
+  ASSERT_EQ(b->read(held.bytes()), datafiles::kOk);
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  for (int e = 1; e <= many; ++e) ASSERT_EQ(a->rewrite(menu(2, e, "u").bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+  r = menu(2, many);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
 }
 
 TEST_F(LockTest, ExclusiveOpenExcludesEveryOtherOpen) {

@@ -62,6 +62,7 @@ class RefusingStore final : public InstallationStore {
     FileStatus write(std::span<const char>) override { return kNotOpen; }
     FileStatus rewrite(std::span<const char>) override { return kNotOpen; }
     FileStatus remove(std::span<const char>) override { return kNotOpen; }
+    FileStatus unlock() override { return kNotOpen; }
     FileStatus begin() override { return kNotOpen; }
     FileStatus commit() override { return kNotOpen; }
     FileStatus rollback() override { return kNotOpen; }

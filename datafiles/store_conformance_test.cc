@@ -345,4 +345,40 @@ TYPED_TEST(Conformance, ExclusiveOpenExcludesTheOthers) {
   EXPECT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
 }
 
+TYPED_TEST(Conformance, UnlockKeepsThePosition) {
+  auto f = this->s.file(datafiles::kMenuFile);
+  EXPECT_EQ(f->unlock(), datafiles::kNotOpen);
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+  for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  ASSERT_EQ(f->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(f->unlock(), datafiles::kOk);
+  EXPECT_EQ(f->unlock(), datafiles::kOk);  // nothing held: still fine
+  ASSERT_EQ(f->readNext(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(r.entry(), 3);
+}
+
+TYPED_TEST(Conformance, UnlockLetsGoOutsideAUnitOnly) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  auto a = this->s.file(datafiles::kMenuFile), b = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  for (int e = 1; e <= 3; ++e) ASSERT_EQ(a->write(menu(1, e).bytes()), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2), other = menu(1, 2);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(b->read(other.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->unlock(), datafiles::kOk);
+  ASSERT_EQ(b->read(other.bytes()), datafiles::kOk);  // b holds it now
+  EXPECT_EQ(a->rewrite(menu(1, 2, "a").bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(b->unlock(), datafiles::kOk);
+  // Inside a unit the lock outlives UNLOCK: the unit may have changed it.
+  ASSERT_EQ(a->begin(), datafiles::kOk);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(a->unlock(), datafiles::kOk);
+  EXPECT_EQ(b->read(other.bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->commit(), datafiles::kOk);
+  EXPECT_EQ(b->read(other.bytes()), datafiles::kOk);
+}
+
 }  // namespace

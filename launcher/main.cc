@@ -1,6 +1,6 @@
-// px01: the launcher's executable. Wiring only: the real program loader, the
-// screen set called by name, the store the data directory asks for and the
-// process.
+// px01: the launcher's executable. Wiring only: the real program loader (with
+// the COBOL run-time on demand), the screen set called by name, the store the
+// data directory asks for and the process.
 #include <cstdlib>
 #include <iostream>
 
@@ -44,6 +44,9 @@ int main(int argc, char** argv) {
 
   launcher::Launcher px01(loader, screen, *store, process);
   const int rc = px01.run();
+  // The COBOL run-time, if a COBOL program started it, closes what those
+  // programs left open before the store goes.
+  loader.shutdown();
   datafiles::setProcessStore(nullptr);
   platform::setProcessLoader(nullptr);
   if (const int sig = platform::endSignal(); sig != 0) {

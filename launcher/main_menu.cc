@@ -328,7 +328,7 @@ Launcher::Step Launcher::callFromMenu() {
 
 Launcher::Step Launcher::openSubmenu(const Row& row) {
   const char userClass = area_.userClass();
-  if (menu_ <= 0 && userClass != 'M' && row.entry != 19) {
+  if (datafiles::needsApplication(userClass, menu_, row.entry)) {
     datafiles::InstallationRecord app;
     app.setKey(datafiles::InstallationRecord::kApplicationType, area_.client(), row.entry);
     const datafiles::FileStatus s = withLockWait("FT00", [&] { return ft00_->read(app.bytes()); });

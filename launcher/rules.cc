@@ -31,15 +31,6 @@ std::string countLine(std::uint32_t count, std::string_view word) {
 
 }  // namespace
 
-Visibility entryVisibility(char userClass, char accessClass, std::string_view program) {
-  if (userClass == 'M') return Visibility::kShown;
-  if (userClass == 'H' && program == "PB81") return Visibility::kShown;
-  if (accessClass == 'M') return Visibility::kHidden;
-  if (userClass == 'H') return Visibility::kShown;
-  if (encoding::isBlank({program.data(), program.size()})) return Visibility::kShown;
-  return Visibility::kNeedsPermission;
-}
-
 int actionForEvent(std::uint16_t eventCode, const CommonArea& area) {
   const int low = eventCode & 0xFF;
   if (low >= 1 && low <= 10) return area.functionKeyAction(low);

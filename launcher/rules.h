@@ -8,19 +8,18 @@
 #include <string_view>
 
 #include "abi/common_area.h"
+#include "datafiles/menu_access.h"
 
 namespace launcher {
 
 inline constexpr std::size_t kStatusLineWidth = 20;  // 19 characters and a blank
 
-// Administrators are classes "M" and "H"; every other class is a normal user.
-inline bool isAdministrator(char userClass) { return userClass == 'M' || userClass == 'H'; }
-
-enum class Visibility { kShown, kHidden, kNeedsPermission };
-// Who sees an entry while a menu list is built. `program` is the entry's
-// 4-character program name (blank: the entry opens a submenu). For
-// kNeedsPermission the permission file decides.
-Visibility entryVisibility(char userClass, char accessClass, std::string_view program);
+// Who sees an entry, and whether an administrator is one: the rule the menu
+// maintenance, the help and the administration tool explain, kept with the
+// data files so that all of them apply the same one.
+using datafiles::entryVisibility;
+using datafiles::isAdministrator;
+using datafiles::Visibility;
 
 // The action for an event code after "NEUSTART". Only the low byte counts;
 // F1..F10 (and 53, 54 as F7, F8) take the function-key assignment.

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "platform/elf_deps.h"
+
 namespace platform {
 
 std::string_view trimName(std::string_view name) {
@@ -22,15 +24,39 @@ bool isLoadableName(std::string_view name) {
   return true;
 }
 
-DlProgramLoader::DlProgramLoader(std::vector<std::string> path) : path_(std::move(path)) {}
+DlProgramLoader::DlProgramLoader(std::vector<std::string> path, std::string cobolHandler)
+    : path_(std::move(path)), cobolHandler_(std::move(cobolHandler)) {
+  if (cobolHandler_.empty()) cobolHandler_ = installationRoot() + "/lib/libpxextfh.so";
+}
 
 DlProgramLoader::~DlProgramLoader() {
   // Modules are left to the process end: the screen set may still have its
   // exit handler registered, and unloading it now would pull that code away.
 }
 
+CobolRuntime& DlProgramLoader::cobol() {
+  if (!cobol_) {
+    // A COBOL CALL of another program searches the program path as it
+    // stands when the run-time starts.
+    std::string joined;
+    for (const std::string& dir : path_) joined += (joined.empty() ? "" : ":") + dir;
+    cobol_ = std::make_unique<CobolRuntime>(cobolHandler_, joined, &DlProgramLoader::foreignEntry,
+                                            this);
+  }
+  return *cobol_;
+}
+
 bool DlProgramLoader::isLoaded(std::string_view name) const {
   return loaded_.find(trimName(name)) != loaded_.end();
+}
+
+std::string DlProgramLoader::findFile(const std::string& name) const {
+  for (const std::string& dir : path_) {
+    if (dir.empty()) continue;
+    std::string file = dir + "/" + name + ".so";
+    if (::access(file.c_str(), R_OK) == 0) return file;
+  }
+  return {};
 }
 
 DlProgramLoader::Loaded* DlProgramLoader::load(std::string_view rawName) {
@@ -41,26 +67,53 @@ DlProgramLoader::Loaded* DlProgramLoader::load(std::string_view rawName) {
     return nullptr;
   }
   const std::string sym(name);
-  for (const std::string& dir : path_) {
-    if (dir.empty()) continue;
-    const std::string file = dir + "/" + sym + ".so";
-    if (::access(file.c_str(), R_OK) != 0) continue;
-    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* err = ::dlerror();
-      lastError_ = err ? err : ("cannot load " + file);
-      return nullptr;
-    }
-    auto entry = reinterpret_cast<Entry>(::dlsym(handle, sym.c_str()));
-    if (entry == nullptr) {
-      lastError_ = file + " does not export " + sym;
-      ::dlclose(handle);
-      return nullptr;
-    }
-    return &loaded_.emplace(sym, Loaded{handle, entry, false}).first->second;
+  const std::string file = findFile(sym);
+  if (file.empty()) {
+    lastError_ = "program " + sym + " not found in the program path";
+    return nullptr;
   }
-  lastError_ = "program " + sym + " not found in the program path";
-  return nullptr;
+  if (isCobolModule(file)) {
+    // The run-time loads it and later cancels it: its call table then
+    // never keeps a pointer into a module that is gone.
+    const std::string dir = file.substr(0, file.size() - sym.size() - 4);
+    const Entry entry = cobol().load(dir, sym);
+    if (entry == nullptr) {
+      lastError_ = cobol().lastError();
+      return nullptr;
+    }
+    return &loaded_.emplace(sym, Loaded{nullptr, entry, false, file}).first->second;
+  }
+  return loadShared(sym, file);
+}
+
+DlProgramLoader::Loaded* DlProgramLoader::loadShared(const std::string& name,
+                                                     const std::string& file) {
+  void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    const char* err = ::dlerror();
+    lastError_ = err ? err : ("cannot load " + file);
+    return nullptr;
+  }
+  auto entry = reinterpret_cast<Entry>(::dlsym(handle, name.c_str()));
+  if (entry == nullptr) {
+    lastError_ = file + " does not export " + name;
+    ::dlclose(handle);
+    return nullptr;
+  }
+  return &loaded_.emplace(name, Loaded{handle, entry, false, file}).first->second;
+}
+
+void* DlProgramLoader::foreignEntry(void* self, const char* rawName) {
+  auto& loader = *static_cast<DlProgramLoader*>(self);
+  const std::string_view name = trimName(rawName);
+  if (!isLoadableName(name)) return nullptr;  // the run-time's own routines, paths
+  if (auto it = loader.loaded_.find(name); it != loader.loaded_.end())
+    return it->second.handle != nullptr ? reinterpret_cast<void*>(it->second.entry) : nullptr;
+  const std::string sym(name);
+  const std::string file = loader.findFile(sym);
+  if (file.empty() || isCobolModule(file)) return nullptr;
+  Loaded* p = loader.loadShared(sym, file);
+  return p != nullptr ? reinterpret_cast<void*>(p->entry) : nullptr;
 }
 
 CallOutcome DlProgramLoader::call(std::string_view name, void* first, void* second) {
@@ -71,9 +124,26 @@ CallOutcome DlProgramLoader::call(std::string_view name, void* first, void* seco
 
 void DlProgramLoader::unload(std::string_view name) {
   auto it = loaded_.find(trimName(name));
-  if (it == loaded_.end() || it->second.pinned) return;
-  ::dlclose(it->second.handle);
+  if (it == loaded_.end()) {
+    // A program that a COBOL program CALLed belongs to the run-time: its
+    // CANCEL unloads it all the same.
+    if (cobolStarted() && isLoadableName(name)) cobol_->cancelCalled(std::string(trimName(name)));
+    return;
+  }
+  if (it->second.pinned) return;
+  if (it->second.handle != nullptr) {
+    ::dlclose(it->second.handle);
+  } else if (!cobol().cancel(it->first, it->second.file)) {
+    lastError_ = cobol().lastError();
+  }
   loaded_.erase(it);
+}
+
+void DlProgramLoader::shutdown() {
+  if (!cobol_) return;
+  // Pinned COBOL modules stay mapped; the run-time's end closes their files.
+  std::erase_if(loaded_, [](const auto& entry) { return entry.second.handle == nullptr; });
+  cobol_->shutdown();
 }
 
 void DlProgramLoader::pin(std::string_view name) {

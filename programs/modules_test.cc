@@ -7,6 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <random>
 
 #include "abi/common_area.h"
@@ -16,6 +17,7 @@
 #include "datafiles/process_store.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
+#include "encoding/cp850.h"
 #include "platform/call_by_name.h"
 #include "platform/dl_program_loader.h"
 #include "programs/module.h"
@@ -128,6 +130,48 @@ TEST_F(ModulesTest, UtilitiesByName) {
   // Nothing before the counts changes.
   EXPECT_EQ(area.view().substr(0, Area::kPositionsCount.offset),
             before.view().substr(0, Area::kPositionsCount.offset));
+}
+
+TEST_F(ModulesTest, UX07GivesTheKeysTheCatalogueWritesForTheInstallation) {
+  Area area;
+  encoding::putRaw(area.identification(), "GILDAX");
+  area.setEditionOption1('N');
+  encoding::putRaw(area.installationNumber(), "30005");
+  pxabi::CatalogueKeysBlock keys;
+  EXPECT_EQ(loader.call("UX07", area.data(), keys.data()).returnCode, programs::kDone);
+  ASSERT_TRUE(keys.count());
+  std::map<std::pair<int, int>, char> got;
+  for (std::size_t i = 0; i < *keys.count(); ++i) {
+    const auto k = keys.key(i);
+    ASSERT_TRUE(k) << i;
+    got[{k->menu, k->entry}] = k->what;
+  }
+  EXPECT_EQ(got.size(), *keys.count());        // no key twice
+  EXPECT_EQ(got[std::pair(99, 10)], 'R');     // "Pflege der Menüdatei"
+  EXPECT_EQ(got[std::pair(100, 17)], 'D');    // moved to 100/16
+  EXPECT_EQ(got[std::pair(510, 30)], 'D');    // the hall group deletes it
+  // The common area comes back as it was.
+  Area before;
+  encoding::putRaw(before.identification(), "GILDAX");
+  before.setEditionOption1('N');
+  encoding::putRaw(before.installationNumber(), "30005");
+  EXPECT_EQ(area.view(), before.view());
+  EXPECT_EQ(loader.call("UX07", area.data()).returnCode, programs::kBadCall);
+}
+
+// What F1 and F2 show for our own programs: a German text for each that
+// fits the page (40 lines of 78 characters).
+TEST(HelpTexts, OurProgramsHaveAHelpTextThatFitsThePage) {
+  std::vector<std::string> topics = {"PX01", "PX03", "PX97", "PX98"};
+  for (int n = 60; n <= 69; ++n) topics.push_back("PA" + std::to_string(n));
+  for (const std::string& topic : topics) {
+    const std::string path = buildDir() + "/share/px01/help/" + topic + ".txt";
+    ASSERT_TRUE(std::filesystem::exists(path)) << path;
+    const auto text = testing_support::lines(testing_support::readFile(path));
+    EXPECT_LE(text.size(), 40u) << topic;
+    for (const std::string& line : text)
+      EXPECT_LE(encoding::cp850::lengthOf(line), 78u) << topic << ": " << line;
+  }
 }
 
 TEST_F(ModulesTest, MenuHeaderWithAndWithoutHeaderRecord) {

@@ -1,5 +1,6 @@
 // The programs that work through the screen set: help (U000), calendar
-// (PX97), calculator (PX98) and the sample function programs (PA60-PA69).
+// (PX97), calculator (PX98) and the sample function programs (PA60-PA69);
+// the menu maintenance PX03 has a header of its own (menu_maintenance.h).
 // Each takes the launcher's screen-set state from the common area and puts
 // it back (ModuleScreen).
 #pragma once
@@ -11,15 +12,19 @@
 #include <vector>
 
 #include "abi/common_area.h"
+#include "datafiles/keyed_file.h"
 #include "platform/screen_set.h"
 
 namespace programs {
 
 // U000. Mode "1": the help text of the topic (offset 989) from
 // `helpDirectory`/<TOPIC>.txt; mode "I": the row's information (help text at
-// 949, topic at 989), followed by the topic's help text when there is one.
+// 949, topic at 989): its text, program or menu, its access class and
+// whether the signed-on user may call it and if not why (from the data files
+// of `store` in the current directory, when they can be read), followed by
+// the topic's help text when there is one.
 std::int32_t showHelp(pxabi::CommonArea& area, platform::ScreenSet& screen,
-                      const std::string& helpDirectory);
+                      const std::string& helpDirectory, datafiles::FileStore& store);
 // The lines of a topic's help file (UTF-8), or nothing when the topic has no
 // text. Topics are 1 to 4 letters or digits; any other topic has no text.
 std::optional<std::vector<std::string>> readHelp(const std::string& helpDirectory,

@@ -9,8 +9,10 @@
 #include <fstream>
 
 #include "abi/screen_data_block.h"
+#include "datafiles/records.h"
 #include "programs/module.h"
 #include "testing/fake_screen_set.h"
+#include "testing/memory_store.h"
 #include "testing/temp_dir.h"
 
 namespace {
@@ -192,12 +194,13 @@ class HelpTest : public ::testing::Test {
   }
   testing_support::TempDir temp{"px-help"};
   std::string dir;
+  testing_support::MemoryStore store;  // no data files: no access lines
 };
 
 TEST_F(HelpTest, ShowsTheTopicsTextOrSaysThereIsNone) {
   FakeScreenSet screen;
   Area area = asking('1', "PX01");
-  EXPECT_EQ(programs::showHelp(area, screen, dir), programs::kDone);
+  EXPECT_EQ(programs::showHelp(area, screen, dir, store), programs::kDone);
   ASSERT_EQ(screen.procedures(), std::vector<std::string>{"TEXT-ANZEIGEN"});
   EXPECT_EQ(pageLines(screen.calls()[0]),
             (std::vector<std::string>{"Hilfe zum Men\x81", "", "F1 Hilfe"}));
@@ -208,7 +211,7 @@ TEST_F(HelpTest, ShowsTheTopicsTextOrSaysThereIsNone) {
   for (std::string_view topic : {"PX02", "../S", "", "S/../"}) {
     FakeScreenSet none;
     Area missing = asking('1', topic);
-    EXPECT_EQ(programs::showHelp(missing, none, dir), programs::kRefused) << topic;
+    EXPECT_EQ(programs::showHelp(missing, none, dir, store), programs::kRefused) << topic;
     ASSERT_EQ(none.procedures(), std::vector<std::string>{"BOX-INFO"}) << topic;
     EXPECT_NE(none.calls()[0].message().find("keinen Hilfetext"), std::string::npos);
   }
@@ -227,13 +230,63 @@ TEST_F(HelpTest, EntryInformation) {
   for (const auto& c : cases) {
     FakeScreenSet screen;
     Area area = asking('I', c.topic, c.text);
-    EXPECT_EQ(programs::showHelp(area, screen, dir), programs::kDone);
+    EXPECT_EQ(programs::showHelp(area, screen, dir, store), programs::kDone);
     ASSERT_EQ(screen.procedures(), std::vector<std::string>{"TEXT-ANZEIGEN"});
     EXPECT_EQ(pageLines(screen.calls()[0]), c.lines);
   }
   FakeScreenSet screen;
   Area odd = asking('Q', "PX01");
-  EXPECT_EQ(programs::showHelp(odd, screen, dir), programs::kBadCall);
+  EXPECT_EQ(programs::showHelp(odd, screen, dir, store), programs::kBadCall);
+}
+
+// With the data files, the information says who may call the entry and, when
+// the signed-on user may not, why: the words of the menu maintenance.
+TEST_F(HelpTest, EntryInformationSaysWhetherTheUserMayCallIt) {
+  for (const auto* spec : {&datafiles::kMenuFile, &datafiles::kPermissionFile,
+                           &datafiles::kInstallationFile})
+    ASSERT_TRUE(store.create(*spec).ok());
+  auto entry = [&](int menu, int number, std::string_view text, std::string_view program,
+                   char access) {
+    datafiles::MenuRecord r;
+    r.setKey(menu, number);
+    r.setText(text);
+    r.setProgram(program);
+    r.setAccessClass(access);
+    store.put(datafiles::kMenuFile.name, r.view());
+  };
+  entry(0, 30, "Finanzbuchhaltung", "    ", 'N');
+  entry(5, 10, "Aufgabenliste", "PA64", 'M');  // the same row text for class M only
+  entry(17, 10, "Aufgabenliste", "PA64", 'N');
+  datafiles::PermissionRecord p;
+  p.setKey(3, "ANNA", "PA64");
+  store.put(datafiles::kPermissionFile.name, p.view());
+  struct Case {
+    char userClass;
+    std::string topic, text;
+    std::vector<std::string> lines;
+  };
+  const Case cases[] = {
+      {'N', "030 ", "Finanzbuchhaltung",
+       {"Eintrag:  Finanzbuchhaltung", "Men\x81:     030", "Zugriff:  Zugriffsklasse N",
+        "Aufruf:   nicht f\x81r ANNA: Anwendung nicht installiert!"}},
+      {'M', "030 ", "Finanzbuchhaltung",
+       {"Eintrag:  Finanzbuchhaltung", "Men\x81:     030", "Zugriff:  Zugriffsklasse N",
+        "Aufruf:   ANNA darf den Eintrag \x94" "ffnen."}},
+      {'N', "PA64", "Aufgabenliste",
+       {"Eintrag:  Aufgabenliste", "Programm: PA64", "Zugriff:  Zugriffsklasse N",
+        "Aufruf:   ANNA darf den Eintrag aufrufen.", "", "Die Aufgabenliste."}},
+      {'N', "PA99", "Aufgabenliste",  // no such entry: no access lines
+       {"Eintrag:  Aufgabenliste", "Programm: PA99"}},
+  };
+  for (const auto& c : cases) {
+    FakeScreenSet screen;
+    Area area = asking('I', c.topic, c.text);
+    area.setUserClass(c.userClass);
+    area.setClient(3);
+    EXPECT_EQ(programs::showHelp(area, screen, dir, store), programs::kDone);
+    ASSERT_EQ(screen.procedures(), std::vector<std::string>{"TEXT-ANZEIGEN"});
+    EXPECT_EQ(pageLines(screen.calls()[0]), c.lines) << c.userClass << " " << c.topic;
+  }
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // A screen set for tests: records every call (procedure, set command and a
 // copy of both blocks) and plays scripted answers in order. An answer applies
-// to the next call in order when its procedure matches (empty: NEUSTART); calls without an answer get event 0 (Escape) and a blank reply.
+// to the next call in order when its procedure matches (empty: NEUSTART);
+// calls without an answer get event 0 (Escape) and a blank reply ("MASKE":
+// "C", cancelled).
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +30,10 @@ class FakeScreenSet : public platform::ScreenSet {
     std::optional<char> reply;             // a box's reply
     std::optional<std::uint16_t> error;    // error code in the control block
     std::optional<std::string> menuValue;  // 8 digits
+    std::optional<std::string> find;       // "LISTE": the first row containing this
+                                           // code page 850 text is the chosen row
+    std::optional<int> listRow;            // "LISTE": the chosen row
+    std::map<int, std::string> fields;     // "MASKE": values (code page 850) by field from 1
     std::function<void(pxabi::ScreenControlBlock&, std::span<char, pxabi::kScreenDataSize>)>
         action;                            // anything else
   };
@@ -46,6 +53,15 @@ class FakeScreenSet : public platform::ScreenSet {
       const std::size_t at = pxabi::ScreenDataBlock::kMessage.offset;
       std::copy_n(data.begin() + static_cast<std::ptrdiff_t>(at), m.kSize, m.bytes().begin());
       return m;
+    }
+    // The rows of a "LISTE" call, code page 850, trailing blanks trimmed.
+    std::vector<std::string> listRows() const {
+      const pxabi::ScreenDataBlock b = block();
+      std::vector<std::string> rows;
+      const auto n = encoding::getDigits(b.listCount()).value_or(0);
+      for (long long i = 1; i <= n && i <= 400; ++i)
+        rows.emplace_back(encoding::trimmed(b.listRow(static_cast<std::size_t>(i))));
+      return rows;
     }
     // The message text, code page 850, trailing blanks trimmed.
     std::string message() const { return std::string(encoding::trimmed(messageArea().text())); }
@@ -93,10 +109,12 @@ class FakeScreenSet : public platform::ScreenSet {
     }
     using SDB = pxabi::ScreenDataBlock;
     const auto field = [&](encoding::Field f) { return data.subspan(f.offset, f.width); };
-    field(SDB::kReply)[0] = ' ';
-    if (proc == "NEUSTART") encoding::putBigEndian(field(SDB::kEventCode), 0);
+    field(SDB::kReply)[0] = proc == "MASKE" ? 'C' : ' ';
+    const bool choice = proc == "NEUSTART" || proc == "LISTE";
+    if (choice) encoding::putBigEndian(field(SDB::kEventCode), 0);
+    if (proc == "LISTE") encoding::putRaw(field(SDB::kListChosen), encoding::view(field(SDB::kListSelection)));
     if (it == answers_.end()) {
-      if (proc == "NEUSTART") exhaustedMenus_++;
+      if (choice) exhaustedMenus_++;
       return 0;
     }
     const Answer a = *it;
@@ -107,6 +125,28 @@ class FakeScreenSet : public platform::ScreenSet {
       encoding::putDigits(field(SDB::kSelection), *a.row);
     }
     if (a.reply) field(SDB::kReply)[0] = *a.reply;
+    if (a.find || a.listRow) {
+      int row = a.listRow.value_or(0);
+      if (a.find) {
+        const auto count = encoding::getDigits(field(SDB::kListCount)).value_or(0);
+        for (long long i = 1; i <= count && row == 0; ++i)
+          if (encoding::view(data.subspan(SDB::kListRows.offset + (i - 1) * SDB::kListRowWidth,
+                                          SDB::kListRowWidth))
+                  .find(*a.find) != std::string_view::npos)
+            row = static_cast<int>(i);
+        if (row == 0) misses_.push_back(*a.find);
+      }
+      encoding::putDigits(field(SDB::kListChosen), row);
+      encoding::putDigits(field(SDB::kListSelection), row);
+    }
+    if (!a.fields.empty()) {
+      if (!a.reply) field(SDB::kReply)[0] = 'J';
+      for (const auto& [n, value] : a.fields)
+        encoding::putRaw(data.subspan(SDB::kFormFields.offset + (n - 1) * SDB::kFormFieldWidth +
+                                          SDB::kFormLabelWidth + 2,
+                                      SDB::kFormValueWidth),
+                         value);
+    }
     if (a.menuValue) encoding::putRaw(field(SDB::kMenuValue), *a.menuValue);
     if (a.error) control.setError(*a.error, 1, 2);
     if (a.action) a.action(control, data);
@@ -127,12 +167,16 @@ class FakeScreenSet : public platform::ScreenSet {
     return out;
   }
   bool answersLeft() const { return !answers_.empty(); }
-  // How often NEUSTART ran with no answer left (a runaway loop shows here).
+  // How often NEUSTART or LISTE ran with no answer left (a runaway loop
+  // shows here).
   int exhaustedMenus() const { return exhaustedMenus_; }
+  // The `find` texts that matched no row.
+  const std::vector<std::string>& misses() const { return misses_; }
 
  private:
   std::deque<Answer> answers_;
   std::vector<Call> calls_;
+  std::vector<std::string> misses_;
   int exhaustedMenus_ = 0;
 };
 

@@ -21,6 +21,8 @@ const char* opName(Op op) {
       return "rewrite";
     case Op::kRemove:
       return "remove";
+    case Op::kUnlock:
+      return "unlock";
     case Op::kBegin:
       return "begin";
     case Op::kCommit:
@@ -61,6 +63,9 @@ class FaultFile final : public datafiles::KeyedFile {
   }
   datafiles::FileStatus remove(std::span<const char> r) override {
     return run(Op::kRemove, [&] { return inner_->remove(r); });
+  }
+  datafiles::FileStatus unlock() override {
+    return run(Op::kUnlock, [&] { return inner_->unlock(); });
   }
   datafiles::FileStatus begin() override {
     return run(Op::kBegin, [&] { return inner_->begin(); });

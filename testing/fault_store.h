@@ -26,6 +26,7 @@ enum class Op {
   kWrite,
   kRewrite,
   kRemove,
+  kUnlock,
   kBegin,
   kCommit,
   kRollback

@@ -60,6 +60,10 @@ TYPED_TEST(FaultStoreTest, UnitsAndTheirFaultsPassThrough) {
   EXPECT_EQ(menus->commit(), datafiles::kFileLocked);
   EXPECT_TRUE(menus->rollback().ok());
   EXPECT_EQ(menus->read(r.bytes()), datafiles::kNotFound);
+  store.fail("FX01.DAT", Op::kUnlock, datafiles::kPermanentError);
+  EXPECT_EQ(menus->unlock(), datafiles::kPermanentError);
+  EXPECT_TRUE(menus->unlock().ok());
+  EXPECT_EQ(store.calls("FX01.DAT", Op::kUnlock), 2);
   (void)menus->close();
 }
 

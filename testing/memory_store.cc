@@ -119,6 +119,12 @@ class MemoryFile : public datafiles::KeyedFile {
   FileStatus remove(std::span<const char> record) override {
     return change(record, [](Records& recs, Records::iterator it) { recs.erase(it); });
   }
+  // Lets go of the record locks outside a unit; a unit keeps them.
+  FileStatus unlock() override {
+    if (!open_) return datafiles::kNotOpen;
+    if (!unit_) releaseLocks();
+    return datafiles::kOk;
+  }
   // A unit works on its own copy of the file, which commit makes the file.
   // Input handles have no units.
   FileStatus begin() override {

@@ -69,10 +69,11 @@ TEST_F(PxadminProduct, MenuTreeShowsWhatEachClassSeesAndWhy) {
   EXPECT_EQ(norbert.out.find("Finanzbuchhaltung"), std::string::npos);  // not installed
 
   const Result why = pxadmin("menu tree --user NORBERT --all");
-  EXPECT_NE(why.out.find("[PA62]  -- hidden: no permission record for PA62"), std::string::npos);
-  EXPECT_NE(why.out.find("Finanzbuchhaltung  -- refused: Anwendung nicht installiert!"),
+  EXPECT_NE(why.out.find("[PA62]  -- kein Berechtigungssatz für Programm PA62"),
             std::string::npos);
-  EXPECT_NE(why.out.find("Systemverwaltung  -- hidden: access class M"), std::string::npos);
+  EXPECT_NE(why.out.find("Finanzbuchhaltung  -- Anwendung nicht installiert!"), std::string::npos);
+  EXPECT_NE(why.out.find("Systemverwaltung  -- Zugriffsklasse M: nur für Benutzerklasse M"),
+            std::string::npos);
 
   const Result helga = pxadmin("menu tree --user HELGA");
   EXPECT_NE(helga.out.find("[PA62]"), std::string::npos);  // class H needs no permission

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "abi/utility_blocks.h"
+#include "datafiles/menu_access.h"
 #include "datafiles/records.h"
-#include "launcher/rules.h"
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
 #include "tools/menu_io.h"
@@ -33,87 +33,23 @@ struct TreeOptions {
   bool all = false;
 };
 
-struct TreeContext {
-  datafiles::KeyedFile* menu;
-  datafiles::KeyedFile* permissions;
-  datafiles::KeyedFile* installation;
-  char userClass;
-  int client;
-  std::string user;  // code page 850, blank-padded to 10
-  bool all;
-  std::set<int> path;  // menus on the way down, against cycles
-};
-
 // A read that neither found a record nor came to the end: the listing would
 // be short, so the verb fails instead.
 void readFailed(std::string_view file, datafiles::FileStatus s) {
   fail("cannot read " + std::string(file) + ": " + describe(s));
 }
 
-std::vector<MenuRecord> listMenu(datafiles::KeyedFile& f, int menu) {
-  std::vector<MenuRecord> out;
-  MenuRecord k;
-  k.setKey(menu, 0);
-  datafiles::FileStatus s =
-      f.start(datafiles::StartMode::kNotLessThan, k.bytes(), MenuRecord::kKeyLength);
-  if (s.invalidKey()) return out;
-  if (!s.ok()) readFailed("FX01.DAT", s);
-  MenuRecord r;
-  while ((s = f.readNext(r.bytes())).ok()) {
-    if (r.isHeader()) continue;
-    if (r.menu() != menu) return out;
-    out.push_back(r);
-  }
-  if (!s.atEnd()) readFailed("FX01.DAT", s);
-  return out;
-}
-
-// Why the user does not see or cannot open the entry; empty when she can.
-std::string refusal(TreeContext& c, const MenuRecord& r, int menu) {
-  const std::string_view program = r.program();
-  switch (launcher::entryVisibility(c.userClass, r.accessClass(), program)) {
-    case launcher::Visibility::kHidden:
-      return "hidden: access class " + std::string(1, r.accessClass()) + " is for class M only";
-    case launcher::Visibility::kNeedsPermission: {
-      PermissionRecord k;
-      k.setKey(c.client, c.user, program);
-      const datafiles::FileStatus s = c.permissions->start(datafiles::StartMode::kEqual, k.bytes(),
-                                                           PermissionRecord::kKeyLength);
-      if (s.invalidKey())
-        return "hidden: no permission record for " + shown(r.programField());
-      if (!s.ok()) readFailed("FX02.DAT", s);
-      break;
-    }
-    case launcher::Visibility::kShown:
-      break;
-  }
-  if (menu == 0 && r.opensSubmenu() && c.userClass != 'M' && r.entry() != 19) {
-    datafiles::InstallationRecord k;
-    k.setKey(datafiles::InstallationRecord::kApplicationType, c.client, r.entry().value_or(0));
-    datafiles::InstallationRecord app;
-    std::copy_n(k.data(), datafiles::InstallationRecord::kKeyLength, app.data());
-    const datafiles::FileStatus s = c.installation->read(app.bytes());
-    if (s.invalidKey()) return "refused: Anwendung nicht installiert!";
-    if (!s.ok()) readFailed("FT00.DAT", s);
-  }
-  return "";
-}
-
-void printTree(TreeContext& c, int menu, int depth, std::ostream& out) {
-  if (depth > 20 || !c.path.insert(menu).second) return;
-  for (const MenuRecord& r : listMenu(*c.menu, menu)) {
-    const std::string why = refusal(c, r, menu);
-    if (!why.empty() && !c.all) continue;
-    const int entry = r.entry().value_or(0);
-    char num[8];
-    std::snprintf(num, sizeof num, "%3d", entry);
-    out << std::string(depth * 2, ' ') << num << "  " << shown(r.textField());
-    if (!r.opensSubmenu()) out << "  [" << shown(r.programField()) << "]";
-    if (!why.empty()) out << "  -- " << why;
-    out << "\n";
-    if (r.opensSubmenu() && why.empty()) printTree(c, entry, depth + 1, out);
-  }
-  c.path.erase(menu);
+// One line of the tree: number, text, program, and why the user does not see
+// or cannot open the entry (the words the menu maintenance and the help use).
+void printLine(const datafiles::TreeLine& line, std::ostream& out) {
+  const MenuRecord& r = line.entry;
+  char num[8];
+  std::snprintf(num, sizeof num, "%3d", r.entry().value_or(0));
+  out << std::string(line.depth * 2, ' ') << num << "  " << shown(r.textField());
+  if (!r.opensSubmenu()) out << "  [" << shown(r.programField()) << "]";
+  if (line.refusal != datafiles::Refusal::kNone)
+    out << "  -- " << datafiles::explain(line.refusal, r);
+  out << "\n";
 }
 
 void runMenuTree(const TreeOptions& o) {
@@ -121,7 +57,7 @@ void runMenuTree(const TreeOptions& o) {
   auto menu = openOrFail(*store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
   auto perms = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
   auto inst = openOrFail(*store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
-  TreeContext c{menu.get(), perms.get(), inst.get(), 'M', o.client, "", o.all, {}};
+  datafiles::AccessUser user{'M', o.client};
   std::ostringstream out;
   if (!o.user.empty()) {
     const std::string name = userNameOrFail(o.user);
@@ -135,21 +71,26 @@ void runMenuTree(const TreeOptions& o) {
     if (const datafiles::FileStatus s = users->read(u.bytes()); !s.ok())
       fail("no user " + o.user + " for client " + std::to_string(o.client) + ": " + describe(s));
     (void)users->close();
-    c.userClass = u.userClass();
-    c.user = name;
-    c.user.resize(10, ' ');
-    out << "Menu tree for " << o.user << " (class " << c.userClass << ", client " << o.client
+    user.userClass = u.userClass();
+    user.name = name;
+    user.name.resize(10, ' ');
+    out << "Menu tree for " << o.user << " (class " << user.userClass << ", client " << o.client
         << ")\n";
     datafiles::ControlRecord control;
     if (inst->read(control.bytes()).ok() && control.locked())
-      out << (launcher::isAdministrator(c.userClass)
+      out << (datafiles::isAdministrator(user.userClass)
                   ? "Note: the system is locked for normal users.\n"
                   : "Note: the system is locked for normal users: this user cannot sign on now.\n");
   } else {
     out << "Menu tree (all entries, as class M sees them)\n";
   }
   out << "A n w e n d u n g e n\n";
-  printTree(c, 0, 1, out);
+  datafiles::FileAccessLookup lookup(*perms, *inst);
+  std::optional<datafiles::ReadFailure> failure;
+  const auto tree = datafiles::menuTree(*menu, user, lookup, o.all, &failure);
+  if (!failure) failure = lookup.failure();
+  if (failure) readFailed(failure->file, failure->status);
+  for (const auto& line : tree) printLine(line, out);
   std::cout << out.str();
 }
 

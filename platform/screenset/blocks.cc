@@ -1,5 +1,7 @@
 #include "platform/screenset/blocks.h"
 
+#include <algorithm>
+
 #include "abi/message_area.h"
 #include "abi/screen_control_block.h"
 #include "abi/screen_data_block.h"
@@ -35,6 +37,12 @@ std::optional<int> digits(std::span<const char> field) {
 }
 int clamp(std::optional<int> v, int hi) { return v ? std::min(std::max(*v, 0), hi) : 0; }
 
+// The width of one form field (label, width, value): 1..40, else 40.
+int formFieldWidth(std::span<const char> field) {
+  const int width = digits(field.subspan(ScreenDataBlock::kFormLabelWidth, 2)).value_or(0);
+  return width < 1 || width > FormFields::kMaxWidth ? FormFields::kMaxWidth : width;
+}
+
 // The message field holds the 82-character message area first.
 constexpr std::size_t kMessageAt = ScreenDataBlock::kMessage.offset;
 constexpr Field kMessageText{kMessageAt + pxabi::MessageArea::kText.offset,
@@ -66,6 +74,8 @@ Procedure procedureFromName(std::string_view name) {
       {"BOX-INFO", Procedure::kInfo},
       {"TEXT-ANZEIGEN", Procedure::kTextPage},
       {"EINGABE", Procedure::kInput},
+      {"LISTE", Procedure::kList},
+      {"MASKE", Procedure::kForm},
   };
   for (const Named& n : kNames)
     if (n.name == name) return n.procedure;
@@ -134,6 +144,35 @@ Request readRequest(ConstControlBytes control, ConstDataBytes data) {
   r.input.prompt = r.box.text;
   r.input.preset = std::string(text<D::kInputText>(data));
   r.input.hidden = at<D::kInputHidden>(data)[0] == 'J';
+
+  ListFields& l = r.list;
+  l.title = text<D::kListTitle>(data);
+  l.header = text<D::kListHeader>(data);
+  const auto keys = at<D::kListKeys>(data);
+  for (std::size_t k = 0; k < l.keys.size(); ++k)
+    l.keys[k] = encoding::trimmed(keys.subspan(k * D::kListKeyWidth, D::kListKeyWidth));
+  l.count = digits(at<D::kListCount>(data));
+  l.selection = digits(at<D::kListSelection>(data));
+  l.top = digits(at<D::kListTop>(data));
+  const auto listRows = at<D::kListRows>(data);
+  const int listed = clamp(l.count, ListFields::kMaxRows);
+  for (int i = 0; i < listed; ++i)
+    l.rows.push_back(
+        encoding::trimmed(listRows.subspan(i * D::kListRowWidth, D::kListRowWidth)));
+
+  FormFields& f = r.form;
+  f.title = text<D::kFormTitle>(data);
+  const auto fields = at<D::kFormFields>(data);
+  const int fieldCount = clamp(digits(at<D::kFormCount>(data)), FormFields::kMaxFields);
+  for (int i = 0; i < fieldCount; ++i) {
+    const auto field = fields.subspan(i * D::kFormFieldWidth, D::kFormFieldWidth);
+    const int width = formFieldWidth(field);
+    const auto value = field.subspan(D::kFormLabelWidth + 2, static_cast<std::size_t>(width));
+    f.fields.push_back({encoding::trimmed(field.first(D::kFormLabelWidth)), width,
+                        std::string(encoding::trimmed(value))});
+  }
+  f.focus = std::clamp(digits(at<D::kFormFocus>(data)).value_or(1) - 1, 0,
+                       std::max(0, fieldCount - 1));
   return r;
 }
 
@@ -171,6 +210,22 @@ void writeResult(const Result& r, ControlBytes control, DataBytes data) {
   if (r.reply) at<D::kReply>(d)[0] = *r.reply;
   if (r.menuValue) encoding::putRaw(at<D::kMenuValue>(d), *r.menuValue);
   if (r.input) encoding::putRaw(at<D::kInputText>(d), *r.input);
+  putRow(at<D::kListChosen>(d), r.listChosen);
+  putRow(at<D::kListSelection>(d), r.listSelection);
+  putRow(at<D::kListTop>(d), r.listTop);
+  if (r.formValues) {
+    // Each value within its field's width; the rest of the value field and
+    // the fields beyond stay as the caller left them.
+    const auto fields = at<D::kFormFields>(d);
+    const int used =
+        clamp(digits(at<D::kFormCount>(std::span<const char>(data))), FormFields::kMaxFields);
+    for (int i = 0; i < used && i < static_cast<int>(r.formValues->size()); ++i) {
+      const auto field = fields.subspan(i * D::kFormFieldWidth, D::kFormFieldWidth);
+      const int width = formFieldWidth(field);
+      encoding::putRaw(field.subspan(D::kFormLabelWidth + 2, static_cast<std::size_t>(width)),
+                       (*r.formValues)[static_cast<std::size_t>(i)]);
+    }
+  }
 }
 
 }  // namespace screenset

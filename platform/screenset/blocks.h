@@ -2,7 +2,8 @@
 // and the one place that writes its answer back. Both runtimes decode the
 // blocks here, so they show and return the same fields; the writer touches
 // only the fields a caller reads back (event, chosen row, selection, list
-// position, menu value, reply, input text, error code and details).
+// position, menu value, reply, input text, the list's row, selection and
+// top row, the form's values, error code and details).
 #pragma once
 
 #include <array>
@@ -34,6 +35,8 @@ enum class Procedure {
   kInfo,      // "BOX-INFO"
   kTextPage,  // "TEXT-ANZEIGEN"
   kInput,     // "EINGABE"
+  kList,      // "LISTE"
+  kForm,      // "MASKE"
   kUnknown,
 };
 Procedure procedureFromName(std::string_view name);  // trailing blanks trimmed
@@ -77,12 +80,36 @@ struct InputFields {
   bool hidden = false;      // "J": do not echo
 };
 
+struct ListFields {
+  static constexpr int kMaxRows = 400;
+  std::string_view title, header;
+  std::array<std::string_view, 10> keys;          // captions of F1..F10
+  std::optional<int> count, selection, top;       // nothing when not digits
+  std::vector<std::string_view> rows;             // the first count (0..400) rows
+  // Whether the caller filled the list at all (its count is digits).
+  bool filled() const { return count.has_value(); }
+};
+
+struct FormFields {
+  static constexpr int kMaxFields = 8, kMaxWidth = 40;
+  struct Field {
+    std::string_view label;
+    int width;          // 1..40 (a width that is not digits or out of range: 40)
+    std::string value;  // the preset, cut to the width, trailing blanks trimmed
+  };
+  std::string_view title;
+  std::vector<Field> fields;  // the first count (0..8)
+  int focus = 0;              // 0-based, inside the fields
+};
+
 struct Request {
   ControlFields control;
   MenuFields menu;
   BoxFields box;
   PageFields page;
   InputFields input;
+  ListFields list;
+  FormFields form;
 };
 
 Request readRequest(ConstControlBytes control, ConstDataBytes data);
@@ -96,6 +123,8 @@ struct Result {
   std::optional<char> reply;
   std::optional<std::string> menuValue;  // 8 digits
   std::optional<std::string> input;      // code page 850, cut to 78
+  std::optional<int> listChosen, listSelection, listTop;  // "LISTE": 0..9999
+  std::optional<std::vector<std::string>> formValues;     // "MASKE": code page 850
   Failure failure;                       // code 0: success
   int endSignal = 0;  // not 0: the answer was given because this end signal came
 };

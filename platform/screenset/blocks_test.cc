@@ -86,6 +86,69 @@ TEST(Blocks, ReadsEveryShownFieldAtItsOffset) {
   EXPECT_TRUE(r.input.hidden);
 }
 
+TEST(Blocks, ReadsTheListAndTheFormAtTheirOffsets) {
+  Blocks b;
+  struct Case {
+    std::size_t offset;
+    std::string bytes;
+  };
+  const Case cases[] = {
+      {10560, "Pflege der Men\x81" "datei"}, {10620, " Nr.  Text"},
+      {10698, "Hilfe"},                     {10698 + 12, "\x8Endern"},
+      {10698 + 108, "Zehn"},                {10818, "0002"},
+      {10822, "0002"},                      {10826, "0001"},
+      {10840, "  10  Erste"},               {10840 + 78, "  20  Zweite"},
+      {10840 + 156, "  30  nicht gez\x84hlt"}, {42040, "Eintrag \x84ndern"},
+      {42100, "03"},                        {42102, "02"},
+      {42104, "Text"},                      {42104 + 30, "40"},
+      {42104 + 32, "Alter Text"},           {42104 + 72, "Programm"},
+      {42104 + 102, "04"},                  {42104 + 104, "PX03 und mehr"},
+      {42104 + 144, "Klasse"},              {42104 + 174, "xx"},
+      {42104 + 176, "M"},
+  };
+  for (const Case& c : cases) std::copy(c.bytes.begin(), c.bytes.end(), b.data.data() + c.offset);
+  const Request r = b.read();
+  const ListFields& l = r.list;
+  EXPECT_TRUE(l.filled());
+  EXPECT_EQ(l.title, "Pflege der Men\x81" "datei");
+  EXPECT_EQ(l.header, " Nr.  Text");
+  EXPECT_EQ(l.keys[0], "Hilfe");
+  EXPECT_EQ(l.keys[1], "\x8Endern");
+  EXPECT_EQ(l.keys[9], "Zehn");
+  EXPECT_EQ(l.count, 2);
+  EXPECT_EQ(l.selection, 2);
+  EXPECT_EQ(l.top, 1);
+  EXPECT_EQ(l.rows, (std::vector<std::string_view>{"  10  Erste", "  20  Zweite"}));
+  const FormFields& f = r.form;
+  EXPECT_EQ(f.title, "Eintrag \x84ndern");
+  ASSERT_EQ(f.fields.size(), 3u);
+  EXPECT_EQ(f.fields[0].label, "Text");
+  EXPECT_EQ(f.fields[0].width, 40);
+  EXPECT_EQ(f.fields[0].value, "Alter Text");
+  EXPECT_EQ(f.fields[1].width, 4);
+  EXPECT_EQ(f.fields[1].value, "PX03");  // cut to the field's width
+  EXPECT_EQ(f.fields[2].width, 40);      // not digits: the widest
+  EXPECT_EQ(f.focus, 1);
+  // A block that never had a list (the launcher's) shows none.
+  EXPECT_FALSE(Blocks().read().list.filled());
+  EXPECT_TRUE(Blocks().read().form.fields.empty());
+}
+
+TEST(Blocks, FormValuesGoIntoTheirFieldsWithinTheirWidths) {
+  Blocks b;
+  encoding::putRaw(b.data.formCount(), "02");
+  encoding::putRaw(b.data.formWidth(1), "04");
+  encoding::putRaw(b.data.formValue(1), "alt und mehr");
+  encoding::putRaw(b.data.formWidth(2), "40");
+  encoding::putRaw(b.data.formValue(3), "bleibt");  // beyond the count
+  Result r;
+  r.formValues = std::vector<std::string>{"PX031234", "Neu", "nie"};
+  writeResult(r, b.control.bytes(), b.data.bytes());
+  EXPECT_EQ(encoding::view(b.data.formValue(1)), "PX03und mehr" + std::string(28, ' '));
+  EXPECT_EQ(encoding::trimmed(b.data.formValue(2)), "Neu");
+  EXPECT_EQ(encoding::trimmed(b.data.formValue(3)), "bleibt");
+}
+
 TEST(Blocks, CountsOutOfRangeOrNotDigitsListNoMoreThanTheBlockHolds) {
   const struct {
     const char* count;
@@ -169,6 +232,9 @@ TEST(Blocks, WritesBackOnlyTheFieldsACallerReads) {
   r.reply = 'C';
   r.menuValue = "12345678";
   r.input = "Eingabe";
+  r.listChosen = 12;
+  r.listSelection = 12;
+  r.listTop = 5;
   r.failure = {9101, 2, 0x0304, "x"};
   writeResult(r, b.control.bytes(), b.data.bytes());
 
@@ -182,7 +248,10 @@ TEST(Blocks, WritesBackOnlyTheFieldsACallerReads) {
                           {7194, "0003"},
                           {3157, "C"},
                           {2512, "12345678"},
-                          {10470, "Eingabe" + std::string(71, ' ')}};
+                          {10470, "Eingabe" + std::string(71, ' ')},
+                          {10830, "0012"},
+                          {10822, "0012"},
+                          {10826, "0005"}};
   std::vector<bool> touched(D::kSize);
   for (const Written& w : data) {
     EXPECT_EQ(std::string(b.data.data() + w.offset, w.bytes.size()), w.bytes) << w.offset;

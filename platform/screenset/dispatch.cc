@@ -48,6 +48,14 @@ Result endedAnswer(const Request& request, int signal) {
       r.reply = 'C';
       r.input = "";
       break;
+    case Procedure::kList:
+      r.event = 0;
+      r.listChosen = r.listSelection =
+          selectedRow(static_cast<int>(request.list.rows.size()), request.list.selection);
+      break;
+    case Procedure::kForm:
+      r.reply = 'C';  // the values stay as they were
+      break;
     case Procedure::kErrorOk:
     case Procedure::kWarning:
     case Procedure::kInfo:

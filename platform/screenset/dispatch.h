@@ -27,10 +27,10 @@ class Backend {
   }
 };
 
-// The answer to `request` when end signal `signal` came: "NEUSTART" Escape
-// on the current selection, "BOX-FRAGE" "N", "BOX-FEHLER-RC" "C" (cancel),
-// "EINGABE" "C" with a blank input, the other boxes and "TEXT-ANZEIGEN" a
-// blank reply; the other procedures nothing.
+// The answer to `request` when end signal `signal` came: "NEUSTART" and
+// "LISTE" Escape on the current selection, "BOX-FRAGE" "N", "BOX-FEHLER-RC"
+// and "MASKE" "C" (cancel), "EINGABE" "C" with a blank input, the other boxes
+// and "TEXT-ANZEIGEN" a blank reply; the other procedures nothing.
 Result endedAnswer(const Request& request, int signal);
 
 // The body of DSGRUN. Returns 0 on success, otherwise the error code left

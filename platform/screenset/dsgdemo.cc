@@ -5,7 +5,7 @@
 //   dsgdemo [--result FILE] STEP...
 //
 // Each STEP is one call: menu, frage, fehler-ok, fehler-rc, warnung, info,
-// text, eingabe, verdeckt (hidden input), desktop, and fremd, which is no call
+// text, eingabe, verdeckt (hidden input), desktop, liste, maske, and fremd, which is no call
 // but plays a program that writes to the terminal behind the screen set's
 // back and leaves it in line mode. After the last step the set
 // is ended with "Q" and one line per step is written to FILE (or stdout):
@@ -22,6 +22,7 @@
 
 #include "abi/screen_control_block.h"
 #include "abi/screen_data_block.h"
+#include "encoding/cp850.h"
 #include "encoding/field.h"
 #include "platform/dl_program_loader.h"
 
@@ -69,6 +70,32 @@ class Demo {
     for (std::size_t i = 0; i < std::size(page); ++i)
       encoding::putText(data_.pageLine(i + 1), page[i]);
     (void)encoding::putDigits(data_.pageUsed(), static_cast<long long>(std::size(page)));
+    encoding::putText(data_.listTitle(), "Pflege der Menüdatei - Systemverwaltung");
+    encoding::putText(data_.listHeader(), " Nr.  Text                                      Prog Kl Fl K");
+    const char* keys[] = {"Hilfe", "Ändern", "Neu", "Löschen", "Rechte", "", "Warum?", "", "", ""};
+    for (int k = 0; k < 10; ++k) encoding::putText(data_.listKey(k + 1), keys[k]);
+    for (std::size_t i = 0; i < std::size(kRows); ++i) {
+      char number[32], program[64];
+      std::snprintf(number, sizeof number, "%4zu  ", (i + 1) * 10);
+      std::snprintf(program, sizeof program, "  P%03zu N  _  %s", i, i % 3 == 0 ? "*" : "");
+      const std::string text = kRows[i];
+      const std::size_t pad = 40 - std::min<std::size_t>(40, encoding::cp850::lengthOf(text));
+      encoding::putText(data_.listRow(i + 1), number + text + std::string(pad, ' ') + program);
+    }
+    (void)encoding::putDigits(data_.listCount(), static_cast<long long>(std::size(kRows)));
+    (void)encoding::putDigits(data_.listSelection(), 1);
+    (void)encoding::putDigits(data_.listTop(), 1);
+    encoding::putText(data_.formTitle(), "Eintrag 99/10 ändern");
+    const char* labels[] = {"Text", "Programm", "Zugriffsklasse (M, H, N)"};
+    const char* presets[] = {"Pflege der Menüdatei", "PX03", "M"};
+    const int widths[] = {40, 4, 1};
+    for (int f = 0; f < 3; ++f) {
+      encoding::putText(data_.formLabel(f + 1), labels[f]);
+      (void)encoding::putDigits(data_.formWidth(f + 1), widths[f]);
+      encoding::putText(data_.formValue(f + 1), presets[f]);
+    }
+    (void)encoding::putDigits(data_.formCount(), 3);
+    (void)encoding::putDigits(data_.formFocus(), 1);
   }
 
   // One call; false when DSGRUN could not be loaded.
@@ -96,6 +123,23 @@ class Demo {
 
   std::string report(const std::string& procedure) const {
     char line[256];
+    if (procedure == "LISTE") {
+      std::snprintf(line, sizeof line,
+                    "LISTE error=%u/%u/%u event=%u row=%.4s selection=%.4s position=%.4s",
+                    control_.errorCode(), control_.errorDetail1(), control_.errorDetail2(),
+                    data_.eventCode(), data_.listChosen().data(), data_.listSelection().data(),
+                    data_.listTop().data());
+      return line;
+    }
+    if (procedure == "MASKE") {
+      std::snprintf(line, sizeof line, "MASKE error=%u/%u/%u reply=%c values=",
+                    control_.errorCode(), control_.errorDetail1(), control_.errorDetail2(),
+                    data_.reply() == ' ' ? '_' : data_.reply());
+      std::string out = line;
+      for (int f = 1; f <= 3; ++f)
+        out += (f > 1 ? "|" : "") + encoding::getText(data_.formValue(f));
+      return out;
+    }
     std::snprintf(
         line, sizeof line,
         "%s error=%u/%u/%u event=%u row=%.4s selection=%.4s position=%.4s reply=%c input=",
@@ -127,6 +171,15 @@ class Demo {
       return "EINGABE";
     }
     if (step == "desktop") return "SETZEN-DESKTOP-WINDOW";
+    if (step == "liste") {
+      data_.setEventCode(99);
+      message("* = überschreibt der Menükatalog beim nächsten Lauf");
+      return "LISTE";
+    }
+    if (step == "maske") {
+      message("");
+      return "MASKE";
+    }
     return "";
   }
 

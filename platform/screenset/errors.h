@@ -23,6 +23,8 @@ inline constexpr std::uint16_t kScriptUnreadable = 9201;   // 1: errno
 inline constexpr std::uint16_t kScriptInvalid = 9202;      // 1: line number
 inline constexpr std::uint16_t kTranscriptUnwritable = 9203;  // 1: errno
 inline constexpr std::uint16_t kScriptOutOfStep = 9204;    // 1: line number, 2: call number
+inline constexpr std::uint16_t kScriptNoMatch = 9205;      // a find or field line that does
+                                                           // not fit; 1: line, 2: call number
 
 struct Failure {
   std::uint16_t code = 0;

@@ -2,9 +2,9 @@
 
 namespace screenset {
 
-std::vector<KeyLabel> layoutKeyBar(const std::array<std::string_view, 9>& captions, int width) {
+std::vector<KeyLabel> layoutKeyBar(std::span<const std::string_view> captions, int width) {
   std::vector<KeyLabel> keys;
-  for (int k = 0; k < 9; ++k) {
+  for (int k = 0; k < static_cast<int>(captions.size()); ++k) {
     std::string_view c = captions[k];
     while (!c.empty() && c.front() == ' ') c.remove_prefix(1);
     while (!c.empty() && c.back() == ' ') c.remove_suffix(1);

@@ -10,6 +10,8 @@ namespace screenset {
 namespace {
 
 constexpr std::size_t kInputWidth = 78;
+constexpr int kFormFields = FormFields::kMaxFields;
+constexpr std::size_t kFieldWidth = FormFields::kMaxWidth;
 
 std::string_view trim(std::string_view s) {
   while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
@@ -77,6 +79,24 @@ LineResult parseLine(std::string_view raw, int line) {
     if (!text) return {{}, "input text has a character outside code page 850"};
     if (text->size() > kInputWidth) return {{}, "input text longer than 78 characters"};
     return {make(Action::kInput, line, 0, ' ', std::move(*text)), {}};
+  }
+  if (word == "find") {
+    // As for input, the text runs to the end of the line.
+    auto text = toCp850(trim(rest));
+    if (!text) return {{}, "find text has a character outside code page 850"};
+    if (text->empty()) return {{}, "find needs a text"};
+    if (text->size() > kInputWidth) return {{}, "find text longer than 78 characters"};
+    return {make(Action::kFind, line, 0, ' ', std::move(*text)), {}};
+  }
+  if (word == "field") {
+    const std::string_view r = trim(rest);
+    const std::size_t sp = r.find_first_of(" \t");
+    const auto n = number(r.substr(0, sp), 1, kFormFields);
+    if (!n) return {{}, "field needs a field number 1 to 8"};
+    auto text = toCp850(sp == std::string_view::npos ? "" : trim(r.substr(sp + 1)));
+    if (!text) return {{}, "field text has a character outside code page 850"};
+    if (text->size() > kFieldWidth) return {{}, "field text longer than 40 characters"};
+    return {make(Action::kField, line, *n, ' ', std::move(*text)), {}};
   }
   std::string_view arg = rest.substr(0, rest.find('#'));
   arg = trim(arg);
@@ -146,11 +166,26 @@ ParsedScript parseScript(std::string_view utf8) {
   return out;
 }
 
-int selectedRow(const MenuFields& menu) {
-  const int count = static_cast<int>(menu.rows.size());
+int selectedRow(int count, std::optional<int> selection) {
   if (count == 0) return 0;
-  return std::clamp(menu.selection.value_or(1), 1, count);
+  return std::clamp(selection.value_or(1), 1, count);
 }
+
+namespace {
+
+Failure errorLine(const Action& a, int callNumber) {
+  return {static_cast<std::uint16_t>(a.number), static_cast<std::uint16_t>(a.line),
+          static_cast<std::uint16_t>(std::min(callNumber, 65535)),
+          "script line " + std::to_string(a.line) + ": error " + std::to_string(a.number)};
+}
+
+Failure lineFailure(std::uint16_t code, const Action& a, int callNumber, const std::string& why) {
+  return {code, static_cast<std::uint16_t>(std::min(a.line, 9999)),
+          static_cast<std::uint16_t>(std::min(callNumber, 65535)),
+          "script line " + std::to_string(a.line) + ": " + why};
+}
+
+}  // namespace
 
 Action Player::take() {
   Action a = std::move(actions_.front());
@@ -176,10 +211,7 @@ int Player::takePauses(const Request& request) {
 Result Player::play(const Request& request, int callNumber) {
   Result r;
   if (next(Action::kError)) {
-    const Action a = take();
-    r.failure = {static_cast<std::uint16_t>(a.number), static_cast<std::uint16_t>(a.line),
-                 static_cast<std::uint16_t>(std::min(callNumber, 65535)),
-                 "script line " + std::to_string(a.line) + ": error " + std::to_string(a.number)};
+    r.failure = errorLine(take(), callNumber);
     return r;
   }
   if (request.control.command == 'Q') return r;
@@ -215,6 +247,10 @@ Result Player::play(const Request& request, int callNumber) {
         r.input = "";
       }
       return r;
+    case Procedure::kList:
+      return playList(request, callNumber);
+    case Procedure::kForm:
+      return playForm(request, callNumber);
     case Procedure::kDesktop:
     case Procedure::kUnknown:
       return r;
@@ -222,36 +258,89 @@ Result Player::play(const Request& request, int callNumber) {
   return r;
 }
 
-Result Player::playMenu(const Request& request, int callNumber) {
-  Result r;
-  while (next(Action::kMenuValue)) r.menuValue = take().text;
-  const int current = selectedRow(request.menu);
-  r.event = 0;
-  r.chosenRow = r.selection = current;
-  if (usedUp()) return r;
+Player::Choice Player::choose(const std::vector<std::string_view>& rows,
+                              std::optional<int> selection, std::string_view procedure,
+                              int callNumber) {
+  Choice c;
+  c.row = selectedRow(static_cast<int>(rows.size()), selection);
+  while (next(Action::kFind)) {
+    const Action a = take();
+    const auto found = std::find_if(rows.begin(), rows.end(), [&](std::string_view row) {
+      return row.find(a.text) != std::string_view::npos;
+    });
+    if (found == rows.end()) {
+      c.failure = lineFailure(kScriptNoMatch, a, callNumber,
+                              "no row of " + std::string(procedure) + " contains \"" +
+                                  encoding::cp850::toUtf8(a.text) + "\"");
+      return c;
+    }
+    c.row = static_cast<int>(found - rows.begin()) + 1;
+  }
+  if (usedUp()) return c;  // Escape
   const Action& a = actions_.front();
   switch (a.kind) {
     case Action::kEnter:
-      r.event = 48;
+      c.event = 48;
       break;
     case Action::kSelect:
-      r.event = 48;
-      r.chosenRow = r.selection = a.number;
+      c.event = 48;
+      c.row = a.number;
       break;
     case Action::kEvent:
-      r.event = static_cast<std::uint16_t>(a.number);
+      c.event = static_cast<std::uint16_t>(a.number);
       break;
     case Action::kError:
-      return play(request, callNumber);
+      c.failure = errorLine(take(), callNumber);
+      return c;
     default:
-      r = Result{};
-      r.failure = {kScriptOutOfStep, static_cast<std::uint16_t>(std::min(a.line, 9999)),
-                   static_cast<std::uint16_t>(std::min(callNumber, 65535)),
-                   "script line " + std::to_string(a.line) +
-                       ": NEUSTART came while the script waits for a box or input"};
-      return r;
+      c.failure = lineFailure(kScriptOutOfStep, a, callNumber,
+                              std::string(procedure) +
+                                  " came while the script waits for a box or input");
+      return c;
   }
   take();
+  return c;
+}
+
+Result Player::playMenu(const Request& request, int callNumber) {
+  Result r;
+  while (next(Action::kMenuValue)) r.menuValue = take().text;
+  const Choice c = choose(request.menu.rows, request.menu.selection, "NEUSTART", callNumber);
+  if (c.failure.failed()) return failedWith(c.failure);
+  r.event = c.event;
+  r.chosenRow = r.selection = c.row;
+  return r;
+}
+
+Result Player::playList(const Request& request, int callNumber) {
+  Result r;
+  const Choice c = choose(request.list.rows, request.list.selection, "LISTE", callNumber);
+  if (c.failure.failed()) return failedWith(c.failure);
+  r.event = c.event;
+  r.listChosen = r.listSelection = c.row;
+  return r;
+}
+
+Result Player::playForm(const Request& request, int callNumber) {
+  Result r;
+  std::vector<std::string> values;
+  for (const FormFields::Field& f : request.form.fields) values.push_back(f.value);
+  bool took = false;
+  while (next(Action::kField)) {
+    const Action a = take();
+    const auto n = static_cast<std::size_t>(a.number);
+    if (n > values.size())
+      return failedWith(lineFailure(kScriptNoMatch, a, callNumber,
+                                    "the form has no field " + std::to_string(n)));
+    if (a.text.size() > static_cast<std::size_t>(request.form.fields[n - 1].width))
+      return failedWith(lineFailure(kScriptNoMatch, a, callNumber,
+                                    "the text is wider than field " + std::to_string(n)));
+    values[n - 1] = a.text;
+    took = true;
+  }
+  if (next(Action::kReply)) r.reply = take().reply;
+  else r.reply = took ? 'J' : 'C';
+  if (*r.reply != 'C') r.formValues = std::move(values);
   return r;
 }
 

@@ -7,6 +7,9 @@
 //   error N         the next call fails with error code N
 //   input TEXT      the answer of the next "EINGABE" (rest of the line)
 //   pause MS        the next call that takes a line waits MS milliseconds first
+//   find TEXT       moves the selection of the next "NEUSTART" or "LISTE" to
+//                   the first row that contains TEXT (rest of the line)
+//   field N TEXT    field N of the next "MASKE" gets TEXT (rest of the line)
 // The player hands out the actions call by call (see Player::play).
 #pragma once
 
@@ -21,12 +24,12 @@
 namespace screenset {
 
 struct Action {
-  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput, kPause };
+  enum Kind { kEnter, kEvent, kSelect, kReply, kMenuValue, kError, kInput, kPause, kFind, kField };
   Kind kind;
   int line;            // 1-based line in the script
-  int number = 0;      // event code, row, error code or milliseconds
+  int number = 0;      // event code, row, error code, milliseconds or field number
   char reply = ' ';    // code page 850
-  std::string text;    // menu value (8 digits) or input (code page 850)
+  std::string text;    // menu value (8 digits), input, find or field text (code page 850)
 };
 
 struct ParsedScript {
@@ -48,7 +51,12 @@ class Player {
   //   up, "BOX-FRAGE" replies "J" and "BOX-FEHLER-RC" "C";
   // - "TEXT-ANZEIGEN" takes a `reply` line only when it is next;
   // - "EINGABE" takes an `input` line (reply "J") or a `reply` line when next,
-  //   else replies "C" with blank input.
+  //   else replies "C" with blank input;
+  // - "LISTE" takes `find` lines and one key, select or event line as
+  //   "NEUSTART" does (a `find` there too moves the selection first; one
+  //   that matches no row fails the call);
+  // - "MASKE" takes `field` lines, then a `reply` line when next; without a
+  //   reply it answers "J" when it took fields, else "C" (values unchanged).
   Result play(const Request& request, int callNumber);
   // The `pause` lines in front of the next line that `request` takes, in
   // milliseconds added up; 0 for the calls that take no line (the start,
@@ -58,7 +66,17 @@ class Player {
   bool usedUp() const { return actions_.empty(); }
 
  private:
+  // The event and row of a "NEUSTART" or "LISTE".
+  struct Choice {
+    std::uint16_t event = 0;
+    int row = 0;
+    Failure failure;
+  };
+  Choice choose(const std::vector<std::string_view>& rows, std::optional<int> selection,
+                std::string_view procedure, int callNumber);
   Result playMenu(const Request& request, int callNumber);
+  Result playList(const Request& request, int callNumber);
+  Result playForm(const Request& request, int callNumber);
   bool next(Action::Kind kind) const { return !actions_.empty() && actions_.front().kind == kind; }
   Action take();
 
@@ -67,6 +85,9 @@ class Player {
 
 // The row that Enter chooses: the selection, kept inside 1..count; 0 for an
 // empty list.
-int selectedRow(const MenuFields& menu);
+int selectedRow(int count, std::optional<int> selection);
+inline int selectedRow(const MenuFields& menu) {
+  return selectedRow(static_cast<int>(menu.rows.size()), menu.selection);
+}
 
 }  // namespace screenset

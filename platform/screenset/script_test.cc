@@ -65,6 +65,29 @@ TEST(Script, RefusesWhatItCannotParseWithTheLineNumber) {
   EXPECT_FALSE(parseScript("input " + std::string(78, 'x')).error);
 }
 
+TEST(Script, FindAndFieldTakeTheRestOfTheLine) {
+  const ParsedScript s = parseScript(
+      "find Pflege der Men\xC3\xBC #2\n"
+      "FIELD 2  PX03  \n"
+      "field 8\n"
+      "field 1 Zeile mit # darin\n");
+  ASSERT_FALSE(s.error) << s.error->reason;
+  ASSERT_EQ(s.actions.size(), 4u);
+  EXPECT_EQ(s.actions[0].kind, Action::kFind);
+  EXPECT_EQ(s.actions[0].text, "Pflege der Men\x81 #2");
+  EXPECT_EQ(s.actions[1].kind, Action::kField);
+  EXPECT_EQ(s.actions[1].number, 2);
+  EXPECT_EQ(s.actions[1].text, "PX03");
+  EXPECT_EQ(s.actions[2].number, 8);
+  EXPECT_EQ(s.actions[2].text, "");  // blanks the field
+  EXPECT_EQ(s.actions[3].text, "Zeile mit # darin");
+  for (const char* bad : {"find", "find   ", "find \xE2\x82\xAC", "field", "field 0 x",
+                          "field 9 x", "field x y", "field 1 \xE2\x82\xAC"})
+    EXPECT_TRUE(parseScript(bad).error) << bad;
+  EXPECT_TRUE(parseScript("field 1 " + std::string(41, 'x')).error);
+  EXPECT_FALSE(parseScript("field 1 " + std::string(40, 'x')).error);
+}
+
 Request menuRequest(int count, std::optional<int> selection) {
   Request r;
   r.control.command = 'N';
@@ -79,6 +102,24 @@ Request callOf(Procedure p) {
   Request r;
   r.control.command = 'N';
   r.control.procedure = p;
+  return r;
+}
+
+Request listRequest(std::vector<std::string_view> rows, std::optional<int> selection) {
+  Request r;
+  r.control.command = 'N';
+  r.control.procedure = Procedure::kList;
+  r.list.count = static_cast<int>(rows.size());
+  r.list.rows = std::move(rows);
+  r.list.selection = selection;
+  return r;
+}
+
+Request formRequest(std::vector<std::string> presets, int width = 40) {
+  Request r;
+  r.control.command = 'N';
+  r.control.procedure = Procedure::kForm;
+  for (auto& v : presets) r.form.fields.push_back({"Feld", width, std::move(v)});
   return r;
 }
 
@@ -170,6 +211,84 @@ TEST(Script, MenuWhileTheScriptWaitsForABoxIsOutOfStep) {
     EXPECT_EQ(r.failure.detail2, 3);
     EXPECT_FALSE(r.event);
   }
+}
+
+TEST(Script, ListTakesFindsAndOneKeyAsTheMenuDoes) {
+  const std::vector<std::string_view> rows = {"  10  Mitglieder", "  20  Pflege der Men\x81" "datei",
+                                              "  30  Logdatei"};
+  Player p = playerFor(
+      "find Pflege\nkey F5\n"   // F5 on the found row
+      "key ENTER\n"              // Enter on the caller's selection
+      "find Logdatei\nfind Mitglieder\nselect 2\n"  // the last word wins: select
+      "find Mitglieder\nkey ESC\n"
+      "find Kassenbuch\nkey ENTER\n");
+  Result r = p.play(listRequest(rows, 1), 1);
+  EXPECT_EQ(r.event, 5);
+  EXPECT_EQ(r.listChosen, 2);
+  EXPECT_EQ(r.listSelection, 2);
+  EXPECT_FALSE(r.chosenRow);  // the menu's fields are not the list's
+  r = p.play(listRequest(rows, 3), 2);
+  EXPECT_EQ(r.event, 48);
+  EXPECT_EQ(r.listChosen, 3);
+  r = p.play(listRequest(rows, 1), 3);
+  EXPECT_EQ(r.event, 48);
+  EXPECT_EQ(r.listChosen, 2);
+  r = p.play(listRequest(rows, 3), 4);
+  EXPECT_EQ(r.event, 0);
+  EXPECT_EQ(r.listChosen, 1);
+  r = p.play(listRequest(rows, 1), 5);  // nothing contains the text: the run is off
+  EXPECT_EQ(r.failure.code, kScriptNoMatch);
+  EXPECT_EQ(r.failure.detail1, 9);
+  EXPECT_EQ(r.failure.detail2, 5);
+  EXPECT_NE(r.failure.reason.find("Kassenbuch"), std::string::npos) << r.failure.reason;
+  EXPECT_EQ(p.play(listRequest(rows, 1), 6).event, 48);  // the key after it is still there
+  EXPECT_EQ(p.play(listRequest(rows, 2), 7).event, 0);   // used up: Escape
+  // The menu takes a find too.
+  Player m = playerFor("find Logdatei\nkey F2\n");
+  Request menu = menuRequest(0, 1);
+  menu.menu.rows = rows;
+  r = m.play(menu, 1);
+  EXPECT_EQ(r.event, 2);
+  EXPECT_EQ(r.chosenRow, 3);
+}
+
+TEST(Script, ListWhileTheScriptWaitsForABoxInputOrFormIsOutOfStep) {
+  for (const char* script : {"reply J\n", "input x\n", "field 1 x\n", "menuvalue 00000001\n"}) {
+    Player p = playerFor(script);
+    const Result r = p.play(listRequest({"a"}, 1), 4);
+    EXPECT_EQ(r.failure.code, kScriptOutOfStep) << script;
+    EXPECT_EQ(r.failure.detail2, 4);
+  }
+  Player p = playerFor("field 1 x\n");
+  EXPECT_EQ(p.play(menuRequest(2, 1), 1).failure.code, kScriptOutOfStep);
+}
+
+TEST(Script, FormTakesFieldsThenAReply) {
+  Player p = playerFor(
+      "field 1 Weg\nreply C\n"          // cancelled: nothing comes back
+      "reply J\n"                        // saved unchanged
+      "field 3 x\n"                      // no such field
+      "field 1 zu lang\n"                // wider than the field
+      "field 2 Neu\nfield 1 Erster\n"   // saved: no reply line, but fields
+      "key ESC\n");
+  Result r = p.play(formRequest({"a", "b"}), 1);
+  EXPECT_EQ(r.reply, 'C');
+  EXPECT_FALSE(r.formValues);
+  r = p.play(formRequest({"a", "b"}), 2);
+  EXPECT_EQ(r.reply, 'J');
+  EXPECT_EQ(r.formValues, (std::vector<std::string>{"a", "b"}));
+  r = p.play(formRequest({"a", "b"}), 3);
+  EXPECT_EQ(r.failure.code, kScriptNoMatch);
+  EXPECT_EQ(r.failure.detail1, 4);
+  r = p.play(formRequest({"a"}, 4), 4);
+  EXPECT_EQ(r.failure.code, kScriptNoMatch);
+  r = p.play(formRequest({"a", "b"}), 5);
+  EXPECT_EQ(r.reply, 'J');
+  EXPECT_EQ(r.formValues, (std::vector<std::string>{"Erster", "Neu"}));
+  r = p.play(formRequest({"a"}), 6);  // not a form's line next: cancelled
+  EXPECT_EQ(r.reply, 'C');
+  EXPECT_FALSE(r.formValues);
+  EXPECT_EQ(p.play(menuRequest(1, 1), 7).event, 0);
 }
 
 TEST(Script, StartEndAndDesktopTakeNothing) {

@@ -180,6 +180,59 @@ TEST(ScriptedRuntime, TextPageAndInputShowTheirFields) {
   EXPECT_EQ(t[1].find("\"page\""), std::string::npos);
 }
 
+TEST(ScriptedRuntime, ListAndFormAnswerAndShowTheirFields) {
+  ScriptedRun run("find Logdatei\nkey F5\nfield 2 PX13\nfield 1 Protokoll ansehen\nreply J\n"
+                  "find nirgends\n");
+  encoding::putText(run.data.listTitle(), "Pflege der Menüdatei");
+  encoding::putText(run.data.listHeader(), " Nr.  Text");
+  encoding::putText(run.data.listKey(2), "Ändern");
+  encoding::putText(run.data.listRow(1), "  10  Pflege der Menüdatei");
+  encoding::putText(run.data.listRow(2), "  90  Logdatei anzeigen");
+  encoding::putRaw(run.data.listCount(), "0002");
+  encoding::putRaw(run.data.listSelection(), "0001");
+  encoding::putRaw(run.data.listTop(), "0001");
+  message(run.data, "* = überschreibt der Katalog");
+  EXPECT_EQ(run.call("LISTE"), 0);
+  EXPECT_EQ(run.data.eventCode(), 5);
+  EXPECT_EQ(encoding::view(run.data.listChosen()), "0002");
+  EXPECT_EQ(encoding::view(run.data.listSelection()), "0002");
+  EXPECT_EQ(encoding::view(run.data.chosenRow()), "0000");  // the menu's field stays
+
+  encoding::putText(run.data.formTitle(), "Eintrag 99/90");
+  encoding::putText(run.data.formLabel(1), "Text");
+  encoding::putRaw(run.data.formWidth(1), "40");
+  encoding::putText(run.data.formValue(1), "Logdatei anzeigen");
+  encoding::putText(run.data.formLabel(2), "Programm");
+  encoding::putRaw(run.data.formWidth(2), "04");
+  encoding::putText(run.data.formValue(2), "PX13");
+  encoding::putRaw(run.data.formCount(), "02");
+  message(run.data, "");
+  EXPECT_EQ(run.call("MASKE"), 0);
+  EXPECT_EQ(run.data.reply(), 'J');
+  EXPECT_EQ(encoding::getText(run.data.formValue(1)), "Protokoll ansehen");
+  EXPECT_EQ(encoding::getText(run.data.formValue(2)), "PX13");
+  EXPECT_EQ(run.call("LISTE"), screenset::kScriptNoMatch);
+
+  const auto t = run.transcript();
+  ASSERT_EQ(t.size(), 3u);
+  for (const char* shown :
+       {"\"procedure\":\"LISTE\"", "\"list_title\":\"Pflege der Menüdatei\"",
+        "\"list_header\":\" Nr.  Text\"", "\"list_keys\":[\"\",\"Ändern\",\"\",",
+        "\"list_rows\":[\"  10  Pflege der Menüdatei\",\"  90  Logdatei anzeigen\"]",
+        "\"list_count\":2", "\"list_selection\":1", "\"message\":\"* = überschreibt der Katalog\"",
+        "\"event\":5,\"row\":2"})
+    EXPECT_NE(t[0].find(shown), std::string::npos) << shown << "\n" << t[0];
+  for (const char* shown :
+       {"\"form_title\":\"Eintrag 99/90\"", "\"form_labels\":[\"Text\",\"Programm\"]",
+        "\"form_values\":[\"Logdatei anzeigen\",\"PX13\"]",
+        "\"form_input\":[\"Protokoll ansehen\",\"PX13\"]", "\"reply\":\"J\""})
+    EXPECT_NE(t[1].find(shown), std::string::npos) << shown << "\n" << t[1];
+  EXPECT_EQ(t[1].find("list_rows"), std::string::npos);
+  EXPECT_NE(t[2].find("\"reason\":\"script line 6: no row of LISTE contains \\\"nirgends\\\"\""),
+            std::string::npos)
+      << t[2];
+}
+
 TEST(ScriptedRuntime, FailuresLeaveCodeDetailsAndReason) {
   {
     ScriptedRun run("key ESC\nselect zwei\n");
@@ -239,7 +292,8 @@ TEST(ScriptedRuntime, MissingScriptIsEmptyAndUnreadableScriptFails) {
 }
 
 // Ended from outside: the process's end signal cuts the script's pause
-// short, and from then on every call answers at once as cancelled, without
+// short, and from then on every call answers at once as cancelled (a list
+// with Escape, a form unchanged), without
 // taking script lines; "Q" still ends the set. In a child process, since
 // the signal stays noted for good.
 TEST(ScriptedRuntime, AnEndSignalCutsThePauseShortAndEveryCallAnswersAsCancelled) {
@@ -272,6 +326,18 @@ TEST(ScriptedRuntime, AnEndSignalCutsThePauseShortAndEveryCallAnswersAsCancelled
       run.call("EINGABE");
       out += "input " + std::string(1, run.data.reply()) + " [" +
              std::string(encoding::trimmed(run.data.inputText())) + "];";
+      encoding::putText(run.data.listRow(1), "eins");
+      encoding::putText(run.data.listRow(2), "zwei");
+      encoding::putRaw(run.data.listCount(), "0002");
+      encoding::putRaw(run.data.listSelection(), "0002");
+      run.call("LISTE");
+      out += "list " + std::to_string(run.data.eventCode()) + " " +
+             std::string(encoding::view(run.data.listChosen())) + ";";
+      encoding::putRaw(run.data.formCount(), "01");
+      encoding::putText(run.data.formValue(1), "alt");
+      run.call("MASKE");
+      out += "form " + std::string(1, run.data.reply()) + " [" +
+             std::string(encoding::trimmed(run.data.formValue(1))) + "];";
       out += "end " + std::to_string(run.call("", 'Q')) + ";";
       for (const std::string& line : run.transcript())
         out += line.find("\"signal\":15") != std::string::npos ? "S" : "-";
@@ -288,8 +354,8 @@ TEST(ScriptedRuntime, AnEndSignalCutsThePauseShortAndEveryCallAnswersAsCancelled
   ::waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status)) << status;
   EXPECT_EQ(out,
-            "menu 0 0002;BOX-FRAGE N;BOX-FEHLER-RC C;BOX-INFO  ;input C [];end 0;"
-            "-SSSSS-");
+            "menu 0 0002;BOX-FRAGE N;BOX-FEHLER-RC C;BOX-INFO  ;input C [];list 0 0002;"
+            "form C [alt];end 0;-SSSSSSS-");
 }
 
 }  // namespace

@@ -76,6 +76,15 @@ void drawTooSmall() {
   put(LINES / 2, (COLS - static_cast<int>(b.size())) / 2, b);
 }
 
+void drawKeyBar(std::span<const std::string_view> captions) {
+  for (const KeyLabel& k : layoutKeyBar(captions, COLS - 2)) {
+    attron(A_REVERSE);
+    put(LINES - 1, 1 + k.column, L"F" + std::to_wstring(k.key));
+    attroff(A_REVERSE);
+    put(LINES - 1, 1 + k.captionColumn, k.caption);
+  }
+}
+
 // ---- the main menu window --------------------------------------------------
 
 int listTop() { return 4; }
@@ -134,12 +143,53 @@ void drawDesktop(const MenuFields& m, const ListCursor* cursor) {
     const std::wstring p = L"Berechtigung: " + wide(m.permission);
     put(status, x + w - static_cast<int>(p.size()), p);
   }
-  for (const KeyLabel& k : layoutKeyBar(m.captions, COLS - 2)) {
-    attron(A_REVERSE);
-    put(LINES - 1, 1 + k.column, L"F" + std::to_wstring(k.key));
-    attroff(A_REVERSE);
-    put(LINES - 1, 1 + k.captionColumn, k.caption);
+  drawKeyBar(m.captions);
+}
+
+// ---- a list to pick from ("LISTE") ---------------------------------------------
+
+constexpr int kListRowWidth = 78;
+int listRowsTop() { return 2; }
+int listRowsHeight() { return std::max(1, LINES - 5); }
+int listRowsLeft() { return std::max(0, (COLS - kListRowWidth) / 2); }
+
+// Title bar, column header, the rows in view, where the cursor is, the
+// message line and the key bar.
+void drawList(const ListFields& l, const ListCursor& cursor, std::string_view message) {
+  erase();
+  if (tooSmall()) return drawTooSmall();
+  const attr_t bar = pair(1) | (has_colors() ? 0 : A_REVERSE);
+  fill(0, 0, COLS, bar);
+  attron(bar | A_BOLD);
+  put(0, (COLS - static_cast<int>(l.title.size())) / 2, l.title);
+  attroff(bar | A_BOLD);
+  const int x = listRowsLeft();
+  attron(A_BOLD | A_UNDERLINE);
+  put(1, x, l.header, kListRowWidth);
+  attroff(A_BOLD | A_UNDERLINE);
+  for (int row = cursor.top(); cursor.count() > 0 && row <= cursor.bottom(); ++row) {
+    const int y = listRowsTop() + row - cursor.top();
+    const bool selected = row == cursor.selection();
+    const attr_t a = selected ? (pair(2) | A_BOLD | (has_colors() ? 0 : A_REVERSE)) : 0;
+    fill(y, x, std::min(kListRowWidth, COLS - x), a);
+    attron(a);
+    put(y, x, l.rows[static_cast<std::size_t>(row - 1)], kListRowWidth);
+    attroff(a);
   }
+  const int below = listRowsTop() + listRowsHeight();
+  if (cursor.top() > 1) mvaddch(listRowsTop(), COLS - 1, ACS_UARROW);
+  if (cursor.bottom() < cursor.count()) mvaddch(below - 1, COLS - 1, ACS_DARROW);
+  const std::wstring where = cursor.count() == 0
+                                 ? L" (leer) "
+                                 : L" " + std::to_wstring(cursor.selection()) + L"/" +
+                                       std::to_wstring(cursor.count()) + L" ";
+  put(below, COLS - 1 - static_cast<int>(where.size()), where);
+  if (!message.empty()) {
+    attron(pair(3) | A_BOLD);
+    put(LINES - 2, 1, message, COLS - 2);
+    attroff(pair(3) | A_BOLD);
+  }
+  drawKeyBar(l.keys);
 }
 
 // ---- reading keys ------------------------------------------------------------
@@ -280,14 +330,24 @@ class TerminalRuntime : public Backend {
     if (isBox(p)) return box(rq, p);
     if (p == Procedure::kTextPage) return page(rq);
     if (p == Procedure::kInput) return input(rq);
-    background(rq.menu);
+    if (p == Procedure::kList) return list(rq);
+    if (p == Procedure::kForm) return form(rq);
+    background(rq);
     refresh();
     if (p == Procedure::kStart) r.event = 0;
     return r;
   }
 
-  // The desktop as the block describes it, behind a box or page.
-  void background(const MenuFields& m) {
+  // What the block describes behind a box, page or form: the caller's list
+  // when it filled one, else the desktop.
+  void background(const Request& rq) {
+    if (rq.list.filled()) {
+      ListCursor c(static_cast<int>(rq.list.rows.size()), rq.list.selection, rq.list.top);
+      c.setHeight(listRowsHeight());
+      drawList(rq.list, c, "");
+      return;
+    }
+    const MenuFields& m = rq.menu;
     ListCursor c(static_cast<int>(m.rows.size()), m.selection, m.position);
     c.setHeight(listHeight());
     drawDesktop(m, &c);
@@ -374,7 +434,7 @@ class TerminalRuntime : public Backend {
     int focus = 0, failures = 0;
     Result r;
     for (;;) {
-      background(rq.menu);
+      background(rq);
       if (!tooSmall()) drawBox(rq.box, look, focus);
       refresh();
       const Key k = readKey(failures);
@@ -394,7 +454,7 @@ class TerminalRuntime : public Backend {
       }
       if (chosen) {
         r.reply = look.buttons[*chosen].reply;
-        background(rq.menu);
+        background(rq);
         refresh();
         return r;
       }
@@ -406,7 +466,7 @@ class TerminalRuntime : public Backend {
     int top = 0, failures = 0;
     Result r;
     for (;;) {
-      background(rq.menu);
+      background(rq);
       const int h = std::max(1, LINES - 4);
       const int last = std::max(0, static_cast<int>(lines.size()) - h);
       top = std::clamp(top, 0, last);
@@ -431,7 +491,7 @@ class TerminalRuntime : public Backend {
       if (k.kind == Key::kEnded) return endedAnswer(rq, platform::endSignal());
       if (isEnter(k) || isEscape(k)) {
         r.reply = ' ';
-        background(rq.menu);
+        background(rq);
         refresh();
         return r;
       }
@@ -454,7 +514,7 @@ class TerminalRuntime : public Backend {
     int failures = 0;
     Result r;
     for (;;) {
-      background(rq.menu);
+      background(rq);
       curs_set(0);
       if (!tooSmall()) {
         const BoxArea a = drawBoxFrame(5, L"Eingabe");
@@ -489,7 +549,7 @@ class TerminalRuntime : public Backend {
         if (isEnter(k))
           for (wchar_t c : text) out += static_cast<char>(encoding::cp850::fromCodePoint(c));
         r.input = out;
-        background(rq.menu);
+        background(rq);
         refresh();
         return r;
       }
@@ -497,7 +557,152 @@ class TerminalRuntime : public Backend {
     }
   }
 
-  static void editLine(const Key& k, std::wstring& text, std::size_t& cursor) {
+  Result list(const Request& rq) {
+    const ListFields& l = rq.list;
+    ListCursor cursor(static_cast<int>(l.rows.size()), l.selection, l.top);
+    TypeAhead typeAhead;
+    int failures = 0;
+    for (;;) {
+      cursor.setHeight(listRowsHeight());
+      drawList(l, cursor, rq.box.text);
+      refresh();
+      const Key k = readKey(failures);
+      std::optional<std::uint16_t> event;
+      if (k.kind == Key::kLost) return failedWith(lost());
+      if (k.kind == Key::kEnded) {
+        Result ended = endedAnswer(rq, platform::endSignal());
+        ended.listChosen = ended.listSelection = cursor.selection();
+        ended.listTop = cursor.top();
+        return ended;
+      }
+      if (isEnter(k)) event = 48;
+      else if (isEscape(k)) event = 0;
+      else if (k.kind == Key::kCode) event = listKey(k.value, cursor);
+      else if (k.kind == Key::kChar && k.value == 12) clearok(curscr, TRUE);
+      else if (k.kind == Key::kChar && k.value >= 0x20 && k.value != 0x7F) {
+        if (auto row = typeAhead.key(static_cast<char32_t>(k.value), l.rows, cursor.selection(),
+                                     TypeAhead::Clock::now()))
+          cursor.moveTo(*row);
+      }
+      if (event) {
+        Result r;
+        r.event = *event;
+        r.listChosen = r.listSelection = cursor.selection();
+        r.listTop = cursor.top();
+        return r;
+      }
+    }
+  }
+
+  std::optional<std::uint16_t> listKey(wint_t code, ListCursor& cursor) {
+    for (int f = 1; f <= 12; ++f)
+      if (code == static_cast<wint_t>(KEY_F(f))) return f <= 10 ? f : 80 + f;
+    switch (code) {
+      case KEY_UP: cursor.up(); break;
+      case KEY_DOWN: cursor.down(); break;
+      case KEY_PPAGE: cursor.pageUp(); break;
+      case KEY_NPAGE: cursor.pageDown(); break;
+      case KEY_HOME: cursor.home(); break;
+      case KEY_END: cursor.end(); break;
+      case KEY_MOUSE: {
+        MEVENT ev;
+        if (getmouse(&ev) != OK) break;
+        if (ev.bstate & BUTTON4_PRESSED) cursor.up();
+        else if (ev.bstate & BUTTON5_PRESSED) cursor.down();
+        const int row = cursor.top() + ev.y - listRowsTop();
+        const bool onRow = cursor.count() > 0 && ev.y >= listRowsTop() && row <= cursor.bottom();
+        if (onRow && (ev.bstate & (BUTTON1_CLICKED | BUTTON1_DOUBLE_CLICKED))) cursor.moveTo(row);
+        if (onRow && (ev.bstate & BUTTON1_DOUBLE_CLICKED)) return 48;
+        break;
+      }
+      default: break;
+    }
+    return std::nullopt;
+  }
+
+  Result form(const Request& rq) {
+    const auto& fields = rq.form.fields;
+    std::vector<std::wstring> values;
+    for (const auto& f : fields) values.push_back(wide(f.value));
+    int focus = rq.form.focus, failures = 0;
+    std::size_t cursor = fields.empty() ? 0 : values[static_cast<std::size_t>(focus)].size();
+    for (;;) {
+      background(rq);
+      curs_set(0);
+      if (!tooSmall()) {
+        const int n = static_cast<int>(fields.size());
+        const BoxArea a = drawBoxFrame(n + 3, L"Eingabe");
+        attron(pair(4) | A_BOLD);
+        put(a.y + 1, a.x + 3, rq.form.title, a.w - 6);
+        attroff(pair(4) | A_BOLD);
+        constexpr int kLabelColumns = 30;
+        for (int i = 0; i < n; ++i) {
+          const auto& f = fields[static_cast<std::size_t>(i)];
+          attron(pair(4));
+          put(a.y + 2 + i, a.x + 3, std::string(f.label) + ":", kLabelColumns);
+          attroff(pair(4));
+          const int fx = a.x + 3 + kLabelColumns + 1;
+          const int fw = std::min(f.width, a.x + a.w - 2 - fx);
+          fill(a.y + 2 + i, fx, fw, pair(2) | A_REVERSE * !has_colors());
+          attron(pair(2));
+          put(a.y + 2 + i, fx, values[static_cast<std::size_t>(i)], fw);
+          attroff(pair(2));
+        }
+        if (!rq.box.text.empty()) {
+          attron(pair(4) | A_BOLD);
+          put(a.y + 2 + n, a.x + 3, rq.box.text, a.w - 6);
+          attroff(pair(4) | A_BOLD);
+        }
+        attron(pair(4));
+        put(a.y + 3 + n, a.x + 3, L"Enter: weiter, im letzten Feld speichern   Esc: abbrechen",
+            a.w - 6);
+        attroff(pair(4));
+        if (n > 0) {
+          move(a.y + 2 + focus, a.x + 3 + kLabelColumns + 1 + static_cast<int>(cursor));
+          curs_set(1);
+        }
+      }
+      refresh();
+      const Key k = readKey(failures);
+      if (k.kind == Key::kLost || k.kind == Key::kEnded) {
+        curs_set(0);
+        if (k.kind == Key::kEnded) return endedAnswer(rq, platform::endSignal());
+        return failedWith(lost());
+      }
+      const int n = static_cast<int>(fields.size());
+      const bool next = (k.kind == Key::kChar && k.value == L'\t') ||
+                        (k.kind == Key::kCode && k.value == KEY_DOWN) ||
+                        (isEnter(k) && focus + 1 < n);
+      const bool previous = k.kind == Key::kCode && (k.value == KEY_UP || k.value == KEY_BTAB);
+      if (isEscape(k) || (isEnter(k) && !next)) {
+        curs_set(0);
+        Result r;
+        r.reply = isEscape(k) ? 'C' : 'J';
+        if (r.reply == 'J') {
+          r.formValues.emplace();
+          for (const std::wstring& v : values) {
+            std::string out;
+            for (wchar_t c : v) out += static_cast<char>(encoding::cp850::fromCodePoint(c));
+            r.formValues->push_back(out);
+          }
+        }
+        background(rq);
+        refresh();
+        return r;
+      }
+      if (n == 0) continue;
+      if (next || previous) {
+        focus = (focus + (next ? 1 : n - 1)) % n;
+        cursor = values[static_cast<std::size_t>(focus)].size();
+        continue;
+      }
+      editLine(k, values[static_cast<std::size_t>(focus)], cursor,
+               static_cast<std::size_t>(fields[static_cast<std::size_t>(focus)].width));
+    }
+  }
+
+  static void editLine(const Key& k, std::wstring& text, std::size_t& cursor,
+                       std::size_t width = kInputWidth) {
     if (k.kind == Key::kCode) {
       switch (k.value) {
         case KEY_LEFT: if (cursor > 0) --cursor; break;
@@ -521,7 +726,7 @@ class TerminalRuntime : public Backend {
     }
     const char32_t c = static_cast<char32_t>(k.value);
     const bool inCodePage = c == U'?' || encoding::cp850::fromCodePoint(c) != '?';
-    if (c < 0x20 || !inCodePage || text.size() >= static_cast<std::size_t>(kInputWidth)) {
+    if (c < 0x20 || !inCodePage || text.size() >= width) {
       beep();
       return;
     }

@@ -213,6 +213,34 @@ TEST(TerminalRuntime, ClickSelectsARowAndDoubleClickChoosesIt) {
   EXPECT_NE(lines[2].find("event=48 row=0005 selection=0005"), std::string::npos) << lines[2];
 }
 
+TEST(TerminalRuntime, ListWithKeyBarAndAFormOverIt) {
+  if (!haveTmux()) GTEST_SKIP() << "tmux is not installed";
+  DemoInTmux demo("liste maske maske");
+  ASSERT_TRUE(demo.waitFor("Pflege der Menüdatei - Systemverwaltung")) << demo.lastScreen();
+  const std::string s = demo.lastScreen();
+  for (const char* shown : {"Nr.  Text", "10  Mitgliederverwaltung", "F2 Ändern", "F7 Warum?",
+                            "* = überschreibt der Menükatalog", "1/24"})
+    EXPECT_NE(s.find(shown), std::string::npos) << shown << "\n" << s;
+  EXPECT_EQ(s.find("F6"), std::string::npos) << s;  // a blank caption leaves its key out
+  demo.keys("Down Down F5");
+  ASSERT_TRUE(demo.waitFor("Eintrag 99/10 ändern")) << demo.lastScreen();
+  // The list stays behind the form.
+  EXPECT_NE(demo.lastScreen().find("Nr.  Text"), std::string::npos) << demo.lastScreen();
+  demo.keys("Tab BSpace BSpace BSpace BSpace");
+  demo.keys("-l 'PX0412'");  // the field takes four characters
+  demo.keys("Enter Enter");        // Enter moves on; on the last field it saves
+  demo.keys("Down -l 'Neu' Escape");  // the next form: cancelled, the values stay
+
+  int rc = -1;
+  std::vector<std::string> lines;
+  ASSERT_TRUE(demo.waitForEnd(rc, lines)) << demo.lastScreen();
+  EXPECT_EQ(rc, 0);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[1], "LISTE error=0/0/0 event=5 row=0003 selection=0003 position=0001");
+  EXPECT_EQ(lines[2], "MASKE error=0/0/0 reply=J values=Pflege der Menüdatei|PX04|M");
+  EXPECT_EQ(lines[3], "MASKE error=0/0/0 reply=C values=Pflege der Menüdatei|PX04|M");
+}
+
 // ---- pseudo-terminals ----------------------------------------------------------
 
 using D = pxabi::ScreenDataBlock;

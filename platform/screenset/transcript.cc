@@ -1,6 +1,7 @@
 #include "platform/screenset/transcript.h"
 
 #include <cstdio>
+#include <vector>
 
 #include "encoding/cp850.h"
 #include "encoding/field.h"
@@ -99,7 +100,24 @@ std::string transcriptLine(int n, const Request& rq, const Result& rs) {
     if (rs.input) j.text("input", *rs.input);
     else j.text("input", rq.input.preset);
   }
-  j.number("event", rs.event).number("row", rs.chosenRow).character("reply", rs.reply);
+  if (p == Procedure::kList) {
+    const ListFields& l = rq.list;
+    j.text("list_title", l.title).text("list_header", l.header).texts("list_keys", l.keys);
+    j.texts("list_rows", l.rows).number("list_count", l.count);
+    j.number("list_selection", l.selection);
+  }
+  if (p == Procedure::kForm) {
+    std::vector<std::string_view> labels, presets;
+    for (const FormFields::Field& f : rq.form.fields) {
+      labels.push_back(f.label);
+      presets.push_back(f.value);
+    }
+    j.text("form_title", rq.form.title).texts("form_labels", labels).texts("form_values", presets);
+    if (rs.formValues) j.texts("form_input", *rs.formValues);
+    else j.texts("form_input", presets);
+  }
+  j.number("event", rs.event).number("row", rs.chosenRow ? rs.chosenRow : rs.listChosen);
+  j.character("reply", rs.reply);
   j.number("error", std::optional<int>(rs.failure.code));
   if (rs.failure.failed()) j.utf8("reason", rs.failure.reason);
   if (rs.endSignal != 0) j.number("signal", std::optional<int>(rs.endSignal));

@@ -6,7 +6,8 @@
 PX_PROGRAM(U000) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
-    platform::LoadedScreenSet screen(programs::moduleEnvironment().loader);
-    return programs::showHelp(area, screen, programs::installedHelpDirectory());
+    const programs::ModuleEnvironment env = programs::moduleEnvironment();
+    platform::LoadedScreenSet screen(env.loader);
+    return programs::showHelp(area, screen, programs::installedHelpDirectory(), env.store);
   });
 }

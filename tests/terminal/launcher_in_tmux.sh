@@ -3,7 +3,8 @@
 # installation inside tmux, sees the application list with umlauts and the key
 # bar, walks into an application, calls a sample program, is refused a program
 # whose permission was taken away meanwhile, and is stopped at the next display
-# after an administrator on a second terminal locks the system.
+# after an administrator on a second terminal locks the system; the
+# administrator then opens the menu maintenance.
 # Usage: launcher_in_tmux.sh BUILD_DIR SOURCE_DIR
 set -uo pipefail
 build=$1
@@ -79,6 +80,17 @@ check px:admin "System für Normalbenutzer gesperrt!" "administrator sees the lo
 # The normal user is stopped at the next display.
 keys px:user Escape
 check px:user "Programmaufruf durch Administrator z.Z. gesperrt." "normal user stopped by the lock"
+
+# The administrator keeps menus and permissions from the menu (PX03).
+keys px:admin S y s t e m
+keys px:admin Enter
+check px:admin "Logdatei anzeigen" "administrator in the administration menu"
+keys px:admin P f l e g e
+keys px:admin Enter
+check px:admin "Pflege der Menüdatei: A n w e n d u n g e n" "menu maintenance from the menu"
+check px:admin "F6 Benutzer" "menu maintenance key bar"
+keys px:admin F6
+check px:admin "NORBERT" "the users of the client"
 
 echo "$pass passed, $fail failed"
 [ "$fail" -eq 0 ]
