@@ -16,7 +16,7 @@ namespace {
 
 using datafiles::OpenMode;
 using datafiles::StartMode;
-using testing_support::Child;
+using Child = testing_support::ForkedChild;
 using testing_support::onceReleased;
 
 datafiles::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {

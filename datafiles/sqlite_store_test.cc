@@ -25,7 +25,7 @@ namespace {
 using datafiles::OpenMode;
 using datafiles::StartMode;
 
-using testing_support::Child;
+using Child = testing_support::ForkedChild;
 using testing_support::TempDir;
 
 datafiles::MenuRecord menu(int menuNo, int entry, std::string_view text = "x") {

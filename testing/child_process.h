@@ -16,10 +16,10 @@ namespace testing_support {
 // that returns false before it called `ready` reports failure, so that the
 // parent never waits for it. The child touches only handles it opens itself
 // and never returns.
-class Child {
+class ForkedChild {
  public:
   using Body = std::function<bool(const std::function<void()>& ready)>;
-  explicit Child(const Body& body) {
+  explicit ForkedChild(const Body& body) {
     int fds[2];
     if (::pipe(fds) != 0) return;
     pid_ = ::fork();
@@ -41,9 +41,9 @@ class Child {
     ready_ = pid_ > 0 && ::read(fds[0], &c, 1) == 1 && c == 'y';
     ::close(fds[0]);
   }
-  ~Child() { kill(); }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
+  ~ForkedChild() { kill(); }
+  ForkedChild(const ForkedChild&) = delete;
+  ForkedChild& operator=(const ForkedChild&) = delete;
   bool ready() const { return ready_; }
   void kill() {
     if (pid_ <= 0) return;
