@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   tools::addPermissionVerbs(app);
   tools::addMenuVerbs(app);
   tools::addInstallationVerbs(app);
+  tools::addServerVerbs(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

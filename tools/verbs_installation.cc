@@ -21,9 +21,9 @@ namespace {
 
 void runApp(const std::string& verb, const std::string& dir, int client, int number,
             const std::string& name) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   const bool change = verb != "list";
-  auto f = openOrFail(store, datafiles::kInstallationFile, dir,
+  auto f = openOrFail(*store, datafiles::kInstallationFile, dir,
                       change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
   datafiles::ApplicationRecord r;
   if (verb == "list") {
@@ -79,11 +79,11 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
 // ---- check, backup, restore ------------------------------------------------------------
 
 void runCheck(const std::string& dir) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   bool clean = true;
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems);
+    const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems);
     if (s.ok()) {
       std::cout << spec->name << ": ok\n";
       continue;
@@ -113,13 +113,17 @@ void runBackup(const std::string& dir, const std::string& target) {
     fs::remove_all(part, ec);
     fail(why + "; no backup written");
   };
-  datafiles::SqliteStore store;
+  // The copies are embedded files whichever store the installation uses,
+  // so that a backup restores into either.
+  const auto store = storeFor(dir);
+  datafiles::SqliteStore copies;
   for (const datafiles::FileSpec* spec : kAllFiles) {
-    const datafiles::FileStatus s = store.copyTo(*spec, dir, (part / spec->name).string());
-    if (!s.ok()) abandon("cannot copy " + std::string(spec->name) + ": " + describe(s));
+    const datafiles::FileStatus s = store->copyTo(*spec, dir, (part / spec->name).string());
+    if (!s.ok())
+      abandon("cannot copy " + std::string(spec->name) + ": " + describe(s, *store));
     // A copy that restore would refuse is no backup.
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus c = store.checkIntegrity(*spec, part.string(), &problems);
+    if (const datafiles::FileStatus c = copies.checkIntegrity(*spec, part.string(), &problems);
         !c.ok())
       abandon(std::string(spec->name) + " fails the check: " + describe(c) +
               (problems.empty() ? "" : " (" + problems.front() + ")") + "; see pxadmin check");
@@ -149,29 +153,32 @@ void runRestore(const std::string& dir, const std::string& from) {
   std::error_code ec;
   if (std::filesystem::equivalent(dir, from, ec))
     fail("the backup is the data directory itself", kExitUsage);
-  datafiles::SqliteStore store;
+  // The backup is a folder of embedded files, whichever store the
+  // installation uses.
+  datafiles::SqliteStore backup;
   // Check the whole backup first, so that a bad one changes nothing.
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, from, &problems); !s.ok())
+    if (const datafiles::FileStatus s = backup.checkIntegrity(*spec, from, &problems); !s.ok())
       fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s) +
            (problems.empty() ? "" : " (" + problems.front() + ")") + ". Nothing changed.");
   }
-  std::vector<datafiles::SqliteStore::Replacement> done;
+  const auto store = storeFor(dir);
+  std::vector<datafiles::InstallationStore::Replacement> done;
   std::string failed;
-  if (const datafiles::FileStatus s = store.replaceFiles(kAllFiles, dir, from, &done, &failed);
+  if (const datafiles::FileStatus s = store->replaceFiles(kAllFiles, dir, from, &done, &failed);
       !s.ok()) {
     if (s.locked())
       fail(failed + " is in use: " + describe(s) +
            "; every workstation must leave the program first. Nothing changed.");
-    fail("cannot restore " + failed + ": " + describe(s) + ". Nothing changed.");
+    fail("cannot restore " + failed + ": " + describe(s, *store) + ". Nothing changed.");
   }
   for (const auto& r : done)
     std::cout << r.name << ": " << r.records << " records restored" << stateBefore(r.before)
               << "\n";
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems); !s.ok())
+    if (const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems); !s.ok())
       fail("all four files were replaced, but " + std::string(spec->name) +
            " fails the check: " + describe(s) + (problems.empty() ? "" : " (" + problems.front() + ")"));
   }

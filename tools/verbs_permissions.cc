@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "tools/admin_common.h"
 #include "tools/text.h"
@@ -39,8 +38,8 @@ struct PermissionOptions {
 
 void runGrant(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
   r.setGrantDate(todayYymmdd());
@@ -69,8 +68,8 @@ void runGrant(const PermissionOptions& o) {
 
 void runRevoke(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
   const datafiles::FileStatus s = f->remove(r.bytes());
@@ -104,8 +103,8 @@ std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
 
 void runPermissions(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
   const auto list = permissionsOf(*f, o.client, user);
   (void)f->close();
   if (list.empty()) {

@@ -11,7 +11,6 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
@@ -145,11 +144,11 @@ void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
 }
 
 void runAdd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
+  const int client = clientOf(*store, o);
   const std::string hash = newPasswordHash(o);
   datafiles::UserRecord u;
   u.setClient(client);
@@ -157,7 +156,7 @@ void runAdd(const UserOptions& o) {
   u.setSignOnFlag('N');
   u.setUserClass(cls);
   u.setPasswordHash(hash);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
@@ -168,9 +167,9 @@ void runAdd(const UserOptions& o) {
 }
 
 void runList(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
   datafiles::UserRecord u;
   std::fill(u.bytes().begin(), u.bytes().end(), '\0');
   datafiles::FileStatus s = datafiles::kOk;
@@ -198,11 +197,11 @@ void runList(const UserOptions& o) {
 }
 
 void runRemove(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::UserRecord u = readUser(*f, loader, client, name);
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
@@ -214,16 +213,16 @@ void runRemove(const UserOptions& o) {
 // the record stays free while it is typed, so that the user's sign-on does
 // not meet a lock meanwhile.
 void runPasswd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
+  const int client = clientOf(*store, o);
   {
-    auto look = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    auto look = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
     (void)readUser(*look, loader, client, name);  // no such user: no password asked
   }
   const std::string hash = newPasswordHash(o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setPasswordHash(hash);
   const bool none = u.passwordHash().empty();
@@ -232,12 +231,12 @@ void runPasswd(const UserOptions& o) {
 }
 
 void runClass(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setUserClass(cls);
   rewriteUser(*f, u);
