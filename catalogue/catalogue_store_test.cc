@@ -1,12 +1,14 @@
-// The catalogue run on the SQLite store in a temporary directory: a run killed
-// in the middle or between its two commits, and two runs started at once, end
-// with the same files as one undisturbed run.
+// The catalogue run on real files, embedded in a temporary directory or on
+// the database server: a run killed in the middle or between its two
+// commits, and two runs started at once, end with the same files as one
+// undisturbed run.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,12 +19,14 @@
 #include "abi/screen_data_block.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
 #include "testing/fake_clock.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 #include "testing/fault_store.h"
+#include "testing/pg_server.h"
 #include "testing/temp_dir.h"
+#include "testing/test_files.h"
 
 namespace catalogue {
 namespace {
@@ -66,34 +70,44 @@ class DyingFile : public datafiles::KeyedFile {
 
 class DyingStore : public datafiles::FileStore {
  public:
+  explicit DyingStore(std::unique_ptr<datafiles::FileStore> store) : store_(std::move(store)) {}
   std::unique_ptr<datafiles::KeyedFile> file(const datafiles::FileSpec& spec,
                                              std::string_view dir) override {
-    return std::make_unique<DyingFile>(store_.file(spec, dir),
+    return std::make_unique<DyingFile>(store_->file(spec, dir),
                                        spec.name == datafiles::kPermissionFile.name);
   }
   datafiles::FileStatus create(const datafiles::FileSpec& spec, std::string_view dir) override {
-    return store_.create(spec, dir);
+    return store_->create(spec, dir);
   }
 
  private:
-  datafiles::SqliteStore store_;
+  std::unique_ptr<datafiles::FileStore> store_;
 };
 
-class CatalogueStore : public ::testing::Test {
+enum class Store { kFiles, kServer };
+
+class CatalogueStore : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(temp_.path().empty());
     root_ = temp_.path();
   }
 
+  // An installation's directory; on the server, with a px-store.conf that
+  // names a schema of its own.
   std::string installation(const std::string& name) {
     const std::string dir = root_ + "/" + name;
     std::filesystem::create_directories(dir);
-    datafiles::SqliteStore store;
+    if (GetParam() == Store::kServer) {
+      auto& server = testing_support::PgTestServer::get();
+      EXPECT_TRUE(server.ok()) << server.error();
+      std::ofstream(dir + "/px-store.conf") << server.freshSchema() << "\n";
+    }
+    const auto store = storeOf(dir);
     for (const auto* spec :
          {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile})
-      EXPECT_TRUE(store.create(*spec, dir).ok());
-    auto users = store.file(datafiles::kUserFile, dir);
+      EXPECT_TRUE(store->create(*spec, dir).ok());
+    auto users = store->file(datafiles::kUserFile, dir);
     EXPECT_TRUE(users->open(datafiles::OpenMode::kInputOutput).ok());
     for (int i = 0; i < 40; ++i) {
       datafiles::UserRecord u;
@@ -147,10 +161,31 @@ class CatalogueStore : public ::testing::Test {
     return status;
   }
 
+  // The store of the installation in `dir`, as px01 chooses it.
+  static std::unique_ptr<datafiles::InstallationStore> storeOf(const std::string& dir) {
+    return datafiles::openStore(dir, nullptr);
+  }
+  // The file out of sight (renamed), and back.
+  void hide(const datafiles::FileSpec& spec, const std::string& dir, bool away) {
+    const std::string name(spec.name);
+    if (GetParam() == Store::kServer) {
+      const std::string table = name.substr(0, 4);
+      const std::string conninfo = testing_support::readFile(dir + "/px-store.conf");
+      EXPECT_EQ(testing_support::PgTestServer::get().sql(
+                    conninfo, away ? "ALTER TABLE " + table + " RENAME TO " + table + "_away"
+                                   : "ALTER TABLE " + table + "_away RENAME TO " + table),
+                "");
+    } else {
+      const std::string path = dir + "/" + name;
+      away ? std::filesystem::rename(path, path + ".away")
+           : std::filesystem::rename(path + ".away", path);
+    }
+  }
+
   static std::map<std::string, std::string> dump(const datafiles::FileSpec& spec,
                                                  const std::string& dir) {
-    datafiles::SqliteStore store;
-    auto f = store.file(spec, dir);
+    const auto store = storeOf(dir);
+    auto f = store->file(spec, dir);
     std::map<std::string, std::string> out;
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     std::string rec(spec.recordLength, '\0');
@@ -164,10 +199,9 @@ class CatalogueStore : public ::testing::Test {
   std::string root_;
 };
 
-TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
+TEST_P(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
   const std::string reference = installation("reference");
-  datafiles::SqliteStore store;
-  ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
+  ASSERT_EQ(run(*storeOf(reference), reference).outcome, RunOutcome::kComplete);
   const auto menus = dump(datafiles::kMenuFile, reference);
   const auto permissions = dump(datafiles::kPermissionFile, reference);
   ASSERT_GT(permissions.size(), 30u * 100);
@@ -180,10 +214,10 @@ TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
     SCOPED_TRACE(c.name);
     const std::string dir = installation(c.name);
     const int status = inChild([&] {
-      DyingStore dying;
-      datafiles::SqliteStore plain;
+      DyingStore dying(storeOf(dir));
+      const auto plain = storeOf(dir);
       if (c.dieAtSetUp)
-        run(plain, dir, true);
+        run(*plain, dir, true);
       else
         run(dying, dir);
     });
@@ -191,17 +225,16 @@ TEST_F(CatalogueStore, KilledRunsLeaveTheOldStampAndTheRerunCompletes) {
     // Nothing of the menus is visible: no stamp, no entry.
     EXPECT_TRUE(dump(datafiles::kMenuFile, dir).empty());
     EXPECT_EQ(dump(datafiles::kPermissionFile, dir).empty(), c.dieAtSetUp);
-    const RunReport rerun = run(store, dir);
+    const RunReport rerun = run(*storeOf(dir), dir);
     EXPECT_EQ(rerun.outcome, RunOutcome::kComplete);
     EXPECT_EQ(dump(datafiles::kMenuFile, dir), menus);
     EXPECT_EQ(dump(datafiles::kPermissionFile, dir), permissions);
   }
 }
 
-TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
+TEST_P(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
   const std::string reference = installation("reference");
-  datafiles::SqliteStore store;
-  ASSERT_EQ(run(store, reference).outcome, RunOutcome::kComplete);
+  ASSERT_EQ(run(*storeOf(reference), reference).outcome, RunOutcome::kComplete);
   const std::string dir = installation("shared");
   int go[2];
   ASSERT_EQ(::pipe(go), 0);
@@ -211,8 +244,8 @@ TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
     if (pid == 0) {
       char c;
       (void)!::read(go[0], &c, 1);
-      datafiles::SqliteStore own;
-      ::_exit(run(own, dir).outcome == RunOutcome::kComplete ? 0 : 1);
+      const auto own = storeOf(dir);
+      ::_exit(run(*own, dir).outcome == RunOutcome::kComplete ? 0 : 1);
     }
     children.push_back(pid);
   }
@@ -230,9 +263,10 @@ TEST_F(CatalogueStore, TwoWorkstationsAtOnceEndAsOneRun) {
 
 // Another workstation keeps its unit on the menu file open: the run waits
 // boundedly, says the file is locked, and changes nothing.
-TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
+TEST_P(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
   const std::string dir = installation("held");
-  datafiles::SqliteStore store;
+  const auto files = storeOf(dir);
+  datafiles::FileStore& store = *files;
   auto other = store.file(datafiles::kMenuFile, dir);
   ASSERT_TRUE(other->open(datafiles::OpenMode::kInputOutput).ok());
   ASSERT_TRUE(other->begin().ok());
@@ -256,7 +290,7 @@ TEST_F(CatalogueStore, GivesUpOnAMenuFileHeldElsewhere) {
 }
 
 // An open that fails: one box by status class, no further open, no change.
-TEST_F(CatalogueStore, OpenFailures) {
+TEST_P(CatalogueStore, OpenFailures) {
   struct Case {
     const char* file;
     datafiles::FileStatus status;
@@ -273,21 +307,21 @@ TEST_F(CatalogueStore, OpenFailures) {
       {"FX02.DAT", datafiles::kFileMissing, "Fehler - Programmabbruch", "FX02 "},
   };
   const std::string dir = installation("faults");
-  datafiles::SqliteStore sqlite;
+  const auto files = storeOf(dir);
+  datafiles::FileStore& sqlite = *files;
   ASSERT_EQ(run(sqlite, dir).outcome, RunOutcome::kComplete);
   const auto menus = dump(datafiles::kMenuFile, dir);
   const auto permissions = dump(datafiles::kPermissionFile, dir);
-  const std::string fx02 = dir + "/FX02.DAT";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.text);
     FaultStore store(sqlite);
     if (c.status == datafiles::kFileMissing)
-      std::filesystem::rename(fx02, fx02 + ".away");
+      hide(datafiles::kPermissionFile, dir, true);
     else
       store.fail(c.file, Op::kOpen, c.status);
     testing_support::FakeScreenSet screen;
     const RunReport r = run(store, dir, screen);
-    if (c.status == datafiles::kFileMissing) std::filesystem::rename(fx02 + ".away", fx02);
+    if (c.status == datafiles::kFileMissing) hide(datafiles::kPermissionFile, dir, false);
     EXPECT_EQ(r.outcome, RunOutcome::kOpenFailed);
     EXPECT_EQ(r.failedFile, c.code);
     ASSERT_EQ(screen.calls().size(), 1u);
@@ -319,9 +353,10 @@ TEST_F(CatalogueStore, OpenFailures) {
 
 // A record that another workstation holds only briefly is waited for; one
 // that stays held ends the run without changing a file.
-TEST_F(CatalogueStore, LocksHeldElsewhere) {
+TEST_P(CatalogueStore, LocksHeldElsewhere) {
   const std::string dir = installation("locks");
-  datafiles::SqliteStore sqlite;
+  const auto files = storeOf(dir);
+  datafiles::FileStore& sqlite = *files;
   testing_support::FakeClock clock;
   auto runWith = [&](FaultStore& store) {
     CA common;
@@ -360,6 +395,11 @@ TEST_F(CatalogueStore, LocksHeldElsewhere) {
     EXPECT_EQ(dump(datafiles::kMenuFile, dir), menus);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, CatalogueStore, ::testing::Values(Store::kFiles, Store::kServer),
+                         [](const ::testing::TestParamInfo<Store>& info) {
+                           return info.param == Store::kFiles ? "Files" : "Server";
+                         });
 
 }  // namespace
 }  // namespace catalogue

@@ -1,7 +1,8 @@
 // The keyed file handler EXTFH: an indexed file with fixed-length records and
 // one unique prime key at byte 0. Every operation returns the two-character
-// file status; nothing throws. Backends (the embedded store, later a server
-// store) implement FileStore; callers see only these interfaces.
+// file status; nothing throws. Backends (the embedded store, the server
+// store) implement FileStore; callers see only these interfaces, and get
+// their store from the choice of store_config.h.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,8 @@
 #include "datafiles/process_store.h"
 
-#include "datafiles/sqlite_store.h"
+#include <memory>
+
+#include "datafiles/store_config.h"
 
 namespace datafiles {
 namespace {
@@ -9,8 +11,9 @@ FileStore* installed = nullptr;
 
 FileStore& processStore() {
   if (installed != nullptr) return *installed;
-  static SqliteStore fallback;
-  return fallback;
+  // The store the current directory asks for, as the launcher would choose.
+  static const std::unique_ptr<InstallationStore> fallback = openStore({}, nullptr);
+  return *fallback;
 }
 
 void setProcessStore(FileStore* store) { installed = store; }

@@ -2,7 +2,8 @@
 // installs its own, so that the programs it calls work on the same store as
 // it does, with the connections the store keeps for reopening. Without one
 // installed (a program driven by a test or by the administration tool) the
-// first use makes an embedded store. Programs reach it only through their
+// first use makes the store that the current directory asks for
+// (store_config.h). Programs reach it only through their
 // environment (programs/module.h).
 #pragma once
 

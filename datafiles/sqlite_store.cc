@@ -171,6 +171,64 @@ FileStatus SqliteStore::create(const FileSpec& spec, std::string_view directory)
   return s;
 }
 
+std::string SqliteStore::location(std::string_view directory) const {
+  return directory.empty() ? std::string(".") : std::string(directory);
+}
+
+FileStatus SqliteStore::buildFile(const FileSpec& spec, const std::string& targetPath,
+                                  const std::function<FileStatus(KeyedFile&)>& fill) {
+  if (sqlite::presence(targetPath) != sqlite::Presence::kMissing) return kDuplicateKey;
+  const std::string temp = targetPath + ".part-" + uniqueSuffix();
+  const std::string directory = directoryOf(temp);
+  const FileSpec tempSpec{std::string_view(temp).substr(temp.rfind('/') + 1), spec.recordLength,
+                          spec.keyLength};
+  auto removeTemp = [&] {
+    removeWithLog(temp);
+    ::unlink((temp + "-lock").c_str());
+  };
+  removeTemp();
+  FileStatus s = kOk;
+  {
+    // A store of its own, gone before the file is linked into place: its
+    // kept connections close with it, copying the log into the file.
+    SqliteStore store;
+    const std::string_view dir = temp.find('/') == std::string::npos ? std::string_view() : directory;
+    s = store.create(tempSpec, dir);
+    if (s.ok()) {
+      auto f = store.file(tempSpec, dir);
+      s = f->open(OpenMode::kExclusive);
+      if (s.ok()) s = f->begin();
+      if (s.ok()) s = fill(*f);
+      if (s.ok()) {
+        s = f->commit();
+      } else if (f->isOpen()) {
+        (void)f->rollback();
+      }
+      if (f->isOpen()) (void)f->close();
+    }
+  }
+  if (s.ok()) {
+    // The last connection of a file in log mode that does not keep its log
+    // copies the log into the file and removes it: the new file stands
+    // alone, without a log or an index beside it.
+    sqlite3* db = nullptr;
+    int rc = sqlite3_open_v2(temp.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                             nullptr);
+    if (rc == SQLITE_OK)
+      rc = sqlite3_exec(db, "PRAGMA wal_checkpoint(TRUNCATE)", nullptr, nullptr, nullptr);
+    if (sqlite3_close(db) != SQLITE_OK || rc != SQLITE_OK) s = kPermanentError;
+    struct stat st {};
+    if (::stat((temp + "-wal").c_str(), &st) == 0 && st.st_size != 0) s = kPermanentError;
+  }
+  if (s.ok()) {
+    for (const char* suffix : {"-wal", "-shm", "-lock"}) ::unlink((temp + suffix).c_str());
+    s = flushToDisk(temp, false) ? linkInto(temp, targetPath) : kPermanentError;
+    if (s.ok()) (void)flushToDisk(directoryOf(targetPath), true);
+  }
+  removeTemp();
+  return s;
+}
+
 FileStatus SqliteStore::copyTo(const FileSpec& spec, std::string_view directory,
                                const std::string& targetPath) {
   const std::string path = pathOf(spec.name, directory);

@@ -19,13 +19,14 @@
 // sqlite_file.* (the handle), this file (the whole-file operations).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "datafiles/keyed_file.h"
+#include "datafiles/installation_store.h"
 
 namespace datafiles {
 
@@ -33,7 +34,7 @@ namespace sqlite {
 class ConnectionPool;
 }
 
-class SqliteStore : public FileStore {
+class SqliteStore : public InstallationStore {
  public:
   // How long an operation waits for another connection's write to finish
   // before it reports 9/065.
@@ -55,31 +56,31 @@ class SqliteStore : public FileStore {
   // when complete. Refused with 9/065 while someone holds the file
   // exclusively.
   FileStatus copyTo(const FileSpec& spec, std::string_view directory,
-                    const std::string& targetPath);
+                    const std::string& targetPath) override;
   // The store's integrity check plus the layout and record shape checks.
   // "00" clean; 9/041 with the findings in `problems` (may be null);
   // otherwise the status the open would give.
   FileStatus checkIntegrity(const FileSpec& spec, std::string_view directory,
-                            std::vector<std::string>* problems);
+                            std::vector<std::string>* problems) override;
+  // The directory ("." for the current one).
+  std::string location(std::string_view directory) const override;
 
-  // One file replaced by replaceFiles.
-  struct Replacement {
-    std::string name;
-    // The file before: "00" sound, "35" missing, 9/041 damaged or holding
-    // malformed records, 9/043 or "39" another system's or release's file.
-    FileStatus before;
-    std::size_t records = 0;  // records of the file that replaced it
-  };
+  // Makes a new data file at `targetPath` (which must not exist) filled by
+  // `fill` as one unit on a handle opened exclusively. It is built under a
+  // temporary name beside the target and linked into place when complete,
+  // so that the file appears whole or not at all. "22" when the target
+  // exists; otherwise the first failing status, that of `fill` included.
+  static FileStatus buildFile(const FileSpec& spec, const std::string& targetPath,
+                              const std::function<FileStatus(KeyedFile&)>& fill);
+
   // Replaces the files `specs` in `directory` as a whole by the files of the
-  // same names in `from`: all of them or, on any failure, none. Every file is
-  // held exclusively before any is changed: one in use gives 9/065 with its
-  // name in `*failedName`. A copy of each file of `from` is written and
-  // checked beside the file it replaces, then renamed over it, so that a
-  // process killed at any moment leaves each file either old or new, never
-  // torn. A missing, damaged or foreign file is replaced like a sound one.
+  // same names in `from` (see InstallationStore). A copy of each file of
+  // `from` is written and checked beside the file it replaces, then renamed
+  // over it, so that a process killed at any moment leaves each file either
+  // old or new, never torn.
   FileStatus replaceFiles(std::span<const FileSpec* const> specs, std::string_view directory,
                           std::string_view from, std::vector<Replacement>* done,
-                          std::string* failedName);
+                          std::string* failedName) override;
 
   // DIRECTORY/NAME, or NAME when the directory is empty.
   static std::string pathOf(std::string_view name, std::string_view directory);

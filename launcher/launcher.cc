@@ -273,6 +273,14 @@ bool Launcher::askToRetry(std::string_view code, datafiles::FileStatus status) {
   return false;
 }
 
+bool Launcher::fileFailed(std::string_view code, std::string_view operation,
+                          datafiles::FileStatus status) {
+  if (status.ok() || status.atEnd() || status.invalidKey() || status.locked()) return false;
+  showFileError("Fehler", code, operation, status);
+  abort_ = true;
+  return true;
+}
+
 datafiles::FileStatus Launcher::withLockWait(std::string_view code,
                                              const std::function<datafiles::FileStatus()>& op) {
   // No limit on the retries and no pause but the user's answer.

@@ -109,6 +109,12 @@ class Launcher {
   void showBox(std::string_view procedure);
   void showFileError(std::string_view text, std::string_view code, std::string_view operation,
                      datafiles::FileStatus status);
+  // A status that is neither success, end of file, an invalid key nor a
+  // lock (which the lock wait has dealt with): the file cannot be worked
+  // with (damaged, unreadable, the server gone). Shows "Fehler" with the
+  // file, the operation and the status, and the menu phase ends in order;
+  // true then. Nothing read in error is ever used.
+  bool fileFailed(std::string_view code, std::string_view operation, datafiles::FileStatus status);
   // The lock wait: the box "Datei zur Zeit gesperrt - bitte warten!" with
   // retry or cancel; true to retry.
   bool askToRetry(std::string_view code, datafiles::FileStatus status);
@@ -133,6 +139,7 @@ class Launcher {
   void callUtility(std::string_view name, void* first, void* second = nullptr, bool unload = true);
 
   // Access checks.
+  // False when refused or when the permission file failed (fileFailed).
   bool permitted(std::string_view program);
   datafiles::FileStatus readControl();
   // The system is locked: a normal user is stopped (`program`: the one he

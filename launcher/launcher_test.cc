@@ -9,12 +9,14 @@
 
 #include "datafiles/audit_records.h"
 #include "datafiles/sessions.h"
+#include "datafiles/pg_store.h"
 #include "datafiles/sqlite_store.h"
 #include "testing/fake_process.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
 #include "testing/fault_store.h"
 #include "testing/memory_store.h"
+#include "testing/pg_server.h"
 #include "testing/store_contents.h"
 #include "testing/temp_dir.h"
 
@@ -33,10 +35,10 @@ using testing_support::Op;
 
 constexpr int kClient = 1;
 
-// The launcher's tests run on the in-memory store and on the embedded store,
-// each behind a FaultStore that injects the faults and counts what reaches
-// the files.
-enum class Backing { kMemory, kEmbedded };
+// The launcher's tests run on the in-memory store, the embedded store and
+// the server store, each behind a FaultStore that injects the faults and
+// counts what reaches the files.
+enum class Backing { kMemory, kEmbedded, kServer };
 
 class LauncherTest : public ::testing::TestWithParam<Backing> {
  protected:
@@ -88,6 +90,11 @@ class LauncherTest : public ::testing::TestWithParam<Backing> {
     if (GetParam() == Backing::kEmbedded) {
       dir = std::make_unique<testing_support::TempDir>("px-launcher");
       backing = std::make_unique<datafiles::SqliteStore>();
+    } else if (GetParam() == Backing::kServer) {
+      auto& server = testing_support::PgTestServer::get();
+      ASSERT_TRUE(server.ok()) << server.error();
+      conninfo = server.freshSchema();
+      backing = std::make_unique<datafiles::PgStore>(conninfo);
     } else {
       backing = std::make_unique<MemoryStore>();
     }
@@ -118,7 +125,11 @@ class LauncherTest : public ::testing::TestWithParam<Backing> {
     testing_support::removeRecord(*backing, directory(), spec, key);
   }
   void removeFile(const datafiles::FileSpec& spec) {
-    if (dir) {
+    if (GetParam() == Backing::kServer) {
+      EXPECT_EQ(testing_support::PgTestServer::get().sql(
+                    conninfo, "DROP TABLE " + datafiles::PgStore::tableName(spec.name)),
+                "");
+    } else if (dir) {
       for (const char* suffix : {"", "-wal", "-shm"})
         std::filesystem::remove(*dir / (std::string(spec.name) + suffix));
     } else {
@@ -210,6 +221,7 @@ class LauncherTest : public ::testing::TestWithParam<Backing> {
   }
 
   std::unique_ptr<testing_support::TempDir> dir;  // the embedded store's files
+  std::string conninfo;                            // the server store's schema
   std::unique_ptr<datafiles::FileStore> backing;
   std::unique_ptr<FaultStore> store;
   FakeScreenSet screen;
@@ -472,6 +484,60 @@ TEST_P(LauncherTest, NoPermissionRecordRefusesTheCall) {
   ASSERT_EQ(screen.callsOf("BOX-WARNUNG").size(), 1u);
   EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->message(), "Sie sind nicht berechtigt!");
   EXPECT_EQ(screen.callsOf("BOX-WARNUNG")[0]->messageArea().status(), datafiles::kNotFound.raw());
+}
+
+// A file that fails in the menu (damaged, unreadable, its server gone) is
+// never taken for an answer: no permission granted, no application opened,
+// no list shown cut short, no "locked" for a control record that could not
+// be read. "Fehler" with the file, the operation and the status, then the
+// orderly end.
+TEST_P(LauncherTest, FileFailuresInTheMenuShowFehlerAndEndInOrder) {
+  const std::string damaged(datafiles::kIndexDamaged.raw().data(), 2);
+  struct Case {
+    const char* file;
+    Op op;
+    datafiles::FileStatus status;
+    int atMenu;  // armed while the n-th menu (0-based) is shown
+    std::string detail;
+  } cases[] = {
+      {"FX01.DAT", Op::kStart, datafiles::kIndexDamaged, 0, "FX01 STRT" + damaged},
+      {"FX01.DAT", Op::kReadNext, datafiles::kPermanentError, 0, "FX01 NEXT30"},
+      {"FX02.DAT", Op::kStart, datafiles::kPermanentError, 0, "FX02 STRT30"},
+      {"FT00.DAT", Op::kRead, datafiles::kPermanentError, 0, "FT00 READ30"},  // application
+      {"FX02.DAT", Op::kRead, datafiles::kPermanentError, 1, "FX02 READ30"},  // permission
+      {"FT00.DAT", Op::kRead, datafiles::kIndexDamaged, 1, "FT00 READ" + damaged},  // control
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.detail);
+    screen = FakeScreenSet();
+    programCalls.clear();
+    SetUp();
+    userClass = 'N';
+    addEntry(0, 5, "Verwaltung");
+    addEntry(5, 1, "Mitglieder", "PA64");
+    install(5);
+    permit("PA64");
+    addProgram("PA64");
+    // The first menu chooses the application, the second the program; the
+    // fault comes with the answer to the menu named, after its display read
+    // the control record.
+    for (int menu = 0; menu < 2; ++menu) {
+      FakeScreenSet::Answer a;
+      a.event = 48;
+      a.row = 1;
+      if (menu == c.atMenu) a.action = [&](auto&, auto) { store->fail(c.file, c.op, c.status); };
+      screen.then(a);
+    }
+    screen.event(0).event(0).reply("BOX-FRAGE", 'J');
+    run();
+    EXPECT_FALSE(ended);
+    EXPECT_TRUE(programCalls.empty());
+    ASSERT_EQ(boxes(), std::vector<std::string>{"BOX-FEHLER-OK: Fehler"});
+    EXPECT_EQ(screen.callsOf("BOX-FEHLER-OK")[0]->detail(), c.detail);
+    EXPECT_EQ(screen.callsOf("NEUSTART").size(), static_cast<std::size_t>(c.atMenu + 1));
+    EXPECT_EQ(signOnFlag(), 'N');  // the orderly end
+    EXPECT_EQ(screen.calls().back().setCommand, 'Q');
+  }
 }
 
 TEST_P(LauncherTest, NormalUserLockedOut) {
@@ -988,9 +1054,12 @@ namespace launcher {
 namespace {
 
 INSTANTIATE_TEST_SUITE_P(Stores, LauncherTest,
-                         ::testing::Values(Backing::kMemory, Backing::kEmbedded),
+                         ::testing::Values(Backing::kMemory, Backing::kEmbedded,
+                                           Backing::kServer),
                          [](const ::testing::TestParamInfo<Backing>& info) {
-                           return info.param == Backing::kMemory ? "Memory" : "Embedded";
+                           return info.param == Backing::kMemory     ? "Memory"
+                                  : info.param == Backing::kEmbedded ? "Embedded"
+                                                                     : "Server";
                          });
 
 }  // namespace

@@ -47,7 +47,7 @@ bool Launcher::permitted(std::string_view program) {
   datafiles::PermissionRecord record;
   record.setKey(area_.client(), encoding::view(area_.userName()), program);
   const datafiles::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
-  if (stopped_) return false;
+  if (stopped_ || fileFailed("FX02", "READ", s)) return false;
   if (s.invalidKey()) {
     audit("DENIED", program, s.toString(), "Sie sind nicht berechtigt!");
     callName_.assign(10, ' ');
@@ -131,11 +131,16 @@ Launcher::Step Launcher::buildList() {
                         datafiles::MenuRecord::kKeyLength);
   });
   if (stopped_) return Step::kStop;
+  if (fileFailed("FX01", "STRT", started)) return Step::kLeave;
   if (!started.invalidKey()) {
     for (;;) {
-      // Anything but a record ends the list: end of file, and any failure,
-      // which would otherwise repeat for ever.
-      if (!withLockWait("FX01", [&] { return fx01_->readNext(record.bytes()); }).ok()) break;
+      // The end of the file ends the list; a failure ends the menu phase
+      // rather than show a list cut short.
+      const datafiles::FileStatus next =
+          withLockWait("FX01", [&] { return fx01_->readNext(record.bytes()); });
+      if (stopped_) return Step::kStop;
+      if (fileFailed("FX01", "NEXT", next)) return Step::kLeave;
+      if (!next.ok()) break;
       if (record.isHeader()) continue;
       if (record.menu() != menu_) break;
       const std::string_view program = record.program();
@@ -148,6 +153,7 @@ Launcher::Step Launcher::buildList() {
                               datafiles::PermissionRecord::kKeyLength);
         });
         if (stopped_) return Step::kStop;
+        if (fileFailed("FX02", "STRT", s)) return Step::kLeave;
         v = s.invalidKey() ? Visibility::kHidden : Visibility::kShown;
       }
       if (v == Visibility::kHidden) continue;
@@ -281,9 +287,11 @@ Launcher::Step Launcher::choose() {
   callName_ = chosen.program.substr(0, 4) + "      ";
   area_.setEntryFlag(chosen.flag);
   if (!isAdministrator(area_.userClass())) {
-    if (!permitted(chosen.program.substr(0, 4))) return stopped_ ? Step::kStop : Step::kShow;
+    if (!permitted(chosen.program.substr(0, 4)))
+      return stopped_ ? Step::kStop : abort_ ? Step::kLeave : Step::kShow;
     const datafiles::FileStatus control = readControl();
     if (stopped_) return Step::kStop;
+    if (fileFailed("FT00", "READ", control)) return Step::kLeave;
     if (!control.ok() || control0_.locked()) {
       const std::string program(platform::trimName(callName_));
       callName_.assign(10, ' ');
@@ -310,6 +318,7 @@ Launcher::Step Launcher::callFromMenu() {
   if (!isAdministrator(area_.userClass())) {
     const datafiles::FileStatus control = readControl();
     if (stopped_) return Step::kStop;
+    if (fileFailed("FT00", "READ", control)) return Step::kLeave;
     if (!control.ok() || control0_.locked()) {
       const std::string program(platform::trimName(callName_));
       callName_.assign(10, ' ');
@@ -334,6 +343,7 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
     app.setKey(datafiles::InstallationRecord::kApplicationType, area_.client(), row.entry);
     const datafiles::FileStatus s = withLockWait("FT00", [&] { return ft00_->read(app.bytes()); });
     if (stopped_) return Step::kStop;
+    if (fileFailed("FT00", "READ", s)) return Step::kLeave;
     if (s.invalidKey()) {
       audit("NOTINST", std::to_string(row.entry), s.toString(), "Anwendung nicht installiert!");
       message_.setText("Anwendung nicht installiert!");

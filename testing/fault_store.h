@@ -4,7 +4,7 @@
 // calls (a lock that clears) or for good (one that stays). Every operation is
 // counted and logged, so that tests see what reached the files and in which
 // order. Wraps any store: the in-memory one for quick tests, the embedded
-// store (and later the server store) for the real thing.
+// store and the server store for the real thing.
 #pragma once
 
 #include <map>

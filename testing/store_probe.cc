@@ -1,6 +1,6 @@
 // store_probe DIR FILE RECLEN KEYLEN MODE KEYHEX: one thing done on a store
-// file from another process, for the lock tests. Prints the status (and for
-// "count" the number of records) on one line.
+// file from another process, for the lock tests, on the store DIR asks for. Prints the status (and
+// for "count" the number of records) on one line.
 //   read-update  open for input-output, read the key, close
 //   hold         open for input-output, read the key, print, keep the lock
 //                until a line arrives on standard input
@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
 
 int main(int argc, char** argv) {
   if (argc != 7) return 2;
   const std::string dir = argv[1], name = argv[2], mode = argv[5], keyHex = argv[6];
   const datafiles::FileSpec spec{name, std::stoul(argv[3]), std::stoul(argv[4])};
-  datafiles::SqliteStore store;
-  auto f = store.file(spec, dir);
+  const auto store = datafiles::openStore(dir, nullptr);
+  auto f = store->file(spec, dir);
   std::vector<char> rec(spec.recordLength, ' ');
   for (std::size_t i = 0; i + 1 < keyHex.size() && i / 2 < rec.size(); i += 2)
     rec[i / 2] = static_cast<char>(std::stoi(keyHex.substr(i, 2), nullptr, 16));

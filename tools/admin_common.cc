@@ -5,6 +5,7 @@
 #include <ctime>
 #include <iostream>
 
+#include "datafiles/store_config.h"
 #include "encoding/cp850.h"
 #include "tools/verbs.h"
 
@@ -23,13 +24,25 @@ std::string describe(datafiles::FileStatus s) {
   return s.toString();
 }
 
-std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::FileStore& store,
+std::string describe(datafiles::FileStatus s, const datafiles::InstallationStore& store) {
+  const std::string why = s == datafiles::kPermanentError ? store.lastError() : std::string();
+  return describe(s) + (why.empty() ? "" : " (" + why + ")");
+}
+
+std::unique_ptr<datafiles::InstallationStore> storeFor(const std::string& dir) {
+  std::string error;
+  auto store = datafiles::openStore(dir, &error);
+  if (!error.empty()) fail(error + " (in " + (dir.empty() ? "." : dir) + ")");
+  return store;
+}
+
+std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& store,
                                                  const datafiles::FileSpec& spec,
                                                  const std::string& dir, datafiles::OpenMode mode) {
   auto f = store.file(spec, dir);
   if (const datafiles::FileStatus s = f->open(mode); !s.ok())
-    fail("cannot open " + std::string(spec.name) + " in " + (dir.empty() ? "." : dir) + ": " +
-         describe(s));
+    fail("cannot open " + std::string(spec.name) + " in " + store.location(dir) + ": status " +
+         describe(s, store));
   return f;
 }
 

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "datafiles/installation_store.h"
+#include "datafiles/audit_records.h"
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
 #include "platform/program_loader.h"
@@ -18,13 +20,25 @@ namespace tools {
 inline constexpr const datafiles::FileSpec* kAllFiles[] = {
     &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
     &datafiles::kPermissionFile};
+// With the audit trail, which moves with them but is never restored.
+inline constexpr const datafiles::FileSpec* kAllFilesAndTrail[] = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile, &datafiles::kAuditFile};
 
 // Prints "pxadmin: MESSAGE" to stderr and ends the verb with `code`.
 [[noreturn]] void fail(const std::string& message, int code = 1);
 // "9/065 (locked by another workstation, try again later)".
 std::string describe(datafiles::FileStatus s);
-// Opens `spec` in `dir` or fails the verb naming the file and the status.
-std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::FileStore& store,
+// The same, followed by the store's own message for a "30" (the server's,
+// say: why it cannot be reached).
+std::string describe(datafiles::FileStatus s, const datafiles::InstallationStore& store);
+// The store of the installation in `dir`: the embedded files there, or the
+// server its px-store.conf names. Fails the verb when px-store.conf cannot
+// be used.
+std::unique_ptr<datafiles::InstallationStore> storeFor(const std::string& dir);
+// Opens `spec` in `dir` or fails the verb naming the file and the status
+// (and the store's own message, the server's say, when it has one).
+std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& store,
                                                  const datafiles::FileSpec& spec,
                                                  const std::string& dir, datafiles::OpenMode mode);
 // A user name as it stands in the records: code page 850, at most 10

@@ -28,6 +28,7 @@ int main(int argc, char** argv) {
   tools::addMenuVerbs(app);
   tools::addInstallationVerbs(app);
   tools::addAuditVerbs(app);
+  tools::addServerVerbs(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -3,6 +3,9 @@
 #pragma once
 
 #include <CLI/CLI.hpp>
+#include <string>
+
+#include "datafiles/records.h"
 
 namespace tools {
 
@@ -19,5 +22,11 @@ void addPermissionVerbs(CLI::App& app);    // grant, revoke, permissions
 void addMenuVerbs(CLI::App& app);          // menu tree/export/import
 void addInstallationVerbs(CLI::App& app);  // app install/remove/list, check, backup, restore
 void addAuditVerbs(CLI::App& app);         // audit, audit prune, who
+void addServerVerbs(CLI::App& app);        // migrate
+
+// init --server: the tables of a new installation with `control`, made on
+// the server `conninfo` names, and px-store.conf in `dir` that names it.
+void initOnServer(const std::string& dir, const std::string& conninfo,
+                  const datafiles::ControlRecord& control);
 
 }  // namespace tools

@@ -131,7 +131,8 @@ void runAudit(const AuditOptions& o) {
   const std::string user = upper(o.user.empty() ? "" : encoding::cp850::fromUtf8(o.user));
   const std::string program = upper(o.program.empty() ? "" : encoding::cp850::fromUtf8(o.program));
 
-  datafiles::SqliteStore store;
+  const auto owned = storeFor(o.dir);
+  datafiles::InstallationStore& store = *owned;
   auto f = openTrailOrFail(store, o.dir, datafiles::OpenMode::kInput);
   AuditRecord r;
   encoding::putRaw(r.time(), since.value_or(""));
@@ -201,7 +202,8 @@ void runPrune(const AuditOptions& o) {
   if (before > std::chrono::system_clock::now())
     fail("--before lies in the future: that would remove the records of today", kExitUsage);
   const std::string cutoff = datafiles::auditTimeText(before);
-  datafiles::SqliteStore store;
+  const auto owned = storeFor(o.dir);
+  datafiles::InstallationStore& store = *owned;
   // Held exclusively: a unit that removes many records needs nobody else's
   // record locks checked, and no launcher writes meanwhile.
   auto f = store.file(datafiles::kAuditFile, o.dir);
@@ -263,7 +265,7 @@ bool hasLiveSession(const std::vector<datafiles::SessionInfo>& sessions, int cli
 }
 
 // The users whose sign-on flag is "J", every client.
-std::vector<Flagged> flaggedUsers(datafiles::FileStore& store, platform::ProgramLoader& loader,
+std::vector<Flagged> flaggedUsers(datafiles::InstallationStore& store, platform::ProgramLoader& loader,
                                   const std::string& dir) {
   std::vector<Flagged> out;
   auto f = openOrFail(store, datafiles::kUserFile, dir, datafiles::OpenMode::kInput);
@@ -282,7 +284,8 @@ std::vector<Flagged> flaggedUsers(datafiles::FileStore& store, platform::Program
 }
 
 void runWho(const AuditOptions& o) {
-  datafiles::SqliteStore store;
+  const auto owned = storeFor(o.dir);
+  datafiles::InstallationStore& store = *owned;
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   std::vector<datafiles::SessionInfo> sessions;
   const datafiles::FileStatus listed = datafiles::listSessions(store, o.dir, sessions, true);

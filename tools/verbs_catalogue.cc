@@ -15,7 +15,6 @@
 #include "abi/screen_data_block.h"
 #include "catalogue/catalogue_run.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
 #include "platform/screen_set.h"
@@ -55,8 +54,8 @@ struct Options {
 };
 
 datafiles::ControlRecord readControl(const std::string& dir) {
-  datafiles::SqliteStore store;
-  auto file = store.file(datafiles::kInstallationFile, dir);
+  const auto store = storeFor(dir);
+  auto file = store->file(datafiles::kInstallationFile, dir);
   if (const datafiles::FileStatus s = file->open(datafiles::OpenMode::kInput); !s.ok())
     fail("the catalogue could not start, nothing changed: FT00.DAT in " + dir + ": OPEN status " +
          describe(s));
@@ -100,14 +99,14 @@ void runCatalogueVerb(const Options& o) {
   // The run works in the current directory, as PX07 does when the launcher
   // calls it, so that UT00S finds the installation file there.
   if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);
-  datafiles::SqliteStore store;
+  const auto store = storeFor(".");
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   StderrScreenSet screen;
   catalogue::RunOptions options;
   options.actor = systemAccount();
   options.origin = "PXADMIN";
   const catalogue::RunReport report =
-      catalogue::runCatalogue(*area, store, loader, screen, options);
+      catalogue::runCatalogue(*area, *store, loader, screen, options);
   const catalogue::RunCounts& c = report.counts;
   // "FX02 " -> "FX02.DAT: WRIT status 30 (...)"
   auto failure = [&] {

@@ -23,9 +23,9 @@ namespace {
 
 void runApp(const std::string& verb, const std::string& dir, int client, int number,
             const std::string& name) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   const bool change = verb != "list";
-  auto f = openOrFail(store, datafiles::kInstallationFile, dir,
+  auto f = openOrFail(*store, datafiles::kInstallationFile, dir,
                       change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
   datafiles::ApplicationRecord r;
   if (verb == "list") {
@@ -74,7 +74,7 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
   }
   (void)f->close();
   if (!s.ok()) fail("cannot change the application record: " + describe(s));
-  recordChange(store, dir,
+  recordChange(*store, dir,
                datafiles::AuditEvent(verb == "install" ? "APPADD" : "APPDEL", {}, client)
                    .withObject(std::to_string(number))
                    .withDetail(verb == "install" && !name.empty() ? name : ""));
@@ -87,7 +87,7 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
 // The audit trail: missing in an installation made before it (made by
 // --repair, or by the next start), its integrity, and the records that
 // could not be written, as the records written after them report.
-bool checkTrail(datafiles::SqliteStore& store, const std::string& dir, bool repair) {
+bool checkTrail(datafiles::InstallationStore& store, const std::string& dir, bool repair) {
   std::vector<std::string> problems;
   datafiles::FileStatus s = store.checkIntegrity(datafiles::kAuditFile, dir, &problems);
   if (s == datafiles::kFileMissing && repair) {
@@ -144,11 +144,11 @@ bool checkTrail(datafiles::SqliteStore& store, const std::string& dir, bool repa
 }
 
 void runCheck(const std::string& dir, bool repair) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   bool clean = true;
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems);
+    const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems);
     if (s.ok()) {
       std::cout << spec->name << ": ok\n";
       continue;
@@ -157,7 +157,7 @@ void runCheck(const std::string& dir, bool repair) {
     std::cout << spec->name << ": " << describe(s) << "\n";
     for (const auto& p : problems) std::cout << "  " << p << "\n";
   }
-  if (!checkTrail(store, dir, repair)) clean = false;
+  if (!checkTrail(*store, dir, repair)) clean = false;
   if (!clean) throw CLI::RuntimeError(kExitFailure);
 }
 
@@ -179,18 +179,21 @@ void runBackup(const std::string& dir, const std::string& target) {
     fs::remove_all(part, ec);
     fail(why + "; no backup written");
   };
-  datafiles::SqliteStore store;
-  // The audit trail goes along for the record, when there is one; a restore
-  // never puts it back.
+  // The copies are embedded files whichever store the installation uses,
+  // so that a backup restores into either. The audit trail goes along for
+  // the record, when there is one; a restore never puts it back.
+  const auto store = storeFor(dir);
+  datafiles::SqliteStore copies;
   std::vector<const datafiles::FileSpec*> files(std::begin(kAllFiles), std::end(kAllFiles));
-  if (fs::exists(fs::path(dir) / datafiles::kAuditFile.name, ec))
-    files.push_back(&datafiles::kAuditFile);
+  files.push_back(&datafiles::kAuditFile);
   for (const datafiles::FileSpec* spec : files) {
-    const datafiles::FileStatus s = store.copyTo(*spec, dir, (part / spec->name).string());
-    if (!s.ok()) abandon("cannot copy " + std::string(spec->name) + ": " + describe(s));
+    const datafiles::FileStatus s = store->copyTo(*spec, dir, (part / spec->name).string());
+    if (s == datafiles::kFileMissing && spec == &datafiles::kAuditFile) continue;
+    if (!s.ok())
+      abandon("cannot copy " + std::string(spec->name) + ": " + describe(s, *store));
     // A copy that restore would refuse is no backup.
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus c = store.checkIntegrity(*spec, part.string(), &problems);
+    if (const datafiles::FileStatus c = copies.checkIntegrity(*spec, part.string(), &problems);
         !c.ok())
       abandon(std::string(spec->name) + " fails the check: " + describe(c) +
               (problems.empty() ? "" : " (" + problems.front() + ")") + "; see pxadmin check");
@@ -220,41 +223,44 @@ void runRestore(const std::string& dir, const std::string& from) {
   std::error_code ec;
   if (std::filesystem::equivalent(dir, from, ec))
     fail("the backup is the data directory itself", kExitUsage);
-  datafiles::SqliteStore store;
+  // The backup is a folder of embedded files, whichever store the
+  // installation uses.
+  datafiles::SqliteStore backup;
   // Check the whole backup first, so that a bad one changes nothing.
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, from, &problems); !s.ok())
+    if (const datafiles::FileStatus s = backup.checkIntegrity(*spec, from, &problems); !s.ok())
       fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s) +
            (problems.empty() ? "" : " (" + problems.front() + ")") + ". Nothing changed.");
   }
+  const auto store = storeFor(dir);
   // A launcher closes the files while a program it called runs: its
   // session tells that it is still at work.
-  if (const std::string who = describeSessions(liveSessions(store, dir), "  "); !who.empty())
+  if (const std::string who = describeSessions(liveSessions(*store, dir), "  "); !who.empty())
     fail("signed on now:\n" + who +
          "every workstation must leave the program first. Nothing changed.");
-  std::vector<datafiles::SqliteStore::Replacement> done;
+  std::vector<datafiles::InstallationStore::Replacement> done;
   std::string failed;
-  if (const datafiles::FileStatus s = store.replaceFiles(kAllFiles, dir, from, &done, &failed);
+  if (const datafiles::FileStatus s = store->replaceFiles(kAllFiles, dir, from, &done, &failed);
       !s.ok()) {
     if (s.locked()) {
-      const std::string who = describeSessions(liveSessions(store, dir), "  ");
+      const std::string who = describeSessions(liveSessions(*store, dir), "  ");
       fail(failed + " is in use: " + describe(s) +
            (who.empty() ? "; " : "; signed on now:\n" + who) +
            "every workstation must leave the program first. Nothing changed.");
     }
-    fail("cannot restore " + failed + ": " + describe(s) + ". Nothing changed.");
+    fail("cannot restore " + failed + ": " + describe(s, *store) + ". Nothing changed.");
   }
   for (const auto& r : done)
     std::cout << r.name << ": " << r.records << " records restored" << stateBefore(r.before)
               << "\n";
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
-    if (const datafiles::FileStatus s = store.checkIntegrity(*spec, dir, &problems); !s.ok())
+    if (const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems); !s.ok())
       fail("all four files were replaced, but " + std::string(spec->name) +
            " fails the check: " + describe(s) + (problems.empty() ? "" : " (" + problems.front() + ")"));
   }
-  recordChange(store, dir, datafiles::AuditEvent("RESTORE").withObject("FT00-FX02").withDetail(
+  recordChange(*store, dir, datafiles::AuditEvent("RESTORE").withObject("FT00-FX02").withDetail(
                                "from " + from));
   std::cout << "All four files restored from " << from << ".\n";
 }

@@ -14,7 +14,6 @@
 #include "abi/utility_blocks.h"
 #include "datafiles/menu_access.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
@@ -56,10 +55,10 @@ void printLine(const datafiles::TreeLine& line, std::ostream& out) {
 }
 
 void runMenuTree(const TreeOptions& o) {
-  datafiles::SqliteStore store;
-  auto menu = openOrFail(store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
-  auto perms = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
-  auto inst = openOrFail(store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(o.dir);
+  auto menu = openOrFail(*store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
+  auto perms = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  auto inst = openOrFail(*store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
   datafiles::AccessUser user{'M', o.client};
   std::ostringstream out;
   if (!o.user.empty()) {
@@ -67,7 +66,7 @@ void runMenuTree(const TreeOptions& o) {
     platform::DlProgramLoader loader(platform::defaultProgramPath());
     const auto encoded = userNameCode(loader, pxabi::UserNameBlock::kEncode, name);
     if (!encoded) fail("U001 cannot be loaded: check the program directory");
-    auto users = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    auto users = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
     datafiles::UserRecord u;
     const auto key = datafiles::UserRecord::key(o.client, *encoded);
     std::copy(key.begin(), key.end(), u.data());
@@ -108,8 +107,8 @@ MenuFormat formatOf(const std::string& format, const std::string& file) {
 }
 
 void runMenuExport(const std::string& dir, const std::string& format, const std::string& output) {
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(dir);
+  auto f = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
   std::vector<MenuRecord> all;
   MenuRecord r;
   encoding::zero(r.bytes());
@@ -171,18 +170,18 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
   const auto records = importMenu(in, formatOf(format, input), &error);
   if (!records) fail(input + ": " + error);
   if (in.bad()) fail("cannot read " + input);
-  datafiles::SqliteStore store;
+  const auto store = storeFor(dir);
   std::set<std::string> keep;
   std::size_t confirmed = 0;
   if (replace) {
     for (const auto& r : *records) keep.insert(std::string(r.view().substr(0, 6)));
     // Asked before anything is locked or changed.
-    auto look = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
+    auto look = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInput);
     confirmed = keysToRemove(*look, keep).size();
     (void)look->close();
     confirmRemoval(confirmed, input, yes);
   }
-  auto f = openOrFail(store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kMenuFile, dir, datafiles::OpenMode::kInputOutput);
   // One unit: the import stands whole or not at all.
   if (const datafiles::FileStatus s = f->begin(); !s.ok())
     fail("cannot start the import: " + describe(s));
@@ -225,7 +224,7 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
     fail("import abandoned, nothing changed: " + describe(s));
   }
   (void)f->close();
-  recordChange(store, dir,
+  recordChange(*store, dir,
                datafiles::AuditEvent("MENUIMP")
                    .withObject("FX01")
                    .withDetail(std::filesystem::path(input).filename().string() + ": " +

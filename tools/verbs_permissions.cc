@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
@@ -40,8 +39,8 @@ struct PermissionOptions {
 
 void runGrant(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
   r.setGrantDate(todayYymmdd());
@@ -64,7 +63,7 @@ void runGrant(const PermissionOptions& o) {
   }
   (void)f->close();
   if (!s.ok()) fail("cannot store the permission: " + describe(s));
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("GRANT", {}, o.client)
                    .withSubject(user)
                    .withObject(program)
@@ -75,15 +74,15 @@ void runGrant(const PermissionOptions& o) {
 
 void runRevoke(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
   r.setKey(o.client, user, program);
   const datafiles::FileStatus s = f->remove(r.bytes());
   (void)f->close();
   if (s.invalidKey()) fail(o.user + " holds no permission for " + o.program);
   if (!s.ok()) fail("cannot remove the permission: " + describe(s));
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("REVOKE", {}, o.client).withSubject(user).withObject(program));
   std::cout << "revoked: " << o.user << " may no longer call " << o.program << "\n";
 }
@@ -112,8 +111,8 @@ std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
 
 void runPermissions(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user);
-  datafiles::SqliteStore store;
-  auto f = openOrFail(store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
+  const auto store = storeFor(o.dir);
+  auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
   const auto list = permissionsOf(*f, o.client, user);
   (void)f->close();
   if (list.empty()) {

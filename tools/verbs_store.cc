@@ -31,6 +31,7 @@ namespace {
 
 struct InitOptions {
   std::string dir;
+  std::string server;  // a connection string: the tables on that server
   std::string id, club, option1, option2, installation, region, header;
   int client = 0;
 };
@@ -139,12 +140,30 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
   return temp;
 }
 
+// The new installation's first record in its trail: what it was made with.
+void recordInit(const InitOptions& o) {
+  std::string options;
+  for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--id", o.id},
+                                    {"--option1", o.option1},
+                                    {"--option2", o.option2},
+                                    {"--installation", o.installation},
+                                    {"--region", o.region}})
+    if (!value.empty()) options += (options.empty() ? "" : " ") + std::string(name) + " " + value;
+  const auto store = storeFor(o.dir);
+  recordChange(*store, o.dir, datafiles::AuditEvent("INIT", {}, o.client).withObject("FT00").withDetail(options));
+}
+
 // An installation appears whole or not at all: built in a folder beside the
 // target and renamed into its place. Into a folder that exists already the
 // files are moved one by one, the installation file with the control record
 // last, so that an interrupted init never leaves something that starts.
 void runInit(const InitOptions& o) {
   const datafiles::ControlRecord control = controlRecord(o);
+  if (!o.server.empty()) {
+    initOnServer(o.dir, o.server, control);
+    recordInit(o);
+    return;
+  }
   fs::path target = fs::path(o.dir).lexically_normal();
   if (target.has_filename() == false && target.has_parent_path())
     target = target.parent_path();  // "dir/" names "dir"
@@ -193,15 +212,7 @@ void runInit(const InitOptions& o) {
     fs::remove_all(temp, ec);
     (void)flushToDisk(target, true);
   }
-  std::string options;
-  for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--id", o.id},
-                                    {"--option1", o.option1},
-                                    {"--option2", o.option2},
-                                    {"--installation", o.installation},
-                                    {"--region", o.region}})
-    if (!value.empty()) options += (options.empty() ? "" : " ") + std::string(name) + " " + value;
-  datafiles::SqliteStore store;
-  recordChange(store, o.dir, datafiles::AuditEvent("INIT", {}, o.client).withObject("FT00").withDetail(options));
+  recordInit(o);
   std::cout << "Installation created in " << o.dir << "\n";
 }
 
@@ -334,10 +345,10 @@ void runDump(const std::string& file, Format format) {
   // The file may carry another name (a copy); its layout is the named one's.
   const std::string filename = p.filename().string();
   const datafiles::FileSpec actual{filename, spec->recordLength, spec->keyLength};
-  datafiles::SqliteStore store;
-  auto f = store.file(actual, p.parent_path().string());
+  const auto store = storeFor(p.parent_path().string());
+  auto f = store->file(actual, p.parent_path().string());
   if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("cannot open " + file + ": status " + describe(s));
+    fail("cannot open " + file + ": status " + describe(s, *store));
   std::vector<char> record(spec->recordLength);
   datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, record, 0);
   bool first = true;
@@ -389,11 +400,11 @@ void runDump(const std::string& file, Format format) {
 // ---- lock, unlock, status ------------------------------------------------------
 
 void runLockFlag(const std::string& dir, std::optional<char> set) {
-  datafiles::SqliteStore store;
-  auto f = store.file(datafiles::kInstallationFile, dir);
+  const auto store = storeFor(dir);
+  auto f = store->file(datafiles::kInstallationFile, dir);
   datafiles::FileStatus s =
       f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
-  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s));
+  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s, *store));
   datafiles::ControlRecord control;
   s = f->read(control.bytes());
   if (!s.ok()) {
@@ -405,7 +416,7 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
     s = f->rewrite(control.bytes());
     (void)f->close();
     if (!s.ok()) fail("cannot rewrite the control record: status " + describe(s));
-    recordChange(store, dir,
+    recordChange(*store, dir,
                  datafiles::AuditEvent(control.locked() ? "LOCK" : "UNLOCK")
                      .withObject("FT00")
                      .withDetail(control.locked() ? "pxadmin lock" : "pxadmin unlock"));
@@ -432,6 +443,9 @@ void addStoreVerbs(CLI::App& app) {
   cmd->add_option("--region", init->region, "Region code (3 characters)");
   cmd->add_option("--header", init->header, "Header number (up to 3 digits)");
   cmd->add_option("--client", init->client, "Default client number (0-999)");
+  cmd->add_option("--server", init->server,
+                  "Make the files as tables on the database server this libpq connection string "
+                  "names, and px-store.conf in DIR that names it");
   cmd->callback([init] { runInit(*init); });
 
   auto dump = std::make_shared<std::pair<std::string, Format>>("", Format::kTable);

@@ -11,7 +11,6 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "platform/dl_program_loader.h"
@@ -146,11 +145,11 @@ void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
 }
 
 void runAdd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
+  const int client = clientOf(*store, o);
   const std::string hash = newPasswordHash(o);
   datafiles::UserRecord u;
   u.setClient(client);
@@ -158,13 +157,13 @@ void runAdd(const UserOptions& o) {
   u.setSignOnFlag('N');
   u.setUserClass(cls);
   u.setPasswordHash(hash);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
     fail("user " + o.name + " exists already for client " + std::to_string(client));
   if (!s.ok()) fail("cannot write the user record: " + describe(s));
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("USERADD", {}, client)
                    .withSubject(name)
                    .withObject("FX00")
@@ -175,9 +174,9 @@ void runAdd(const UserOptions& o) {
 }
 
 void runList(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
   datafiles::UserRecord u;
   std::fill(u.bytes().begin(), u.bytes().end(), '\0');
   datafiles::FileStatus s = datafiles::kOk;
@@ -205,16 +204,16 @@ void runList(const UserOptions& o) {
 }
 
 void runRemove(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   const datafiles::UserRecord u = readUser(*f, loader, client, name);
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
   if (!s.ok()) fail("cannot remove the user record: " + describe(s));
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("USERDEL", {}, client)
                    .withSubject(name)
                    .withObject("FX00"));
@@ -225,21 +224,21 @@ void runRemove(const UserOptions& o) {
 // the record stays free while it is typed, so that the user's sign-on does
 // not meet a lock meanwhile.
 void runPasswd(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
-  const int client = clientOf(store, o);
+  const int client = clientOf(*store, o);
   {
-    auto look = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
+    auto look = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
     (void)readUser(*look, loader, client, name);  // no such user: no password asked
   }
   const std::string hash = newPasswordHash(o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   u.setPasswordHash(hash);
   const bool none = u.passwordHash().empty();
   rewriteUser(*f, u);
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("PASSWD", {}, client)
                    .withSubject(name)
                    .withObject("FX00")
@@ -248,17 +247,17 @@ void runPasswd(const UserOptions& o) {
 }
 
 void runClass(const UserOptions& o) {
-  datafiles::SqliteStore store;
+  const auto store = storeFor(o.dir);
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   const std::string name = userNameOrFail(o.name);
   const char cls = classOf(o.userClass);
-  const int client = clientOf(store, o);
-  auto f = openOrFail(store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
+  const int client = clientOf(*store, o);
+  auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
   const char before = u.userClass();
   u.setUserClass(cls);
   rewriteUser(*f, u);
-  recordChange(store, o.dir,
+  recordChange(*store, o.dir,
                datafiles::AuditEvent("CLASS", {}, client)
                    .withSubject(name)
                    .withObject("FX00")

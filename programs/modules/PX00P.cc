@@ -4,7 +4,7 @@
 #include <filesystem>
 
 #include "abi/program.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
 #include "programs/backup.h"
 #include "programs/module.h"
 #include "programs/module_screen.h"
@@ -13,9 +13,11 @@ PX_PROGRAM(PX00P) {
   (void)record2;
   return programs::withCommonArea(record1, [](pxabi::CommonArea& area) {
     const programs::ModuleEnvironment env = programs::moduleEnvironment();
-    // A consistent copy while others work is the embedded store's own
-    // operation; it takes no kept connection.
-    datafiles::SqliteStore files;
+    // A consistent copy while others work is the store's own whole-file
+    // operation, on a store of its own for the data directory (the current
+    // one): it takes none of the kept connections. Either store's copy is
+    // an embedded data file.
+    const std::unique_ptr<datafiles::InstallationStore> files = datafiles::openStore({}, nullptr);
     const std::time_t t = std::time(nullptr);
     std::tm now{};
     ::localtime_r(&t, &now);
@@ -23,7 +25,7 @@ PX_PROGRAM(PX00P) {
     const std::string here = std::filesystem::current_path(ec).string();
     const auto result = programs::backUpMenuFiles(
         here, now, [&](const datafiles::FileSpec& spec, const std::string& target) {
-          return files.copyTo(spec, "", target);
+          return files->copyTo(spec, "", target);
         });
     if (result.status.ok()) return programs::kDone;
     platform::LoadedScreenSet screen(env.loader);

@@ -21,7 +21,8 @@
 
 #include "datafiles/audit_records.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
+#include "testing/pg_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
@@ -33,12 +34,24 @@ using namespace std::chrono_literals;
 using testing_support::buildDir;
 using testing_support::readFile;
 
-class AuditEndToEnd : public ::testing::Test {
+// On an installation of embedded files and on one on the database server.
+enum class Store { kFiles, kServer };
+
+class AuditEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1").exitCode, 0);
+    std::string onServer;
+    if (GetParam() == Store::kServer) {
+      auto& server = testing_support::PgTestServer::get();
+      ASSERT_TRUE(server.ok()) << server.error();
+      conninfo = server.freshSchema();
+      ASSERT_FALSE(conninfo.empty());
+      onServer = " --server \"" + conninfo + "\"";  // its words hold single quotes
+    }
+    ASSERT_EQ(
+        admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1").exitCode, 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data).exitCode, 0);
     ASSERT_EQ(admin("grant NORMAL PXRA --client 1 --dir " + data).exitCode, 0);
     putMenu(0, 0, "", "    ", "034 - ");
@@ -54,8 +67,8 @@ class AuditEndToEnd : public ::testing::Test {
   }
   void putMenu(int menu, int entry, std::string_view text, std::string_view program,
                std::string_view stamp = "") {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kMenuFile, data);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kMenuFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::MenuRecord r;
     r.setKey(menu, entry);
@@ -137,8 +150,8 @@ class AuditEndToEnd : public ::testing::Test {
   // Every record of the trail, of every kind, as its bytes.
   std::vector<std::string> allTrailRecords() {
     std::vector<std::string> out;
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kAuditFile, data);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kAuditFile, data);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     datafiles::AuditRecord r;
     datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 1);
@@ -164,14 +177,26 @@ class AuditEndToEnd : public ::testing::Test {
     return false;
   }
 
+  // The trail gone, as in an installation made before it.
+  void dropTrail() {
+    if (GetParam() == Store::kServer) {
+      const std::string e = testing_support::PgTestServer::get().sql(
+          conninfo, "DROP TABLE fxau; DELETE FROM px_layout WHERE file = 'fxau'");
+      ASSERT_EQ(e, "");
+      return;
+    }
+    for (const char* suffix : {"", "-wal", "-shm", "-lock"})
+      std::filesystem::remove(data + "/FXAU.DAT" + suffix);
+  }
+
   testing_support::TempDir temp{"px-audit-e2e"};
-  std::string root, data;
+  std::string root, data, conninfo;
 };
 
 // Sign-on (one wrong password first), a call, a refusal, the lock toggled
 // twice and the sign-off leave exactly these records, in this order; no
 // record holds a password or a hash.
-TEST_F(AuditEndToEnd, AScriptedRunLeavesExactlyItsTrail) {
+TEST_P(AuditEndToEnd, AScriptedRunLeavesExactlyItsTrail) {
   ASSERT_EQ(admin("user add HELGA --class H --password-stdin --dir " + data, "erstesPW1\\n")
                 .exitCode,
             0);
@@ -200,8 +225,8 @@ TEST_F(AuditEndToEnd, AScriptedRunLeavesExactlyItsTrail) {
     EXPECT_EQ(encoding::view(r.lost()), "000000");
   }
   // No password, typed or set, and no hash in any record.
-  datafiles::SqliteStore store;
-  auto fx00 = store.file(datafiles::kUserFile, data);
+  const auto store = datafiles::openStore(data, nullptr);
+  auto fx00 = store->file(datafiles::kUserFile, data);
   ASSERT_TRUE(fx00->open(datafiles::OpenMode::kInput).ok());
   std::vector<std::string> hashes;
   datafiles::UserRecord u;
@@ -227,7 +252,7 @@ TEST_F(AuditEndToEnd, AScriptedRunLeavesExactlyItsTrail) {
 
 // PX13 from the menu shows the trail, newest last: the administrator's own
 // sign-on and its call of PX13 are in it, and looking at it adds nothing.
-TEST_F(AuditEndToEnd, TheTrailFromTheMenu) {
+TEST_P(AuditEndToEnd, TheTrailFromTheMenu) {
   ASSERT_EQ(admin("user add HELGA --class H --no-password --dir " + data).exitCode, 0);
   ASSERT_EQ(admin("grant HELGA PX13 --client 1 --dir " + data).exitCode, 0);
   putMenu(19, 2, "Logdatei anzeigen", "PX13");
@@ -251,7 +276,7 @@ TEST_F(AuditEndToEnd, TheTrailFromTheMenu) {
 // stale (its flag "J" with no session behind it) until who --clear-stale
 // resets the flag, which the trail records. A restore meanwhile names the
 // session and changes nothing.
-TEST_F(AuditEndToEnd, AKilledLauncherIsLiveWhileItRunsAndStaleAfter) {
+TEST_P(AuditEndToEnd, AKilledLauncherIsLiveWhileItRunsAndStaleAfter) {
   const auto backup = admin("backup " + root + " --dir " + data);
   ASSERT_EQ(backup.exitCode, 0) << backup.out;
   const std::string backupDir = testing_support::lines(backup.out).back();
@@ -272,7 +297,15 @@ TEST_F(AuditEndToEnd, AKilledLauncherIsLiveWhileItRunsAndStaleAfter) {
   ::kill(pid, SIGKILL);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  const auto stale = admin("who --dir " + data);
+  // A server notices the dead client's session a moment later. The first
+  // who that finds the session dead reports its record, and removes it.
+  testing_support::CommandResult stale;
+  EXPECT_TRUE(waitUntil(
+      [&] {
+        stale = admin("who --dir " + data);
+        return stale.out.find("Signed on now: 0") != std::string::npos;
+      },
+      5s));
   EXPECT_NE(stale.out.find("Signed on now: 0"), std::string::npos) << stale.out;
   EXPECT_NE(stale.out.find("1 session record of launchers that ended without signing off"),
             std::string::npos)
@@ -302,9 +335,9 @@ TEST_F(AuditEndToEnd, AKilledLauncherIsLiveWhileItRunsAndStaleAfter) {
 // store's wait is 1.5 s a write, three writes fail), and the first record
 // written after the trail is free again says how many were lost, as do
 // pxadmin audit and pxadmin check.
-TEST_F(AuditEndToEnd, ATrailHeldElsewhereNeitherStopsNorDelaysTheUserAndIsReported) {
-  datafiles::SqliteStore store;
-  auto holder = store.file(datafiles::kAuditFile, data);
+TEST_P(AuditEndToEnd, ATrailHeldElsewhereNeitherStopsNorDelaysTheUserAndIsReported) {
+  const auto store = datafiles::openStore(data, nullptr);
+  auto holder = store->file(datafiles::kAuditFile, data);
   ASSERT_TRUE(holder->open(datafiles::OpenMode::kInputOutput).ok());
   ASSERT_TRUE(holder->begin().ok());
   datafiles::AuditRecord mark;
@@ -338,7 +371,7 @@ TEST_F(AuditEndToEnd, ATrailHeldElsewhereNeitherStopsNorDelaysTheUserAndIsReport
 
 // pxadmin audit's filters and prune; an installation made before the
 // trail gets it from check --repair, or from the first start.
-TEST_F(AuditEndToEnd, FiltersPruneAndRepair) {
+TEST_P(AuditEndToEnd, FiltersPruneAndRepair) {
   px01("NORMAL", "select 2\nselect 1\nkey ESC\nkey ESC\nreply J\n");
   struct Case {
     std::string args;
@@ -396,8 +429,7 @@ TEST_F(AuditEndToEnd, FiltersPruneAndRepair) {
   // Sessions and refused-password counts are not events: prune leaves them.
 
   // An installation made before the trail.
-  for (const char* suffix : {"", "-wal", "-shm", "-lock"})
-    std::filesystem::remove(data + "/FXAU.DAT" + suffix);
+  dropTrail();
   const auto missing = admin("check --dir " + data);
   EXPECT_EQ(missing.exitCode, 0) << missing.out;
   EXPECT_NE(missing.out.find("FXAU.DAT: missing"), std::string::npos) << missing.out;
@@ -408,11 +440,15 @@ TEST_F(AuditEndToEnd, FiltersPruneAndRepair) {
       << repaired.out;
   EXPECT_NE(admin("audit --dir " + data).out.find("REPAIR"), std::string::npos);
   // Or the first start makes it.
-  for (const char* suffix : {"", "-wal", "-shm", "-lock"})
-    std::filesystem::remove(data + "/FXAU.DAT" + suffix);
+  dropTrail();
   px01("NORMAL", "key ESC\nreply J\n");
   EXPECT_EQ(trailOf("NORMAL"),
             (std::vector<std::string>{"SIGNON PX00 OK class N, no password", "SIGNOFF OK"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, AuditEndToEnd, ::testing::Values(Store::kFiles, Store::kServer),
+                         [](const ::testing::TestParamInfo<Store>& info) {
+                           return info.param == Store::kFiles ? "Files" : "Server";
+                         });
 
 }  // namespace

@@ -3,7 +3,8 @@
 // record held by another process is left alone, PC01 shows the user's
 // permissions through the screen set, and a COBOL unit that px01
 // does not live to finish (killed, or ended from outside while the COBOL
-// run-time is loaded) leaves the files as they were.
+// run-time is loaded) leaves the files as they were. On an installation of
+// embedded files and on one on the database server.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -19,8 +20,9 @@
 #include <thread>
 
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
 #include "testing/cobol_support.h"
+#include "testing/pg_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
@@ -32,12 +34,25 @@ using testing_support::readFile;
 
 constexpr int kClient = 1;
 
-class CobolEndToEnd : public ::testing::Test {
+enum class Store { kFiles, kServer };
+
+class CobolEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+    std::string onServer;
+    if (GetParam() == Store::kServer) {
+      auto& server = testing_support::PgTestServer::get();
+      ASSERT_TRUE(server.ok()) << server.error();
+      const std::string conninfo = server.freshSchema();
+      ASSERT_FALSE(conninfo.empty());
+      // Its words hold single quotes: within double quotes for the shell.
+      onServer = " --server \"" + conninfo + "\"";
+    }
+    ASSERT_EQ(
+        admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1 --header 7"),
+        0);
     ASSERT_EQ(admin("user add ADMIN --class M --no-password --dir " + data), 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data), 0);
     saved = std::filesystem::current_path();
@@ -58,8 +73,8 @@ class CobolEndToEnd : public ::testing::Test {
   }
   void putMenu(int menu, int entry, std::string_view text, std::string_view program,
                std::string_view stamp = {}) {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kMenuFile);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kMenuFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::MenuRecord r;
     r.setKey(menu, entry);
@@ -75,8 +90,8 @@ class CobolEndToEnd : public ::testing::Test {
   // The permission record of `user` for `program`, if there is one.
   std::optional<datafiles::PermissionRecord> permission(std::string_view user,
                                                         std::string_view program) {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kPermissionFile);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kPermissionFile, data);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     datafiles::PermissionRecord r;
     r.setKey(kClient, user, program);
@@ -86,8 +101,8 @@ class CobolEndToEnd : public ::testing::Test {
     return r;
   }
   void setGrantDate(std::string_view user, std::string_view program, std::string_view date) {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kPermissionFile);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kPermissionFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::PermissionRecord r;
     r.setKey(kClient, user, program);
@@ -114,8 +129,8 @@ class CobolEndToEnd : public ::testing::Test {
   std::string transcript() { return readFile(root + "/run.jsonl"); }
   // Sign-on flags of all users in key order.
   std::string signOnFlags() {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kUserFile);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kUserFile, data);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     datafiles::UserRecord u;
     encoding::zero(u.clientField());
@@ -142,7 +157,7 @@ class CobolEndToEnd : public ::testing::Test {
 constexpr const char* kAdminCallsPC02 = "select 1\nselect 2\nkey ESC\nkey ESC\nreply J\n";
 constexpr const char* kUserCallsFirst = "select 1\nselect 1\nkey ESC\nkey ESC\nreply J\n";
 
-TEST_F(CobolEndToEnd, SampleFromTheMenuStampsThePermissionUnderLock) {
+TEST_P(CobolEndToEnd, SampleFromTheMenuStampsThePermissionUnderLock) {
   // An administrator needs no permission record: PC02 writes one.
   ASSERT_FALSE(permission("ADMIN", "PC02"));
   EXPECT_EQ(px01("ADMIN", kAdminCallsPC02), 0) << readFile(root + "/out.txt");
@@ -175,7 +190,7 @@ TEST_F(CobolEndToEnd, SampleFromTheMenuStampsThePermissionUnderLock) {
   EXPECT_NE(transcript().find("\"command\":\"Q\""), std::string::npos);
 }
 
-TEST_F(CobolEndToEnd, ListingSampleShowsTheUsersPermissionsInABox) {
+TEST_P(CobolEndToEnd, ListingSampleShowsTheUsersPermissionsInABox) {
   ASSERT_EQ(admin("grant NORMAL PC01 --client 1 --dir " + data), 0);
   ASSERT_EQ(admin("grant NORMAL PXRA --client 1 --dir " + data), 0);
   EXPECT_EQ(px01("NORMAL", kUserCallsFirst), 0);
@@ -210,7 +225,7 @@ class CobolUnitEnds : public CobolEndToEnd {
   }
 };
 
-TEST_F(CobolUnitEnds, KilledMidUnitLeavesTheFilesAsBefore) {
+TEST_P(CobolUnitEnds, KilledMidUnitLeavesTheFilesAsBefore) {
   const int before = permissions();
   const int status = runAndEnd(SIGKILL);
   ASSERT_TRUE(WIFSIGNALED(status));
@@ -225,7 +240,7 @@ TEST_F(CobolUnitEnds, KilledMidUnitLeavesTheFilesAsBefore) {
 // by the signal itself, past the launcher); px01's own must still see the
 // signal: the COBOL program's wait ends, it closes its file (its unit is
 // undone), and px01 ends in order with 128 + the signal.
-TEST_F(CobolUnitEnds, EndedFromOutsideWhileCobolRunsEndsAsPx01Does) {
+TEST_P(CobolUnitEnds, EndedFromOutsideWhileCobolRunsEndsAsPx01Does) {
   const int before = permissions();
   const int status = runAndEnd(SIGTERM);
   ASSERT_TRUE(WIFEXITED(status)) << readFile(root + "/out.txt");
@@ -233,5 +248,13 @@ TEST_F(CobolUnitEnds, EndedFromOutsideWhileCobolRunsEndsAsPx01Does) {
   EXPECT_EQ(signOnFlags(), "NN");  // the orderly end ran
   EXPECT_EQ(permissions(), before);
 }
+
+auto storeName = [](const ::testing::TestParamInfo<Store>& info) {
+  return info.param == Store::kFiles ? "Files" : "Server";
+};
+INSTANTIATE_TEST_SUITE_P(Stores, CobolEndToEnd, ::testing::Values(Store::kFiles, Store::kServer),
+                         storeName);
+INSTANTIATE_TEST_SUITE_P(Stores, CobolUnitEnds, ::testing::Values(Store::kFiles, Store::kServer),
+                         storeName);
 
 }  // namespace

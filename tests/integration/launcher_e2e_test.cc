@@ -2,7 +2,8 @@
 // scripted screen set, with recording programs in place of function
 // programs and of PX00P/PX07. Checks what the transcripts and the data files
 // show. The runs ended from outside also run in a pseudo-terminal with the
-// terminal screen set.
+// terminal screen set. Every test runs on an installation of embedded files
+// and on one whose files are on the database server.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
@@ -22,8 +23,10 @@
 #include <sstream>
 #include <thread>
 
+#include "datafiles/pg_store.h"
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
+#include "testing/pg_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
@@ -36,12 +39,33 @@ using testing_support::buildDir;
 using testing_support::readFile;
 using testing_support::lines;
 
-class LauncherEndToEnd : public ::testing::Test {
+// One word for the shell (connection strings hold quotes themselves).
+std::string shellWord(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// kOwnServer: on a server of the test's own, which it may stop and start.
+enum class Store { kFiles, kServer, kOwnServer };
+
+class LauncherEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+    std::string onServer;
+    if (GetParam() != Store::kFiles) {
+      if (GetParam() == Store::kOwnServer) own = testing_support::PgTestServer::startOwn();
+      auto& s = server();
+      ASSERT_TRUE(s.ok()) << s.error();
+      conninfo = s.freshSchema();
+      ASSERT_FALSE(conninfo.empty());
+      onServer = " --server " + shellWord(conninfo);
+    }
+    ASSERT_EQ(
+        admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1 --header 7"),
+        0);
     ASSERT_EQ(admin("user add ADMIN --class M --no-password --dir " + data), 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data), 0);
     saved = std::filesystem::current_path();
@@ -55,9 +79,24 @@ class LauncherEndToEnd : public ::testing::Test {
     const std::string cmd = buildDir() + "/bin/pxadmin " + args + " >/dev/null 2>&1";
     return std::system(cmd.c_str());
   }
+  // The store of the installation, as px01 and pxadmin choose it.
+  std::unique_ptr<datafiles::InstallationStore> store() {
+    return datafiles::openStore(data, nullptr);
+  }
+  testing_support::PgTestServer& server() {
+    return own ? *own : testing_support::PgTestServer::get();
+  }
+  // The menu file gone: the file removed, or the table dropped.
+  void removeMenuFile() {
+    if (GetParam() != Store::kFiles) {
+      ASSERT_EQ(server().sql(conninfo, "DROP TABLE fx01"), "");
+      return;
+    }
+    for (const auto& e : std::filesystem::directory_iterator(data))
+      if (e.path().filename().string().rfind("FX01.DAT", 0) == 0) std::filesystem::remove(e.path());
+  }
   void putMenu(int menu, int entry, std::string_view text, std::string_view program) {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kMenuFile);
+    auto f = store()->file(datafiles::kMenuFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::MenuRecord r;
     r.setKey(menu, entry);
@@ -70,8 +109,7 @@ class LauncherEndToEnd : public ::testing::Test {
     (void)f->close();
   }
   void stampMenus(std::string_view stamp) {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kMenuFile);
+    auto f = store()->file(datafiles::kMenuFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::MenuRecord r;
     r.setKey(0, 0);
@@ -83,8 +121,7 @@ class LauncherEndToEnd : public ::testing::Test {
   }
   // Sign-on flags of all users in key order.
   std::string signOnFlags() {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kUserFile);
+    auto f = store()->file(datafiles::kUserFile, data);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     datafiles::UserRecord u;
     encoding::zero(u.clientField());
@@ -166,10 +203,12 @@ class LauncherEndToEnd : public ::testing::Test {
 
   testing_support::TempDir temp{"px-e2e"};
   std::string root, data;
+  std::string conninfo;  // the server's schema
+  std::unique_ptr<testing_support::PgTestServer> own;
   std::filesystem::path saved;
 };
 
-TEST_F(LauncherEndToEnd, UnknownUserEndsWithoutScreenOrFiles) {
+TEST_P(LauncherEndToEnd, UnknownUserEndsWithoutScreenOrFiles) {
   stampMenus("034 - ");
   const std::string before = signOnFlags();
   px01("NIEMAND", "");
@@ -178,7 +217,32 @@ TEST_F(LauncherEndToEnd, UnknownUserEndsWithoutScreenOrFiles) {
   EXPECT_EQ(signOnFlags(), before);
 }
 
-TEST_F(LauncherEndToEnd, StaleStampRunsPX00PThenPX07OnceOnly) {
+// A px-store.conf that must not be used (a password others may read) ends
+// the launcher before anything is shown, saying why; it never falls back to
+// the embedded files beside it.
+TEST_P(LauncherEndToEnd, UnusableStoreConfigurationEndsBeforeAnything) {
+  stampMenus("034 - ");
+  const std::string before = signOnFlags();
+  const std::string conf = data + "/px-store.conf";
+  const std::string kept = readFile(conf);
+  std::ofstream(conf) << "host=/nonexistent dbname=club password=geheim\n";
+  std::filesystem::permissions(conf, std::filesystem::perms::owner_read |
+                                         std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::others_read);
+  EXPECT_EQ(px01("ADMIN", "key ESC\nreply J\n"), 1);
+  EXPECT_NE(readFile(root + "/out.txt").find("px-store.conf: holds a password"), std::string::npos)
+      << readFile(root + "/out.txt");
+  EXPECT_TRUE(transcript().empty());
+  EXPECT_TRUE(recorded().empty());
+  if (kept.empty()) {
+    std::filesystem::remove(conf);
+  } else {
+    std::ofstream(conf) << kept;
+  }
+  EXPECT_EQ(signOnFlags(), before);
+}
+
+TEST_P(LauncherEndToEnd, StaleStampRunsPX00PThenPX07OnceOnly) {
   stampMenus("033 - ");
   px01("ADMIN", "key ESC\nreply J\n", "PX07 stamp\n");
   const auto first = recorded();
@@ -189,7 +253,7 @@ TEST_F(LauncherEndToEnd, StaleStampRunsPX00PThenPX07OnceOnly) {
   EXPECT_EQ(recorded().size(), 2u);  // neither ran again
 }
 
-TEST_F(LauncherEndToEnd, SignOnFlagAndFollowUpsThroughTheMenu) {
+TEST_P(LauncherEndToEnd, SignOnFlagAndFollowUpsThroughTheMenu) {
   stampMenus("034 - ");
   EXPECT_EQ(signOnFlags(), "NN");
   // PXRA moves away and asks for PXRB; PXRB finds the launcher's data directory.
@@ -208,10 +272,9 @@ TEST_F(LauncherEndToEnd, SignOnFlagAndFollowUpsThroughTheMenu) {
   EXPECT_NE(transcript().back().find("\"command\":\"Q\""), std::string::npos);
 }
 
-TEST_F(LauncherEndToEnd, MissingMenuFileGivesFehlerAndEndsInOrder) {
+TEST_P(LauncherEndToEnd, MissingMenuFileGivesFehlerAndEndsInOrder) {
   stampMenus("034 - ");
-  for (const auto& e : std::filesystem::directory_iterator(data))
-    if (e.path().filename().string().rfind("FX01.DAT", 0) == 0) std::filesystem::remove(e.path());
+  removeMenuFile();
   px01("ADMIN", "");
   const auto boxes = callsOf("BOX-FEHLER-OK");
   ASSERT_EQ(boxes.size(), 1u) << readFile(root + "/run.jsonl");
@@ -224,10 +287,10 @@ TEST_F(LauncherEndToEnd, MissingMenuFileGivesFehlerAndEndsInOrder) {
   EXPECT_NE(transcript().back().find("\"command\":\"Q\""), std::string::npos);
 }
 
-TEST_F(LauncherEndToEnd, FileHeldExclusivelyWaitsRetriesAndCancelKeepsSignOn) {
+TEST_P(LauncherEndToEnd, FileHeldExclusivelyWaitsRetriesAndCancelKeepsSignOn) {
   stampMenus("034 - ");
-  datafiles::SqliteStore store;
-  auto held = store.file(datafiles::kPermissionFile);
+  const auto files = store();
+  auto held = files->file(datafiles::kPermissionFile, data);
   ASSERT_TRUE(held->open(datafiles::OpenMode::kExclusive).ok());
   px01("ADMIN", "reply W\nreply W\nreply C\n");
   (void)held->close();
@@ -244,7 +307,7 @@ TEST_F(LauncherEndToEnd, FileHeldExclusivelyWaitsRetriesAndCancelKeepsSignOn) {
   EXPECT_EQ(transcript().back().find("\"command\":\"Q\""), std::string::npos);
 }
 
-TEST_F(LauncherEndToEnd, LockedSystemStopsANormalUserAndAdminsSeeTheBanner) {
+TEST_P(LauncherEndToEnd, LockedSystemStopsANormalUserAndAdminsSeeTheBanner) {
   stampMenus("034 - ");
   ASSERT_EQ(admin("lock --dir " + data), 0);
   px01("NORMAL", "");
@@ -262,7 +325,7 @@ TEST_F(LauncherEndToEnd, LockedSystemStopsANormalUserAndAdminsSeeTheBanner) {
       << menus[0];
 }
 
-TEST_F(LauncherEndToEnd, ProgramMayBlankTheUserAndChangeTheControlBlock) {
+TEST_P(LauncherEndToEnd, ProgramMayBlankTheUserAndChangeTheControlBlock) {
   stampMenus("034 - ");
   // The set command (byte 96) is never written again after the start: what
   // the program left in the copy comes back with the launcher's next call.
@@ -280,7 +343,7 @@ TEST_F(LauncherEndToEnd, ProgramMayBlankTheUserAndChangeTheControlBlock) {
 
 // A process ends with 0 to 255 only: 1 to 125 stay, every other code ends as
 // 125, never as 0 (256, 9216) nor as a death by a signal (141 for 9101).
-TEST_F(LauncherEndToEnd, ExitStatusKeepsOneTo125AndMapsTheRestTo125) {
+TEST_P(LauncherEndToEnd, ExitStatusKeepsOneTo125AndMapsTheRestTo125) {
   stampMenus("034 - ");
   const struct {
     const char* script;
@@ -315,15 +378,21 @@ TEST_F(LauncherEndToEnd, ExitStatusKeepsOneTo125AndMapsTheRestTo125) {
 // A relative directory of the program path is taken in the directory px01
 // was started in; a program of the same name under the same relative path
 // in the shared data directory is never loaded.
-TEST_F(LauncherEndToEnd, RelativeProgramPathIsTakenInTheStartDirectory) {
+TEST_P(LauncherEndToEnd, RelativeProgramPathIsTakenInTheStartDirectory) {
   namespace fs = std::filesystem;
   stampMenus("034 - ");
   // The workstation's start directory names the shared data directory.
   const std::string start = root + "/arbeitsplatz";
-  ASSERT_EQ(admin("init " + start + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+  if (GetParam() != Store::kFiles) {
+    // On the server the workstation's directory names the same tables.
+    fs::create_directories(start);
+    fs::copy_file(data + "/px-store.conf", start + "/px-store.conf");
+  } else {
+    ASSERT_EQ(admin("init " + start + " --id GILDAX --club 'TV Test' --client 1 --header 7"), 0);
+  }
   {
-    datafiles::SqliteStore store;
-    auto ft00 = store.file(datafiles::kInstallationFile, start);
+    const auto files = datafiles::openStore(start, nullptr);
+    auto ft00 = files->file(datafiles::kInstallationFile, start);
     ASSERT_TRUE(ft00->open(datafiles::OpenMode::kInputOutput).ok());
     datafiles::ControlRecord control;
     ASSERT_TRUE(ft00->read(control.bytes()).ok());
@@ -351,7 +420,7 @@ TEST_F(LauncherEndToEnd, RelativeProgramPathIsTakenInTheStartDirectory) {
 // The signal comes while a called program runs: its screen-set calls answer
 // as cancelled at once (the script's "reply J" stays unread), its follow-up
 // does not run, and the launcher ends in order when it returns.
-TEST_F(LauncherEndToEnd, EndedWhileAProgramRunsEndsInOrderWhenItReturns) {
+TEST_P(LauncherEndToEnd, EndedWhileAProgramRunsEndsInOrderWhenItReturns) {
   stampMenus("034 - ");
   const int rc = px01("ADMIN", "select 1\nselect 1\nreply J\n",
                       "PXRA signal 15\nPXRA ask\nPXRA next1 PXRB\n");
@@ -402,7 +471,7 @@ bool menuReached(const std::string& transcriptPath, std::chrono::milliseconds li
 // many file operations of a list a normal user may not see) ends the run in
 // order every time: exit 143, the screen set ended last, nobody left signed
 // on, the settings stored, the logs of the files emptied by their close.
-TEST_F(LauncherEndToEnd, EndSignalAtRandomMomentsAlwaysEndsInOrder) {
+TEST_P(LauncherEndToEnd, EndSignalAtRandomMomentsAlwaysEndsInOrder) {
   stampMenus("034 - ");
   for (int e = 2; e <= 40; ++e) putMenu(19, e, "Eintrag " + std::to_string(e), "PXRB");
   std::string script;
@@ -502,7 +571,7 @@ std::map<std::string, std::string> terminalRun(const std::string& root) {
 
 // The same in a real terminal, with keys coming in: the terminal is given
 // back clean every time.
-TEST_F(LauncherEndToEnd, EndSignalInARealTerminalGivesItBackEveryTime) {
+TEST_P(LauncherEndToEnd, EndSignalInARealTerminalGivesItBackEveryTime) {
   stampMenus("034 - ");
   const unsigned seed = std::random_device{}();
   std::mt19937 random(seed);
@@ -537,7 +606,7 @@ TEST_F(LauncherEndToEnd, EndSignalInARealTerminalGivesItBackEveryTime) {
 
 // At the sign-on's password prompt (echo off) the signal ends the typing:
 // the echo comes back and the process ends without a screen.
-TEST_F(LauncherEndToEnd, EndSignalAtThePasswordPromptGivesTheEchoBack) {
+TEST_P(LauncherEndToEnd, EndSignalAtThePasswordPromptGivesTheEchoBack) {
   stampMenus("034 - ");
   ASSERT_EQ(std::system(("printf 'geheim\\n' | " + buildDir() +
                          "/bin/pxadmin user add GESCHUETZT --class N --password-stdin --dir " +
@@ -561,14 +630,14 @@ TEST_F(LauncherEndToEnd, EndSignalAtThePasswordPromptGivesTheEchoBack) {
 // held by another workstation) ends the process at once, the terminal given
 // back by the signal handler; the sign-on mark stays, as after any end that
 // is not the orderly one.
-TEST_F(LauncherEndToEnd, SecondSignalEndsAtOnceWithTheTerminalGivenBack) {
+TEST_P(LauncherEndToEnd, SecondSignalEndsAtOnceWithTheTerminalGivenBack) {
   stampMenus("034 - ");
   Pty pty;
   ASSERT_FALSE(pty.slave.empty());
   const pid_t pid = startPx01("ADMIN", terminalRun(root), pty.slave);
   ASSERT_TRUE(pty.waitFor("Prüfung", 10s)) << pty.output;
-  datafiles::SqliteStore store;
-  auto held = store.file(datafiles::kUserFile);
+  const auto files = store();
+  auto held = files->file(datafiles::kUserFile, data);
   ASSERT_TRUE(held->open(datafiles::OpenMode::kExclusive).ok());
   ::kill(pid, SIGTERM);
   // The orderly end waits for the user file: still running a while later.
@@ -588,5 +657,47 @@ TEST_F(LauncherEndToEnd, SecondSignalEndsAtOnceWithTheTerminalGivenBack) {
   const std::string flags = signOnFlags();
   EXPECT_EQ(std::count(flags.begin(), flags.end(), 'J'), 1);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, LauncherEndToEnd, ::testing::Values(Store::kFiles, Store::kServer),
+                         [](const ::testing::TestParamInfo<Store>& info) {
+                           return info.param == Store::kFiles ? "Files" : "Server";
+                         });
+
+// ---- the server stopped and started again ------------------------------------
+
+class LauncherServerRestart : public LauncherEndToEnd {};
+
+// The server stops and starts again while px01 shows its menu: the next
+// file operation reports the lost connection in the error box with its
+// status (never a wrong or shortened menu, no program called), the launcher
+// ends in order, and the next start works.
+TEST_P(LauncherServerRestart, ErrorBoxWithTheStatusThenTheNextStartWorks) {
+  stampMenus("034 - ");
+  // The menu waits three seconds for its answer; the restart comes then.
+  const pid_t pid = startPx01(
+      "ADMIN", scriptedRun("pause 3000\nselect 1\nselect 1\nkey ESC\nkey ESC\nreply J\n"));
+  std::this_thread::sleep_for(1s);
+  ASSERT_TRUE(server().pause());
+  ASSERT_TRUE(server().resume());
+  const int status = waitForEnd(pid, 20s);
+  EXPECT_GE(status, 0);
+  EXPECT_LT(status, 126) << "not a crash";
+  const auto boxes = callsOf("BOX-FEHLER-OK");
+  ASSERT_EQ(boxes.size(), 1u) << readFile(root + "/run.jsonl") << readFile(root + "/out.txt");
+  EXPECT_NE(boxes[0].find("\"message\":\"Fehler\""), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[0].find("\"file\":\"FX01\""), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[0].find("\"status_code\":\"30\""), std::string::npos) << boxes[0];
+  EXPECT_EQ(callsOf("NEUSTART").size(), 1u);  // the first menu only, nothing after the loss
+  EXPECT_TRUE(recorded().empty());
+  EXPECT_NE(transcript().back().find("\"command\":\"Q\""), std::string::npos);
+  EXPECT_EQ(signOnFlags(), "NN");  // the orderly end reached the server again
+
+  EXPECT_EQ(px01("ADMIN", "select 1\nselect 1\nkey ESC\nkey ESC\nreply J\n"), 0);
+  EXPECT_EQ(recorded().size(), 1u) << readFile(root + "/run.jsonl");
+  EXPECT_TRUE(callsOf("BOX-FEHLER-OK").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(OwnServer, LauncherServerRestart, ::testing::Values(Store::kOwnServer),
+                         [](const ::testing::TestParamInfo<Store>&) { return "OwnServer"; });
 
 }  // namespace

@@ -12,11 +12,12 @@
 #include <map>
 
 #include "datafiles/records.h"
-#include "datafiles/sqlite_store.h"
+#include "datafiles/store_config.h"
 #include "encoding/cp850.h"
 #include "programs/menu_maintenance.h"
 #include "testing/fake_program_loader.h"
 #include "testing/fake_screen_set.h"
+#include "testing/pg_server.h"
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
 
@@ -28,12 +29,23 @@ using testing_support::lines;
 using testing_support::readFile;
 using Records = std::map<std::string, std::string>;
 
-class MenuMaintenanceEndToEnd : public ::testing::Test {
+// On an installation of embedded files and on one on the database server.
+enum class Store { kFiles, kServer };
+
+class MenuMaintenanceEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    ASSERT_EQ(admin("init " + data + " --id GILDAX --club 'TV Test' --client 0"), 0);
+    std::string onServer;
+    if (GetParam() == Store::kServer) {
+      auto& server = testing_support::PgTestServer::get();
+      ASSERT_TRUE(server.ok()) << server.error();
+      const std::string conninfo = server.freshSchema();
+      ASSERT_FALSE(conninfo.empty());
+      onServer = " --server \"" + conninfo + "\"";  // its words hold single quotes
+    }
+    ASSERT_EQ(admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 0"), 0);
     for (auto [name, cls] : {std::pair{"ADMIN", "M"}, {"HELGA", "H"}, {"NORBERT", "N"}})
       ASSERT_EQ(admin(std::string("user add ") + name + " --class " + cls +
                       " --no-password --dir " + data),
@@ -58,8 +70,8 @@ class MenuMaintenanceEndToEnd : public ::testing::Test {
   }
   void put(int menu, int entry, std::string_view text, std::string_view program, char access,
            std::string_view stamp = "      ", char flag = ' ') {
-    datafiles::SqliteStore store;
-    auto f = store.file(datafiles::kMenuFile);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(datafiles::kMenuFile, data);
     ASSERT_TRUE(f->open(datafiles::OpenMode::kInputOutput).ok());
     MenuRecord r;
     r.setKey(menu, entry);
@@ -75,8 +87,8 @@ class MenuMaintenanceEndToEnd : public ::testing::Test {
   }
   // Every record of a data file, by key.
   Records records(const datafiles::FileSpec& spec) {
-    datafiles::SqliteStore store;
-    auto f = store.file(spec);
+    const auto store = datafiles::openStore(data, nullptr);
+    auto f = store->file(spec, data);
     EXPECT_TRUE(f->open(datafiles::OpenMode::kInput).ok());
     Records out;
     std::string r(spec.recordLength, '\0');
@@ -125,7 +137,7 @@ class MenuMaintenanceEndToEnd : public ::testing::Test {
   std::filesystem::path saved;
 };
 
-TEST_F(MenuMaintenanceEndToEnd, GrantAndRevokeFromTheMenuChangeOnePermissionRecord) {
+TEST_P(MenuMaintenanceEndToEnd, GrantAndRevokeFromTheMenuChangeOnePermissionRecord) {
   const Records before = records(datafiles::kPermissionFile);
   const std::string script = std::string(kToPX03) +
                              "key F6\nfind NORBERT\nkey ENTER\nfind Aufgabenverwaltung\n"
@@ -147,7 +159,7 @@ TEST_F(MenuMaintenanceEndToEnd, GrantAndRevokeFromTheMenuChangeOnePermissionReco
   EXPECT_NE(t.back().find("\"command\":\"Q\""), std::string::npos);  // the launcher ended in order
 }
 
-TEST_F(MenuMaintenanceEndToEnd, ClassHOrNChoosingPX03IsRefusedAsForAClassMEntry) {
+TEST_P(MenuMaintenanceEndToEnd, ClassHOrNChoosingPX03IsRefusedAsForAClassMEntry) {
   // An entry that lets others reach PX03 by name.
   put(0, 19, "Verträge", "    ", 'N');
   put(19, 5, "Menüpflege", "PX03", 'N');
@@ -166,7 +178,7 @@ TEST_F(MenuMaintenanceEndToEnd, ClassHOrNChoosingPX03IsRefusedAsForAClassMEntry)
   }
 }
 
-TEST_F(MenuMaintenanceEndToEnd, AnEditedEntryKeepsEveryByteItDoesNotOwn) {
+TEST_P(MenuMaintenanceEndToEnd, AnEditedEntryKeepsEveryByteItDoesNotOwn) {
   put(17, 20, "Dauerauftrag", "PA62", 'N', std::string("\x01\xFE\x00Z\x7F ", 6), 'X');
   const std::string before = menuRecord(17, 20);
   px01("ADMIN", std::string(kToPX03) +
@@ -181,7 +193,7 @@ TEST_F(MenuMaintenanceEndToEnd, AnEditedEntryKeepsEveryByteItDoesNotOwn) {
 
 // Process A is this test, running PX03 on the same data files; while its
 // form holds the entry, process B (px01) tries to edit the same entry.
-TEST_F(MenuMaintenanceEndToEnd, TwoAdministratorsOnOneEntryOneWaitsNothingIsLost) {
+TEST_P(MenuMaintenanceEndToEnd, TwoAdministratorsOnOneEntryOneWaitsNothingIsLost) {
   const std::string editInB = std::string(kToPX03) +
                               "find Aufgabenverwaltung\nkey ENTER\nfind Dauerauftrag\nkey F2\n";
   std::vector<std::string> first;
@@ -206,8 +218,8 @@ TEST_F(MenuMaintenanceEndToEnd, TwoAdministratorsOnOneEntryOneWaitsNothingIsLost
   area.setUserClass('M');
   encoding::putRaw(area.userName(), "ADMIN");
   testing_support::FakeProgramLoader loader;
-  datafiles::SqliteStore store;
-  EXPECT_EQ(programs::maintainMenus(area, a, store, loader), 0);
+  const auto store = datafiles::openStore(data, nullptr);
+  EXPECT_EQ(programs::maintainMenus(area, a, *store, loader), 0);
 
   const auto waits = callsOf(first, "BOX-FEHLER-RC");
   ASSERT_EQ(waits.size(), 1u) << readFile(root + "/b1.jsonl");
@@ -230,7 +242,7 @@ TEST_F(MenuMaintenanceEndToEnd, TwoAdministratorsOnOneEntryOneWaitsNothingIsLost
   EXPECT_EQ(both.entryFlag(), 'B');
 }
 
-TEST_F(MenuMaintenanceEndToEnd, WhyIsTheSameInPX03U000AndPxadmin) {
+TEST_P(MenuMaintenanceEndToEnd, WhyIsTheSameInPX03U000AndPxadmin) {
   const auto tree = testing_support::runCommand(buildDir() +
                                                 "/bin/pxadmin menu tree --user NORBERT --all --dir " +
                                                 data);
@@ -266,5 +278,11 @@ TEST_F(MenuMaintenanceEndToEnd, WhyIsTheSameInPX03U000AndPxadmin) {
       << info[0];
   EXPECT_NE(info[0].find("\"Zugriff:  Zugriffsklasse N\""), std::string::npos) << info[0];
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, MenuMaintenanceEndToEnd,
+                         ::testing::Values(Store::kFiles, Store::kServer),
+                         [](const ::testing::TestParamInfo<Store>& info) {
+                           return info.param == Store::kFiles ? "Files" : "Server";
+                         });
 
 }  // namespace
