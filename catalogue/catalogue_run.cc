@@ -15,6 +15,7 @@
 #include "abi/utility_blocks.h"
 #include "catalogue/groups.h"
 #include "catalogue/permissions.h"
+#include "datafiles/audit_trail.h"
 #include "datafiles/records.h"
 
 namespace catalogue {
@@ -76,6 +77,7 @@ class Run {
     }
     closeFiles();
     handBackScreen();
+    recordRun();
     return report_;
   }
 
@@ -87,6 +89,29 @@ class Run {
   };
 
   datafiles::KeyedFile& file(std::size_t i) { return *files_[i]; }
+
+  // The run in the audit trail: the stamp, what it wrote, how it ended.
+  void recordRun() {
+    static constexpr std::string_view kResults[] = {"OK", "OPENFAIL", "FAILED", "SCREEN"};
+    const RunCounts& c = report_.counts;
+    std::string detail = "stamp \"" +
+                         std::string(encoding::view(common_.versionText()).substr(0, 6)) + "\", " +
+                         std::to_string(c.newEntries) + " new, " +
+                         std::to_string(c.rewritten) + " rewritten, " + std::to_string(c.kept) +
+                         " kept, " + std::to_string(c.permissions) + " permissions";
+    if (report_.outcome == RunOutcome::kOpenFailed || report_.outcome == RunOutcome::kCommitFailed)
+      detail = report_.failedFile + report_.failedOperation + " " +
+               report_.failedStatus.toString() +
+               (report_.leftOver.empty() ? ", nothing changed" : "; " + report_.leftOver);
+    const std::string actor = options_.actor.empty()
+                                  ? std::string(encoding::trimmed(common_.userName()))
+                                  : options_.actor;
+    datafiles::AuditTrail trail(store_, options_.directory, options_.origin);
+    (void)trail.record(datafiles::AuditEvent("CATALOG", actor, client_)
+                           .withObject("PX07")
+                           .withResult(kResults[static_cast<int>(report_.outcome) - '0'])
+                           .withDetail(std::move(detail)));
+  }
 
   // Step 1 and the last step: the caller's screen-set state travels through
   // the run in the common area.

@@ -71,6 +71,10 @@ struct RunOptions {
   // permission file (and for a user record held elsewhere) before it gives up.
   std::chrono::milliseconds lockWait{10000};
   datafiles::WaitClock* clock = &datafiles::WaitClock::steady();
+  // Who the audit trail names as having run it (code page 850; empty: the
+  // common area's user) and the program that writes the record.
+  std::string actor;
+  std::string origin = "PX07";
 };
 
 // Runs the catalogue with the caller's common area. The error box of a

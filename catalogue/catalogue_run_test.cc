@@ -13,6 +13,7 @@
 #include "abi/common_area.h"
 #include "abi/utility_blocks.h"
 #include "catalogue/groups.h"
+#include "datafiles/audit_records.h"
 #include "datafiles/records.h"
 #include "encoding/packed.h"
 #include "testing/fake_clock.h"
@@ -547,6 +548,34 @@ TEST_F(CatalogueRun, FileThatCannotBeWrittenChangesNothing) {
   EXPECT_EQ(r.counts.failed, 1);
   EXPECT_EQ(menu(0, 17)->text(), "Aufgabenverwaltung");
   EXPECT_FALSE(permissions().empty());
+}
+
+// Each run leaves one record in the audit trail: the stamp and the counts,
+// or the failure that left everything as it was.
+TEST_F(CatalogueRun, EveryRunIsRecorded) {
+  addUser(kClient, "ANNA", 'N');
+  encoding::putRaw(common.userName(), "ADMIN");
+  const RunReport first = run();
+  store.fail("FX02.DAT", Op::kOpen, datafiles::kFileLocked, 1);
+  screen = FakeScreenSet();
+  EXPECT_EQ(run().outcome, RunOutcome::kOpenFailed);
+  std::vector<std::string> lines;
+  for (const auto& [key, bytes] : memory.contents("FXAU.DAT").records) {
+    datafiles::AuditRecord r;
+    encoding::putRaw(r.bytes(), bytes);
+    EXPECT_EQ(encoding::trimmed(r.user()), "ADMIN");
+    EXPECT_EQ(encoding::view(r.client()), "007");
+    EXPECT_EQ(encoding::trimmed(r.origin()), "PX07");
+    lines.push_back(std::string(encoding::trimmed(r.event())) + " " +
+                    std::string(encoding::trimmed(r.result())) + " " + encoding::getText(r.detail()));
+  }
+  const RunCounts& c = first.counts;
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "CATALOG OK stamp \"034 - \", " + std::to_string(c.newEntries) + " new, " +
+                           std::to_string(c.rewritten) + " rewritten, " + std::to_string(c.kept) +
+                           " kept, " + std::to_string(c.permissions) + " permissions",
+                       "CATALOG OPENFAIL FX02 OPEN 9/065, nothing changed",
+                   }));
 }
 
 TEST_F(CatalogueRun, ReportInTheCommonArea) {

@@ -59,6 +59,11 @@ class KeyedFile {
   virtual FileStatus commit() = 0;
   virtual FileStatus rollback() = 0;
   virtual const FileSpec& spec() const = 0;
+  // From now on no operation of this handle waits for another
+  // workstation's write in progress: it returns 9/065 at once where it
+  // would otherwise wait briefly. For records that must never keep a user
+  // waiting (the audit trail). A store that never waits ignores it.
+  virtual void setNoWait() {}
 };
 
 class FileStore {

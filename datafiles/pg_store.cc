@@ -85,6 +85,12 @@ const Statement kUnlockMany{"px:unlock-many",
                             " WHERE pg_catalog.pg_advisory_unlock(k)",
                             {pg::kInt8ArrayOid}};
 const Statement kUnlockAll{"px:unlock-all", "SELECT pg_catalog.pg_advisory_unlock_all()", {}};
+// A handle that must never keep a user waiting (setNoWait) gives up on
+// another session's lock almost at once; its connection is set back to the
+// bounded wait before it goes to the pool.
+const Statement kNoWait{"px:no-wait", "SELECT set_config('lock_timeout', '10ms', false)", {}};
+const Statement kBoundedWait{"px:bounded-wait",
+                             "SELECT set_config('lock_timeout', '1500ms', false)", {}};
 const Statement kBegin{"px:begin", "BEGIN", {}};
 const Statement kBeginSnapshot{
     "px:begin-snapshot", "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", {}};
@@ -505,11 +511,13 @@ Opened openTable(PgStore::Shared& shared, std::unique_ptr<pg::Connection>& conn,
 
 // Gives back every session lock and parks the connection; a connection that
 // cannot be cleaned is closed.
-void release(PgStore::Shared& shared, std::unique_ptr<pg::Connection> conn, bool rollback) {
+void release(PgStore::Shared& shared, std::unique_ptr<pg::Connection> conn, bool rollback,
+             bool resetWait = false) {
   if (!conn || !conn->usable()) return;
   Batch b;
   if (rollback || conn->inTransaction()) b.add(kRollback, {});
   b.add(kUnlockAll, {});
+  if (resetWait) b.add(kBoundedWait, {});
   std::vector<Result> results;
   Failure failure;
   if (conn->run(b, results, &failure)) shared.pool.park(std::move(conn));
@@ -547,9 +555,18 @@ class PgFile final : public KeyedFile {
   FileStatus commit() override;
   FileStatus rollback() override;
   const FileSpec& spec() const override { return spec_; }
+  void setNoWait() override {
+    noWait_ = true;
+    if (isOpen() && !unusable()) (void)setWait();
+  }
 
  private:
   bool updating() const { return mode_ != OpenMode::kInput; }
+  bool setWait() {
+    Batch b;
+    b.add(kNoWait, {});
+    return run(b);
+  }
   std::string_view keyOf(std::span<const char> record) const {
     return {record.data(), spec_.keyLength};
   }
@@ -664,6 +681,7 @@ class PgFile final : public KeyedFile {
   OpenMode mode_ = OpenMode::kInput;
   std::uint32_t oid_ = 0;
   bool broken_ = false;  // the connection failed; only close helps
+  bool noWait_ = false;  // lock waits end almost at once
 
   std::vector<Result> results_;
   Failure failure_;
@@ -717,6 +735,11 @@ FileStatus PgFile::open(OpenMode mode) {
   hasPosition_ = false;
   endUnit();
   dropBatch();
+  if (noWait_ && !setWait()) {
+    const FileStatus s = failed();
+    (void)close();
+    return s;
+  }
   return kOk;
 }
 
@@ -724,7 +747,7 @@ FileStatus PgFile::close() {
   if (!isOpen()) return kNotOpen;
   // An unfinished unit is rolled back, as if the process had died. A broken
   // connection is simply closed: the server let go of everything with it.
-  if (!broken_) release(*shared_, std::move(conn_), inUnit_);
+  if (!broken_) release(*shared_, std::move(conn_), inUnit_, noWait_);
   conn_.reset();
   broken_ = false;
   holding_ = false;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "datafiles/lock_file.h"
+#include "datafiles/sqlite_store.h"
 
 namespace datafiles::sqlite {
 namespace {
@@ -52,6 +53,10 @@ class FileHandle final : public KeyedFile {
   FileStatus commit() override;
   FileStatus rollback() override;
   const FileSpec& spec() const override { return spec_; }
+  void setNoWait() override {
+    noWait_ = true;
+    if (db_ != nullptr) sqlite3_busy_timeout(db_, 0);
+  }
 
  private:
   enum Stmt {
@@ -121,6 +126,17 @@ class FileHandle final : public KeyedFile {
     return true;
   }
   bool updating() const { return mode_ != OpenMode::kInput; }
+  // Record locks keep other handles off a record; a handle that holds the
+  // file exclusively has nobody to keep off.
+  bool locking() const { return mode_ == OpenMode::kInputOutput; }
+  // After a record was read for update outside a unit: its lock stays, but
+  // the read snapshot goes, so that a handle that holds a record while it
+  // waits (for a user, or for good, as a session does) never keeps the log
+  // from being copied into the file and emptied. A rewrite would end it
+  // next anyway.
+  void endReadAfterLocking() {
+    if (!inUnit_ && locking()) endRead();
+  }
   sqlite3_stmt* stmt(Stmt which, int* rc);
   void dropLive() {
     if (live_ != nullptr) sqlite3_reset(live_);
@@ -169,6 +185,7 @@ class FileHandle final : public KeyedFile {
   bool unitLost_ = false;
   bool wal_ = false;
   bool readTxn_ = false;
+  bool noWait_ = false;  // operations never wait for another connection's write
   // The first copy of the log index header (48 bytes), mapped by the store,
   // and its value when the held read transaction began.
   const volatile std::uint32_t* logHeader_ = nullptr;
@@ -271,6 +288,7 @@ FileStatus FileHandle::open(OpenMode mode) {
     lock_.close();
     return s;
   }
+  if (noWait_) sqlite3_busy_timeout(db_, 0);
   mode_ = mode;
   hasPosition_ = false;
   inUnit_ = unitLost_ = readTxn_ = false;
@@ -295,6 +313,8 @@ FileStatus FileHandle::close() {
     if (wal_ && logHasUncopiedFrames())
       (void)sqlite3_wal_checkpoint_v2(db_, "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     (void)sqlite3_db_release_memory(db_);
+    // The next handle on this connection waits as handles do by default.
+    if (noWait_) sqlite3_busy_timeout(db_, SqliteStore::kBusyTimeoutMs);
     pool_->park(Parked{path_, id_, ::getpid(), db_, stmts_, wal_});
   } else {
     for (auto& st : stmts_) sqlite3_finalize(st);
@@ -315,7 +335,7 @@ FileStatus FileHandle::read(std::span<char> record) {
   if (record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
   const bool held = lock_.holdsRecord(key);
-  if (updating()) {
+  if (locking()) {
     if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
   }
   if (const FileStatus s = freshen(); !s.ok()) {
@@ -343,7 +363,10 @@ FileStatus FileHandle::read(std::span<char> record) {
     hasPosition_ = false;
   }
   sqlite3_reset(st);
-  if (!s.ok()) release(key, held, true);
+  if (!s.ok())
+    release(key, held, true);
+  else
+    endReadAfterLocking();
   return s;
 }
 
@@ -392,7 +415,7 @@ FileStatus FileHandle::readNext(std::span<char> record) {
     dropLive();
     return kNoPosition;
   }
-  if (updating()) return readNextLocked(record);
+  if (locking()) return readNextLocked(record);
   if (const FileStatus s = freshen(); !s.ok()) return s;  // drops a stale live statement
   int rc;
   if (live_ != nullptr &&
@@ -482,7 +505,10 @@ FileStatus FileHandle::readNextLocked(std::span<char> record) {
       release(position_, held, true);
       continue;
     }
-    if (!s.ok()) release(position_, held, true);
+    if (!s.ok())
+      release(position_, held, true);
+    else
+      endReadAfterLocking();
     return s;
   }
 }
@@ -514,7 +540,9 @@ FileStatus FileHandle::rewrite(std::span<const char> record) {
   if (unitLost_ || record.size() < spec_.recordLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
   const bool held = lock_.holdsRecord(key);
-  if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  if (locking()) {
+    if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  }
   const FileStatus s = change(kUpdate, record, true);
   release(key, held, !s.ok());
   return s;
@@ -526,7 +554,9 @@ FileStatus FileHandle::remove(std::span<const char> record) {
   if (unitLost_ || record.size() < spec_.keyLength) return kPermanentError;
   const std::span<const char> key(record.data(), spec_.keyLength);
   const bool held = lock_.holdsRecord(key);
-  if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  if (locking()) {
+    if (const FileStatus s = lockStatus(lock_.lockRecord(key)); !s.ok()) return s;
+  }
   const FileStatus s = change(kDelete, record, false);
   release(key, held, !s.ok());
   return s;

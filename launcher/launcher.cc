@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "abi/command_line.h"
 #include "encoding/packed.h"
@@ -60,6 +61,9 @@ Launcher::Launcher(platform::ProgramLoader& loader, platform::ScreenSet& screen,
       ft00_(store.file(datafiles::kInstallationFile)),
       fx01_(store.file(datafiles::kMenuFile)),
       fx02_(store.file(datafiles::kPermissionFile)),
+      audit_(store, "", "PX01"),
+      auditClock_([] { return std::chrono::system_clock::now(); }),
+      session_(store, ""),
       captions_{"      ", " Info ", "Sperre", "Rechn.", "Druck.",
                 "Kalend", "      ", "      ", "      "} {
   message_.clear();
@@ -77,6 +81,7 @@ int Launcher::run() {
   // No user signed on, or ended before anything was shown: end without a
   // dialog and without touching a file.
   if (stopped_ || ending() || blankOrZero(area_.userName())) return rc_;
+  beginSession();
 
   callSettings('L');
   if (encoding::view(settings_.checkValue()) != encoding::view(area_.checkValue()))
@@ -102,6 +107,7 @@ int Launcher::run() {
   closeMenuFilesAndStore();
   setSignOn('N');
   if (stopped_) return rc_;
+  endSession("OK", ending() ? "ended by signal " + std::to_string(process_.endSignal()) : "");
   endScreenSet();
   return rc_;
 }
@@ -284,7 +290,37 @@ datafiles::FileStatus Launcher::withLockWait(std::string_view code,
 
 void Launcher::stopAtOnce() {
   closeOpenFiles();
+  if (!stopped_) endSession("STOP", "error stop");
   stopped_ = true;
+}
+
+// ---- audit trail and session ------------------------------------------------
+
+void Launcher::audit(std::string_view event, std::string_view object, std::string_view result,
+                     std::string detail) {
+  (void)audit_.record(datafiles::AuditEvent(event, auditUser_, auditClient_)
+                          .withObject(object)
+                          .withResult(result)
+                          .withDetail(std::move(detail)));
+}
+
+void Launcher::beginSession() {
+  auditUser_ = std::string(encoding::trimmed(area_.userName()));
+  auditClient_ = area_.client();
+  // The session is marked before the sign-on flag: a flag "J" without a
+  // live session behind it is one left over.
+  const datafiles::FileStatus s =
+      session_.begin(audit_.workstation(), auditClient_, auditUser_, auditClock_());
+  if (!s.ok()) datafiles::countAuditFailure(s);
+  sessionOpen_ = true;
+}
+
+void Launcher::endSession(std::string_view result, std::string detail) {
+  if (!sessionOpen_) return;
+  sessionOpen_ = false;
+  audit("SIGNOFF", "", result, std::move(detail));
+  session_.end();
+  audit_.close();
 }
 
 // ---- program dispatch -----------------------------------------------------
@@ -306,7 +342,15 @@ void Launcher::dispatch() {
     encoding::putRaw(area_.callName(), callName_);
     callUtility("UX10", area_.data());
 
+    // Every program called after the sign-on, recorded before it runs (so
+    // that a program the process dies in is on record) and when it returns.
+    const bool recorded = platform::trimName(callName_) != "PX00";
+    const std::string program(platform::trimName(callName_));
+    if (recorded) audit("CALL", program, "", std::exchange(callOrigin_, {}));
     const platform::CallOutcome out = loader_.call(callName_, area_.data());
+    if (recorded)
+      audit("RETURN", program, out.loaded ? std::to_string(out.returnCode) : "NOLOAD",
+            out.loaded ? "" : "Programm kann nicht geladen werden.");
     if (!out.loaded) {
       message_.setText("Programm kann nicht geladen werden. - ENTER");
       message_.setFileCode(std::string_view(callName_).substr(0, 5));
@@ -330,6 +374,7 @@ void Launcher::dispatch() {
 
     auto next1 = area_.nextProgram1();
     auto next2 = area_.nextProgram2();
+    callOrigin_ = "after " + program;
     if (!encoding::isBlank(next2)) {
       // Next program 2 runs only behind next program 1, even a blank one.
       callName_ = std::string(encoding::view(next1));
@@ -339,6 +384,7 @@ void Launcher::dispatch() {
       callName_ = std::string(encoding::view(next1));
       encoding::blank(next1);
     } else {
+      callOrigin_.clear();
       return;
     }
   }

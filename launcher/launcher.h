@@ -17,9 +17,11 @@
 #include "abi/message_area.h"
 #include "abi/screen_data_block.h"
 #include "abi/utility_blocks.h"
+#include "datafiles/audit_trail.h"
 #include "datafiles/keyed_file.h"
 #include "datafiles/lock_wait.h"
 #include "datafiles/records.h"
+#include "datafiles/sessions.h"
 #include "platform/process.h"
 #include "platform/program_loader.h"
 #include "platform/screen_set.h"
@@ -64,6 +66,12 @@ class Launcher {
   // Closes every data file that is open, statuses not examined. Used by the
   // error stop and when the process is ended from outside.
   void closeOpenFiles();
+
+  // The audit trail's clock, for tests.
+  void setAuditClock(datafiles::AuditTrail::Clock clock) {
+    auditClock_ = clock;
+    audit_.setClock(std::move(clock));
+  }
 
   // For tests and diagnostics.
   const pxabi::CommonArea& commonArea() const { return area_; }
@@ -113,6 +121,15 @@ class Launcher {
   datafiles::FileStatus withLockWait(std::string_view code,
                                      const std::function<datafiles::FileStatus()>& op);
   void stopAtOnce();
+
+  // The audit trail: one record of the signed-on user; never waits, never
+  // fails the run (datafiles/audit_trail.h).
+  void audit(std::string_view event, std::string_view object = {}, std::string_view result = {},
+             std::string detail = {});
+  // The live session of the signed-on user (datafiles/sessions.h), from
+  // the sign-on to the end; a session that ends is recorded as "SIGNOFF".
+  void beginSession();
+  void endSession(std::string_view result, std::string detail);
   // Whether the process was asked to end from outside.
   bool ending() const { return process_.endSignal() != 0; }
 
@@ -125,7 +142,9 @@ class Launcher {
   // False when refused or when the permission file failed (fileFailed).
   bool permitted(std::string_view program);
   datafiles::FileStatus readControl();
-  Step lockedOut();
+  // The system is locked: a normal user is stopped (`program`: the one he
+  // chose, if any).
+  Step lockedOut(std::string_view program = {});
   void toggleLock();
 
   // Main menu loop.
@@ -164,6 +183,16 @@ class Launcher {
   int signedOnClient_ = 0;
 
   std::unique_ptr<datafiles::KeyedFile> ft00_, fx01_, fx02_;
+
+  datafiles::AuditTrail audit_;
+  datafiles::AuditTrail::Clock auditClock_;
+  datafiles::LiveSession session_;
+  bool sessionOpen_ = false;
+  std::string auditUser_;  // the user signed on, code page 850, trimmed
+  int auditClient_ = -1;
+  // Where the next program call comes from ("menu 19/1 Recorder"), for its
+  // "CALL" record; follow-up programs say whose they are.
+  std::string callOrigin_;
   datafiles::ControlRecord control0_;  // the control record as last read
 
   int menu_ = 0;

@@ -7,6 +7,8 @@
 #include <csignal>
 #include <memory>
 
+#include "datafiles/audit_records.h"
+#include "datafiles/sessions.h"
 #include "datafiles/pg_store.h"
 #include "datafiles/sqlite_store.h"
 #include "testing/fake_process.h"
@@ -210,6 +212,7 @@ class LauncherTest : public ::testing::TestWithParam<Backing> {
     for (int i = 1; i <= count; ++i) out.push_back(encoding::getText(shown.row(i)));
     return out;
   }
+  std::vector<std::string> trail();
   std::vector<std::string> boxes() {
     std::vector<std::string> out;
     for (const auto& c : screen.calls())
@@ -612,6 +615,124 @@ TEST_P(LauncherTest, NormalUserCannotToggle) {
   datafiles::ControlRecord control;
   encoding::putRaw(control.bytes(), controlRecord());
   EXPECT_EQ(control.lockFlag(), 'N');
+}
+
+// ---- audit trail and session ------------------------------------------------
+
+// Every event of the trail: "EVENT object result detail", blanks trimmed.
+std::vector<std::string> LauncherTest::trail() {
+  std::vector<std::string> out;
+  for (const auto& [key, bytes] :
+       testing_support::allRecords(*backing, directory(), datafiles::kAuditFile)) {
+    datafiles::AuditRecord r;
+    encoding::putRaw(r.bytes(), bytes);
+    if (r.kind() != datafiles::AuditRecord::kEventKind) continue;
+    EXPECT_EQ(encoding::trimmed(r.user()), "anna");
+    EXPECT_EQ(encoding::view(r.client()), "001");
+    EXPECT_EQ(encoding::trimmed(r.origin()), "PX01");
+    std::string line(encoding::trimmed(r.event()));
+    for (const std::string& part :
+         {std::string(encoding::trimmed(r.object())), std::string(encoding::trimmed(r.result())),
+          encoding::getText(r.detail())})
+      if (!part.empty()) line += " " + part;
+    out.push_back(line);
+  }
+  return out;
+}
+
+// A run with a call, a refusal, the lock toggled twice and the end leaves
+// exactly these records, in this order; the session is live while the run
+// lasts and gone after it.
+TEST_P(LauncherTest, TheTrailOfARun) {
+  userClass = 'H';
+  addEntry(0, 17, "Aufgaben");
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Liste", "PA64");
+  std::vector<datafiles::SessionInfo> during;
+  addProgram("PA64", [&](CommonArea&) {
+    ASSERT_TRUE(datafiles::listSessions(*backing, directory(), during, true).ok());
+  });
+  // Into 19 and PA64; back up; application 17 (not installed for H); F3
+  // twice; Escape and yes.
+  screen.select(2).select(1).event(0).select(1).event(3).event(3).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  ASSERT_EQ(programCalls.size(), 1u);
+  EXPECT_EQ(trail(), (std::vector<std::string>{
+                         "CALL PA64 menu 19/1 Liste",
+                         "RETURN PA64 41",
+                         "NOTINST 17 23 Anwendung nicht installiert!",
+                         "LOCK FT00 00 key Sperre",
+                         "UNLOCK FT00 00 key Sperre",
+                         "SIGNOFF OK",
+                     }));
+  ASSERT_EQ(during.size(), 1u);
+  EXPECT_TRUE(during[0].live);
+  EXPECT_EQ(during[0].user, "anna");
+  EXPECT_EQ(during[0].client, kClient);
+  std::vector<datafiles::SessionInfo> after;
+  ASSERT_TRUE(datafiles::listSessions(*backing, directory(), after, true).ok());
+  EXPECT_TRUE(after.empty());
+}
+
+TEST_P(LauncherTest, RefusalsFollowUpsAndTheErrorStopAreRecorded) {
+  userClass = 'N';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Verboten", "PA64");
+  addEntry(19, 2, "Kette", "PA65");
+  permit("PA65");
+  addProgram("PA65", [](CommonArea& a) { encoding::putRaw(a.nextProgram1(), "PZZZ"); });
+  FakeScreenSet::Answer fail;
+  fail.error = 9101;
+  // PA64 is hidden without a permission, so PA65 is row 1. Its permission
+  // goes between the listing and the second choice.
+  FakeScreenSet::Answer choose;
+  choose.event = 48;
+  choose.row = 1;
+  choose.action = [&](auto&, auto) {
+    testing_support::clearRecords(*backing, directory(), datafiles::kPermissionFile);
+  };
+  screen.select(1).select(1);  // PA65, whose follow-up cannot be loaded
+  screen.then(choose);         // PA65 again, now without permission
+  screen.then(fail);
+  run();
+  EXPECT_TRUE(ended);
+  EXPECT_EQ(trail(), (std::vector<std::string>{
+                         "CALL PA65 menu 19/2 Kette",
+                         "RETURN PA65 41",
+                         "CALL PZZZ after PA65",
+                         "RETURN PZZZ NOLOAD Programm kann nicht geladen werden.",
+                         "DENIED PA65 23 Sie sind nicht berechtigt!",
+                         "SIGNOFF STOP error stop",
+                     }));
+}
+
+TEST_P(LauncherTest, LockOutIsRecorded) {
+  addEntry(0, 19, "Anw");
+  setLock('J');
+  run();
+  EXPECT_EQ(trail(), (std::vector<std::string>{
+                         "LOCKOUT Programmaufruf durch Administrator z.Z. gesperrt.",
+                         "SIGNOFF OK",
+                     }));
+}
+
+// The trail held by maintenance elsewhere: the run is the same as without
+// it, and the records it could not write are counted for the next one.
+TEST_P(LauncherTest, ATrailThatCannotBeWrittenChangesNothingForTheUser) {
+  userClass = 'M';
+  addEntry(0, 19, "Anw");
+  addEntry(19, 1, "Liste", "PA64");
+  addProgram("PA64");
+  store->fail("FXAU.DAT", Op::kOpen, datafiles::kFileLocked, -1);
+  const long before = datafiles::unreportedAuditFailures();
+  screen.select(1).select(1).event(3).event(3).event(0).event(0).reply("BOX-FRAGE", 'J');
+  run();
+  EXPECT_FALSE(ended);
+  EXPECT_EQ(programCalls.size(), 1u);
+  EXPECT_TRUE(boxes() == std::vector<std::string>{"BOX-FRAGE: Wollen Sie das System verlassen?"});
+  // The session and five records: CALL, RETURN, LOCK, UNLOCK, SIGNOFF.
+  EXPECT_EQ(datafiles::unreportedAuditFailures(), before + 6);
+  EXPECT_EQ(signOnFlag(), 'N');
 }
 
 // ---- dispatch -------------------------------------------------------------

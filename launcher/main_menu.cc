@@ -1,6 +1,7 @@
 // The main menu loop and the access checks of the launcher.
 #include <algorithm>
 
+#include "encoding/cp850.h"
 #include "launcher/launcher.h"
 #include "launcher/rules.h"
 
@@ -34,7 +35,8 @@ datafiles::FileStatus Launcher::readControl() {
   return s;
 }
 
-Launcher::Step Launcher::lockedOut() {
+Launcher::Step Launcher::lockedOut(std::string_view program) {
+  audit("LOCKOUT", program, "", "Programmaufruf durch Administrator z.Z. gesperrt.");
   banner_ = kLockBanner;
   message_.setText("Programmaufruf durch Administrator z.Z. gesperrt.");
   showBox("BOX-INFO");
@@ -47,6 +49,7 @@ bool Launcher::permitted(std::string_view program) {
   const datafiles::FileStatus s = withLockWait("FX02", [&] { return fx02_->read(record.bytes()); });
   if (stopped_ || fileFailed("FX02", "READ", s)) return false;
   if (s.invalidKey()) {
+    audit("DENIED", program, s.toString(), "Sie sind nicht berechtigt!");
     callName_.assign(10, ' ');
     message_.setStatus(s.raw());
     message_.setText("Sie sind nicht berechtigt!");
@@ -84,7 +87,8 @@ void Launcher::toggleLock() {
     record.setLockFlag('J');
     banner_ = kLockBanner;
   }
-  (void)ft00_->rewrite(record.bytes());
+  const datafiles::FileStatus rewritten = ft00_->rewrite(record.bytes());
+  audit(record.locked() ? "LOCK" : "UNLOCK", "FT00", rewritten.toString(), "key Sperre");
   control0_ = record;
   reopenForInput();
 }
@@ -243,10 +247,12 @@ Launcher::Step Launcher::act(int action) {
       if (isAdministrator(area_.userClass())) toggleLock();
       return Step::kShow;
     case 4:
+      callOrigin_ = "key Rechn.";
       callName_ = "PX98      ";
       return callFromMenu();
     case 6:
       encoding::putRaw(area_.calendarStart(), "000000000");
+      callOrigin_ = "key Kalend";
       callName_ = "PX97      ";
       return callFromMenu();
     case 10:
@@ -287,8 +293,9 @@ Launcher::Step Launcher::choose() {
     if (stopped_) return Step::kStop;
     if (fileFailed("FT00", "READ", control)) return Step::kLeave;
     if (!control.ok() || control0_.locked()) {
+      const std::string program(platform::trimName(callName_));
       callName_.assign(10, ' ');
-      return lockedOut();
+      return lockedOut(program);
     }
   } else {
     area_.setPermissionFlag('J');
@@ -302,6 +309,8 @@ Launcher::Step Launcher::choose() {
   encoding::putRaw(u007.text(), chosen.text);
   callUtility("U007", u007.data());
   encoding::putRaw(area_.windowTitle(), encoding::view(u007.text().first<40>()));
+  callOrigin_ = "menu " + std::to_string(menu_) + "/" + std::to_string(chosen.entry) + " " +
+                encoding::cp850::toUtf8(encoding::trimmed(chosen.text));
   return callFromMenu();
 }
 
@@ -311,8 +320,9 @@ Launcher::Step Launcher::callFromMenu() {
     if (stopped_) return Step::kStop;
     if (fileFailed("FT00", "READ", control)) return Step::kLeave;
     if (!control.ok() || control0_.locked()) {
+      const std::string program(platform::trimName(callName_));
       callName_.assign(10, ' ');
-      return lockedOut();
+      return lockedOut(program);
     }
   }
   closeMenuFilesAndStore();
@@ -335,6 +345,7 @@ Launcher::Step Launcher::openSubmenu(const Row& row) {
     if (stopped_) return Step::kStop;
     if (fileFailed("FT00", "READ", s)) return Step::kLeave;
     if (s.invalidKey()) {
+      audit("NOTINST", std::to_string(row.entry), s.toString(), "Anwendung nicht installiert!");
       message_.setText("Anwendung nicht installiert!");
       showBox("BOX-WARNUNG");
       return Step::kShow;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "abi/utility_blocks.h"
+#include "datafiles/audit_trail.h"
 #include "datafiles/lock_wait.h"
 #include "datafiles/menu_access.h"
 #include "datafiles/records.h"
@@ -78,7 +79,7 @@ class Maintenance {
   Maintenance(pxabi::CommonArea& area, platform::ScreenSet& screen, datafiles::FileStore& store,
               platform::ProgramLoader& loader)
       : area_(area), screen_(area, screen), store_(store), loader_(loader),
-        client_(area.client()) {}
+        client_(area.client()), audit_(store, "", "PX03") {}
 
   std::int32_t run() {
     // Reached by name from anywhere: the common area's user class decides,
@@ -329,6 +330,8 @@ class Maintenance {
       const FileStatus s = waiting(kMenus, "REWR", [&] { return f->rewrite(r.bytes()); });
       (void)f->close();
       if (!s.ok()) return failed(kMenus, "REWR", s);
+      recorded("MENUEDIT", "", keyText(r),
+               r.text() + " " + utf8(r.program()) + " " + utf8(r.accessClass()));
       const std::string warning = catalogueWarning(menu, entry);
       return "Eintrag " + keyText(r) + " gespeichert." + (warning.empty() ? "" : " " + warning);
     }
@@ -387,6 +390,8 @@ class Maintenance {
         continue;
       }
       if (!s.ok()) return failed(kMenus, "WRIT", s);
+      recorded("MENUADD", "", keyText(r),
+               r.text() + " " + utf8(r.program()) + " " + utf8(r.accessClass()));
       // The new entry under the cursor.
       const auto entries = datafiles::menuEntries(*menus_, level.menu);
       for (std::size_t i = 0; i < entries.size(); ++i)
@@ -446,6 +451,7 @@ class Maintenance {
     const FileStatus s = waiting(kMenus, "DELE", [&] { return f->remove(r.bytes()); });
     (void)f->close();
     if (!s.ok()) return failed(kMenus, "DELE", s);
+    recorded("MENUDEL", "", keyText(r), r.text() + " " + utf8(r.program()));
     const char mark = markOf(r.menu().value_or(0), entry);
     return "Eintrag " + keyText(r) + " gelöscht." +
            (mark == '*' || mark == '+' ? " Der Menükatalog legt ihn beim nächsten Lauf wieder an."
@@ -522,6 +528,7 @@ class Maintenance {
       (void)f->close();
       if (s.invalidKey()) return name + " hatte keine Berechtigung für " + prog + ".";
       if (!s.ok()) return failed(kPermissions, "DELE", s);
+      recorded("REVOKE", u.name, program, "");
       return name + " darf " + prog + " nicht mehr aufrufen.";
     }
     r.setGrantDate(encoding::view(area_.workingDate()));
@@ -532,6 +539,7 @@ class Maintenance {
     (void)f->close();
     if (s == datafiles::kDuplicateKey) return name + " hat die Berechtigung für " + prog + " schon.";
     if (!s.ok()) return failed(kPermissions, "WRIT", s);
+    recorded("GRANT", u.name, program, "granted, flag 'J'");
     return name + " darf " + prog + " aufrufen.";
   }
 
@@ -784,11 +792,23 @@ class Maintenance {
     screen_.showPage("Warum? " + name, lines);
   }
 
+  // A change made, in the audit trail (never waited for; datafiles/audit_trail.h).
+  void recorded(std::string_view event, std::string_view subject, std::string_view object,
+                std::string detail) {
+    (void)audit_.record(
+        datafiles::AuditEvent(event, encoding::trimmed(area_.userName()), client_)
+            .withSubject(encoding::trimmed(subject))
+            .withObject(object)
+            .withResult("OK")
+            .withDetail(std::move(detail)));
+  }
+
   pxabi::CommonArea& area_;
   ModuleScreen screen_;
   datafiles::FileStore& store_;
   platform::ProgramLoader& loader_;
   int client_;
+  datafiles::AuditTrail audit_;
   std::unique_ptr<datafiles::KeyedFile> menus_, permissions_, installation_, users_;
   std::unique_ptr<datafiles::FileAccessLookup> lookup_;
   std::optional<std::map<Key, char>> marks_;

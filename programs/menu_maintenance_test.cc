@@ -11,6 +11,7 @@
 
 #include "abi/utility_blocks.h"
 #include "datafiles/menu_access.h"
+#include "datafiles/audit_records.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "encoding/cp850.h"
@@ -179,6 +180,21 @@ class MenuMaintenance : public ::testing::Test {
     }
     return out;
   }
+  // The changes in the audit trail: "EVENT subject object".
+  std::vector<std::string> trail() {
+    std::vector<std::string> out;
+    if (!store.exists(datafiles::kAuditFile.name)) return out;
+    for (const auto& [key, bytes] : store.contents(datafiles::kAuditFile.name).records) {
+      datafiles::AuditRecord r;
+      encoding::putRaw(r.bytes(), bytes);
+      EXPECT_EQ(encoding::trimmed(r.user()), "ADMIN");
+      EXPECT_EQ(encoding::trimmed(r.origin()), "PX03");
+      std::string line(encoding::trimmed(r.event()));
+      if (!encoding::isBlank(r.subject())) line += " " + std::string(encoding::trimmed(r.subject()));
+      out.push_back(line + " " + std::string(encoding::trimmed(r.object())));
+    }
+    return out;
+  }
   void TearDown() override {
     EXPECT_TRUE(screen.misses().empty()) << screen.misses().front();
     EXPECT_FALSE(screen.answersLeft());
@@ -238,6 +254,7 @@ TEST_F(MenuMaintenance, GrantAndRevokeChangeExactlyOnePermissionRecord) {
   EXPECT_EQ(run(), programs::kDone);
   EXPECT_EQ(permissions(), before);
   EXPECT_TRUE(noted("NORBERT darf PA62 nicht mehr aufrufen."));
+  EXPECT_EQ(trail(), (std::vector<std::string>{"GRANT NORBERT PA62", "REVOKE NORBERT PA62"}));
 }
 
 TEST_F(MenuMaintenance, AdministratorsNeedNoPermissionAndGetNone) {
@@ -350,6 +367,7 @@ TEST_F(MenuMaintenance, EntriesAndSubmenusAreAddedAndDeleted) {
   EXPECT_TRUE(noted("Eintrag 10 gibt es in diesem Menü schon."));
   EXPECT_TRUE(noted("Eintrag 17/30 gelöscht."));
   EXPECT_TRUE(noted("Menü 17 enthält noch 4 Einträge: erst diese löschen."));
+  EXPECT_EQ(trail(), (std::vector<std::string>{"MENUADD 17/30", "MENUADD 17/50", "MENUDEL 17/30"}));
   // The new entry came with the program as a program name is written.
   const auto lists = screen.callsOf("LISTE");
   const auto rows = lists[2]->listRows();

@@ -5,8 +5,10 @@
 #include <filesystem>
 #include <optional>
 
+#include "datafiles/audit_trail.h"
 #include "datafiles/lock_wait.h"
 #include "datafiles/records.h"
+#include "datafiles/sign_on_failures.h"
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "programs/module.h"
@@ -121,13 +123,55 @@ std::optional<datafiles::UserRecord> readUser(SignOnContext& ctx, const std::str
   return user;
 }
 
-bool passwordAccepted(SignOnContext& ctx, std::string_view hash) {
+// Where the sign-on of one user is recorded and counted: the audit trail of
+// the data directory.
+struct Trail {
+  SignOnContext& ctx;
+  std::string directory;  // UTF-8
+  std::string user;       // code page 850, trimmed
+  int client;
+  datafiles::AuditTrail audit;
+  Trail(SignOnContext& c, std::string dir, std::string_view name, int cl)
+      : ctx(c),
+        directory(std::move(dir)),
+        user(name),
+        client(cl),
+        audit(c.store, directory, "PX00") {
+    audit.setClock(ctx.now);
+  }
+  void record(std::string_view event, std::string_view result, std::string detail) {
+    (void)audit.record(datafiles::AuditEvent(event, user, client)
+                           .withObject("PX00")
+                           .withResult(result)
+                           .withDetail(std::move(detail)));
+  }
+};
+
+bool passwordAccepted(Trail& trail, std::string_view hash) {
+  SignOnContext& ctx = trail.ctx;
   for (int attempt = 1; attempt <= kPasswordTries; ++attempt) {
+    // Guessing is slow: after three refused passwords every attempt waits,
+    // however many sign-ons it takes.
+    const long failures =
+        datafiles::signOnFailures(ctx.store, trail.directory, trail.client, trail.user);
+    if (const auto delay = datafiles::signOnDelay(failures); delay.count() > 0) {
+      trail.record("THROTTLE", std::to_string(delay.count()),
+                   "waited " + std::to_string(delay.count()) + " s after " +
+                       std::to_string(failures) + " refused passwords");
+      ctx.console.tell("Zu viele falsche Kennwörter - bitte " + std::to_string(delay.count()) +
+                       " Sekunden warten.");
+      ctx.throttle(delay);
+    }
     std::optional<std::string> typed = ctx.console.readLine("Kennwort: ", true);
     if (!typed) return false;  // end of input: no more tries
     const bool ok = password::verify(*typed, hash);
     password::wipe(*typed);
-    if (ok) return true;
+    if (ok) {
+      datafiles::clearSignOnFailures(ctx.store, trail.directory, trail.client, trail.user);
+      return true;
+    }
+    (void)datafiles::noteSignOnFailure(ctx.store, trail.directory, trail.client, trail.user,
+                                       ctx.now());
     if (attempt < kPasswordTries) ctx.console.tell("Kennwort falsch.");
   }
   return false;
@@ -192,13 +236,20 @@ std::int32_t signOn(pxabi::CommonArea& area, SignOnContext& ctx) {
   const int client = chooseClient(area, *control);
   const auto directory = dataDirectory(ctx, *control);
   if (!directory) return refuse(area, ctx, "Datenverzeichnis zu lang oder nicht darstellbar.");
+  Trail trail(ctx, encoding::cp850::toUtf8(*directory), encoding::trimmed(name), client);
+  auto refuseRecorded = [&](const std::string& reason) {
+    trail.record("SIGNFAIL", "REFUSED", reason);
+    return refuse(area, ctx, reason);
+  };
   const auto encoded = encodeName(ctx, encoding::view(name));
-  if (!encoded) return refuse(area, ctx, "U001 kann nicht geladen werden.");
-  const auto user = readUser(ctx, encoding::cp850::toUtf8(*directory), client, *encoded, why);
-  if (!user) return refuse(area, ctx, why);
+  if (!encoded) return refuseRecorded("U001 kann nicht geladen werden.");
+  const auto user = readUser(ctx, trail.directory, client, *encoded, why);
+  if (!user) return refuseRecorded(why);
   const std::string_view hash = user->passwordHash();
-  if (!hash.empty() && !passwordAccepted(ctx, hash))
-    return refuse(area, ctx, "Kennwort falsch.");
+  if (!hash.empty() && !passwordAccepted(trail, hash)) return refuseRecorded("Kennwort falsch.");
+  trail.record(
+      "SIGNON", "OK",
+      std::string("class ") + user->userClass() + (hash.empty() ? ", no password" : ", password"));
 
   fillInstallation(area, *control, client);
   encoding::putRaw(area.dataDirectory(), *directory);

@@ -2,8 +2,15 @@
 // the screen set starts. A user who is unknown for the client or who fails
 // the password three times leaves the user name blank, which ends the
 // launcher without touching anything.
+//
+// Sign-ons accepted and refused (with the reason) go into the audit trail
+// of the data directory. After three refused passwords in a row for one
+// user, every further attempt for that user waits first, longer each time
+// (datafiles::signOnDelay), across sign-ons and restarts, until a password
+// is accepted.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -11,6 +18,7 @@
 #include <string_view>
 
 #include "abi/common_area.h"
+#include "datafiles/audit_records.h"
 #include "datafiles/keyed_file.h"
 #include "platform/program_loader.h"
 #include "programs/console.h"
@@ -30,6 +38,9 @@ struct SignOnContext {
   std::string currentDirectory;    // absolute
   std::tm today{};
   std::function<void()> waitForLock = [] {};  // between retries of a locked file
+  // The wait before a password attempt after refused ones.
+  std::function<void(std::chrono::seconds)> throttle = [](std::chrono::seconds) {};
+  std::function<datafiles::AuditTime()> now = [] { return std::chrono::system_clock::now(); };
 };
 
 // kDone after a successful sign-on, kRefused when the user name was left blank.

@@ -8,6 +8,7 @@
 
 #include <deque>
 
+#include "datafiles/audit_records.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "encoding/packed.h"
@@ -313,6 +314,95 @@ TEST_F(SignOnTest, PasswordFromAPipe) {
   // The user record is never written by the sign-on.
   EXPECT_EQ(store.calls("FX00.DAT", testing_support::Op::kRewrite), 0);
   EXPECT_EQ(store.calls("FX00.DAT", testing_support::Op::kWrite), 0);
+}
+
+// Every event of the trail as "EVENT user client result detail".
+std::vector<std::string> events(MemoryStore& memory) {
+  std::vector<std::string> out;
+  if (!memory.exists("FXAU.DAT")) return out;
+  for (const auto& [key, bytes] : memory.contents("FXAU.DAT").records) {
+    datafiles::AuditRecord r;
+    encoding::putRaw(r.bytes(), bytes);
+    if (r.kind() != datafiles::AuditRecord::kEventKind) continue;
+    EXPECT_EQ(encoding::trimmed(r.origin()), "PX00");
+    out.push_back(std::string(encoding::trimmed(r.event())) + " " +
+                  std::string(encoding::trimmed(r.user())) + " " +
+                  std::string(encoding::view(r.client())) + " " +
+                  std::string(encoding::trimmed(r.result())) + " " + encoding::getText(r.detail()));
+  }
+  return out;
+}
+
+TEST_F(SignOnTest, SignOnsAreRecordedWithTheReason) {
+  ScriptConsole console;
+  Area anna = withUser("ANNA");
+  ASSERT_EQ(run(anna, console), programs::kDone);
+  Area bernd = withUser("BERND", "5");
+  ASSERT_EQ(run(bernd, console), programs::kRefused);
+  EXPECT_EQ(events(memory), (std::vector<std::string>{
+                                "SIGNON ANNA 003 OK class H, no password",
+                                "SIGNFAIL BERND 005 REFUSED Benutzer unbekannt.",
+                            }));
+}
+
+// Three refused passwords, then every attempt waits, longer each time, over
+// as many sign-ons as it takes, until the right password resets the count.
+// Each sign-on is a fresh start of the program: only the trail remembers.
+TEST_F(SignOnTest, RefusedPasswordsSlowDownTheNextAttemptsAcrossSignOns) {
+  const auto hash = programs::password::hash("geheim42");
+  ASSERT_TRUE(hash);
+  memory.contents("FX00.DAT").records.clear();
+  addUser(3, "ANNA", 'N', *hash);
+  addUser(3, "BERND", 'N', *hash);
+  std::vector<long> waited;
+  auto signOn = [&](std::string_view user, std::deque<std::string> lines) {
+    ScriptConsole console;
+    console.lines = std::move(lines);
+    Area area = withUser(user);
+    programs::SignOnContext ctx{store, loader, console, "/srv/club"};
+    ctx.throttle = [&](std::chrono::seconds s) { waited.push_back(s.count()); };
+    return programs::signOn(area, ctx);
+  };
+  EXPECT_EQ(signOn("ANNA", {"a", "b", "c"}), programs::kRefused);
+  EXPECT_TRUE(waited.empty());
+  EXPECT_EQ(signOn("ANNA", {"d", "e", "f"}), programs::kRefused);
+  EXPECT_EQ(waited, (std::vector<long>{1, 2, 4}));
+  // Another user is not slowed down.
+  EXPECT_EQ(signOn("BERND", {"geheim42"}), programs::kDone);
+  EXPECT_EQ(waited.size(), 3u);
+  EXPECT_EQ(signOn("ANNA", {"g", "h", "geheim42"}), programs::kDone);
+  EXPECT_EQ(waited, (std::vector<long>{1, 2, 4, 8, 16, 30}));
+  EXPECT_EQ(signOn("ANNA", {"Zx9wq", "geheim42"}), programs::kDone);
+  EXPECT_EQ(waited.size(), 6u);  // reset by the right password
+  const auto e = events(memory);
+  ASSERT_EQ(e.size(), 11u);
+  EXPECT_EQ(e[0], "SIGNFAIL ANNA 003 REFUSED Kennwort falsch.");
+  EXPECT_EQ(e[1], "THROTTLE ANNA 003 1 waited 1 s after 3 refused passwords");
+  EXPECT_EQ(e[4], "SIGNFAIL ANNA 003 REFUSED Kennwort falsch.");
+  EXPECT_EQ(e[5], "SIGNON BERND 003 OK class N, password");
+  EXPECT_EQ(e[8], "THROTTLE ANNA 003 30 waited 30 s after 8 refused passwords");
+  EXPECT_EQ(e[9], "SIGNON ANNA 003 OK class N, password");
+  EXPECT_EQ(e[10], "SIGNON ANNA 003 OK class N, password");
+  // Neither the passwords nor the hash are in any record of the trail.
+  for (const auto& [key, record] : memory.contents("FXAU.DAT").records)
+    for (const std::string& secret : {std::string("geheim42"), std::string("Zx9wq"), *hash})
+      EXPECT_EQ(record.find(secret), std::string::npos);
+}
+
+// A trail that cannot be used neither stops nor slows the sign-on.
+TEST_F(SignOnTest, ATrailThatFailsDoesNotStopTheSignOn) {
+  store.fail("FXAU.DAT", testing_support::Op::kOpen, datafiles::kFileLocked, -1);
+  const auto hash = programs::password::hash("geheim42");
+  ASSERT_TRUE(hash);
+  memory.contents("FX00.DAT").records.clear();
+  addUser(3, "ANNA", 'N', *hash);
+  PipedConsole piped("a\nb\nc\n");
+  Area refused = withUser("ANNA");
+  EXPECT_EQ(run(refused, *piped.console), programs::kRefused);
+  PipedConsole again("geheim42\n");
+  Area area = withUser("ANNA");
+  EXPECT_EQ(run(area, *again.console), programs::kDone);
+  EXPECT_FALSE(memory.exists("FXAU.DAT"));
 }
 
 TEST(Password, HashesAreSaltedYescryptAndVerify) {

@@ -77,6 +77,7 @@ class FaultFile final : public datafiles::KeyedFile {
     return run(Op::kRollback, [&] { return inner_->rollback(); });
   }
   const datafiles::FileSpec& spec() const override { return inner_->spec(); }
+  void setNoWait() override { inner_->setNoWait(); }
 
  private:
   template <class Call>

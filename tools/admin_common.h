@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "datafiles/installation_store.h"
+#include "datafiles/audit_records.h"
 #include "datafiles/keyed_file.h"
 #include "datafiles/records.h"
 #include "platform/program_loader.h"
@@ -19,6 +20,10 @@ namespace tools {
 inline constexpr const datafiles::FileSpec* kAllFiles[] = {
     &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
     &datafiles::kPermissionFile};
+// With the audit trail, which moves with them but is never restored.
+inline constexpr const datafiles::FileSpec* kAllFilesAndTrail[] = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile, &datafiles::kAuditFile};
 
 // Prints "pxadmin: MESSAGE" to stderr and ends the verb with `code`.
 [[noreturn]] void fail(const std::string& message, int code = 1);

@@ -27,6 +27,7 @@ int main(int argc, char** argv) {
   tools::addPermissionVerbs(app);
   tools::addMenuVerbs(app);
   tools::addInstallationVerbs(app);
+  tools::addAuditVerbs(app);
   tools::addServerVerbs(app);
   try {
     app.parse(argc, argv);

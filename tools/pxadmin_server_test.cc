@@ -99,7 +99,9 @@ TEST_F(PxadminServer, InitMakesTheTablesAndPxStoreConf) {
   EXPECT_EQ(choice.kind, datafiles::StoreChoice::Kind::kServer) << choice.error;
   EXPECT_EQ(choice.conninfo, server.conninfo);
   EXPECT_EQ(server.value("SELECT string_agg(file, ' ' ORDER BY file) FROM px_layout"),
-            "ft00 fx00 fx01 fx02");
+            "ft00 fx00 fx01 fx02 fxau");
+  r = pxadmin("audit --event INIT --dir " + inst);
+  EXPECT_NE(r.out.find("\n1 record\n"), std::string::npos) << r.out;
   r = pxadmin("dump " + inst + "/FT00.DAT --csv");
   EXPECT_NE(r.out.find("0,0,0,GILDAX,TV Grün,,,,,,4,,N,"), std::string::npos) << r.out;
   for (const datafiles::FileSpec* spec : kAll)
@@ -230,6 +232,9 @@ TEST_F(PxadminServer, MigrateThereAndBackKeepsEveryByte) {
   for (const auto& [name, recs] : before)
     EXPECT_FALSE(fs::exists(inst + "/" + name)) << name << " put aside";
   EXPECT_EQ(pxadmin("check --dir " + inst).exitCode, 0);
+  // The trail moved along and says so.
+  r = pxadmin("audit --event INIT,MIGRATE --dir " + inst);
+  EXPECT_NE(r.out.find("2 records"), std::string::npos) << r.out;
   // Work on the server in between.
   ASSERT_EQ(pxadmin("grant SCHULZ PX99 --client 1 --dir " + inst).exitCode, 0);
   auto changed = records(inst);
@@ -245,9 +250,12 @@ TEST_F(PxadminServer, MigrateThereAndBackKeepsEveryByte) {
   ASSERT_EQ(pxadmin("revoke SCHULZ PX99 --client 1 --dir " + inst).exitCode, 0);
   EXPECT_EQ(records(inst), before);
   EXPECT_EQ(dumps(inst), dumped);
-  // Nothing of the work left beside the files.
+  r = pxadmin("audit --event INIT,MIGRATE,GRANT,REVOKE --dir " + inst);
+  EXPECT_NE(r.out.find("6 records"), std::string::npos) << r.out;
+  // Nothing of the work left beside the files and the trail.
   for (const std::string& name : namesIn(inst))
     EXPECT_TRUE(name.rfind("FT00.DAT", 0) == 0 || name.rfind("FX0", 0) == 0 ||
+                name.rfind("FXAU.DAT", 0) == 0 ||
                 name.rfind("before-migration-", 0) == 0 ||
                 name.rfind("px-store.conf.before-migration-", 0) == 0)
         << name;
@@ -338,7 +346,7 @@ TEST_F(PxadminServer, BackupsRestoreIntoEitherStore) {
   ASSERT_EQ(r.exitCode, 0) << r.out;
   const std::string fromServer = testing_support::lines(r.out).back();
   EXPECT_EQ(namesIn(fromServer),
-            (std::vector<std::string>{"FT00.DAT", "FX00.DAT", "FX01.DAT", "FX02.DAT"}));
+            (std::vector<std::string>{"FT00.DAT", "FX00.DAT", "FX01.DAT", "FX02.DAT", "FXAU.DAT"}));
   r = pxadmin("restore " + fromServer + " --dir " + files);
   ASSERT_EQ(r.exitCode, 0) << r.out;
   EXPECT_EQ(records(files), granted);

@@ -21,6 +21,7 @@ void addCatalogueVerbs(CLI::App& app);  // catalogue
 void addPermissionVerbs(CLI::App& app);    // grant, revoke, permissions
 void addMenuVerbs(CLI::App& app);          // menu tree/export/import
 void addInstallationVerbs(CLI::App& app);  // app install/remove/list, check, backup, restore
+void addAuditVerbs(CLI::App& app);         // audit, audit prune, who
 void addServerVerbs(CLI::App& app);        // migrate
 
 // init --server: the tables of a new installation with `control`, made on

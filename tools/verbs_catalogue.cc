@@ -19,6 +19,7 @@
 #include "platform/dl_program_loader.h"
 #include "platform/screen_set.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -101,7 +102,11 @@ void runCatalogueVerb(const Options& o) {
   const auto store = storeFor(".");
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   StderrScreenSet screen;
-  const catalogue::RunReport report = catalogue::runCatalogue(*area, *store, loader, screen);
+  catalogue::RunOptions options;
+  options.actor = systemAccount();
+  options.origin = "PXADMIN";
+  const catalogue::RunReport report =
+      catalogue::runCatalogue(*area, *store, loader, screen, options);
   const catalogue::RunCounts& c = report.counts;
   // "FX02 " -> "FX02.DAT: WRIT status 30 (...)"
   auto failure = [&] {

@@ -8,9 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "datafiles/audit_records.h"
 #include "datafiles/records.h"
 #include "datafiles/sqlite_store.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -72,13 +74,76 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
   }
   (void)f->close();
   if (!s.ok()) fail("cannot change the application record: " + describe(s));
+  recordChange(*store, dir,
+               datafiles::AuditEvent(verb == "install" ? "APPADD" : "APPDEL", {}, client)
+                   .withObject(std::to_string(number))
+                   .withDetail(verb == "install" && !name.empty() ? name : ""));
   std::cout << "application " << number << (verb == "install" ? " installed" : " removed")
             << " for client " << client << "\n";
 }
 
 // ---- check, backup, restore ------------------------------------------------------------
 
-void runCheck(const std::string& dir) {
+// The audit trail: missing in an installation made before it (made by
+// --repair, or by the next start), its integrity, and the records that
+// could not be written, as the records written after them report.
+bool checkTrail(datafiles::InstallationStore& store, const std::string& dir, bool repair) {
+  std::vector<std::string> problems;
+  datafiles::FileStatus s = store.checkIntegrity(datafiles::kAuditFile, dir, &problems);
+  if (s == datafiles::kFileMissing && repair) {
+    if (const datafiles::FileStatus c = store.create(datafiles::kAuditFile, dir);
+        !c.ok() && c != datafiles::kDuplicateKey) {
+      std::cout << "FXAU.DAT: missing, and cannot be made: " << describe(c) << "\n";
+      return false;
+    }
+    recordChange(store, dir,
+                 datafiles::AuditEvent("REPAIR").withObject("FXAU").withDetail(
+                     "audit trail made by pxadmin check --repair"));
+    std::cout << "FXAU.DAT: was missing, made now\n";
+    s = store.checkIntegrity(datafiles::kAuditFile, dir, &problems);
+  }
+  if (s == datafiles::kFileMissing) {
+    std::cout << "FXAU.DAT: missing (an installation made before the audit trail): "
+                 "pxadmin check --repair or the next start of px01 makes it\n";
+    return true;
+  }
+  if (!s.ok()) {
+    std::cout << "FXAU.DAT: " << describe(s) << "\n";
+    for (const auto& p : problems) std::cout << "  " << p << "\n";
+    return false;
+  }
+  auto f = store.file(datafiles::kAuditFile, dir);
+  if (s = f->open(datafiles::OpenMode::kInput); !s.ok()) {
+    std::cout << "FXAU.DAT: " << describe(s) << "\n";
+    return false;
+  }
+  datafiles::AuditRecord r;
+  long records = 0, lost = 0;
+  std::string lastLoss;
+  s = f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 1);
+  while (s.ok() && (s = f->readNext(r.bytes())).ok() &&
+         r.kind() == datafiles::AuditRecord::kEventKind) {
+    ++records;
+    if (const long n = static_cast<long>(encoding::getDigits(r.lost()).value_or(0)); n > 0) {
+      lost += n;
+      lastLoss = localTimeOf(encoding::view(r.time())) + " on " +
+                 std::string(encoding::trimmed(r.host()));
+    }
+  }
+  (void)f->close();
+  if (!s.ok() && !s.atEnd() && !s.invalidKey()) {
+    std::cout << "FXAU.DAT: cannot read: " << describe(s) << "\n";
+    return false;
+  }
+  std::cout << "FXAU.DAT: ok, " << records << " records";
+  if (lost > 0)
+    std::cout << "; " << lost << " records could not be written (the trail was held or could "
+                 "not be written; last reported " << lastLoss << ")";
+  std::cout << "\n";
+  return true;
+}
+
+void runCheck(const std::string& dir, bool repair) {
   const auto store = storeFor(dir);
   bool clean = true;
   for (const datafiles::FileSpec* spec : kAllFiles) {
@@ -92,6 +157,7 @@ void runCheck(const std::string& dir) {
     std::cout << spec->name << ": " << describe(s) << "\n";
     for (const auto& p : problems) std::cout << "  " << p << "\n";
   }
+  if (!checkTrail(*store, dir, repair)) clean = false;
   if (!clean) throw CLI::RuntimeError(kExitFailure);
 }
 
@@ -114,11 +180,15 @@ void runBackup(const std::string& dir, const std::string& target) {
     fail(why + "; no backup written");
   };
   // The copies are embedded files whichever store the installation uses,
-  // so that a backup restores into either.
+  // so that a backup restores into either. The audit trail goes along for
+  // the record, when there is one; a restore never puts it back.
   const auto store = storeFor(dir);
   datafiles::SqliteStore copies;
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  std::vector<const datafiles::FileSpec*> files(std::begin(kAllFiles), std::end(kAllFiles));
+  files.push_back(&datafiles::kAuditFile);
+  for (const datafiles::FileSpec* spec : files) {
     const datafiles::FileStatus s = store->copyTo(*spec, dir, (part / spec->name).string());
+    if (s == datafiles::kFileMissing && spec == &datafiles::kAuditFile) continue;
     if (!s.ok())
       abandon("cannot copy " + std::string(spec->name) + ": " + describe(s, *store));
     // A copy that restore would refuse is no backup.
@@ -164,13 +234,21 @@ void runRestore(const std::string& dir, const std::string& from) {
            (problems.empty() ? "" : " (" + problems.front() + ")") + ". Nothing changed.");
   }
   const auto store = storeFor(dir);
+  // A launcher closes the files while a program it called runs: its
+  // session tells that it is still at work.
+  if (const std::string who = describeSessions(liveSessions(*store, dir), "  "); !who.empty())
+    fail("signed on now:\n" + who +
+         "every workstation must leave the program first. Nothing changed.");
   std::vector<datafiles::InstallationStore::Replacement> done;
   std::string failed;
   if (const datafiles::FileStatus s = store->replaceFiles(kAllFiles, dir, from, &done, &failed);
       !s.ok()) {
-    if (s.locked())
+    if (s.locked()) {
+      const std::string who = describeSessions(liveSessions(*store, dir), "  ");
       fail(failed + " is in use: " + describe(s) +
-           "; every workstation must leave the program first. Nothing changed.");
+           (who.empty() ? "; " : "; signed on now:\n" + who) +
+           "every workstation must leave the program first. Nothing changed.");
+    }
     fail("cannot restore " + failed + ": " + describe(s, *store) + ". Nothing changed.");
   }
   for (const auto& r : done)
@@ -182,6 +260,8 @@ void runRestore(const std::string& dir, const std::string& from) {
       fail("all four files were replaced, but " + std::string(spec->name) +
            " fails the check: " + describe(s) + (problems.empty() ? "" : " (" + problems.front() + ")"));
   }
+  recordChange(*store, dir, datafiles::AuditEvent("RESTORE").withObject("FT00-FX02").withDetail(
+                               "from " + from));
   std::cout << "All four files restored from " << from << ".\n";
 }
 
@@ -214,9 +294,11 @@ void addInstallationVerbs(CLI::App& app) {
 
   auto dir = std::make_shared<std::string>(".");
   auto target = std::make_shared<std::string>();
+  auto repair = std::make_shared<bool>(false);
   cmd = app.add_subcommand("check", "Open every data file and run the store's integrity check");
   cmd->add_option("--dir", *dir, "Data directory");
-  cmd->callback([dir] { runCheck(*dir); });
+  cmd->add_flag("--repair", *repair, "Make the audit trail of an installation made before it");
+  cmd->callback([dir, repair] { runCheck(*dir, *repair); });
   cmd = app.add_subcommand("backup", "Copy the four data files into a new dated folder");
   cmd->add_option("target", *target, "Folder that receives px-backup-YYYYMMDD-HHMMSS/")->required();
   cmd->add_option("--dir", *dir, "Data directory");

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <set>
@@ -15,6 +16,7 @@
 #include "datafiles/records.h"
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/menu_io.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
@@ -222,6 +224,13 @@ void runMenuImport(const std::string& dir, const std::string& format, const std:
     fail("import abandoned, nothing changed: " + describe(s));
   }
   (void)f->close();
+  recordChange(*store, dir,
+               datafiles::AuditEvent("MENUIMP")
+                   .withObject("FX01")
+                   .withDetail(std::filesystem::path(input).filename().string() + ": " +
+                               std::to_string(added) + " added, " + std::to_string(replaced) +
+                               " replaced" +
+                               (replace ? ", " + std::to_string(removed) + " removed" : "")));
   std::cout << added << " added, " << replaced << " replaced";
   if (replace) std::cout << ", " << removed << " removed";
   std::cout << "\n";

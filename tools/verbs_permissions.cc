@@ -7,6 +7,7 @@
 #include "datafiles/records.h"
 #include "encoding/cp850.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -62,6 +63,11 @@ void runGrant(const PermissionOptions& o) {
   }
   (void)f->close();
   if (!s.ok()) fail("cannot store the permission: " + describe(s));
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("GRANT", {}, o.client)
+                   .withSubject(user)
+                   .withObject(program)
+                   .withDetail(std::string(what) + ", flag '" + r.flag() + "'"));
   std::cout << what << ": " << o.user << " may call " << (program.empty() ? "(blank)" : o.program)
             << " (client " << o.client << ", flag '" << r.flag() << "')\n";
 }
@@ -76,6 +82,8 @@ void runRevoke(const PermissionOptions& o) {
   (void)f->close();
   if (s.invalidKey()) fail(o.user + " holds no permission for " + o.program);
   if (!s.ok()) fail("cannot remove the permission: " + describe(s));
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("REVOKE", {}, o.client).withSubject(user).withObject(program));
   std::cout << "revoked: " << o.user << " may no longer call " << o.program << "\n";
 }
 

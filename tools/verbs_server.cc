@@ -17,6 +17,7 @@
 #include "datafiles/sqlite_store.h"
 #include "datafiles/store_config.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -88,17 +89,23 @@ datafiles::FileStatus copyRecords(datafiles::KeyedFile& from,
   return s.atEnd() || s.notFound() ? datafiles::kOk : s;
 }
 
-// Every file of the installation opened exclusively through `store`: one in
-// use (or missing, or damaged) refuses the verb, and nothing is changed.
+// Every file of the installation opened exclusively through `store`, and
+// its audit trail when it has one: one in use (or missing, or damaged)
+// refuses the verb, naming who is signed on, and nothing is changed.
 std::vector<std::unique_ptr<datafiles::KeyedFile>> holdAll(datafiles::InstallationStore& store,
                                                            const std::string& dir) {
   std::vector<std::unique_ptr<datafiles::KeyedFile>> held;
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kAllFilesAndTrail) {
     auto f = store.file(*spec, dir);
     const datafiles::FileStatus s = f->open(datafiles::OpenMode::kExclusive);
-    if (s.locked())
+    if (s == datafiles::kFileMissing && spec == &datafiles::kAuditFile) continue;
+    if (s.locked()) {
+      held.clear();
+      const std::string who = describeSessions(liveSessions(store, dir), "  ");
       fail(std::string(spec->name) + " is in use: " + describe(s) +
-           "; every workstation must leave the program first. Nothing changed.");
+           (who.empty() ? "; " : "; signed on now:\n" + who) +
+           "every workstation must leave the program first. Nothing changed.");
+    }
     if (!s.ok())
       fail("cannot open " + std::string(spec->name) + " in " + store.location(dir) + ": " +
            describe(s, store) + ". Nothing changed.");
@@ -121,7 +128,7 @@ void refuseConfig(const fs::path& dir) {
 
 void refuseEmbeddedFiles(const fs::path& dir, const std::string& why) {
   std::error_code ec;
-  for (const datafiles::FileSpec* spec : kAllFiles)
+  for (const datafiles::FileSpec* spec : kAllFilesAndTrail)
     if (fs::exists(dir / spec->name, ec))
       fail(std::string(spec->name) + " exists in " + dir.string() + ": " + why);
 }
@@ -144,6 +151,8 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
   NewConfig config(dir, conninfo);
   datafiles::PgStore server(conninfo);
   std::vector<std::size_t> counts(held.size(), 0);
+  std::vector<std::string> names;
+  for (const auto& f : held) names.emplace_back(f->spec().name);
   std::vector<datafiles::PgStore::FileContents> contents;
   for (std::size_t i = 0; i < held.size(); ++i) {
     datafiles::KeyedFile& from = *held[i];
@@ -171,8 +180,9 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
   const fs::path aside = dir / ("before-migration-" + localNow("%Y%m%d-%H%M%S"));
   std::error_code ec;
   fs::create_directory(aside, ec);
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kAllFilesAndTrail) {
     const std::string name(spec->name);
+    if (!fs::exists(dir / name, ec)) continue;
     fs::rename(dir / name, aside / name, ec);
     // A log that still holds changes goes with its file; the empty log,
     // its index and the lock file are only the store's working files.
@@ -182,7 +192,10 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
       fs::remove(dir / (name + companion), ec);
   }
   for (std::size_t i = 0; i < counts.size(); ++i)
-    std::cout << kAllFiles[i]->name << ": " << counts[i] << " records moved\n";
+    std::cout << names[i] << ": " << counts[i] << " records moved\n";
+  recordChange(server, dir.string(),
+               datafiles::AuditEvent("MIGRATE").withObject("FT00-FXAU").withDetail(
+                   "to " + server.location({})));
   std::cout << "The installation in " << dir.string() << " now uses " << server.location({})
             << "; its former files are in " << aside.string() << ".\n";
 }
@@ -207,7 +220,9 @@ void migrateToFiles(const fs::path& dir) {
     fail(why + ". Nothing changed.");
   };
   std::vector<std::size_t> counts;
+  std::vector<std::string> names;
   for (auto& f : held) {
+    names.emplace_back(f->spec().name);
     std::size_t count = 0;
     const datafiles::FileSpec& spec = f->spec();
     const datafiles::FileStatus s = datafiles::SqliteStore::buildFile(
@@ -219,7 +234,8 @@ void migrateToFiles(const fs::path& dir) {
     counts.push_back(count);
   }
   std::vector<fs::path> linked;
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const auto& f : held) {
+    const datafiles::FileSpec* spec = &f->spec();
     if (::link((build / spec->name).c_str(), (dir / spec->name).c_str()) != 0) {
       const int err = errno;
       for (const fs::path& l : linked) fs::remove(l, ec);
@@ -235,7 +251,13 @@ void migrateToFiles(const fs::path& dir) {
     fail("cannot put " + kConfigName + " aside: " + std::strerror(err) + ". Nothing changed.");
   }
   for (std::size_t i = 0; i < counts.size(); ++i)
-    std::cout << kAllFiles[i]->name << ": " << counts[i] << " records moved\n";
+    std::cout << names[i] << ": " << counts[i] << " records moved\n";
+  {
+    datafiles::SqliteStore files;
+    recordChange(files, dir.string(),
+                 datafiles::AuditEvent("MIGRATE").withObject("FT00-FXAU").withDetail(
+                     "to the files, from " + store->location({})));
+  }
   std::cout << "The installation in " << dir.string() << " now uses its files; the tables stay on "
             << store->location({}) << ", no longer used; its " << kConfigName << " is "
             << aside.string() << ".\n";
@@ -282,7 +304,8 @@ void initOnServer(const std::string& dir, const std::string& conninfoGiven,
        [&control](const datafiles::PgStore::RecordSink& put) { return put(control.view()); }},
       {datafiles::kUserFile, none},
       {datafiles::kMenuFile, none},
-      {datafiles::kPermissionFile, none}};
+      {datafiles::kPermissionFile, none},
+      {datafiles::kAuditFile, none}};
   std::string which;
   if (const datafiles::FileStatus s = server.createFiles(files, false, &which); !s.ok()) {
     if (s == datafiles::kDuplicateKey)

@@ -20,6 +20,7 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/csv.h"
 #include "tools/verbs.h"
 
@@ -97,8 +98,14 @@ void removeAbandonedBuilds(const fs::path& where, const std::string& name) {
   }
 }
 
-// The four files with the control record, built in a new folder inside
-// `where`; the folder's path.
+// The files an installation starts with: the four data files and the audit
+// trail.
+constexpr const datafiles::FileSpec* kInitFiles[] = {
+    &datafiles::kInstallationFile, &datafiles::kUserFile, &datafiles::kMenuFile,
+    &datafiles::kPermissionFile, &datafiles::kAuditFile};
+
+// The files with the control record, built in a new folder inside `where`;
+// the folder's path.
 fs::path buildInstallation(const fs::path& where, const std::string& name,
                            const datafiles::ControlRecord& control) {
   std::string pattern =
@@ -113,7 +120,7 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
   };
   {
     datafiles::SqliteStore store;
-    for (const datafiles::FileSpec* spec : kAllFiles) {
+    for (const datafiles::FileSpec* spec : kInitFiles) {
       if (const datafiles::FileStatus s = store.create(*spec, temp.string()); !s.ok())
         abandon("cannot create " + std::string(spec->name) + ": status " + describe(s));
     }
@@ -123,7 +130,7 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
     if (const datafiles::FileStatus c = f->close(); s.ok()) s = c;
     if (!s.ok()) abandon("cannot write the control record: status " + describe(s));
   }  // the store's last connection copies the log into the file
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kInitFiles) {
     const fs::path file = temp / spec->name;
     if (fs::file_size(fs::path(file.string() + "-wal"), ec) > 0 && !ec)
       abandon("the log of " + std::string(spec->name) + " was not copied into it");
@@ -131,6 +138,19 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
   }
   if (!flushToDisk(temp, true)) abandon("cannot write " + temp.string());
   return temp;
+}
+
+// The new installation's first record in its trail: what it was made with.
+void recordInit(const InitOptions& o) {
+  std::string options;
+  for (const auto& [name, value] : {std::pair<const char*, const std::string&>{"--id", o.id},
+                                    {"--option1", o.option1},
+                                    {"--option2", o.option2},
+                                    {"--installation", o.installation},
+                                    {"--region", o.region}})
+    if (!value.empty()) options += (options.empty() ? "" : " ") + std::string(name) + " " + value;
+  const auto store = storeFor(o.dir);
+  recordChange(*store, o.dir, datafiles::AuditEvent("INIT", {}, o.client).withObject("FT00").withDetail(options));
 }
 
 // An installation appears whole or not at all: built in a folder beside the
@@ -141,6 +161,7 @@ void runInit(const InitOptions& o) {
   const datafiles::ControlRecord control = controlRecord(o);
   if (!o.server.empty()) {
     initOnServer(o.dir, o.server, control);
+    recordInit(o);
     return;
   }
   fs::path target = fs::path(o.dir).lexically_normal();
@@ -149,7 +170,7 @@ void runInit(const InitOptions& o) {
   std::error_code ec;
   const bool exists = fs::exists(target, ec);
   if (exists && !fs::is_directory(target, ec)) fail(o.dir + " is not a directory");
-  for (const datafiles::FileSpec* spec : kAllFiles) {
+  for (const datafiles::FileSpec* spec : kInitFiles) {
     if (fs::exists(target / spec->name, ec))
       fail(std::string(spec->name) + " exists already in " + o.dir +
            ": refusing to overwrite an installation");
@@ -178,7 +199,7 @@ void runInit(const InitOptions& o) {
     std::vector<fs::path> moved;
     for (const datafiles::FileSpec* spec :
          {&datafiles::kUserFile, &datafiles::kMenuFile, &datafiles::kPermissionFile,
-          &datafiles::kInstallationFile}) {
+          &datafiles::kAuditFile, &datafiles::kInstallationFile}) {
       const fs::path to = target / spec->name;
       if (::link((temp / spec->name).c_str(), to.c_str()) != 0) {
         const int err = errno;
@@ -191,6 +212,7 @@ void runInit(const InitOptions& o) {
     fs::remove_all(temp, ec);
     (void)flushToDisk(target, true);
   }
+  recordInit(o);
   std::cout << "Installation created in " << o.dir << "\n";
 }
 
@@ -394,6 +416,10 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
     s = f->rewrite(control.bytes());
     (void)f->close();
     if (!s.ok()) fail("cannot rewrite the control record: status " + describe(s));
+    recordChange(*store, dir,
+                 datafiles::AuditEvent(control.locked() ? "LOCK" : "UNLOCK")
+                     .withObject("FT00")
+                     .withDetail(control.locked() ? "pxadmin lock" : "pxadmin unlock"));
   } else {
     (void)f->close();
   }

@@ -18,6 +18,7 @@
 #include "programs/console.h"
 #include "programs/password.h"
 #include "tools/admin_common.h"
+#include "tools/audit_log.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -162,6 +163,12 @@ void runAdd(const UserOptions& o) {
   if (s.invalidKey())
     fail("user " + o.name + " exists already for client " + std::to_string(client));
   if (!s.ok()) fail("cannot write the user record: " + describe(s));
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("USERADD", {}, client)
+                   .withSubject(name)
+                   .withObject("FX00")
+                   .withDetail(std::string("class ") + cls +
+                          (hash.empty() ? ", no password" : ", with password")));
   std::cout << "User " << o.name << " added (client " << client << ", class " << cls
             << (hash.empty() ? ", no password" : ", with password") << ")\n";
 }
@@ -206,6 +213,10 @@ void runRemove(const UserOptions& o) {
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
   if (!s.ok()) fail("cannot remove the user record: " + describe(s));
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("USERDEL", {}, client)
+                   .withSubject(name)
+                   .withObject("FX00"));
   std::cout << "User " << o.name << " removed (client " << client << ")\n";
 }
 
@@ -227,6 +238,11 @@ void runPasswd(const UserOptions& o) {
   u.setPasswordHash(hash);
   const bool none = u.passwordHash().empty();
   rewriteUser(*f, u);
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("PASSWD", {}, client)
+                   .withSubject(name)
+                   .withObject("FX00")
+                   .withDetail(none ? "password removed" : "password changed"));
   std::cout << "Password of " << o.name << (none ? " removed\n" : " changed\n");
 }
 
@@ -238,8 +254,14 @@ void runClass(const UserOptions& o) {
   const int client = clientOf(*store, o);
   auto f = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInputOutput);
   datafiles::UserRecord u = readUser(*f, loader, client, name);
+  const char before = u.userClass();
   u.setUserClass(cls);
   rewriteUser(*f, u);
+  recordChange(*store, o.dir,
+               datafiles::AuditEvent("CLASS", {}, client)
+                   .withSubject(name)
+                   .withObject("FX00")
+                   .withDetail(std::string("class ") + before + " -> " + cls));
   std::cout << "User " << o.name << " now has class " << cls << "\n";
 }
 

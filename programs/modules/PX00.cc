@@ -21,6 +21,7 @@ PX_PROGRAM(PX00) {
     ::localtime_r(&t, &ctx.today);
     // An end signal cuts the pauses short, so that the sign-on gives up soon.
     ctx.waitForLock = [] { (void)platform::sleepUnlessEnded(std::chrono::seconds(1)); };
+    ctx.throttle = [](std::chrono::seconds s) { (void)platform::sleepUnlessEnded(s); };
     return programs::signOn(area, ctx);
   });
 }

@@ -8,6 +8,7 @@
 //   NAME signal N              (the process gets signal N, as if ended from outside)
 //   NAME ask                   (asks "BOX-FRAGE" through the screen set and logs
 //                               "NAME asked reply=R error=E")
+//   NAME waitfor PATH          (returns only once PATH exists, or after 30 s)
 #include <unistd.h>
 
 #include <csignal>
@@ -80,6 +81,8 @@ int record(Area& area) {
     if (what == "blankuser") encoding::blank(area.userName());
     if (what == "stamp") writeStamp(area);
     if (what == "signal") std::raise(std::stoi(arg));
+    if (what == "waitfor")
+      for (int i = 0; i < 3000 && ::access(arg.c_str(), F_OK) != 0; ++i) ::usleep(10000);
     if (what == "ask") {
       platform::LoadedScreenSet set(programs::moduleEnvironment().loader);
       char reply = '?';
