@@ -293,6 +293,13 @@ TEST_P(AuditEndToEnd, AKilledLauncherIsLiveWhileItRunsAndStaleAfter) {
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.out.find("NORMAL (client 1) on "), std::string::npos) << refused.out;
   EXPECT_NE(refused.out.find("Nothing changed."), std::string::npos) << refused.out;
+  const auto notMoved =
+      admin("migrate --dir " + data +
+            (GetParam() == Store::kServer ? std::string(" --to-files")
+                                          : " --to-server 'host=/nonexistent dbname=none'"));
+  EXPECT_EQ(notMoved.exitCode, 1);
+  EXPECT_NE(notMoved.out.find("NORMAL (client 1) on "), std::string::npos) << notMoved.out;
+  EXPECT_NE(notMoved.out.find("Nothing changed."), std::string::npos) << notMoved.out;
 
   ::kill(pid, SIGKILL);
   int status = 0;
