@@ -17,6 +17,7 @@
 #include "datafiles/sessions.h"
 #include "datafiles/sign_on_failures.h"
 #include "datafiles/sqlite_store.h"
+#include "testing/child_process.h"
 #include "testing/fault_store.h"
 #include "testing/memory_store.h"
 #include "testing/temp_dir.h"
@@ -235,42 +236,9 @@ TEST_F(EmbeddedTrail, AWriteInProgressElsewhereIsNotWaitedFor) {
   ASSERT_EQ(unit->rollback(), datafiles::kOk);
 }
 
-// Runs `body` in a child process that reports through a pipe whether it is
-// ready, then waits to be killed.
-class Child {
- public:
-  explicit Child(const std::function<bool()>& body) {
-    int fds[2];
-    if (::pipe(fds) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      ::close(fds[0]);
-      (void)!::write(fds[1], body() ? "y" : "n", 1);
-      for (;;) ::pause();
-    }
-    ::close(fds[1]);
-    char c = 0;
-    ready_ = ::read(fds[0], &c, 1) == 1 && c == 'y';
-    ::close(fds[0]);
-  }
-  ~Child() { kill(); }
-  bool ready() const { return ready_; }
-  void kill() {
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGKILL);
-    int status;
-    ::waitpid(pid_, &status, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
-
 TEST_F(EmbeddedTrail, ASessionKilledIsStaleAndRemovedByTheListing) {
   const std::string path = dir.path();
-  Child launcher([&] {
+  testing_support::ForkedChild launcher([&](const std::function<void()>&) {
     datafiles::SqliteStore s;
     auto* session = new datafiles::LiveSession(s, path);  // held until killed
     return session->begin(datafiles::Workstation::current(), 1, "MEIER", at(2026, 1, 1, 0, 0, 0))

@@ -140,4 +140,21 @@ bool PgTestServer::resume() {
          runCommand(shellQuoted(script()) + " resume " + shellQuoted(folder_)).exitCode == 0;
 }
 
+std::string initStoreWords(StoreKind kind, std::string& conninfo, std::string& error) {
+  conninfo.clear();
+  error.clear();
+  if (kind == StoreKind::kFiles) return {};
+  PgTestServer& server = PgTestServer::get();
+  if (!server.ok()) {
+    error = "no test server: " + server.error();
+    return {};
+  }
+  conninfo = server.freshSchema();
+  if (conninfo.empty()) {
+    error = "no fresh schema on the test server";
+    return {};
+  }
+  return " --server \"" + conninfo + "\"";  // its words hold single quotes
+}
+
 }  // namespace testing_support

@@ -59,4 +59,19 @@ class PgTestServer {
   int schemas_ = 0;
 };
 
+// End-to-end tests run on an installation of embedded files and on one on
+// the shared test server.
+enum class StoreKind { kFiles, kServer };
+
+// The words `pxadmin init` needs to make the installation on a fresh schema
+// of the shared server (" --server \"CONNINFO\""), or none for embedded
+// files; the connection string in `conninfo`. Empty with `error` set when
+// no server can be had.
+std::string initStoreWords(StoreKind kind, std::string& conninfo, std::string& error);
+
+// "Files" or "Server", for the names of parameterised tests.
+inline std::string storeKindName(StoreKind kind) {
+  return kind == StoreKind::kFiles ? "Files" : "Server";
+}
+
 }  // namespace testing_support

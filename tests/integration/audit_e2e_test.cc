@@ -35,21 +35,16 @@ using testing_support::buildDir;
 using testing_support::readFile;
 
 // On an installation of embedded files and on one on the database server.
-enum class Store { kFiles, kServer };
+using Store = testing_support::StoreKind;
 
 class AuditEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    std::string onServer;
-    if (GetParam() == Store::kServer) {
-      auto& server = testing_support::PgTestServer::get();
-      ASSERT_TRUE(server.ok()) << server.error();
-      conninfo = server.freshSchema();
-      ASSERT_FALSE(conninfo.empty());
-      onServer = " --server \"" + conninfo + "\"";  // its words hold single quotes
-    }
+    std::string error;
+    const std::string onServer = testing_support::initStoreWords(GetParam(), conninfo, error);
+    ASSERT_TRUE(error.empty()) << error;
     ASSERT_EQ(
         admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1").exitCode, 0);
     ASSERT_EQ(admin("user add NORMAL --class N --no-password --dir " + data).exitCode, 0);
@@ -454,8 +449,6 @@ TEST_P(AuditEndToEnd, FiltersPruneAndRepair) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, AuditEndToEnd, ::testing::Values(Store::kFiles, Store::kServer),
-                         [](const ::testing::TestParamInfo<Store>& info) {
-                           return info.param == Store::kFiles ? "Files" : "Server";
-                         });
+                         [](const auto& info) { return testing_support::storeKindName(info.param); });
 
 }  // namespace

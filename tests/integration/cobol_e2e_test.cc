@@ -34,22 +34,16 @@ using testing_support::readFile;
 
 constexpr int kClient = 1;
 
-enum class Store { kFiles, kServer };
+using Store = testing_support::StoreKind;
 
 class CobolEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    std::string onServer;
-    if (GetParam() == Store::kServer) {
-      auto& server = testing_support::PgTestServer::get();
-      ASSERT_TRUE(server.ok()) << server.error();
-      const std::string conninfo = server.freshSchema();
-      ASSERT_FALSE(conninfo.empty());
-      // Its words hold single quotes: within double quotes for the shell.
-      onServer = " --server \"" + conninfo + "\"";
-    }
+    std::string conninfo, error;
+    const std::string onServer = testing_support::initStoreWords(GetParam(), conninfo, error);
+    ASSERT_TRUE(error.empty()) << error;
     ASSERT_EQ(
         admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 1 --header 7"),
         0);
@@ -250,7 +244,7 @@ TEST_P(CobolUnitEnds, EndedFromOutsideWhileCobolRunsEndsAsPx01Does) {
 }
 
 auto storeName = [](const ::testing::TestParamInfo<Store>& info) {
-  return info.param == Store::kFiles ? "Files" : "Server";
+  return testing_support::storeKindName(info.param);
 };
 INSTANTIATE_TEST_SUITE_P(Stores, CobolEndToEnd, ::testing::Values(Store::kFiles, Store::kServer),
                          storeName);

@@ -30,21 +30,16 @@ using testing_support::readFile;
 using Records = std::map<std::string, std::string>;
 
 // On an installation of embedded files and on one on the database server.
-enum class Store { kFiles, kServer };
+using Store = testing_support::StoreKind;
 
 class MenuMaintenanceEndToEnd : public ::testing::TestWithParam<Store> {
  protected:
   void SetUp() override {
     root = temp.path();
     data = root + "/daten";
-    std::string onServer;
-    if (GetParam() == Store::kServer) {
-      auto& server = testing_support::PgTestServer::get();
-      ASSERT_TRUE(server.ok()) << server.error();
-      const std::string conninfo = server.freshSchema();
-      ASSERT_FALSE(conninfo.empty());
-      onServer = " --server \"" + conninfo + "\"";  // its words hold single quotes
-    }
+    std::string conninfo, error;
+    const std::string onServer = testing_support::initStoreWords(GetParam(), conninfo, error);
+    ASSERT_TRUE(error.empty()) << error;
     ASSERT_EQ(admin("init " + data + onServer + " --id GILDAX --club 'TV Test' --client 0"), 0);
     for (auto [name, cls] : {std::pair{"ADMIN", "M"}, {"HELGA", "H"}, {"NORBERT", "N"}})
       ASSERT_EQ(admin(std::string("user add ") + name + " --class " + cls +
@@ -281,8 +276,6 @@ TEST_P(MenuMaintenanceEndToEnd, WhyIsTheSameInPX03U000AndPxadmin) {
 
 INSTANTIATE_TEST_SUITE_P(Stores, MenuMaintenanceEndToEnd,
                          ::testing::Values(Store::kFiles, Store::kServer),
-                         [](const ::testing::TestParamInfo<Store>& info) {
-                           return info.param == Store::kFiles ? "Files" : "Server";
-                         });
+                         [](const auto& info) { return testing_support::storeKindName(info.param); });
 
 }  // namespace
