@@ -7,6 +7,7 @@
 
 #include "datafiles/store_config.h"
 #include "encoding/cp850.h"
+#include "encoding/packed.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -44,6 +45,22 @@ std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& s
     fail("cannot open " + std::string(spec.name) + " in " + store.location(dir) + ": status " +
          describe(s, store));
   return f;
+}
+
+int clientOr(datafiles::FileStore& store, const std::string& dir, std::optional<int> given) {
+  if (given) {
+    if (*given < 0 || *given > 999) fail("--client takes 0-999", kExitUsage);
+    return *given;
+  }
+  auto f = store.file(datafiles::kInstallationFile, dir);
+  datafiles::ControlRecord control;
+  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput);
+  if (s.ok()) {
+    s = f->read(control.bytes());
+    (void)f->close();
+  }
+  if (!s.ok()) return 0;
+  return encoding::packed3::decode(control.defaultClient()).value_or(0);
 }
 
 std::string userNameOrFail(std::string_view utf8) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,10 @@ namespace {
 
 // ---- app install / remove / list -----------------------------------------------------
 
-void runApp(const std::string& verb, const std::string& dir, int client, int number,
-            const std::string& name) {
+void runApp(const std::string& verb, const std::string& dir, std::optional<int> givenClient,
+            int number, const std::string& name) {
   const auto store = storeFor(dir);
+  const int client = clientOr(*store, dir, givenClient);
   const bool change = verb != "list";
   auto f = openOrFail(*store, datafiles::kInstallationFile, dir,
                       change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
@@ -271,7 +273,8 @@ void addInstallationVerbs(CLI::App& app) {
   CLI::App* cmd = nullptr;
   struct AppOptions {
     std::string dir = ".", name;
-    int client = 0, number = -1;
+    std::optional<int> client;  // else the installation's default client
+    int number = -1;
   };
   auto ao = std::make_shared<AppOptions>();
   CLI::App* appCmd = app.add_subcommand("app", "Applications installed per client");
@@ -286,7 +289,8 @@ void addInstallationVerbs(CLI::App& app) {
           ->required()
           ->check(CLI::Range(0, 999));
     if (std::string(verb) == "install") cmd->add_option("--name", ao->name, "Application name");
-    cmd->add_option("--client", ao->client, "Client number")->check(CLI::Range(0, 999));
+    cmd->add_option("--client", ao->client, "Client number (default: the installation's default)")
+        ->check(CLI::Range(0, 999));
     cmd->add_option("--dir", ao->dir, "Data directory");
     const std::string v = verb;
     cmd->callback([ao, v] { runApp(v, ao->dir, ao->client, ao->number, ao->name); });

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -31,7 +32,7 @@ using datafiles::PermissionRecord;
 
 struct TreeOptions {
   std::string dir = ".", user;
-  int client = 0;
+  std::optional<int> client;  // else the installation's default client
   bool all = false;
 };
 
@@ -56,10 +57,11 @@ void printLine(const datafiles::TreeLine& line, std::ostream& out) {
 
 void runMenuTree(const TreeOptions& o) {
   const auto store = storeFor(o.dir);
+  const int client = clientOr(*store, o.dir, o.client);
   auto menu = openOrFail(*store, datafiles::kMenuFile, o.dir, datafiles::OpenMode::kInput);
   auto perms = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
   auto inst = openOrFail(*store, datafiles::kInstallationFile, o.dir, datafiles::OpenMode::kInput);
-  datafiles::AccessUser user{'M', o.client};
+  datafiles::AccessUser user{'M', client};
   std::ostringstream out;
   if (!o.user.empty()) {
     const std::string name = userNameOrFail(o.user);
@@ -68,15 +70,15 @@ void runMenuTree(const TreeOptions& o) {
     if (!encoded) fail("U001 cannot be loaded: check the program directory");
     auto users = openOrFail(*store, datafiles::kUserFile, o.dir, datafiles::OpenMode::kInput);
     datafiles::UserRecord u;
-    const auto key = datafiles::UserRecord::key(o.client, *encoded);
+    const auto key = datafiles::UserRecord::key(client, *encoded);
     std::copy(key.begin(), key.end(), u.data());
     if (const datafiles::FileStatus s = users->read(u.bytes()); !s.ok())
-      fail("no user " + o.user + " for client " + std::to_string(o.client) + ": " + describe(s));
+      fail("no user " + o.user + " for client " + std::to_string(client) + ": " + describe(s));
     (void)users->close();
     user.userClass = u.userClass();
     user.name = name;
     user.name.resize(10, ' ');
-    out << "Menu tree for " << o.user << " (class " << user.userClass << ", client " << o.client
+    out << "Menu tree for " << o.user << " (class " << user.userClass << ", client " << client
         << ")\n";
     datafiles::ControlRecord control;
     if (inst->read(control.bytes()).ok() && control.locked())
@@ -245,7 +247,8 @@ void addMenuVerbs(CLI::App& app) {
   auto tree = std::make_shared<TreeOptions>();
   cmd = menu->add_subcommand("tree", "Print the menu tree as a user sees it");
   cmd->add_option("--user", tree->user, "Apply this user's class and permissions");
-  cmd->add_option("--client", tree->client, "Client number")->check(CLI::Range(0, 999));
+  cmd->add_option("--client", tree->client, "Client number (default: the installation's default)")
+      ->check(CLI::Range(0, 999));
   cmd->add_flag("--all", tree->all, "Also list what the user does not see, and why");
   cmd->add_option("--dir", tree->dir, "Data directory");
   cmd->callback([tree] { runMenuTree(*tree); });

@@ -1,6 +1,7 @@
 // grant, revoke, permissions: the permission records of a user.
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,15 +35,16 @@ char flagOrFail(const std::string& flag) {
 
 struct PermissionOptions {
   std::string dir = ".", user, program, flag = "J", text;
-  int client = 0;
+  std::optional<int> client;  // else the installation's default client
 };
 
 void runGrant(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
   const auto store = storeFor(o.dir);
+  const int client = clientOr(*store, o.dir, o.client);
   auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
-  r.setKey(o.client, user, program);
+  r.setKey(client, user, program);
   r.setGrantDate(todayYymmdd());
   r.setLevel('1');
   r.setFlag(flagOrFail(o.flag));
@@ -52,7 +54,7 @@ void runGrant(const PermissionOptions& o) {
   if (s == datafiles::kDuplicateKey) {
     // Keep the grant date and level of the existing record; change flag and text.
     PermissionRecord old;
-    old.setKey(o.client, user, program);
+    old.setKey(client, user, program);
     s = f->read(old.bytes());
     if (s.ok()) {
       old.setFlag(r.flag());
@@ -64,26 +66,27 @@ void runGrant(const PermissionOptions& o) {
   (void)f->close();
   if (!s.ok()) fail("cannot store the permission: " + describe(s));
   recordChange(*store, o.dir,
-               datafiles::AuditEvent("GRANT", {}, o.client)
+               datafiles::AuditEvent("GRANT", {}, client)
                    .withSubject(user)
                    .withObject(program)
                    .withDetail(std::string(what) + ", flag '" + r.flag() + "'"));
   std::cout << what << ": " << o.user << " may call " << (program.empty() ? "(blank)" : o.program)
-            << " (client " << o.client << ", flag '" << r.flag() << "')\n";
+            << " (client " << client << ", flag '" << r.flag() << "')\n";
 }
 
 void runRevoke(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user), program = programOrFail(o.program);
   const auto store = storeFor(o.dir);
+  const int client = clientOr(*store, o.dir, o.client);
   auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInputOutput);
   PermissionRecord r;
-  r.setKey(o.client, user, program);
+  r.setKey(client, user, program);
   const datafiles::FileStatus s = f->remove(r.bytes());
   (void)f->close();
   if (s.invalidKey()) fail(o.user + " holds no permission for " + o.program);
   if (!s.ok()) fail("cannot remove the permission: " + describe(s));
   recordChange(*store, o.dir,
-               datafiles::AuditEvent("REVOKE", {}, o.client).withSubject(user).withObject(program));
+               datafiles::AuditEvent("REVOKE", {}, client).withSubject(user).withObject(program));
   std::cout << "revoked: " << o.user << " may no longer call " << o.program << "\n";
 }
 
@@ -112,11 +115,12 @@ std::vector<PermissionRecord> permissionsOf(datafiles::KeyedFile& f, int client,
 void runPermissions(const PermissionOptions& o) {
   const std::string user = userNameOrFail(o.user);
   const auto store = storeFor(o.dir);
+  const int client = clientOr(*store, o.dir, o.client);
   auto f = openOrFail(*store, datafiles::kPermissionFile, o.dir, datafiles::OpenMode::kInput);
-  const auto list = permissionsOf(*f, o.client, user);
+  const auto list = permissionsOf(*f, client, user);
   (void)f->close();
   if (list.empty()) {
-    std::cout << o.user << " (client " << o.client << ") holds no permission records\n";
+    std::cout << o.user << " (client " << client << ") holds no permission records\n";
     return;
   }
   std::cout << "program  flag  granted  level  text\n";
@@ -137,7 +141,8 @@ void addPermissionVerbs(CLI::App& app) {
     cmd->add_option("user", perm->user, "User name")->required();
     if (withProgram)
       cmd->add_option("program", perm->program, "Program name (4 characters)")->required();
-    cmd->add_option("--client", perm->client, "Client number")->check(CLI::Range(0, 999));
+    cmd->add_option("--client", perm->client, "Client number (default: the installation's default)")
+        ->check(CLI::Range(0, 999));
     cmd->add_option("--dir", perm->dir, "Data directory");
   };
   CLI::App* cmd = app.add_subcommand("grant", "Allow a user to call a program");

@@ -41,21 +41,8 @@ std::string nameCode(platform::ProgramLoader& loader, char function, std::string
   return *code;
 }
 
-// --client, else the installation's default client, else 0.
 int clientOf(datafiles::FileStore& store, const UserOptions& o) {
-  if (o.client) {
-    if (*o.client < 0 || *o.client > 999) fail("--client takes 0-999", kExitUsage);
-    return *o.client;
-  }
-  auto f = store.file(datafiles::kInstallationFile, o.dir);
-  datafiles::ControlRecord control;
-  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput);
-  if (s.ok()) {
-    s = f->read(control.bytes());
-    (void)f->close();
-  }
-  if (!s.ok()) return 0;
-  return encoding::packed3::decode(control.defaultClient()).value_or(0);
+  return clientOr(store, o.dir, o.client);
 }
 
 char classOf(const std::string& c) {
