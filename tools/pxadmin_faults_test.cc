@@ -384,7 +384,7 @@ TEST_F(PxadminFaults, MenuImportReplaceAsksOrNeedsYes) {
   const Contents before = contents(dir);
   const Result refused = pxadmin("menu import --replace " + file + " --dir " + dir + " </dev/null");
   EXPECT_EQ(refused.exitCode, 2) << refused.out;
-  EXPECT_NE(refused.out.find("1 menu records that " + file + " does not hold would be removed"),
+  EXPECT_NE(refused.out.find("1 menu record that " + file + " does not hold would be removed"),
             std::string::npos)
       << refused.out;
   EXPECT_NE(refused.out.find("--yes"), std::string::npos) << refused.out;
