@@ -2,6 +2,7 @@
 // tree, reading a file, running a shell command.
 #pragma once
 
+#include <locale.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -38,10 +39,12 @@ struct CommandResult {
   std::string out;  // standard output and standard error
 };
 
-// Runs `command` through the shell.
+// Runs `command` through the shell. The programs it runs speak English
+// whatever language the environment chooses (tests compare their texts); a
+// command that wants another sets LANGUAGE and the locale itself.
 inline CommandResult runCommand(const std::string& command) {
   CommandResult r{-1, {}};
-  FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+  FILE* p = ::popen(("export LANGUAGE=en; " + command + " 2>&1").c_str(), "r");
   if (p == nullptr) return r;
   char buf[4096];
   std::size_t n;
@@ -49,6 +52,18 @@ inline CommandResult runCommand(const std::string& command) {
   const int status = ::pclose(p);
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
+}
+
+// The start of a command whose programs answer in German, as under
+// LANG=de_DE.UTF-8 (needs that locale: see germanInstalled()).
+inline constexpr const char* kInGerman = "env LANGUAGE= LC_ALL=de_DE.UTF-8 ";
+
+// Whether the locale de_DE.UTF-8 is installed (scripts/install-deps makes it).
+inline bool germanInstalled() {
+  const locale_t l = ::newlocale(LC_MESSAGES_MASK, "de_DE.UTF-8", static_cast<locale_t>(0));
+  if (l == static_cast<locale_t>(0)) return false;
+  ::freelocale(l);
+  return true;
 }
 
 }  // namespace testing_support

@@ -7,6 +7,8 @@
 
 #include "datafiles/store_config.h"
 #include "encoding/cp850.h"
+#include "encoding/packed.h"
+#include "tools/i18n.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -17,10 +19,10 @@ void fail(const std::string& message, int code) {
 }
 
 std::string describe(datafiles::FileStatus s) {
-  if (s == datafiles::kFileMissing) return s.toString() + " (file missing; see pxadmin init)";
-  if (s.locked()) return s.toString() + " (locked by another workstation, try again later)";
-  if (s.needsReorganisation()) return s.toString() + " (file must be reorganised)";
-  if (s.invalidKey()) return s.toString() + " (no such key, or the key exists already)";
+  if (s == datafiles::kFileMissing) return textf(_("%s (file missing; see pxadmin init)"), s.toString().c_str());
+  if (s.locked()) return textf(_("%s (locked by another workstation, try again later)"), s.toString().c_str());
+  if (s.needsReorganisation()) return textf(_("%s (file must be reorganised)"), s.toString().c_str());
+  if (s.invalidKey()) return textf(_("%s (no such key, or the key exists already)"), s.toString().c_str());
   return s.toString();
 }
 
@@ -32,7 +34,7 @@ std::string describe(datafiles::FileStatus s, const datafiles::InstallationStore
 std::unique_ptr<datafiles::InstallationStore> storeFor(const std::string& dir) {
   std::string error;
   auto store = datafiles::openStore(dir, &error);
-  if (!error.empty()) fail(error + " (in " + (dir.empty() ? "." : dir) + ")");
+  if (!error.empty()) fail(textf(_("%s (in %s)"), error.c_str(), dir.empty() ? "." : dir.c_str()));
   return store;
 }
 
@@ -41,15 +43,32 @@ std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& s
                                                  const std::string& dir, datafiles::OpenMode mode) {
   auto f = store.file(spec, dir);
   if (const datafiles::FileStatus s = f->open(mode); !s.ok())
-    fail("cannot open " + std::string(spec.name) + " in " + store.location(dir) + ": status " +
-         describe(s, store));
+    fail(textf(_("cannot open %s in %s: status %s"), std::string(spec.name).c_str(),
+               store.location(dir).c_str(), describe(s, store).c_str()));
   return f;
+}
+
+int clientOr(datafiles::FileStore& store, const std::string& dir, std::optional<int> given) {
+  if (given) {
+    if (*given < 0 || *given > 999) fail(_("--client takes 0-999"), kExitUsage);
+    return *given;
+  }
+  auto f = store.file(datafiles::kInstallationFile, dir);
+  datafiles::ControlRecord control;
+  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput);
+  if (s.ok()) {
+    s = f->read(control.bytes());
+    (void)f->close();
+  }
+  if (!s.ok()) return 0;
+  return encoding::packed3::decode(control.defaultClient()).value_or(0);
 }
 
 std::string userNameOrFail(std::string_view utf8) {
   const std::string name = encoding::cp850::fromUtf8(utf8);
   if (name.empty() || name.size() > 10 || name.find(' ') != std::string::npos)
-    fail("a user name has 1 to 10 characters and no blanks: '" + std::string(utf8) + "'",
+    fail(textf(_("a user name has 1 to 10 characters and no blanks: '%s'"),
+               std::string(utf8).c_str()),
          kExitUsage);
   return name;
 }

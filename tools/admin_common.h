@@ -41,6 +41,10 @@ std::unique_ptr<datafiles::InstallationStore> storeFor(const std::string& dir);
 std::unique_ptr<datafiles::KeyedFile> openOrFail(datafiles::InstallationStore& store,
                                                  const datafiles::FileSpec& spec,
                                                  const std::string& dir, datafiles::OpenMode mode);
+// `given` when the command line names a client, else the installation's
+// default client from its control record (0 when that cannot be read).
+// Fails the verb when `given` is out of 0-999.
+int clientOr(datafiles::FileStore& store, const std::string& dir, std::optional<int> given);
 // A user name as it stands in the records: code page 850, at most 10
 // characters, no blanks inside. Fails the verb otherwise.
 std::string userNameOrFail(std::string_view utf8);

@@ -8,6 +8,7 @@
 
 #include "datafiles/audit_trail.h"
 #include "encoding/cp850.h"
+#include "tools/i18n.h"
 #include "tools/text.h"
 
 namespace tools {
@@ -30,9 +31,11 @@ void recordChange(datafiles::FileStore& store, const std::string& dir,
   change.user = account;
   if (change.result.empty()) change.result = "OK";
   if (const datafiles::FileStatus s = trail.record(change); !s.ok())
-    std::cerr << "pxadmin: warning: the change is made, but the audit trail FXAU.DAT could not "
-                 "record it (status "
-              << s.toString() << ")\n";
+    std::cerr << "pxadmin: "
+              << textf(_("warning: the change is made, but the audit trail FXAU.DAT could not "
+                         "record it (status %s)"),
+                       s.toString().c_str())
+              << "\n";
 }
 
 std::string localTimeOf(std::string_view auditTime) {
@@ -50,9 +53,11 @@ std::string describeSessions(const std::vector<datafiles::SessionInfo>& sessions
   std::string out;
   for (const auto& s : sessions) {
     if (!s.live) continue;
-    out += std::string(indent) + shown(s.user) + " (client " +
-           std::to_string(s.client) + ") on " + s.host + ", process " + std::to_string(s.pid) +
-           ", since " + localTimeOf(s.since) + "\n";
+    out += std::string(indent) +
+           textf(_("%s (client %d) on %s, process %ld, since %s"), shown(s.user).c_str(),
+                 s.client, s.host.c_str(), static_cast<long>(s.pid),
+                 localTimeOf(s.since).c_str()) +
+           "\n";
   }
   return out;
 }

@@ -2,6 +2,8 @@
 
 #include <sstream>
 
+#include "tools/i18n.h"
+
 namespace tools {
 
 std::string csvField(const std::string& s) {
@@ -29,7 +31,7 @@ bool CsvReader::next(std::vector<std::string>& fields) {
     const int got = buf != nullptr ? buf->sbumpc() : kEnd;
     if (got == kEnd) {
       if (quoted) {
-        error_ = "unterminated quote near line " + std::to_string(line_);
+        error_ = textf(_("unterminated quote near line %zu"), static_cast<std::size_t>(line_));
         return false;
       }
       if (!any) return false;
@@ -39,8 +41,8 @@ bool CsvReader::next(std::vector<std::string>& fields) {
     }
     any = true;
     if (++size > maxRecord_) {
-      error_ = "the record from line " + std::to_string(startLine) + " is longer than " +
-               std::to_string(maxRecord_) + " bytes";
+      error_ = textf(_("the record from line %zu is longer than %zu bytes"),
+                     static_cast<std::size_t>(startLine), static_cast<std::size_t>(maxRecord_));
       return false;
     }
     const char c = static_cast<char>(got);

@@ -8,6 +8,7 @@
 #include "encoding/cp850.h"
 #include "encoding/packed.h"
 #include "tools/csv.h"
+#include "tools/i18n.h"
 #include "tools/text.h"
 
 namespace tools {
@@ -74,16 +75,16 @@ std::optional<R> fromRow(const Row& row, std::string* error) {
   };
   if (row.set < 0 || row.set > 999 || row.menu < 0 || row.menu > 999 || row.entry < 0 ||
       row.entry > 999) {
-    *error = "key numbers must be 0-999";
+    *error = _("key numbers must be 0-999");
     return std::nullopt;
   }
   if (!fits(row.flag, 1) || !fits(row.text, 40) || !fits(row.program, 4) || !fits(row.access, 1)) {
-    *error = "a field is longer than its width (flag 1, text 40, program 4, access 1)";
+    *error = _("a field is longer than its width (flag 1, text 40, program 4, access 1)");
     return std::nullopt;
   }
   const auto stamp = unhex(row.stamp);
   if (!stamp || stamp->size() > 6) {
-    *error = "stamp must be up to 12 hex digits";
+    *error = _("stamp must be up to 12 hex digits");
     return std::nullopt;
   }
   R r;
@@ -118,8 +119,9 @@ std::optional<std::string> exportMenu(const std::vector<datafiles::MenuRecord>& 
   for (const auto& r : records) {
     auto row = toRow(r);
     if (!row) {
-      *error = "a record's key is not three packed numbers with sign C (key " +
-               hex(r.view().substr(0, R::kKeyLength)) + "); see 'pxadmin dump'";
+      *error = textf(_("a record's key is not three packed numbers with sign C (key %s); see "
+                       "'pxadmin dump'"),
+                     hex(r.view().substr(0, R::kKeyLength)).c_str());
       return std::nullopt;
     }
     rows.push_back(std::move(*row));
@@ -162,14 +164,14 @@ std::optional<std::vector<Row>> jsonRows(std::istream& in, std::string* error) {
   while (in.read(buf, sizeof buf) || in.gcount() > 0) {
     text.append(buf, static_cast<std::size_t>(in.gcount()));
     if (text.size() > kMaxJsonBytes) {
-      *error = "a JSON import is at most " + std::to_string(kMaxJsonBytes >> 20) +
-               " MiB; use CSV for more";
+      *error = textf(_("a JSON import is at most %zu MiB; use CSV for more"),
+                     static_cast<std::size_t>(kMaxJsonBytes >> 20));
       return std::nullopt;
     }
   }
   const auto doc = nlohmann::json::parse(text, nullptr, false);
   if (doc.is_discarded() || !doc.is_array()) {
-    *error = "not a JSON array of menu entries";
+    *error = _("not a JSON array of menu entries");
     return std::nullopt;
   }
   std::vector<Row> rows;
@@ -187,7 +189,7 @@ std::optional<std::vector<Row>> jsonRows(std::istream& in, std::string* error) {
                access = str("access"), stamp = str("stamp");
     if (!e.is_object() || !set || !menu || !entry || !flag || !txt || !program || !access ||
         !stamp) {
-      *error = "entry " + std::to_string(i) + ": needs numbers menu and entry, strings elsewhere";
+      *error = textf(_("entry %zu: needs numbers menu and entry, strings elsewhere"), i);
       return std::nullopt;
     }
     rows.push_back({*set, *menu, *entry, *flag, *txt, *program, *access, *stamp});
@@ -204,7 +206,7 @@ std::optional<std::vector<datafiles::MenuRecord>> importMenu(std::istream& in, M
     std::string why;
     auto r = fromRow(row, &why);
     if (!r) {
-      *error = "record " + std::to_string(number) + ": " + why;
+      *error = textf(_("record %zu: %s"), number, why.c_str());
       return false;
     }
     out.push_back(*r);
@@ -220,13 +222,13 @@ std::optional<std::vector<datafiles::MenuRecord>> importMenu(std::istream& in, M
   CsvReader reader(in);
   std::vector<std::string> f;
   if (!reader.next(f)) {
-    *error = reader.error().empty() ? "empty file" : reader.error();
+    *error = reader.error().empty() ? std::string(_("empty file")) : reader.error();
     return std::nullopt;
   }
   std::string header;
   for (std::size_t i = 0; i < f.size(); ++i) header += (i ? "," : "") + f[i];
   if (header != kCsvHeader) {
-    *error = std::string("the first line must be: ") + kCsvHeader;
+    *error = textf(_("the first line must be: %s"), kCsvHeader);
     return std::nullopt;
   }
   // Blank lines count only when a record follows them; at the end they are
@@ -243,8 +245,7 @@ std::optional<std::vector<datafiles::MenuRecord>> importMenu(std::istream& in, M
     const auto menu = f.size() == 8 ? numberOf(f[1]) : std::nullopt;
     const auto entry = f.size() == 8 ? numberOf(f[2]) : std::nullopt;
     if (!set || !menu || !entry) {
-      *error = "record " + std::to_string(at) +
-               ": needs 8 fields; set, menu and entry are numbers 0-999";
+      *error = textf(_("record %zu: needs 8 fields; set, menu and entry are numbers 0-999"), at);
       return std::nullopt;
     }
     if (!take({*set, *menu, *entry, f[3], f[4], f[5], f[6], f[7]}, number)) return std::nullopt;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <iostream>
 
+#include "tools/i18n.h"
 #include "tools/verbs.h"
 
 namespace {
@@ -12,14 +13,25 @@ namespace {
 int outputWritten(int code) {
   std::cout.flush();
   if (std::cout && std::fflush(stdout) == 0 && !std::ferror(stdout)) return code;
-  std::cerr << "pxadmin: cannot write the output\n";
+  std::cerr << "pxadmin: " << _("cannot write the output") << "\n";
   return code == tools::kExitOk ? tools::kExitFailure : code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"pxadmin - administration of a px01 installation"};
+  tools::chooseLanguage();
+  CLI::App app{_("pxadmin - administration of a px01 installation")};
+  // The help's own words; the verbs and subcommands made below take them over.
+  auto help = app.get_formatter();
+  help->label("Usage", _("Usage"));
+  help->label("OPTIONS", _("OPTIONS"));
+  help->label("REQUIRED", _("REQUIRED"));
+  help->label("Positionals", _("Positionals"));
+  help->label("SUBCOMMAND", _("SUBCOMMAND"));
+  help->label("Excludes", _("Excludes"));
+  app.option_defaults()->group(_("Options"));
+  app.set_help_flag("-h,--help", _("Print this help message and exit"));
   app.require_subcommand(1);
   tools::addStoreVerbs(app);
   tools::addUserVerbs(app);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "testing/temp_dir.h"
 #include "testing/test_files.h"
@@ -51,6 +53,11 @@ class PxadminProduct : public ::testing::Test {
   static Result pxadmin(const std::string& args) {
     return sh(binDir() + "/pxadmin " + args + " --dir " + root + "/demo");
   }
+  // pxadmin in the environment `env` ("env LANG=... "); `args` name the
+  // installation themselves.
+  static Result pxadminIn(const std::string& env, const std::string& args) {
+    return sh(env + binDir() + "/pxadmin " + args);
+  }
   static std::unique_ptr<testing_support::TempDir> temp;
   static std::string root;
   static bool ready;
@@ -69,10 +76,9 @@ TEST_F(PxadminProduct, MenuTreeShowsWhatEachClassSeesAndWhy) {
   EXPECT_EQ(norbert.out.find("Finanzbuchhaltung"), std::string::npos);  // not installed
 
   const Result why = pxadmin("menu tree --user NORBERT --all");
-  EXPECT_NE(why.out.find("[PA62]  -- kein Berechtigungssatz für Programm PA62"),
-            std::string::npos);
-  EXPECT_NE(why.out.find("Finanzbuchhaltung  -- Anwendung nicht installiert!"), std::string::npos);
-  EXPECT_NE(why.out.find("Systemverwaltung  -- Zugriffsklasse M: nur für Benutzerklasse M"),
+  EXPECT_NE(why.out.find("[PA62]  -- no permission record for program PA62"), std::string::npos);
+  EXPECT_NE(why.out.find("Finanzbuchhaltung  -- application not installed!"), std::string::npos);
+  EXPECT_NE(why.out.find("Systemverwaltung  -- access class M: for user class M only"),
             std::string::npos);
 
   const Result helga = pxadmin("menu tree --user HELGA");
@@ -165,3 +171,96 @@ TEST_F(PxadminProduct, CheckBackupAndRestore) {
 }
 
 }  // namespace
+
+// The ways a run chooses its language; a locale that is not installed
+// leaves English.
+const std::string kByLang = "env -u LC_ALL -u LC_MESSAGES -u LANGUAGE LANG=";
+const std::string kGermanEnvironments[] = {testing_support::kInGerman,
+                                           kByLang + "de_DE.UTF-8 "};
+const std::string kEnglishEnvironments[] = {"", kByLang + "C ", kByLang + "en_US.UTF-8 ",
+                                            kByLang + "xx_YY.UTF-8 ",
+                                            "env -u LANGUAGE LC_ALL=C LANG=de_DE.UTF-8 "};
+
+TEST_F(PxadminProduct, AnswersInTheLanguageTheEnvironmentChooses) {
+  // scripts/install-deps makes the locale: without it these tests fail, never skip.
+  ASSERT_TRUE(testing_support::germanInstalled())
+      << "de_DE.UTF-8 is not installed (scripts/install-deps makes it)";
+  const std::string dir = " --dir " + root + "/demo";
+  const std::string exported = root + "/language.csv";
+  struct Case {
+    std::string args;
+    int exitCode;
+    std::vector<std::string> english, german;
+  };
+  const Case cases[] = {
+      {"revoke NORBERT ZZZZ", 1, {"pxadmin: NORBERT holds no permission for ZZZZ"},
+       {"pxadmin: NORBERT hat keine Berechtigung für ZZZZ"}},
+      {"user add OTTO --class Q --no-password", 2, {"pxadmin: a user class is N, H or M"},
+       {"pxadmin: eine Benutzerklasse ist N, H oder M"}},
+      {"menu export -o " + exported, 0, {" menu records exported to " + exported},
+       {" Menüsätze nach " + exported + " exportiert"}},
+      {"check", 0, {"FX02.DAT: ok\n", " records\n"}, {"FX02.DAT: ok\n", " Sätze\n"}},
+      {"permissions NORBERT", 0, {"program  flag  granted  level  text\n"},
+       {"Programm Kz.   erteilt  Stufe  Text\n"}},
+      {"user list", 0, {"client  user        class  signed-on  password\n"},
+       {"Mandant Benutzer    Klasse angemeldet Kennwort\n"}},
+      {"menu tree --user NORBERT --all", 0,
+       {"Menu tree for NORBERT (class N, client 0)",
+        "[PA62]  -- no permission record for program PA62",
+        "Finanzbuchhaltung  -- application not installed!",
+        "Systemverwaltung  -- access class M: for user class M only"},
+       // The system's own words, as the menu maintenance and the help say them.
+       {"Menübaum für NORBERT (Klasse N, Mandant 0)",
+        "[PA62]  -- kein Berechtigungssatz für Programm PA62",
+        "Finanzbuchhaltung  -- Anwendung nicht installiert!",
+        "Systemverwaltung  -- Zugriffsklasse M: nur für Benutzerklasse M"}},
+      {"grant --help", 0, {"Allow a user to call a program"},
+       {"Einem Benutzer den Aufruf eines Programms erlauben"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    for (const std::string& env : kGermanEnvironments) {
+      SCOPED_TRACE(env);
+      const Result r = pxadminIn(env, c.args + dir);
+      EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+      for (const std::string& text : c.german) EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
+      for (const std::string& text : c.english) {
+        if (std::find(c.german.begin(), c.german.end(), text) == c.german.end()) {
+          EXPECT_EQ(r.out.find(text), std::string::npos) << r.out;
+        }
+      }
+    }
+    for (const std::string& env : kEnglishEnvironments) {
+      SCOPED_TRACE(env);
+      const Result r = pxadminIn(env, c.args + dir);
+      EXPECT_EQ(r.exitCode, c.exitCode) << r.out;
+      for (const std::string& text : c.english)
+        EXPECT_NE(r.out.find(text), std::string::npos) << r.out;
+    }
+  }
+}
+
+// Dumps, exports and JSON are data: the same bytes in every language, and
+// numbers, dates and texts as the "C" locale writes them.
+TEST_F(PxadminProduct, MachineOutputIsTheSameInEveryLanguage) {
+  // scripts/install-deps makes the locale: without it these tests fail, never skip.
+  ASSERT_TRUE(testing_support::germanInstalled())
+      << "de_DE.UTF-8 is not installed (scripts/install-deps makes it)";
+  const std::string demo = root + "/demo";
+  const std::string commands[] = {
+      "dump " + demo + "/FT00.DAT --json", "dump " + demo + "/FX00.DAT --csv",
+      "dump " + demo + "/FX01.DAT",        "dump " + demo + "/FX02.DAT --csv",
+      "menu export --format csv --dir " + demo, "menu export --format json --dir " + demo,
+      "audit --json --event GRANT,REVOKE --dir " + demo};
+  for (const std::string& args : commands) {
+    SCOPED_TRACE(args);
+    const Result english = pxadminIn(kByLang + "C ", args);
+    ASSERT_EQ(english.exitCode, 0) << english.out;
+    EXPECT_GT(english.out.size(), 100u);
+    for (const std::string& env : kGermanEnvironments) {
+      const Result german = pxadminIn(env, args);
+      EXPECT_EQ(german.exitCode, 0) << german.out;
+      EXPECT_EQ(german.out, english.out);
+    }
+  }
+}

@@ -22,6 +22,7 @@
 #include "platform/dl_program_loader.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
+#include "tools/i18n.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -80,7 +81,7 @@ std::optional<datafiles::AuditTime> parseLocal(const std::string& text, bool end
 datafiles::AuditTime timeOrFail(const std::string& text, const char* option, bool endOfDay) {
   const auto t = parseLocal(text, endOfDay);
   if (!t)
-    fail(std::string(option) + " takes a local date or time: YYYY-MM-DD or 'YYYY-MM-DD HH:MM'",
+    fail(textf(_("%s takes a local date or time: YYYY-MM-DD or 'YYYY-MM-DD HH:MM'"), option),
          kExitUsage);
   return *t;
 }
@@ -91,9 +92,10 @@ std::unique_ptr<datafiles::KeyedFile> openTrailOrFail(datafiles::FileStore& stor
   auto f = store.file(datafiles::kAuditFile, dir);
   const datafiles::FileStatus s = f->open(mode);
   if (s == datafiles::kFileMissing)
-    fail("no audit trail FXAU.DAT in " + dir +
-         " (an installation made before it: pxadmin check --repair makes it)");
-  if (!s.ok()) fail("cannot open FXAU.DAT in " + dir + ": " + describe(s));
+    fail(textf(_("no audit trail FXAU.DAT in %s (an installation made before it: pxadmin check "
+                 "--repair makes it)"),
+               dir.c_str()));
+  if (!s.ok()) fail(textf(_("cannot open %s in %s: %s"), "FXAU.DAT", dir.c_str(), describe(s).c_str()));
   return f;
 }
 
@@ -140,8 +142,10 @@ void runAudit(const AuditOptions& o) {
       f->start(datafiles::StartMode::kNotLessThan, r.bytes(), since ? 21 : 1);
   long lost = 0, shownCount = 0;
   if (!o.json)
-    std::cout << "time                 user        client  event     object      result    "
-                 "about       workstation         detail\n";
+    std::cout << padded(_("time"), 21) + padded(_("user"), 12) + padded(_("client"), 8) +
+                     padded(_("event"), 10) + padded(_("object"), 12) + padded(_("result"), 10) +
+                     padded(_("about"), 12) + padded(_("workstation"), 20) + _("detail")
+              << "\n";
   while (s.ok() && (s = f->readNext(r.bytes())).ok()) {
     if (r.kind() != AuditRecord::kEventKind) break;
     if (until && encoding::view(r.time()) > *until) break;
@@ -180,18 +184,32 @@ void runAudit(const AuditOptions& o) {
                        padded(shown(r.result()), 10) + padded(shown(r.subject()), 12) +
                        padded(workstationOf(r), 20) + shown(r.detail());
     if (lostBefore > 0)
-      line += "  [" + std::to_string(lostBefore) + " records not written before this one]";
+      line += "  [" +
+              textf(ngettext("%ld record not written before this one",
+                             "%ld records not written before this one",
+                             static_cast<unsigned long>(lostBefore)),
+                    lostBefore) +
+              "]";
     while (!line.empty() && line.back() == ' ') line.pop_back();
     std::cout << line << "\n";
   }
   (void)f->close();
-  if (!s.ok() && !s.atEnd() && !s.invalidKey()) fail("cannot read FXAU.DAT: " + describe(s));
+  if (!s.ok() && !s.atEnd() && !s.invalidKey())
+    fail(textf(_("cannot read %s: %s"), "FXAU.DAT", describe(s).c_str()));
   if (!o.json) {
-    std::cout << shownCount << (shownCount == 1 ? " record" : " records") << "\n";
+    std::cout << textf(ngettext("%ld record", "%ld records", static_cast<unsigned long>(shownCount)),
+                       shownCount)
+              << "\n";
     if (lost > 0)
-      std::cout << lost
-                << " records of this time could not be written to the trail (the trail was held "
-                   "or could not be written; the lines marked say when it was reported)\n";
+      std::cout << textf(ngettext("%ld record of this time could not be written to the trail (the "
+                                  "trail was held or could not be written; the lines marked say "
+                                  "when it was reported)",
+                                  "%ld records of this time could not be written to the trail (the "
+                                  "trail was held or could not be written; the lines marked say "
+                                  "when it was reported)",
+                                  static_cast<unsigned long>(lost)),
+                         lost)
+                << "\n";
   }
 }
 
@@ -200,7 +218,7 @@ void runAudit(const AuditOptions& o) {
 void runPrune(const AuditOptions& o) {
   const datafiles::AuditTime before = timeOrFail(o.before, "--before", false);
   if (before > std::chrono::system_clock::now())
-    fail("--before lies in the future: that would remove the records of today", kExitUsage);
+    fail(_("--before lies in the future: that would remove the records of today"), kExitUsage);
   const std::string cutoff = datafiles::auditTimeText(before);
   const auto owned = storeFor(o.dir);
   datafiles::InstallationStore& store = *owned;
@@ -208,30 +226,36 @@ void runPrune(const AuditOptions& o) {
   // record locks checked, and no launcher writes meanwhile.
   auto f = store.file(datafiles::kAuditFile, o.dir);
   const datafiles::FileStatus opened = f->open(datafiles::OpenMode::kExclusive);
-  if (opened == datafiles::kFileMissing) fail("no audit trail FXAU.DAT in " + o.dir);
+  if (opened == datafiles::kFileMissing)
+    fail(textf(_("no audit trail FXAU.DAT in %s"), o.dir.c_str()));
   if (opened.locked()) {
     const std::string who = describeSessions(liveSessions(store, o.dir), "  ");
-    fail("FXAU.DAT is in use: " + describe(opened) +
-         (who.empty() ? std::string("") : "; signed on now:\n" + who) +
-         "Prune when nobody is signed on. Nothing changed.");
+    fail(who.empty()
+             ? textf(_("FXAU.DAT is in use: %sPrune when nobody is signed on. Nothing changed."),
+                     describe(opened).c_str())
+             : textf(_("FXAU.DAT is in use: %s; signed on now:\n%sPrune when nobody is signed "
+                       "on. Nothing changed."),
+                     describe(opened).c_str(), who.c_str()));
   }
-  if (!opened.ok()) fail("cannot open FXAU.DAT in " + o.dir + ": " + describe(opened));
+  if (!opened.ok())
+    fail(textf(_("cannot open %s in %s: %s"), "FXAU.DAT", o.dir.c_str(),
+               describe(opened).c_str()));
   auto abandon = [&](const std::string& what, datafiles::FileStatus s) {
     (void)f->rollback();
     (void)f->close();
-    fail(what + ": " + describe(s) + ". Nothing changed.");
+    fail(textf(_("%s: %s. Nothing changed."), what.c_str(), describe(s).c_str()));
   };
-  if (const datafiles::FileStatus s = f->begin(); !s.ok()) abandon("cannot begin the unit", s);
+  if (const datafiles::FileStatus s = f->begin(); !s.ok()) abandon(_("cannot begin the unit"), s);
   AuditRecord r;
   datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, r.bytes(), 1);
   long removed = 0;
   while (s.ok() && (s = f->readNext(r.bytes())).ok()) {
     if (r.kind() != AuditRecord::kEventKind || encoding::view(r.time()) >= cutoff) break;
     if (const datafiles::FileStatus d = f->remove(r.bytes()); !d.ok())
-      abandon("cannot remove a record", d);
+      abandon(_("cannot remove a record"), d);
     ++removed;
   }
-  if (!s.ok() && !s.atEnd() && !s.invalidKey()) abandon("cannot read FXAU.DAT", s);
+  if (!s.ok() && !s.atEnd() && !s.invalidKey()) abandon(textf(_("cannot read %s"), "FXAU.DAT"), s);
   // The prune itself, in the same unit: it stands with the removal or not.
   datafiles::AuditTrail trail(store, o.dir, "PXADMIN");
   const std::string account = systemAccount();
@@ -242,11 +266,14 @@ void runPrune(const AuditOptions& o) {
                         .withDetail(std::to_string(removed) + " records before " +
                                     localTimeOf(cutoff) + " removed"));
   if (const datafiles::FileStatus w = f->write(note.bytes()); !w.ok())
-    abandon("cannot record the prune", w);
-  if (const datafiles::FileStatus c = f->commit(); !c.ok()) abandon("cannot commit", c);
+    abandon(_("cannot record the prune"), w);
+  if (const datafiles::FileStatus c = f->commit(); !c.ok()) abandon(_("cannot commit"), c);
   datafiles::AuditTrail::recordWritten(note);
   (void)f->close();
-  std::cout << removed << " records before " << localTimeOf(cutoff) << " removed\n";
+  std::cout << textf(ngettext("%ld record before %s removed", "%ld records before %s removed",
+                              static_cast<unsigned long>(removed)),
+                     removed, localTimeOf(cutoff).c_str())
+            << "\n";
 }
 
 // ---- who ----------------------------------------------------------------------
@@ -275,11 +302,12 @@ std::vector<Flagged> flaggedUsers(datafiles::InstallationStore& store, platform:
   while (s.ok() && (s = f->readNext(u.bytes())).ok()) {
     if (u.signOnFlag() != 'J') continue;
     const auto plain = userNameCode(loader, pxabi::UserNameBlock::kDecode, u.encodedName());
-    if (!plain) fail("U001 cannot be loaded (check PX_PROGRAM_PATH)");
+    if (!plain) fail(_("U001 cannot be loaded (check PX_PROGRAM_PATH)"));
     out.push_back({u.client().value_or(-1), std::string(encoding::trimmed(*plain)), u});
   }
   (void)f->close();
-  if (!s.atEnd() && !s.invalidKey()) fail("cannot read FX00.DAT: " + describe(s));
+  if (!s.atEnd() && !s.invalidKey())
+    fail(textf(_("cannot read %s: %s"), "FX00.DAT", describe(s).c_str()));
   return out;
 }
 
@@ -290,21 +318,29 @@ void runWho(const AuditOptions& o) {
   std::vector<datafiles::SessionInfo> sessions;
   const datafiles::FileStatus listed = datafiles::listSessions(store, o.dir, sessions, true);
   const bool noTrail = listed == datafiles::kFileMissing;
-  if (!listed.ok() && !noTrail) fail("cannot read the sessions in FXAU.DAT: " + describe(listed));
+  if (!listed.ok() && !noTrail)
+    fail(textf(_("cannot read the sessions in FXAU.DAT: %s"), describe(listed).c_str()));
   const auto live = std::count_if(sessions.begin(), sessions.end(),
                                   [](const datafiles::SessionInfo& s) { return s.live; });
-  std::cout << "Signed on now: " << live << "\n" << describeSessions(sessions, "  ");
-  if (noTrail) std::cout << "  (no audit trail FXAU.DAT yet: no session is known)\n";
+  std::cout << textf(_("Signed on now: %ld"), static_cast<long>(live)) << "\n"
+            << describeSessions(sessions, "  ");
+  if (noTrail) std::cout << "  " << _("(no audit trail FXAU.DAT yet: no session is known)") << "\n";
   if (const auto left = static_cast<long>(sessions.size()) - live; left > 0)
-    std::cout << "  (" << left << " session record" << (left == 1 ? "" : "s")
-              << " of launchers that ended without signing off removed)\n";
+    std::cout << "  "
+              << textf(ngettext("(%ld session record of launchers that ended without signing off "
+                                "removed)",
+                                "(%ld session records of launchers that ended without signing off "
+                                "removed)",
+                                static_cast<unsigned long>(left)),
+                       left)
+              << "\n";
 
   std::vector<Flagged> stale;
   for (Flagged& f : flaggedUsers(store, loader, o.dir))
     if (!hasLiveSession(sessions, f.client, f.name)) stale.push_back(std::move(f));
-  std::cout << "Sign-on flags \"J\" without a live session: " << stale.size() << "\n";
+  std::cout << textf(_("Sign-on flags \"J\" without a live session: %zu"), stale.size()) << "\n";
   for (const Flagged& f : stale)
-    std::cout << "  " << shown(f.name) << " (client " << f.client << ")\n";
+    std::cout << "  " << textf(_("%s (client %d)"), shown(f.name).c_str(), f.client) << "\n";
   if (!o.clearStale || stale.empty()) return;
 
   // Each flag is reset under its record's lock, after a last look at the
@@ -316,7 +352,8 @@ void runWho(const AuditOptions& o) {
     datafiles::UserRecord u = f.record;
     datafiles::FileStatus s = fx00->read(u.bytes());
     if (!s.ok()) {
-      std::cout << "  " << shown(f.name) << ": left as it is (" << describe(s) << ")\n";
+      std::cout << "  " << textf(_("%s: left as it is (%s)"), shown(f.name).c_str(), describe(s).c_str())
+                << "\n";
       continue;
     }
     std::vector<datafiles::SessionInfo> now;
@@ -324,7 +361,8 @@ void runWho(const AuditOptions& o) {
     if (u.signOnFlag() != 'J' || hasLiveSession(now, f.client, f.name)) continue;
     u.setSignOnFlag('N');
     if (s = fx00->rewrite(u.bytes()); !s.ok()) {
-      std::cout << "  " << shown(f.name) << ": left as it is (" << describe(s) << ")\n";
+      std::cout << "  " << textf(_("%s: left as it is (%s)"), shown(f.name).c_str(), describe(s).c_str())
+                << "\n";
       continue;
     }
     ++cleared;
@@ -335,7 +373,10 @@ void runWho(const AuditOptions& o) {
                      .withDetail("stale sign-on flag J reset to N"));
   }
   (void)fx00->close();
-  std::cout << cleared << " sign-on flag" << (cleared == 1 ? "" : "s") << " reset to \"N\"\n";
+  std::cout << textf(ngettext("%d sign-on flag reset to \"N\"", "%d sign-on flags reset to \"N\"",
+                              static_cast<unsigned long>(cleared)),
+                     cleared)
+            << "\n";
 }
 
 }  // namespace
@@ -343,29 +384,29 @@ void runWho(const AuditOptions& o) {
 void addAuditVerbs(CLI::App& app) {
   auto o = std::make_shared<AuditOptions>();
   CLI::App* audit = app.add_subcommand(
-      "audit", "List the audit trail, oldest first and newest last, or prune it");
+      "audit", _("List the audit trail, oldest first and newest last, or prune it"));
   audit->require_subcommand(0, 1);
-  audit->add_option("--dir", o->dir, "Data directory (default: the current directory)");
-  audit->add_option("--user", o->user, "Only records by or about this user");
-  audit->add_option("--client", o->client, "Only this client")->check(CLI::Range(0, 999));
-  audit->add_option("--event", o->events, "Only these events, comma-separated (CALL,GRANT)");
-  audit->add_option("--program", o->program, "Only records about this program or file");
-  audit->add_option("--since", o->since, "From this local date or time (YYYY-MM-DD [HH:MM])");
-  audit->add_option("--until", o->until, "Up to this local date (the whole day) or time");
-  audit->add_flag("--json", o->json, "One JSON object per line");
+  audit->add_option("--dir", o->dir, _("Data directory (default: the current directory)"));
+  audit->add_option("--user", o->user, _("Only records by or about this user"));
+  audit->add_option("--client", o->client, _("Only this client"))->check(CLI::Range(0, 999));
+  audit->add_option("--event", o->events, _("Only these events, comma-separated (CALL,GRANT)"));
+  audit->add_option("--program", o->program, _("Only records about this program or file"));
+  audit->add_option("--since", o->since, _("From this local date or time (YYYY-MM-DD [HH:MM])"));
+  audit->add_option("--until", o->until, _("Up to this local date (the whole day) or time"));
+  audit->add_flag("--json", o->json, _("One JSON object per line"));
   CLI::App* prune = audit->add_subcommand(
-      "prune", "Remove the records before a date, in one unit (nobody signed on)");
-  prune->add_option("--before", o->before, "Local date or time; older records go")->required();
-  prune->add_option("--dir", o->dir, "Data directory (default: the current directory)");
+      "prune", _("Remove the records before a date, in one unit (nobody signed on)"));
+  prune->add_option("--before", o->before, _("Local date or time; older records go"))->required();
+  prune->add_option("--dir", o->dir, _("Data directory (default: the current directory)"));
   prune->callback([o] { runPrune(*o); });
   audit->callback([o, audit] {
     if (audit->get_subcommands().empty()) runAudit(*o);
   });
 
   CLI::App* who = app.add_subcommand(
-      "who", "Who is signed on now, and which sign-on flags \"J\" have no session behind them");
-  who->add_option("--dir", o->dir, "Data directory (default: the current directory)");
-  who->add_flag("--clear-stale", o->clearStale, "Reset the flags without a session to \"N\"");
+      "who", _("Who is signed on now, and which sign-on flags \"J\" have no session behind them"));
+  who->add_option("--dir", o->dir, _("Data directory (default: the current directory)"));
+  who->add_flag("--clear-stale", o->clearStale, _("Reset the flags without a session to \"N\""));
   who->callback([o] { runWho(*o); });
 }
 

@@ -20,6 +20,7 @@
 #include "platform/screen_set.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
+#include "tools/i18n.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -57,14 +58,15 @@ datafiles::ControlRecord readControl(const std::string& dir) {
   const auto store = storeFor(dir);
   auto file = store->file(datafiles::kInstallationFile, dir);
   if (const datafiles::FileStatus s = file->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("the catalogue could not start, nothing changed: FT00.DAT in " + dir + ": OPEN status " +
-         describe(s));
+    fail(textf(_("the catalogue could not start, nothing changed: FT00.DAT in %s: OPEN status %s"),
+               dir.c_str(), describe(s).c_str()));
   datafiles::ControlRecord control;
   const datafiles::FileStatus s = file->read(control.bytes());
   (void)file->close();
   if (!s.ok())
-    fail("the catalogue could not start, nothing changed: FT00.DAT in " + dir +
-         ": no control record, status " + describe(s));
+    fail(textf(_("the catalogue could not start, nothing changed: FT00.DAT in %s: no control "
+                 "record, status %s"),
+               dir.c_str(), describe(s).c_str()));
   return control;
 }
 
@@ -98,7 +100,7 @@ void runCatalogueVerb(const Options& o) {
   auto area = commonArea(control, client);
   // The run works in the current directory, as PX07 does when the launcher
   // calls it, so that UT00S finds the installation file there.
-  if (::chdir(o.dir.c_str()) != 0) fail("cannot change to " + o.dir);
+  if (::chdir(o.dir.c_str()) != 0) fail(textf(_("cannot change to %s"), o.dir.c_str()));
   const auto store = storeFor(".");
   platform::DlProgramLoader loader(platform::defaultProgramPath());
   StderrScreenSet screen;
@@ -112,22 +114,25 @@ void runCatalogueVerb(const Options& o) {
   auto failure = [&] {
     std::string file = report.failedFile;
     while (!file.empty() && file.back() == ' ') file.pop_back();
-    return file + ".DAT: " + report.failedOperation + " status " + describe(report.failedStatus);
+    return file + ".DAT: " +
+           textf(_("%s status %s"), report.failedOperation.c_str(),
+                 describe(report.failedStatus).c_str());
   };
   switch (report.outcome) {
     case catalogue::RunOutcome::kComplete:
-      std::cout << "catalogue for client " << client << ": " << c.newEntries << " entries new, "
-                << c.rewritten << " rewritten, " << c.kept << " kept, " << c.permissions
-                << " permission records written\n";
+      std::cout << textf(_("catalogue for client %d: %d entries new, %d rewritten, %d kept, %d "
+                           "permission records written"),
+                         client, c.newEntries, c.rewritten, c.kept, c.permissions)
+                << "\n";
       return;
     case catalogue::RunOutcome::kOpenFailed:
-      fail("the catalogue could not start, nothing changed: " + failure());
+      fail(textf(_("the catalogue could not start, nothing changed: %s"), failure().c_str()));
     case catalogue::RunOutcome::kCommitFailed:
       if (!report.leftOver.empty())
-        fail("the catalogue failed: " + failure() + "; the menus are as they were, but " +
-             report.leftOver);
-      fail("the catalogue failed, nothing changed: " + failure());
-    case catalogue::RunOutcome::kScreenFailed: fail("the screen set failed");
+        fail(textf(_("the catalogue failed: %s; the menus are as they were, but %s"),
+                   failure().c_str(), report.leftOver.c_str()));
+      fail(textf(_("the catalogue failed, nothing changed: %s"), failure().c_str()));
+    case catalogue::RunOutcome::kScreenFailed: fail(_("the screen set failed"));
   }
 }
 
@@ -136,11 +141,11 @@ void runCatalogueVerb(const Options& o) {
 void addCatalogueVerbs(CLI::App& app) {
   auto options = std::make_shared<Options>();
   CLI::App* cmd = app.add_subcommand(
-      "catalogue", "Run the menu catalogue PX07: build the menus of the installation's edition");
-  cmd->add_option("--dir", options->dir, "data directory of the installation")
+      "catalogue", _("Run the menu catalogue PX07: build the menus of the installation's edition"));
+  cmd->add_option("--dir", options->dir, _("data directory of the installation"))
       ->capture_default_str();
   cmd->add_option("--client", options->client,
-                  "client whose normal users get permissions (default: the installation's)")
+                  _("client whose normal users get permissions (default: the installation's)"))
       ->check(CLI::Range(0, 999));
   cmd->callback([options] { runCatalogueVerb(*options); });
 }

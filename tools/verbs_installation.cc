@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "datafiles/sqlite_store.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
+#include "tools/i18n.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -21,9 +23,10 @@ namespace {
 
 // ---- app install / remove / list -----------------------------------------------------
 
-void runApp(const std::string& verb, const std::string& dir, int client, int number,
-            const std::string& name) {
+void runApp(const std::string& verb, const std::string& dir, std::optional<int> givenClient,
+            int number, const std::string& name) {
   const auto store = storeFor(dir);
+  const int client = clientOr(*store, dir, givenClient);
   const bool change = verb != "list";
   auto f = openOrFail(*store, datafiles::kInstallationFile, dir,
                       change ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
@@ -44,12 +47,13 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
     (void)f->close();
     // Only the end of the file, a record of another kind or client, or an
     // empty file end the list; anything else would shorten it.
-    if (!s.ok() && !s.atEnd() && !s.invalidKey()) fail("cannot read FT00.DAT: " + describe(s));
+    if (!s.ok() && !s.atEnd() && !s.invalidKey())
+      fail(textf(_("cannot read %s: %s"), "FT00.DAT", describe(s).c_str()));
     std::cout << list;
-    if (!any) std::cout << "no applications installed for client " << client << "\n";
+    if (!any) std::cout << textf(_("no applications installed for client %d"), client) << "\n";
     return;
   }
-  if (number < 0 || number > 999) fail("an application number is 0-999", kExitUsage);
+  if (number < 0 || number > 999) fail(_("an application number is 0-999"), kExitUsage);
   r.setKey(datafiles::InstallationRecord::kApplicationType, client, number);
   datafiles::FileStatus s;
   if (verb == "install") {
@@ -68,18 +72,19 @@ void runApp(const std::string& verb, const std::string& dir, int client, int num
     s = f->remove(r.bytes());
     if (s.invalidKey()) {
       (void)f->close();
-      fail("application " + std::to_string(number) + " is not installed for client " +
-           std::to_string(client));
+      fail(textf(_("application %d is not installed for client %d"), number, client));
     }
   }
   (void)f->close();
-  if (!s.ok()) fail("cannot change the application record: " + describe(s));
+  if (!s.ok()) fail(textf(_("cannot change the application record: %s"), describe(s).c_str()));
   recordChange(*store, dir,
                datafiles::AuditEvent(verb == "install" ? "APPADD" : "APPDEL", {}, client)
                    .withObject(std::to_string(number))
                    .withDetail(verb == "install" && !name.empty() ? name : ""));
-  std::cout << "application " << number << (verb == "install" ? " installed" : " removed")
-            << " for client " << client << "\n";
+  std::cout << textf(verb == "install" ? _("application %d installed for client %d")
+                                       : _("application %d removed for client %d"),
+                     number, client)
+            << "\n";
 }
 
 // ---- check, backup, restore ------------------------------------------------------------
@@ -93,18 +98,21 @@ bool checkTrail(datafiles::InstallationStore& store, const std::string& dir, boo
   if (s == datafiles::kFileMissing && repair) {
     if (const datafiles::FileStatus c = store.create(datafiles::kAuditFile, dir);
         !c.ok() && c != datafiles::kDuplicateKey) {
-      std::cout << "FXAU.DAT: missing, and cannot be made: " << describe(c) << "\n";
+      std::cout << "FXAU.DAT: " << textf(_("missing, and cannot be made: %s"), describe(c).c_str())
+                << "\n";
       return false;
     }
     recordChange(store, dir,
                  datafiles::AuditEvent("REPAIR").withObject("FXAU").withDetail(
                      "audit trail made by pxadmin check --repair"));
-    std::cout << "FXAU.DAT: was missing, made now\n";
+    std::cout << "FXAU.DAT: " << _("was missing, made now") << "\n";
     s = store.checkIntegrity(datafiles::kAuditFile, dir, &problems);
   }
   if (s == datafiles::kFileMissing) {
-    std::cout << "FXAU.DAT: missing (an installation made before the audit trail): "
-                 "pxadmin check --repair or the next start of px01 makes it\n";
+    std::cout << "FXAU.DAT: "
+              << _("missing (an installation made before the audit trail): "
+                   "pxadmin check --repair or the next start of px01 makes it")
+              << "\n";
     return true;
   }
   if (!s.ok()) {
@@ -126,19 +134,26 @@ bool checkTrail(datafiles::InstallationStore& store, const std::string& dir, boo
     ++records;
     if (const long n = static_cast<long>(encoding::getDigits(r.lost()).value_or(0)); n > 0) {
       lost += n;
-      lastLoss = localTimeOf(encoding::view(r.time())) + " on " +
-                 std::string(encoding::trimmed(r.host()));
+      lastLoss = textf(_("%s on %s"), localTimeOf(encoding::view(r.time())).c_str(),
+                       std::string(encoding::trimmed(r.host())).c_str());
     }
   }
   (void)f->close();
   if (!s.ok() && !s.atEnd() && !s.invalidKey()) {
-    std::cout << "FXAU.DAT: cannot read: " << describe(s) << "\n";
+    std::cout << "FXAU.DAT: " << textf(_("cannot read: %s"), describe(s).c_str()) << "\n";
     return false;
   }
-  std::cout << "FXAU.DAT: ok, " << records << " records";
+  std::cout << "FXAU.DAT: "
+            << textf(ngettext("ok, %ld record", "ok, %ld records", static_cast<unsigned long>(records)),
+                     records);
   if (lost > 0)
-    std::cout << "; " << lost << " records could not be written (the trail was held or could "
-                 "not be written; last reported " << lastLoss << ")";
+    std::cout << "; "
+              << textf(ngettext("%ld record could not be written (the trail was held or could "
+                                "not be written; last reported %s)",
+                                "%ld records could not be written (the trail was held or could "
+                                "not be written; last reported %s)",
+                                static_cast<unsigned long>(lost)),
+                       lost, lastLoss.c_str());
   std::cout << "\n";
   return true;
 }
@@ -150,7 +165,7 @@ void runCheck(const std::string& dir, bool repair) {
     std::vector<std::string> problems;
     const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems);
     if (s.ok()) {
-      std::cout << spec->name << ": ok\n";
+      std::cout << spec->name << ": " << _("ok") << "\n";
       continue;
     }
     clean = false;
@@ -168,16 +183,16 @@ void runBackup(const std::string& dir, const std::string& target) {
   const std::string name = "px-backup-" + timestamp();
   const fs::path into = fs::path(target) / name;
   std::error_code ec;
-  if (fs::exists(into)) fail(into.string() + " exists already");
+  if (fs::exists(into)) fail(textf(_("%s exists already"), into.string().c_str()));
   // Made under a temporary name and renamed when every copy is written and
   // checked: a killed or failed backup leaves no folder that looks whole.
   const fs::path part = fs::path(target) / ("." + name + ".part-" + std::to_string(::getpid()));
   fs::remove_all(part, ec);
   fs::create_directories(part, ec);
-  if (ec) fail("cannot create " + part.string() + ": " + ec.message());
+  if (ec) fail(textf(_("cannot create %s: %s"), part.string().c_str(), ec.message().c_str()));
   auto abandon = [&](const std::string& why) {
     fs::remove_all(part, ec);
-    fail(why + "; no backup written");
+    fail(textf(_("%s; no backup written"), why.c_str()));
   };
   // The copies are embedded files whichever store the installation uses,
   // so that a backup restores into either. The audit trail goes along for
@@ -190,31 +205,35 @@ void runBackup(const std::string& dir, const std::string& target) {
     const datafiles::FileStatus s = store->copyTo(*spec, dir, (part / spec->name).string());
     if (s == datafiles::kFileMissing && spec == &datafiles::kAuditFile) continue;
     if (!s.ok())
-      abandon("cannot copy " + std::string(spec->name) + ": " + describe(s, *store));
+      abandon(textf(_("cannot copy %s: %s"), std::string(spec->name).c_str(),
+                    describe(s, *store).c_str()));
     // A copy that restore would refuse is no backup.
     std::vector<std::string> problems;
     if (const datafiles::FileStatus c = copies.checkIntegrity(*spec, part.string(), &problems);
         !c.ok())
-      abandon(std::string(spec->name) + " fails the check: " + describe(c) +
-              (problems.empty() ? "" : " (" + problems.front() + ")") + "; see pxadmin check");
+      abandon(textf(_("%s fails the check: %s%s; see pxadmin check"),
+                    std::string(spec->name).c_str(), describe(c).c_str(),
+                    problems.empty() ? "" : (" (" + problems.front() + ")").c_str()));
     // The check's companions of the copy are no part of the backup.
     for (const char* companion : {"-lock", "-shm", "-wal"}) {
       const fs::path p = part / (std::string(spec->name) + companion);
       if (std::string(companion) != "-wal" || fs::file_size(p, ec) == 0) fs::remove(p, ec);
     }
   }
-  if (::rename(part.c_str(), into.c_str()) != 0) abandon("cannot rename " + part.string());
+  if (::rename(part.c_str(), into.c_str()) != 0)
+    abandon(textf(_("cannot rename %s"), part.string().c_str()));
   std::cout << into.string() << "\n";
 }
 
 // The live file's state before a restore, in words.
 std::string stateBefore(datafiles::FileStatus s) {
   if (s.ok()) return "";
-  if (s == datafiles::kFileMissing) return " (it was missing)";
-  if (s == datafiles::kIndexDamaged) return " (it was damaged or held malformed records: 9/041)";
+  if (s == datafiles::kFileMissing) return _(" (it was missing)");
+  if (s == datafiles::kIndexDamaged)
+    return textf(_(" (it was damaged or held malformed records: %s)"), s.toString().c_str());
   if (s.needsReorganisation())
-    return " (it was not a file of this release or system: " + s.toString() + ")";
-  return " (it could not be read: " + s.toString() + ")";
+    return textf(_(" (it was not a file of this release or system: %s)"), s.toString().c_str());
+  return textf(_(" (it could not be read: %s)"), s.toString().c_str());
 }
 
 // The four files are replaced as a whole by the backup's, all of them or
@@ -222,7 +241,7 @@ std::string stateBefore(datafiles::FileStatus s) {
 void runRestore(const std::string& dir, const std::string& from) {
   std::error_code ec;
   if (std::filesystem::equivalent(dir, from, ec))
-    fail("the backup is the data directory itself", kExitUsage);
+    fail(_("the backup is the data directory itself"), kExitUsage);
   // The backup is a folder of embedded files, whichever store the
   // installation uses.
   datafiles::SqliteStore backup;
@@ -230,39 +249,49 @@ void runRestore(const std::string& dir, const std::string& from) {
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
     if (const datafiles::FileStatus s = backup.checkIntegrity(*spec, from, &problems); !s.ok())
-      fail("the backup's " + std::string(spec->name) + " is not usable: " + describe(s) +
-           (problems.empty() ? "" : " (" + problems.front() + ")") + ". Nothing changed.");
+      fail(textf(_("the backup's %s is not usable: %s%s. Nothing changed."),
+                 std::string(spec->name).c_str(), describe(s).c_str(),
+                 problems.empty() ? "" : (" (" + problems.front() + ")").c_str()));
   }
   const auto store = storeFor(dir);
   // A launcher closes the files while a program it called runs: its
   // session tells that it is still at work.
   if (const std::string who = describeSessions(liveSessions(*store, dir), "  "); !who.empty())
-    fail("signed on now:\n" + who +
-         "every workstation must leave the program first. Nothing changed.");
+    fail(textf(_("signed on now:\n%severy workstation must leave the program first. Nothing "
+                 "changed."),
+               who.c_str()));
   std::vector<datafiles::InstallationStore::Replacement> done;
   std::string failed;
   if (const datafiles::FileStatus s = store->replaceFiles(kAllFiles, dir, from, &done, &failed);
       !s.ok()) {
     if (s.locked()) {
       const std::string who = describeSessions(liveSessions(*store, dir), "  ");
-      fail(failed + " is in use: " + describe(s) +
-           (who.empty() ? "; " : "; signed on now:\n" + who) +
-           "every workstation must leave the program first. Nothing changed.");
+      fail(who.empty()
+               ? textf(_("%s is in use: %s; every workstation must leave the program first. "
+                         "Nothing changed."),
+                       failed.c_str(), describe(s).c_str())
+               : textf(_("%s is in use: %s; signed on now:\n%severy workstation must leave the "
+                         "program first. Nothing changed."),
+                       failed.c_str(), describe(s).c_str(), who.c_str()));
     }
-    fail("cannot restore " + failed + ": " + describe(s, *store) + ". Nothing changed.");
+    fail(textf(_("cannot restore %s: %s. Nothing changed."), failed.c_str(),
+               describe(s, *store).c_str()));
   }
   for (const auto& r : done)
-    std::cout << r.name << ": " << r.records << " records restored" << stateBefore(r.before)
-              << "\n";
+    std::cout << r.name << ": "
+              << textf(ngettext("%zu record restored", "%zu records restored", r.records),
+                       r.records)
+              << stateBefore(r.before) << "\n";
   for (const datafiles::FileSpec* spec : kAllFiles) {
     std::vector<std::string> problems;
     if (const datafiles::FileStatus s = store->checkIntegrity(*spec, dir, &problems); !s.ok())
-      fail("all four files were replaced, but " + std::string(spec->name) +
-           " fails the check: " + describe(s) + (problems.empty() ? "" : " (" + problems.front() + ")"));
+      fail(textf(_("all four files were replaced, but %s fails the check: %s%s"),
+                 std::string(spec->name).c_str(), describe(s).c_str(),
+                 problems.empty() ? "" : (" (" + problems.front() + ")").c_str()));
   }
   recordChange(*store, dir, datafiles::AuditEvent("RESTORE").withObject("FT00-FX02").withDetail(
                                "from " + from));
-  std::cout << "All four files restored from " << from << ".\n";
+  std::cout << textf(_("All four files restored from %s."), from.c_str()) << "\n";
 }
 
 }  // namespace
@@ -271,23 +300,25 @@ void addInstallationVerbs(CLI::App& app) {
   CLI::App* cmd = nullptr;
   struct AppOptions {
     std::string dir = ".", name;
-    int client = 0, number = -1;
+    std::optional<int> client;  // else the installation's default client
+    int number = -1;
   };
   auto ao = std::make_shared<AppOptions>();
-  CLI::App* appCmd = app.add_subcommand("app", "Applications installed per client");
+  CLI::App* appCmd = app.add_subcommand("app", _("Applications installed per client"));
   appCmd->require_subcommand(1);
   for (const char* verb : {"install", "remove", "list"}) {
     cmd = appCmd->add_subcommand(
-        verb, std::string(verb) == "install"  ? "Install an application for a client"
-              : std::string(verb) == "remove" ? "Remove an application record"
-                                              : "List the applications of a client");
+        verb, std::string(verb) == "install"  ? _("Install an application for a client")
+              : std::string(verb) == "remove" ? _("Remove an application record")
+                                              : _("List the applications of a client"));
     if (std::string(verb) != "list")
-      cmd->add_option("number", ao->number, "Application number")
+      cmd->add_option("number", ao->number, _("Application number"))
           ->required()
           ->check(CLI::Range(0, 999));
-    if (std::string(verb) == "install") cmd->add_option("--name", ao->name, "Application name");
-    cmd->add_option("--client", ao->client, "Client number")->check(CLI::Range(0, 999));
-    cmd->add_option("--dir", ao->dir, "Data directory");
+    if (std::string(verb) == "install") cmd->add_option("--name", ao->name, _("Application name"));
+    cmd->add_option("--client", ao->client, _("Client number (default: the installation's default)"))
+        ->check(CLI::Range(0, 999));
+    cmd->add_option("--dir", ao->dir, _("Data directory"));
     const std::string v = verb;
     cmd->callback([ao, v] { runApp(v, ao->dir, ao->client, ao->number, ao->name); });
   }
@@ -295,17 +326,17 @@ void addInstallationVerbs(CLI::App& app) {
   auto dir = std::make_shared<std::string>(".");
   auto target = std::make_shared<std::string>();
   auto repair = std::make_shared<bool>(false);
-  cmd = app.add_subcommand("check", "Open every data file and run the store's integrity check");
-  cmd->add_option("--dir", *dir, "Data directory");
-  cmd->add_flag("--repair", *repair, "Make the audit trail of an installation made before it");
+  cmd = app.add_subcommand("check", _("Open every data file and run the store's integrity check"));
+  cmd->add_option("--dir", *dir, _("Data directory"));
+  cmd->add_flag("--repair", *repair, _("Make the audit trail of an installation made before it"));
   cmd->callback([dir, repair] { runCheck(*dir, *repair); });
-  cmd = app.add_subcommand("backup", "Copy the four data files into a new dated folder");
-  cmd->add_option("target", *target, "Folder that receives px-backup-YYYYMMDD-HHMMSS/")->required();
-  cmd->add_option("--dir", *dir, "Data directory");
+  cmd = app.add_subcommand("backup", _("Copy the four data files into a new dated folder"));
+  cmd->add_option("target", *target, _("Folder that receives px-backup-YYYYMMDD-HHMMSS/"))->required();
+  cmd->add_option("--dir", *dir, _("Data directory"));
   cmd->callback([dir, target] { runBackup(*dir, *target); });
-  cmd = app.add_subcommand("restore", "Replace the data files' records with a backup's");
-  cmd->add_option("backup", *target, "A px-backup-... folder")->required();
-  cmd->add_option("--dir", *dir, "Data directory");
+  cmd = app.add_subcommand("restore", _("Replace the data files' records with a backup's"));
+  cmd->add_option("backup", *target, _("A px-backup-... folder"))->required();
+  cmd->add_option("--dir", *dir, _("Data directory"));
   cmd->callback([dir, target] { runRestore(*dir, *target); });
 }
 

@@ -17,6 +17,7 @@
 #include "datafiles/sqlite_store.h"
 #include "datafiles/store_config.h"
 #include "tools/admin_common.h"
+#include "tools/i18n.h"
 #include "tools/audit_log.h"
 #include "tools/verbs.h"
 
@@ -34,7 +35,7 @@ std::string checkedConninfo(const std::string& conninfo) {
   const datafiles::StoreChoice c = datafiles::parseStoreConfig(conninfo, false);
   if (c.kind != datafiles::StoreChoice::Kind::kServer) fail(c.error, kExitUsage);
   if (conninfo.find('\n') != std::string::npos)
-    fail("the connection string is one line", kExitUsage);
+    fail(_("the connection string is one line"), kExitUsage);
   return c.conninfo;
 }
 
@@ -52,7 +53,7 @@ class NewConfig {
     ::unlink(temp_.c_str());
     const int fd = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
                           holdsPassword(conninfo) ? 0600 : 0644);
-    if (fd < 0) fail("cannot write in " + dir.string() + ": " + std::strerror(errno));
+    if (fd < 0) fail(textf(_("cannot write in %s: %s"), dir.string().c_str(), std::strerror(errno)));
     const std::string text =
         "# The data files of this installation are on a database server\n"
         "# (pxadmin, " +
@@ -62,7 +63,7 @@ class NewConfig {
     ::close(fd);
     if (!written || !synced) {
       ::unlink(temp_.c_str());
-      fail("cannot write " + temp_.string());
+      fail(textf(_("cannot write %s"), temp_.string().c_str()));
     }
   }
   ~NewConfig() { ::unlink(temp_.c_str()); }
@@ -102,13 +103,18 @@ std::vector<std::unique_ptr<datafiles::KeyedFile>> holdAll(datafiles::Installati
     if (s.locked()) {
       held.clear();
       const std::string who = describeSessions(liveSessions(store, dir), "  ");
-      fail(std::string(spec->name) + " is in use: " + describe(s) +
-           (who.empty() ? "; " : "; signed on now:\n" + who) +
-           "every workstation must leave the program first. Nothing changed.");
+      const std::string name(spec->name);
+      fail(who.empty()
+               ? textf(_("%s is in use: %s; every workstation must leave the program first. "
+                         "Nothing changed."),
+                       name.c_str(), describe(s).c_str())
+               : textf(_("%s is in use: %s; signed on now:\n%severy workstation must leave the "
+                         "program first. Nothing changed."),
+                       name.c_str(), describe(s).c_str(), who.c_str()));
     }
     if (!s.ok())
-      fail("cannot open " + std::string(spec->name) + " in " + store.location(dir) + ": " +
-           describe(s, store) + ". Nothing changed.");
+      fail(textf(_("cannot open %s in %s: %s. Nothing changed."), std::string(spec->name).c_str(),
+                 store.location(dir).c_str(), describe(s, store).c_str()));
     held.push_back(std::move(f));
   }
   return held;
@@ -116,21 +122,23 @@ std::vector<std::unique_ptr<datafiles::KeyedFile>> holdAll(datafiles::Installati
 
 fs::path existingDirectory(const std::string& dir) {
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) fail(dir + " is not a directory");
+  if (!fs::is_directory(dir, ec)) fail(textf(_("%s is not a directory"), dir.c_str()));
   return fs::path(dir);
 }
 
 void refuseConfig(const fs::path& dir) {
   std::error_code ec;
   if (fs::exists(dir / kConfigName, ec) || fs::is_symlink(dir / kConfigName, ec))
-    fail((dir / kConfigName).string() + " exists already: the installation is on a server");
+    fail(textf(_("%s exists already: the installation is on a server"),
+               (dir / kConfigName).string().c_str()));
 }
 
 void refuseEmbeddedFiles(const fs::path& dir, const std::string& why) {
   std::error_code ec;
   for (const datafiles::FileSpec* spec : kAllFilesAndTrail)
     if (fs::exists(dir / spec->name, ec))
-      fail(std::string(spec->name) + " exists in " + dir.string() + ": " + why);
+      fail(textf(_("%s exists in %s: %s"), std::string(spec->name).c_str(), dir.string().c_str(),
+                 why.c_str()));
 }
 
 // ---- migrate ------------------------------------------------------------------
@@ -164,15 +172,18 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
   std::string which;
   if (const datafiles::FileStatus s = server.createFiles(contents, false, &which); !s.ok()) {
     if (s == datafiles::kDuplicateKey)
-      fail("the server holds " + which + " already (table " + datafiles::PgStore::tableName(which) +
-           " in " + server.location({}) +
-           "): another installation's? Use a schema of its own. Nothing changed.");
-    fail("cannot move " + (which.empty() ? std::string("the files") : which) + " to " +
-         server.location({}) + ": " + describe(s, server) + ". Nothing changed.");
+      fail(textf(_("the server holds %s already (table %s in %s): another installation's? Use a "
+                   "schema of its own. Nothing changed."),
+                 which.c_str(), datafiles::PgStore::tableName(which).c_str(),
+                 server.location({}).c_str()));
+    fail(textf(_("cannot move %s to %s: %s. Nothing changed."),
+               which.empty() ? _("the files") : which.c_str(), server.location({}).c_str(),
+               describe(s, server).c_str()));
   }
   if (!config.place())
-    fail("tables made on the server, but " + (dir / kConfigName).string() +
-         " appeared meanwhile; the installation still uses its files");
+    fail(textf(_("tables made on the server, but %s appeared meanwhile; the installation still "
+                 "uses its files"),
+               (dir / kConfigName).string().c_str()));
   // The old files go aside, whole: they are no longer used.
   for (auto& f : held) (void)f->close();
   held.clear();
@@ -192,12 +203,15 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
       fs::remove(dir / (name + companion), ec);
   }
   for (std::size_t i = 0; i < counts.size(); ++i)
-    std::cout << names[i] << ": " << counts[i] << " records moved\n";
+    std::cout << names[i] << ": "
+              << textf(ngettext("%zu record moved", "%zu records moved", counts[i]), counts[i])
+              << "\n";
   recordChange(server, dir.string(),
                datafiles::AuditEvent("MIGRATE").withObject("FT00-FXAU").withDetail(
                    "to " + server.location({})));
-  std::cout << "The installation in " << dir.string() << " now uses " << server.location({})
-            << "; its former files are in " << aside.string() << ".\n";
+  std::cout << textf(_("The installation in %s now uses %s; its former files are in %s."),
+                     dir.string().c_str(), server.location({}).c_str(), aside.string().c_str())
+            << "\n";
 }
 
 // The tables, held exclusively, copied record for record into new embedded
@@ -206,18 +220,19 @@ void migrateToServer(const fs::path& dir, const std::string& conninfo) {
 void migrateToFiles(const fs::path& dir) {
   std::error_code ec;
   if (!fs::exists(dir / kConfigName, ec))
-    fail("no " + kConfigName + " in " + dir.string() + ": the installation uses its files");
-  refuseEmbeddedFiles(dir, "remove or move it first");
+    fail(textf(_("no %s in %s: the installation uses its files"), std::string(kConfigName).c_str(),
+               dir.string().c_str()));
+  refuseEmbeddedFiles(dir, _("remove or move it first"));
   const auto store = storeFor(dir.string());
   std::vector<std::unique_ptr<datafiles::KeyedFile>> held = holdAll(*store, dir.string());
   // Built in a folder of their own, then linked into the directory.
   const fs::path build = dir / (".migrate-" + std::to_string(::getpid()));
   fs::remove_all(build, ec);
   fs::create_directory(build, ec);
-  if (ec) fail("cannot create " + build.string() + ": " + ec.message());
+  if (ec) fail(textf(_("cannot create %s: %s"), build.string().c_str(), ec.message().c_str()));
   auto abandon = [&](const std::string& why) {
     fs::remove_all(build, ec);
-    fail(why + ". Nothing changed.");
+    fail(textf(_("%s. Nothing changed."), why.c_str()));
   };
   std::vector<std::size_t> counts;
   std::vector<std::string> names;
@@ -230,7 +245,8 @@ void migrateToFiles(const fs::path& dir) {
           return copyRecords(
               *f, [&](std::string_view r) { return to.write(r); }, &count);
         });
-    if (!s.ok()) abandon("cannot copy " + std::string(spec.name) + ": " + describe(s, *store));
+    if (!s.ok()) abandon(textf(_("cannot copy %s: %s"), std::string(spec.name).c_str(),
+                              describe(s, *store).c_str()));
     counts.push_back(count);
   }
   std::vector<fs::path> linked;
@@ -239,7 +255,8 @@ void migrateToFiles(const fs::path& dir) {
     if (::link((build / spec->name).c_str(), (dir / spec->name).c_str()) != 0) {
       const int err = errno;
       for (const fs::path& l : linked) fs::remove(l, ec);
-      abandon("cannot create " + (dir / spec->name).string() + ": " + std::strerror(err));
+      abandon(textf(_("cannot create %s: %s"), (dir / spec->name).string().c_str(),
+                    std::strerror(err)));
     }
     linked.push_back(dir / spec->name);
   }
@@ -248,25 +265,30 @@ void migrateToFiles(const fs::path& dir) {
   if (::rename((dir / kConfigName).c_str(), aside.c_str()) != 0) {
     const int err = errno;
     for (const fs::path& l : linked) fs::remove(l, ec);
-    fail("cannot put " + kConfigName + " aside: " + std::strerror(err) + ". Nothing changed.");
+    fail(textf(_("cannot put %s aside: %s. Nothing changed."), std::string(kConfigName).c_str(),
+               std::strerror(err)));
   }
   for (std::size_t i = 0; i < counts.size(); ++i)
-    std::cout << names[i] << ": " << counts[i] << " records moved\n";
+    std::cout << names[i] << ": "
+              << textf(ngettext("%zu record moved", "%zu records moved", counts[i]), counts[i])
+              << "\n";
   {
     datafiles::SqliteStore files;
     recordChange(files, dir.string(),
                  datafiles::AuditEvent("MIGRATE").withObject("FT00-FXAU").withDetail(
                      "to the files, from " + store->location({})));
   }
-  std::cout << "The installation in " << dir.string() << " now uses its files; the tables stay on "
-            << store->location({}) << ", no longer used; its " << kConfigName << " is "
-            << aside.string() << ".\n";
+  std::cout << textf(_("The installation in %s now uses its files; the tables stay on %s, no "
+                       "longer used; its %s is %s."),
+                     dir.string().c_str(), store->location({}).c_str(),
+                     std::string(kConfigName).c_str(), aside.string().c_str())
+            << "\n";
 }
 
 void runMigrate(const MigrateOptions& o) {
   const fs::path dir = existingDirectory(o.dir);
   if (o.toFiles == !o.toServer.empty())
-    fail("give either --to-server CONNINFO or --to-files", kExitUsage);
+    fail(_("give either --to-server CONNINFO or --to-files"), kExitUsage);
   if (o.toFiles) {
     migrateToFiles(dir);
   } else {
@@ -295,7 +317,7 @@ void initOnServer(const std::string& dir, const std::string& conninfoGiven,
   }
   const fs::path target = existingDirectory(dir);
   refuseConfig(target);
-  refuseEmbeddedFiles(target, "an installation exists here");
+  refuseEmbeddedFiles(target, _("an installation exists here"));
   NewConfig config(target, conninfo);
   datafiles::PgStore server(conninfo);
   const auto none = [](const datafiles::PgStore::RecordSink&) { return datafiles::kOk; };
@@ -309,28 +331,31 @@ void initOnServer(const std::string& dir, const std::string& conninfoGiven,
   std::string which;
   if (const datafiles::FileStatus s = server.createFiles(files, false, &which); !s.ok()) {
     if (s == datafiles::kDuplicateKey)
-      fail("the server holds " + which + " already (table " + datafiles::PgStore::tableName(which) +
-           " in " + server.location({}) +
-           "): refusing to overwrite an installation; nothing created");
-    fail("cannot create the tables on " + server.location({}) + ": " + describe(s, server) +
-         "; nothing created");
+      fail(textf(_("the server holds %s already (table %s in %s): refusing to overwrite an "
+                   "installation; nothing created"),
+                 which.c_str(), datafiles::PgStore::tableName(which).c_str(),
+                 server.location({}).c_str()));
+    fail(textf(_("cannot create the tables on %s: %s; nothing created"),
+               server.location({}).c_str(), describe(s, server).c_str()));
   }
   if (!config.place())
-    fail("tables made on the server, but " + (target / kConfigName).string() +
-         " appeared meanwhile");
+    fail(textf(_("tables made on the server, but %s appeared meanwhile"),
+               (target / kConfigName).string().c_str()));
   made.keep = true;
-  std::cout << "Installation created on " << server.location({}) << ", used from " << dir << "\n";
+  std::cout << textf(_("Installation created on %s, used from %s"), server.location({}).c_str(),
+                     dir.c_str())
+            << "\n";
 }
 
 void addServerVerbs(CLI::App& app) {
   auto o = std::make_shared<MigrateOptions>();
   CLI::App* cmd = app.add_subcommand(
-      "migrate", "Move an installation from its files to a database server, or back");
-  cmd->add_option("--dir", o->dir, "Data directory (default: the current directory)");
+      "migrate", _("Move an installation from its files to a database server, or back"));
+  cmd->add_option("--dir", o->dir, _("Data directory (default: the current directory)"));
   auto* server = cmd->add_option("--to-server", o->toServer,
-                                 "Move the files into tables on the server this libpq "
-                                 "connection string names");
-  auto* files = cmd->add_flag("--to-files", o->toFiles, "Move the tables back into files");
+                                 _("Move the files into tables on the server this libpq "
+                                   "connection string names"));
+  auto* files = cmd->add_flag("--to-files", o->toFiles, _("Move the tables back into files"));
   server->excludes(files);
   cmd->callback([o] { runMigrate(*o); });
 }

@@ -22,6 +22,7 @@
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
 #include "tools/csv.h"
+#include "tools/i18n.h"
 #include "tools/verbs.h"
 
 namespace tools {
@@ -41,8 +42,9 @@ struct InitOptions {
 // another edition's menus).
 void putOption(std::span<char> field, const std::string& value, const char* option) {
   if (encoding::cp850::lengthOf(value) > field.size())
-    fail(std::string(option) + " takes at most " + std::to_string(field.size()) +
-             (field.size() == 1 ? " character" : " characters") + ": '" + value + "'",
+    fail(textf(ngettext("%s takes at most %zu character: '%s'",
+                        "%s takes at most %zu characters: '%s'", field.size()),
+               option, field.size(), value.c_str()),
          kExitUsage);
   encoding::putText(field, value);
 }
@@ -60,17 +62,17 @@ datafiles::ControlRecord controlRecord(const InitOptions& o) {
         encoding::getDigits(std::span<const char>(o.installation.data(), o.installation.size()));
     if (!n || o.installation.size() > R::kInstallationNumber.width ||
         !encoding::putDigits(r.installationNumber(), *n))
-      fail("--installation takes up to 5 digits", kExitUsage);
+      fail(_("--installation takes up to 5 digits"), kExitUsage);
   }
   putOption(r.regionCode(), o.region, "--region");
   if (!o.header.empty()) {
     const auto n = encoding::getDigits(std::span<const char>(o.header.data(), o.header.size()));
     if (!n || o.header.size() > R::kHeaderNumber.width ||
         !encoding::putDigits(r.headerNumber(), *n))
-      fail("--header takes up to 3 digits", kExitUsage);
+      fail(_("--header takes up to 3 digits"), kExitUsage);
   }
   if (!encoding::packed3::encode(o.client, r.defaultClient()))
-    fail("--client takes a number 0-999", kExitUsage);
+    fail(_("--client takes a number 0-999"), kExitUsage);
   return r;
 }
 
@@ -111,32 +113,33 @@ fs::path buildInstallation(const fs::path& where, const std::string& name,
   std::string pattern =
       (where / ("." + name + ".init-" + std::to_string(::getpid()) + "-XXXXXX")).string();
   if (::mkdtemp(pattern.data()) == nullptr)
-    fail("cannot create a folder in " + where.string() + ": " + std::strerror(errno));
+    fail(textf(_("cannot create a folder in %s: %s"), where.string().c_str(), std::strerror(errno)));
   const fs::path temp = pattern;
   std::error_code ec;
   auto abandon = [&](const std::string& why) {
     fs::remove_all(temp, ec);
-    fail(why + "; nothing created");
+    fail(textf(_("%s; nothing created"), why.c_str()));
   };
   {
     datafiles::SqliteStore store;
     for (const datafiles::FileSpec* spec : kInitFiles) {
       if (const datafiles::FileStatus s = store.create(*spec, temp.string()); !s.ok())
-        abandon("cannot create " + std::string(spec->name) + ": status " + describe(s));
+        abandon(textf(_("cannot create %s: status %s"), std::string(spec->name).c_str(),
+                      describe(s).c_str()));
     }
     auto f = store.file(datafiles::kInstallationFile, temp.string());
     datafiles::FileStatus s = f->open(datafiles::OpenMode::kInputOutput);
     if (s.ok()) s = f->write(control.bytes());
     if (const datafiles::FileStatus c = f->close(); s.ok()) s = c;
-    if (!s.ok()) abandon("cannot write the control record: status " + describe(s));
+    if (!s.ok()) abandon(textf(_("cannot write the control record: status %s"), describe(s).c_str()));
   }  // the store's last connection copies the log into the file
   for (const datafiles::FileSpec* spec : kInitFiles) {
     const fs::path file = temp / spec->name;
     if (fs::file_size(fs::path(file.string() + "-wal"), ec) > 0 && !ec)
-      abandon("the log of " + std::string(spec->name) + " was not copied into it");
-    if (!flushToDisk(file, false)) abandon("cannot write " + file.string());
+      abandon(textf(_("the log of %s was not copied into it"), std::string(spec->name).c_str()));
+    if (!flushToDisk(file, false)) abandon(textf(_("cannot write %s"), file.string().c_str()));
   }
-  if (!flushToDisk(temp, true)) abandon("cannot write " + temp.string());
+  if (!flushToDisk(temp, true)) abandon(textf(_("cannot write %s"), temp.string().c_str()));
   return temp;
 }
 
@@ -169,16 +172,17 @@ void runInit(const InitOptions& o) {
     target = target.parent_path();  // "dir/" names "dir"
   std::error_code ec;
   const bool exists = fs::exists(target, ec);
-  if (exists && !fs::is_directory(target, ec)) fail(o.dir + " is not a directory");
+  if (exists && !fs::is_directory(target, ec)) fail(textf(_("%s is not a directory"), o.dir.c_str()));
   for (const datafiles::FileSpec* spec : kInitFiles) {
     if (fs::exists(target / spec->name, ec))
-      fail(std::string(spec->name) + " exists already in " + o.dir +
-           ": refusing to overwrite an installation");
+      fail(textf(_("%s exists already in %s: refusing to overwrite an installation"),
+                 std::string(spec->name).c_str(), o.dir.c_str()));
   }
   if (!exists) {
     const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
     fs::create_directories(parent, ec);
-    if (!fs::is_directory(parent, ec)) fail("cannot create directory " + parent.string());
+    if (!fs::is_directory(parent, ec))
+      fail(textf(_("cannot create directory %s"), parent.string().c_str()));
     const std::string name = target.filename().string();
     removeAbandonedBuilds(parent, name);
     const fs::path temp = buildInstallation(parent, name, control);
@@ -189,7 +193,7 @@ void runInit(const InitOptions& o) {
     if (::rename(temp.c_str(), target.c_str()) != 0) {
       const int err = errno;
       fs::remove_all(temp, ec);
-      fail("cannot create " + o.dir + ": " + std::strerror(err) + "; nothing created");
+      fail(textf(_("cannot create %s: %s; nothing created"), o.dir.c_str(), std::strerror(err)));
     }
     (void)flushToDisk(parent, true);
   } else {
@@ -205,7 +209,8 @@ void runInit(const InitOptions& o) {
         const int err = errno;
         for (const fs::path& m : moved) fs::remove(m, ec);
         fs::remove_all(temp, ec);
-        fail("cannot create " + to.string() + ": " + std::strerror(err) + "; nothing created");
+        fail(textf(_("cannot create %s: %s; nothing created"), to.string().c_str(),
+                   std::strerror(err)));
       }
       moved.push_back(to);
     }
@@ -213,7 +218,7 @@ void runInit(const InitOptions& o) {
     (void)flushToDisk(target, true);
   }
   recordInit(o);
-  std::cout << "Installation created in " << o.dir << "\n";
+  std::cout << textf(_("Installation created in %s"), o.dir.c_str()) << "\n";
 }
 
 // ---- dump -------------------------------------------------------------------
@@ -340,7 +345,8 @@ void runDump(const std::string& file, Format format) {
   for (const datafiles::FileSpec* s : kAllFiles)
     if (s->name == name) spec = s;
   if (spec == nullptr)
-    fail("cannot tell the layout of " + file + ": expected FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT",
+    fail(textf(_("cannot tell the layout of %s: expected FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT"),
+               file.c_str()),
          kExitUsage);
   // The file may carry another name (a copy); its layout is the named one's.
   const std::string filename = p.filename().string();
@@ -348,7 +354,7 @@ void runDump(const std::string& file, Format format) {
   const auto store = storeFor(p.parent_path().string());
   auto f = store->file(actual, p.parent_path().string());
   if (const datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput); !s.ok())
-    fail("cannot open " + file + ": status " + describe(s, *store));
+    fail(textf(_("cannot open %s: status %s"), file.c_str(), describe(s, *store).c_str()));
   std::vector<char> record(spec->recordLength);
   datafiles::FileStatus s = f->start(datafiles::StartMode::kNotLessThan, record, 0);
   bool first = true;
@@ -394,7 +400,8 @@ void runDump(const std::string& file, Format format) {
   }
   if (format == Format::kJson) std::cout << (first ? "]\n" : "\n]\n");
   (void)f->close();
-  if (!s.atEnd() && !s.invalidKey()) fail("reading " + file + " failed: status " + describe(s));
+  if (!s.atEnd() && !s.invalidKey())
+    fail(textf(_("reading %s failed: status %s"), file.c_str(), describe(s).c_str()));
 }
 
 // ---- lock, unlock, status ------------------------------------------------------
@@ -404,18 +411,20 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
   auto f = store->file(datafiles::kInstallationFile, dir);
   datafiles::FileStatus s =
       f->open(set ? datafiles::OpenMode::kInputOutput : datafiles::OpenMode::kInput);
-  if (!s.ok()) fail("cannot open FT00.DAT in " + dir + ": status " + describe(s, *store));
+  if (!s.ok())
+    fail(textf(_("cannot open %s in %s: status %s"), "FT00.DAT", dir.c_str(),
+               describe(s, *store).c_str()));
   datafiles::ControlRecord control;
   s = f->read(control.bytes());
   if (!s.ok()) {
     (void)f->close();
-    fail("cannot read the control record: status " + describe(s));
+    fail(textf(_("cannot read the control record: status %s"), describe(s).c_str()));
   }
   if (set) {
     control.setLockFlag(*set);  // every other byte goes back as read
     s = f->rewrite(control.bytes());
     (void)f->close();
-    if (!s.ok()) fail("cannot rewrite the control record: status " + describe(s));
+    if (!s.ok()) fail(textf(_("cannot rewrite the control record: status %s"), describe(s).c_str()));
     recordChange(*store, dir,
                  datafiles::AuditEvent(control.locked() ? "LOCK" : "UNLOCK")
                      .withObject("FT00")
@@ -423,9 +432,10 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
   } else {
     (void)f->close();
   }
-  std::cout << (control.locked() ? "System locked for normal users"
-                                 : "System not locked for normal users")
-            << " (lock flag \"" << control.lockFlag() << "\")\n";
+  std::cout << textf(control.locked() ? _("System locked for normal users (lock flag \"%c\")")
+                                      : _("System not locked for normal users (lock flag \"%c\")"),
+                     control.lockFlag())
+            << "\n";
 }
 
 }  // namespace
@@ -433,29 +443,29 @@ void runLockFlag(const std::string& dir, std::optional<char> set) {
 void addStoreVerbs(CLI::App& app) {
   auto init = std::make_shared<InitOptions>();
   CLI::App* cmd = app.add_subcommand(
-      "init", "Create the four data files of a new installation in DIR, with the control record");
-  cmd->add_option("DIR", init->dir, "Data directory")->required();
-  cmd->add_option("--id", init->id, "Identification code (6 characters)");
-  cmd->add_option("--club", init->club, "Club text (40 characters)");
-  cmd->add_option("--option1", init->option1, "Edition option 1 (one character)");
-  cmd->add_option("--option2", init->option2, "Edition option 2 (one character)");
-  cmd->add_option("--installation", init->installation, "Installation number (up to 5 digits)");
-  cmd->add_option("--region", init->region, "Region code (3 characters)");
-  cmd->add_option("--header", init->header, "Header number (up to 3 digits)");
-  cmd->add_option("--client", init->client, "Default client number (0-999)");
+      "init", _("Create the four data files of a new installation in DIR, with the control record"));
+  cmd->add_option("DIR", init->dir, _("Data directory"))->required();
+  cmd->add_option("--id", init->id, _("Identification code (6 characters)"));
+  cmd->add_option("--club", init->club, _("Club text (40 characters)"));
+  cmd->add_option("--option1", init->option1, _("Edition option 1 (one character)"));
+  cmd->add_option("--option2", init->option2, _("Edition option 2 (one character)"));
+  cmd->add_option("--installation", init->installation, _("Installation number (up to 5 digits)"));
+  cmd->add_option("--region", init->region, _("Region code (3 characters)"));
+  cmd->add_option("--header", init->header, _("Header number (up to 3 digits)"));
+  cmd->add_option("--client", init->client, _("Default client number (0-999)"));
   cmd->add_option("--server", init->server,
-                  "Make the files as tables on the database server this libpq connection string "
-                  "names, and px-store.conf in DIR that names it");
+                  _("Make the files as tables on the database server this libpq connection "
+                    "string names, and px-store.conf in DIR that names it"));
   cmd->callback([init] { runInit(*init); });
 
   auto dump = std::make_shared<std::pair<std::string, Format>>("", Format::kTable);
-  cmd = app.add_subcommand("dump", "Print every record of a data file, decoded");
-  cmd->add_option("FILE", dump->first, "Path of FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT")
+  cmd = app.add_subcommand("dump", _("Print every record of a data file, decoded"));
+  cmd->add_option("FILE", dump->first, _("Path of FT00.DAT, FX00.DAT, FX01.DAT or FX02.DAT"))
       ->required();
   auto* json = cmd->add_flag_callback("--json", [dump] { dump->second = Format::kJson; },
-                                      "One JSON object per record");
+                                      _("One JSON object per record"));
   auto* csv = cmd->add_flag_callback("--csv", [dump] { dump->second = Format::kCsv; },
-                                     "Comma-separated values");
+                                     _("Comma-separated values"));
   json->excludes(csv);
   cmd->callback([dump] { runDump(dump->first, dump->second); });
 
@@ -464,12 +474,12 @@ void addStoreVerbs(CLI::App& app) {
     const char* help;
     std::optional<char> set;
   };
-  for (const Flag& flag : {Flag{"lock", "Lock the system for normal users", 'J'},
-                           Flag{"unlock", "Unlock the system for normal users", 'N'},
-                           Flag{"status", "Show whether the system is locked", std::nullopt}}) {
+  for (const Flag& flag : {Flag{"lock", N_("Lock the system for normal users"), 'J'},
+                           Flag{"unlock", N_("Unlock the system for normal users"), 'N'},
+                           Flag{"status", N_("Show whether the system is locked"), std::nullopt}}) {
     auto dir = std::make_shared<std::string>(".");
-    cmd = app.add_subcommand(flag.name, flag.help);
-    cmd->add_option("--dir", *dir, "Data directory (default: the current directory)");
+    cmd = app.add_subcommand(flag.name, _(flag.help));
+    cmd->add_option("--dir", *dir, _("Data directory (default: the current directory)"));
     cmd->callback([dir, set = flag.set] { runLockFlag(*dir, set); });
   }
 }

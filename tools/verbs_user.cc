@@ -19,6 +19,7 @@
 #include "programs/password.h"
 #include "tools/admin_common.h"
 #include "tools/audit_log.h"
+#include "tools/i18n.h"
 #include "tools/text.h"
 #include "tools/verbs.h"
 
@@ -37,29 +38,16 @@ struct UserOptions {
 // U001 through `loader`; fails the verb when U001 cannot be loaded.
 std::string nameCode(platform::ProgramLoader& loader, char function, std::string_view name) {
   const auto code = userNameCode(loader, function, name);
-  if (!code) fail("U001 cannot be loaded (check PX_PROGRAM_PATH)");
+  if (!code) fail(_("U001 cannot be loaded (check PX_PROGRAM_PATH)"));
   return *code;
 }
 
-// --client, else the installation's default client, else 0.
 int clientOf(datafiles::FileStore& store, const UserOptions& o) {
-  if (o.client) {
-    if (*o.client < 0 || *o.client > 999) fail("--client takes 0-999", kExitUsage);
-    return *o.client;
-  }
-  auto f = store.file(datafiles::kInstallationFile, o.dir);
-  datafiles::ControlRecord control;
-  datafiles::FileStatus s = f->open(datafiles::OpenMode::kInput);
-  if (s.ok()) {
-    s = f->read(control.bytes());
-    (void)f->close();
-  }
-  if (!s.ok()) return 0;
-  return encoding::packed3::decode(control.defaultClient()).value_or(0);
+  return clientOr(store, o.dir, o.client);
 }
 
 char classOf(const std::string& c) {
-  if (c != "N" && c != "H" && c != "M") fail("a user class is N, H or M", kExitUsage);
+  if (c != "N" && c != "H" && c != "M") fail(_("a user class is N, H or M"), kExitUsage);
   return c[0];
 }
 
@@ -89,10 +77,10 @@ std::string readSecretLine(const char* prompt) {
   if (tooLong || nul) {
     programs::password::wipe(line);
     if (tooLong)
-      fail("a password has at most " + std::to_string(programs::kMaxLineBytes) +
-               " bytes: the sign-on reads no more",
+      fail(textf(_("a password has at most %zu bytes: the sign-on reads no more"),
+                 static_cast<std::size_t>(programs::kMaxLineBytes)),
            kExitUsage);
-    fail("a password cannot hold a NUL character", kExitUsage);
+    fail(_("a password cannot hold a NUL character"), kExitUsage);
   }
   return line;
 }
@@ -110,16 +98,16 @@ std::string newPasswordHash(const UserOptions& o) {
     programs::password::wipe(again);
     if (!same) {
       programs::password::wipe(phrase);
-      fail("the two passwords differ");
+      fail(_("the two passwords differ"));
     }
   } else {
-    fail("give --password-stdin or --no-password", kExitUsage);
+    fail(_("give --password-stdin or --no-password"), kExitUsage);
   }
-  if (phrase.empty()) fail("an empty password; use --no-password for none", kExitUsage);
+  if (phrase.empty()) fail(_("an empty password; use --no-password for none"), kExitUsage);
   const auto hash = programs::password::hash(phrase);
   programs::password::wipe(phrase);
-  if (!hash) fail("the crypt library could not make a password hash");
-  if (hash->size() > datafiles::UserRecord::kPasswordHash.width) fail("password hash too long");
+  if (!hash) fail(_("the crypt library could not make a password hash"));
+  if (hash->size() > datafiles::UserRecord::kPasswordHash.width) fail(_("password hash too long"));
   return *hash;
 }
 
@@ -133,15 +121,15 @@ datafiles::UserRecord readUser(datafiles::KeyedFile& f, platform::ProgramLoader&
   std::copy(key.begin(), key.end(), u.bytes().begin());
   const datafiles::FileStatus s = f.read(u.bytes());
   if (s.invalidKey())
-    fail("no user " + encoding::cp850::toUtf8(name) + " for client " + std::to_string(client));
-  if (!s.ok()) fail("cannot read FX00.DAT: " + describe(s));
+    fail(textf(_("no user %s for client %d"), encoding::cp850::toUtf8(name).c_str(), client));
+  if (!s.ok()) fail(textf(_("cannot read %s: %s"), "FX00.DAT", describe(s).c_str()));
   return u;
 }
 
 void rewriteUser(datafiles::KeyedFile& f, const datafiles::UserRecord& u) {
   const datafiles::FileStatus s = f.rewrite(u.bytes());
   (void)f.close();
-  if (!s.ok()) fail("cannot rewrite the user record: " + describe(s));
+  if (!s.ok()) fail(textf(_("cannot rewrite the user record: %s"), describe(s).c_str()));
 }
 
 void runAdd(const UserOptions& o) {
@@ -161,16 +149,26 @@ void runAdd(const UserOptions& o) {
   const datafiles::FileStatus s = f->write(u.bytes());
   (void)f->close();
   if (s.invalidKey())
-    fail("user " + o.name + " exists already for client " + std::to_string(client));
-  if (!s.ok()) fail("cannot write the user record: " + describe(s));
+    fail(textf(_("user %s exists already for client %d"), o.name.c_str(), client));
+  if (!s.ok()) fail(textf(_("cannot write the user record: %s"), describe(s).c_str()));
   recordChange(*store, o.dir,
                datafiles::AuditEvent("USERADD", {}, client)
                    .withSubject(name)
                    .withObject("FX00")
                    .withDetail(std::string("class ") + cls +
                           (hash.empty() ? ", no password" : ", with password")));
-  std::cout << "User " << o.name << " added (client " << client << ", class " << cls
-            << (hash.empty() ? ", no password" : ", with password") << ")\n";
+  std::cout << textf(hash.empty() ? _("User %s added (client %d, class %c, no password)")
+                                  : _("User %s added (client %d, class %c, with password)"),
+                     o.name.c_str(), client, cls)
+            << "\n";
+}
+
+// Widths count characters, not the bytes of their UTF-8.
+std::string padded(std::string s, std::size_t width) {
+  std::size_t chars = 0;
+  for (unsigned char c : s) chars += (c & 0xC0) != 0x80;
+  s.append(chars < width ? width - chars : 1, ' ');
+  return s;
 }
 
 void runList(const UserOptions& o) {
@@ -186,7 +184,8 @@ void runList(const UserOptions& o) {
   } else {
     s = f->start(datafiles::StartMode::kNotLessThan, u.bytes(), 1);
   }
-  std::cout << "client  user        class  signed-on  password\n";
+  std::cout << padded(_("client"), 8) << padded(_("user"), 12) << padded(_("class"), 7)
+            << padded(_("signed-on"), 11) << _("password") << "\n";
   while (s.ok()) {
     s = f->readNext(u.bytes());
     if (!s.ok()) break;
@@ -197,10 +196,11 @@ void runList(const UserOptions& o) {
     std::string row = line + shown(name);
     std::cout << row << std::string(row.size() < 20 ? 20 - row.size() : 1, ' ') << u.userClass()
               << "      " << u.signOnFlag() << "          "
-              << (u.passwordHash().empty() ? "no" : "yes") << "\n";
+              << (u.passwordHash().empty() ? _("no") : _("yes")) << "\n";
   }
   (void)f->close();
-  if (!s.atEnd() && !s.invalidKey()) fail("cannot read FX00.DAT: " + describe(s));
+  if (!s.atEnd() && !s.invalidKey())
+    fail(textf(_("cannot read %s: %s"), "FX00.DAT", describe(s).c_str()));
 }
 
 void runRemove(const UserOptions& o) {
@@ -212,12 +212,12 @@ void runRemove(const UserOptions& o) {
   const datafiles::UserRecord u = readUser(*f, loader, client, name);
   const datafiles::FileStatus s = f->remove(u.bytes());
   (void)f->close();
-  if (!s.ok()) fail("cannot remove the user record: " + describe(s));
+  if (!s.ok()) fail(textf(_("cannot remove the user record: %s"), describe(s).c_str()));
   recordChange(*store, o.dir,
                datafiles::AuditEvent("USERDEL", {}, client)
                    .withSubject(name)
                    .withObject("FX00"));
-  std::cout << "User " << o.name << " removed (client " << client << ")\n";
+  std::cout << textf(_("User %s removed (client %d)"), o.name.c_str(), client) << "\n";
 }
 
 // The password is asked for before the user's record is read for update:
@@ -243,7 +243,9 @@ void runPasswd(const UserOptions& o) {
                    .withSubject(name)
                    .withObject("FX00")
                    .withDetail(none ? "password removed" : "password changed"));
-  std::cout << "Password of " << o.name << (none ? " removed\n" : " changed\n");
+  std::cout << textf(none ? _("Password of %s removed") : _("Password of %s changed"),
+                     o.name.c_str())
+            << "\n";
 }
 
 void runClass(const UserOptions& o) {
@@ -262,16 +264,16 @@ void runClass(const UserOptions& o) {
                    .withSubject(name)
                    .withObject("FX00")
                    .withDetail(std::string("class ") + before + " -> " + cls));
-  std::cout << "User " << o.name << " now has class " << cls << "\n";
+  std::cout << textf(_("User %s now has class %c"), o.name.c_str(), cls) << "\n";
 }
 
 void commonOptions(CLI::App* cmd, UserOptions& o) {
-  cmd->add_option("--dir", o.dir, "Data directory (default: the current directory)");
-  cmd->add_option("--client", o.client, "Client number (default: the installation's default)");
+  cmd->add_option("--dir", o.dir, _("Data directory (default: the current directory)"));
+  cmd->add_option("--client", o.client, _("Client number (default: the installation's default)"));
 }
 void passwordOptions(CLI::App* cmd, UserOptions& o) {
-  auto* in = cmd->add_flag("--password-stdin", o.passwordStdin, "Read the password from stdin");
-  auto* none = cmd->add_flag("--no-password", o.noPassword, "No password");
+  auto* in = cmd->add_flag("--password-stdin", o.passwordStdin, _("Read the password from stdin"));
+  auto* none = cmd->add_flag("--no-password", o.noPassword, _("No password"));
   in->excludes(none);
 }
 
@@ -279,35 +281,35 @@ void passwordOptions(CLI::App* cmd, UserOptions& o) {
 
 void addUserVerbs(CLI::App& app) {
   auto o = std::make_shared<UserOptions>();
-  CLI::App* user = app.add_subcommand("user", "Users of the installation");
+  CLI::App* user = app.add_subcommand("user", _("Users of the installation"));
   user->require_subcommand(1);
 
-  CLI::App* add = user->add_subcommand("add", "Add a user");
-  add->add_option("NAME", o->name, "User name (up to 10 characters)")->required();
-  add->add_option("--class", o->userClass, "User class N, H or M (default N)");
+  CLI::App* add = user->add_subcommand("add", _("Add a user"));
+  add->add_option("NAME", o->name, _("User name (up to 10 characters)"))->required();
+  add->add_option("--class", o->userClass, _("User class N, H or M (default N)"));
   commonOptions(add, *o);
   passwordOptions(add, *o);
   add->callback([o] { runAdd(*o); });
 
-  CLI::App* list = user->add_subcommand("list", "List the users");
-  list->add_option("--dir", o->dir, "Data directory (default: the current directory)");
-  list->add_option("--client", o->client, "Only this client");
+  CLI::App* list = user->add_subcommand("list", _("List the users"));
+  list->add_option("--dir", o->dir, _("Data directory (default: the current directory)"));
+  list->add_option("--client", o->client, _("Only this client"));
   list->callback([o] { runList(*o); });
 
-  CLI::App* remove = user->add_subcommand("remove", "Remove a user");
-  remove->add_option("NAME", o->name, "User name")->required();
+  CLI::App* remove = user->add_subcommand("remove", _("Remove a user"));
+  remove->add_option("NAME", o->name, _("User name"))->required();
   commonOptions(remove, *o);
   remove->callback([o] { runRemove(*o); });
 
-  CLI::App* passwd = user->add_subcommand("passwd", "Set or remove a user's password");
-  passwd->add_option("NAME", o->name, "User name")->required();
+  CLI::App* passwd = user->add_subcommand("passwd", _("Set or remove a user's password"));
+  passwd->add_option("NAME", o->name, _("User name"))->required();
   commonOptions(passwd, *o);
   passwordOptions(passwd, *o);
   passwd->callback([o] { runPasswd(*o); });
 
-  CLI::App* cls = user->add_subcommand("class", "Change a user's class");
-  cls->add_option("NAME", o->name, "User name")->required();
-  cls->add_option("CLASS", o->userClass, "N, H or M")->required();
+  CLI::App* cls = user->add_subcommand("class", _("Change a user's class"));
+  cls->add_option("NAME", o->name, _("User name"))->required();
+  cls->add_option("CLASS", o->userClass, _("N, H or M"))->required();
   commonOptions(cls, *o);
   cls->callback([o] { runClass(*o); });
 }
