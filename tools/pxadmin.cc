@@ -1,6 +1,7 @@
 // pxadmin: the administration tool for an installation's data files.
 #include <CLI/CLI.hpp>
 #include <cstdio>
+#include <functional>
 #include <iostream>
 
 #include "tools/i18n.h"
@@ -41,6 +42,13 @@ int main(int argc, char** argv) {
   tools::addInstallationVerbs(app);
   tools::addAuditVerbs(app);
   tools::addServerVerbs(app);
+  // A verb's help flag is made before the verb takes over the option
+  // defaults: put it under the translated heading too.
+  std::function<void(CLI::App&)> regroupHelp = [&](CLI::App& a) {
+    if (CLI::Option* h = a.get_help_ptr(); h != nullptr) h->group(_("Options"));
+    for (CLI::App* sub : a.get_subcommands({})) regroupHelp(*sub);
+  };
+  regroupHelp(app);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

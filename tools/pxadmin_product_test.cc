@@ -214,8 +214,8 @@ TEST_F(PxadminProduct, AnswersInTheLanguageTheEnvironmentChooses) {
         "[PA62]  -- kein Berechtigungssatz für Programm PA62",
         "Finanzbuchhaltung  -- Anwendung nicht installiert!",
         "Systemverwaltung  -- Zugriffsklasse M: nur für Benutzerklasse M"}},
-      {"grant --help", 0, {"Allow a user to call a program"},
-       {"Einem Benutzer den Aufruf eines Programms erlauben"}},
+      {"grant --help", 0, {"Allow a user to call a program", "Options:\n  -h,--help"},
+       {"Einem Benutzer den Aufruf eines Programms erlauben", "Optionen:\n  -h,--help"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args);
