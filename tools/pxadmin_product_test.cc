@@ -12,6 +12,7 @@
 #include <fstream>
 #include <memory>
 #include <sstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -154,6 +155,13 @@ TEST_F(PxadminProduct, CheckBackupAndRestore) {
   const Result backup = pxadmin("backup " + root + "/backups");
   ASSERT_EQ(backup.exitCode, 0) << backup.out;
   const std::string folder = backup.out.substr(0, backup.out.find('\n'));
+  // Backups taken in the same second get folders of their own.
+  std::set<std::string> folders{folder};
+  for (int i = 0; i < 3; ++i) {
+    const Result again = pxadmin("backup " + root + "/backups");
+    ASSERT_EQ(again.exitCode, 0) << again.out;
+    EXPECT_TRUE(folders.insert(again.out.substr(0, again.out.find('\n'))).second) << again.out;
+  }
   const std::string before = sh(binDir() + "/pxadmin dump " + root + "/demo/FX02.DAT").out;
   ASSERT_EQ(pxadmin("revoke NORBERT PA64").exitCode, 0);
   ASSERT_NE(sh(binDir() + "/pxadmin dump " + root + "/demo/FX02.DAT").out, before);

@@ -2,6 +2,7 @@
 // client, and the installation's files as a whole.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -181,9 +182,7 @@ std::string timestamp() { return localNow("%Y%m%d-%H%M%S"); }
 void runBackup(const std::string& dir, const std::string& target) {
   namespace fs = std::filesystem;
   const std::string name = "px-backup-" + timestamp();
-  const fs::path into = fs::path(target) / name;
   std::error_code ec;
-  if (fs::exists(into)) fail(textf(_("%s exists already"), into.string().c_str()));
   // Made under a temporary name and renamed when every copy is written and
   // checked: a killed or failed backup leaves no folder that looks whole.
   const fs::path part = fs::path(target) / ("." + name + ".part-" + std::to_string(::getpid()));
@@ -220,8 +219,23 @@ void runBackup(const std::string& dir, const std::string& target) {
       if (std::string(companion) != "-wal" || fs::file_size(p, ec) == 0) fs::remove(p, ec);
     }
   }
-  if (::rename(part.c_str(), into.c_str()) != 0)
-    abandon(textf(_("cannot rename %s"), part.string().c_str()));
+  // Named after the second it was taken; a second backup in the same second
+  // (another administrator's, or a script's) gets "-2", "-3" ... Renaming
+  // never replaces a folder that holds anything.
+  fs::path into;
+  for (int n = 1; into.empty(); ++n) {
+    const fs::path candidate =
+        fs::path(target) / (n == 1 ? name : name + "-" + std::to_string(n));
+    if (fs::exists(candidate, ec) || fs::is_symlink(candidate, ec)) {
+      if (n < 100) continue;
+      abandon(textf(_("%s exists already"), candidate.string().c_str()));
+    }
+    if (::rename(part.c_str(), candidate.c_str()) == 0) {
+      into = candidate;
+    } else if ((errno != EEXIST && errno != ENOTEMPTY) || n >= 100) {
+      abandon(textf(_("cannot rename %s"), part.string().c_str()));
+    }
+  }
   std::cout << into.string() << "\n";
 }
 
