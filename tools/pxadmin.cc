@@ -4,6 +4,7 @@
 #include <functional>
 #include <iostream>
 
+#include "tools/cli_errors.h"
 #include "tools/i18n.h"
 #include "tools/verbs.h"
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv) {
   help->label("SUBCOMMAND", _("SUBCOMMAND"));
   help->label("Excludes", _("Excludes"));
   app.option_defaults()->group(_("Options"));
+  app.failure_message(tools::parseFailureMessage);  // the verbs made below take it over
   app.set_help_flag("-h,--help", _("Print this help message and exit"));
   app.require_subcommand(1);
   tools::addStoreVerbs(app);

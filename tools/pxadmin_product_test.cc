@@ -222,6 +222,13 @@ TEST_F(PxadminProduct, AnswersInTheLanguageTheEnvironmentChooses) {
         "[PA62]  -- kein Berechtigungssatz für Programm PA62",
         "Finanzbuchhaltung  -- Anwendung nicht installiert!",
         "Systemverwaltung  -- Zugriffsklasse M: nur für Benutzerklasse M"}},
+      // The command line's own complaints.
+      {"grant --client 1000 NORBERT PA64", 2,
+       {"--client: Value 1000 not in range 0 to 999\nRun with --help for more information.\n"},
+       {"--client: Wert 1000 nicht im Bereich 0 bis 999\nMehr dazu mit --help.\n"}},
+      {"menu tree --nonsense", 2, {"The following argument was not expected: --nonsense"},
+       {"Dieses Argument war nicht erwartet: --nonsense"}},
+      {"audit prune", 2, {"--before is required"}, {"--before fehlt"}},
       {"grant --help", 0, {"Allow a user to call a program", "Options:\n  -h,--help"},
        {"Einem Benutzer den Aufruf eines Programms erlauben", "Optionen:\n  -h,--help"}},
   };
