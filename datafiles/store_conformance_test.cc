@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -331,6 +333,120 @@ TYPED_TEST(Conformance, RecordsOfAUnitStayLockedUntilItEnds) {
   ASSERT_EQ(unit->close(), datafiles::kOk);
   ASSERT_EQ(readBy(*other, 5, &text), datafiles::kOk);
   EXPECT_EQ(text, "old");
+}
+
+// A record read for update is held against every other handle until the
+// holder's next operation (or close); input handles read it regardless.
+TYPED_TEST(Conformance, RecordReadForUpdateIsLockedAgainstOtherHandles) {
+  ASSERT_EQ(this->s.create(datafiles::kMenuFile), datafiles::kOk);
+  {
+    auto f = this->s.file(datafiles::kMenuFile);
+    ASSERT_EQ(f->open(OpenMode::kInputOutput), datafiles::kOk);
+    for (int e = 1; e <= 3; ++e) ASSERT_EQ(f->write(menu(1, e, "old").bytes()), datafiles::kOk);
+  }
+  auto a = this->s.file(datafiles::kMenuFile), b = this->s.file(datafiles::kMenuFile),
+       in = this->s.file(datafiles::kMenuFile);
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  ASSERT_EQ(in->open(OpenMode::kInput), datafiles::kOk);
+  datafiles::MenuRecord r = menu(1, 2);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);  // a holds 1/2
+
+  struct Case {
+    const char* what;
+    std::function<datafiles::FileStatus()> op;
+    datafiles::FileStatus status;
+  };
+  datafiles::MenuRecord buf;
+  const Case cases[] = {
+      {"read",
+       [&] {
+         buf = menu(1, 2);
+         return b->read(buf.bytes());
+       },
+       datafiles::kRecordLocked},
+      {"rewrite", [&] { return b->rewrite(menu(1, 2, "new").bytes()); }, datafiles::kRecordLocked},
+      {"delete", [&] { return b->remove(menu(1, 2).bytes()); }, datafiles::kRecordLocked},
+      {"read of another record",
+       [&] {
+         buf = menu(1, 3);
+         return b->read(buf.bytes());
+       },
+       datafiles::kOk},
+      {"read-next onto it",
+       [&] {
+         buf = menu(1, 1);
+         (void)b->start(StartMode::kNotLessThan, buf.bytes(), 6);
+         (void)b->readNext(buf.bytes());
+         return b->readNext(buf.bytes());
+       },
+       datafiles::kRecordLocked},
+      {"input handle read",
+       [&] {
+         buf = menu(1, 2);
+         return in->read(buf.bytes());
+       },
+       datafiles::kOk},
+      {"input handle read-next",
+       [&] {
+         buf = menu(1, 2);
+         (void)in->start(StartMode::kEqual, buf.bytes(), 6);
+         return in->readNext(buf.bytes());
+       },
+       datafiles::kOk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.op(), c.status);
+  }
+  // The locked read-next did not move on: once a lets go, b gets 1/2.
+  r = menu(1, 3);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);  // a's next operation: now a holds 1/3
+  ASSERT_EQ(b->readNext(buf.bytes()), datafiles::kOk);
+  EXPECT_EQ(buf.entry(), 2);
+  EXPECT_EQ(b->rewrite(menu(1, 2, "new").bytes()), datafiles::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), datafiles::kRecordLocked);
+  ASSERT_EQ(a->close(), datafiles::kOk);  // close lets go too
+  EXPECT_EQ(b->rewrite(menu(1, 3, "new").bytes()), datafiles::kOk);
+  // The holder itself may change what it read.
+  r = menu(1, 1);
+  ASSERT_EQ(b->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(b->rewrite(menu(1, 1, "own").bytes()), datafiles::kOk);
+  // And after the change the record is free for others.
+  ASSERT_EQ(a->open(OpenMode::kInputOutput), datafiles::kOk);
+  r = menu(1, 1);
+  EXPECT_EQ(a->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(r.text(), "own");
+  // A read of a record that does not exist holds nothing.
+  r = menu(9, 9);
+  EXPECT_EQ(a->read(r.bytes()), datafiles::kNotFound);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kNotFound);
+  // Any other operation of the holder lets go as well.
+  r = menu(1, 3);
+  ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+  datafiles::MenuRecord k = menu(1, 0);
+  ASSERT_EQ(a->start(StartMode::kNotLessThan, k.bytes(), 6), datafiles::kOk);
+  EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+  ASSERT_EQ(b->close(), datafiles::kOk);
+  ASSERT_EQ(b->open(OpenMode::kInputOutput), datafiles::kOk);
+  for (auto endsIt : std::initializer_list<std::function<datafiles::FileStatus()>>{
+           [&] { return a->commit(); },  // no unit: still an operation
+           [&] {
+             datafiles::MenuRecord sh = menu(1, 0);
+             return a->read({sh.data(), 3});
+           },
+           [&] {
+             buf = menu(1, 3);
+             return a->readNext(buf.bytes());
+           }}) {
+    r = menu(1, 3);
+    ASSERT_EQ(a->read(r.bytes()), datafiles::kOk);
+    ASSERT_EQ(b->read(r.bytes()), datafiles::kRecordLocked);
+    (void)endsIt();
+    EXPECT_EQ(b->read(r.bytes()), datafiles::kOk);
+    ASSERT_EQ(b->start(StartMode::kNotLessThan, k.bytes(), 6), datafiles::kOk);  // b lets go
+  }
 }
 
 TYPED_TEST(Conformance, ExclusiveOpenExcludesTheOthers) {
