@@ -69,6 +69,31 @@ std::optional<char> accessClass(std::string_view typed) {
   return c;
 }
 
+// The program and access class of an entry form, checked: the program's
+// field is number `programField`, the class's the one after it. Says what
+// is wrong in `message` and puts the cursor there when one is not valid.
+struct CheckedEntry {
+  std::string program;
+  char access;
+};
+std::optional<CheckedEntry> checkEntryFields(const std::vector<FormField>& fields,
+                                             int programField, std::string& message,
+                                             int& focus) {
+  const auto program = programName(fields[static_cast<std::size_t>(programField - 1)].value);
+  if (!program) {
+    message = "Programm: bis zu 4 Buchstaben oder Ziffern, leer für ein Untermenü.";
+    focus = programField;
+    return std::nullopt;
+  }
+  const auto access = accessClass(fields[static_cast<std::size_t>(programField)].value);
+  if (!access) {
+    message = "Zugriffsklasse: M, H oder N.";
+    focus = programField + 1;
+    return std::nullopt;
+  }
+  return CheckedEntry{*program, *access};
+}
+
 struct User {
   std::string name;  // code page 850, blank-padded to 10
   char userClass;
@@ -292,18 +317,10 @@ class Maintenance {
         (void)f->close();
         return reply ? "Nicht geändert." : "";
       }
-      const auto program = programName(fields[1].value);
-      const auto access = accessClass(fields[2].value);
-      if (!program) {
-        message = "Programm: bis zu 4 Buchstaben oder Ziffern, leer für ein Untermenü.";
-        focus = 2;
-        continue;
-      }
-      if (!access) {
-        message = "Zugriffsklasse: M, H oder N.";
-        focus = 3;
-        continue;
-      }
+      const auto checked = checkEntryFields(fields, 2, message, focus);
+      if (!checked) continue;
+      const std::optional<std::string> program = checked->program;
+      const std::optional<char> access = checked->access;
       // Only what the administrator changed is written; every other byte
       // stays as it was read.
       bool changed = false;
@@ -356,23 +373,15 @@ class Maintenance {
         return c >= '0' && c <= '9';
       });
       const int entry = digits ? std::stoi(n) : 0;
-      const auto program = programName(fields[2].value);
-      const auto access = accessClass(fields[3].value);
       if (entry < 1 || entry > 999) {
         message = "Nummer: 1 bis 999.";
         focus = 1;
         continue;
       }
-      if (!program) {
-        message = "Programm: bis zu 4 Buchstaben oder Ziffern, leer für ein Untermenü.";
-        focus = 3;
-        continue;
-      }
-      if (!access) {
-        message = "Zugriffsklasse: M, H oder N.";
-        focus = 4;
-        continue;
-      }
+      const auto checked = checkEntryFields(fields, 3, message, focus);
+      if (!checked) continue;
+      const std::optional<std::string> program = checked->program;
+      const std::optional<char> access = checked->access;
       MenuRecord r;
       r.setKey(level.menu, entry);
       encoding::putRaw(r.textField(), fields[1].value);
